@@ -1,0 +1,87 @@
+#include "tests/support/signals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+
+namespace cvtest {
+namespace {
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+}
+
+std::vector<float> sine(double hz, double sampleRate, std::int64_t frames, float amplitude, double phase) {
+    std::vector<float> out(static_cast<std::size_t>(frames));
+    for (std::int64_t i = 0; i < frames; ++i)
+        out[static_cast<std::size_t>(i)] =
+            amplitude *
+            static_cast<float>(std::sin(phase + kTwoPi * hz * static_cast<double>(i) / sampleRate));
+    return out;
+}
+
+std::vector<float> glide(double startHz, double endHz, double sampleRate, std::int64_t frames,
+                         float amplitude) {
+    std::vector<float> out(static_cast<std::size_t>(frames));
+    double phase = 0.0;
+    const double ratio = endHz / startHz;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const double t = frames > 1 ? static_cast<double>(i) / static_cast<double>(frames - 1) : 0.0;
+        const double hz = startHz * std::pow(ratio, t);
+        out[static_cast<std::size_t>(i)] = amplitude * static_cast<float>(std::sin(phase));
+        phase = std::fmod(phase + kTwoPi * hz / sampleRate, kTwoPi);
+    }
+    return out;
+}
+
+std::vector<float> vibrato(double centreHz, double depthCents, double rateHz, double sampleRate,
+                           std::int64_t frames, float amplitude) {
+    std::vector<float> out(static_cast<std::size_t>(frames));
+    double phase = 0.0;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / sampleRate;
+        const double hz = centreHz * std::pow(2.0, depthCents * std::sin(kTwoPi * rateHz * t) / 1200.0);
+        out[static_cast<std::size_t>(i)] = amplitude * static_cast<float>(std::sin(phase));
+        phase = std::fmod(phase + kTwoPi * hz / sampleRate, kTwoPi);
+    }
+    return out;
+}
+
+std::vector<float> harmonicTone(double hz, double sampleRate, std::int64_t frames, int harmonics,
+                                float amplitude) {
+    std::vector<float> out(static_cast<std::size_t>(frames), 0.0f);
+    double norm = 0.0;
+    for (int k = 1; k <= harmonics; ++k)
+        norm += 1.0 / k;
+    for (int k = 1; k <= harmonics && hz * k < sampleRate / 2; ++k)
+        for (std::int64_t i = 0; i < frames; ++i)
+            out[static_cast<std::size_t>(i)] += static_cast<float>(
+                amplitude / norm / k * std::sin(kTwoPi * hz * k * static_cast<double>(i) / sampleRate));
+    return out;
+}
+
+std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
+    std::vector<float> out(static_cast<std::size_t>(frames));
+    for (float& v : out)
+        v = dist(rng);
+    return out;
+}
+
+std::vector<float> silence(std::int64_t frames) {
+    return std::vector<float>(static_cast<std::size_t>(frames), 0.0f);
+}
+
+void mixInto(std::vector<float>& target, const std::vector<float>& burst, std::int64_t offset, float gain) {
+    for (std::size_t i = 0; i < burst.size(); ++i) {
+        const std::int64_t at = offset + static_cast<std::int64_t>(i);
+        if (at >= 0 && at < static_cast<std::int64_t>(target.size()))
+            target[static_cast<std::size_t>(at)] += gain * burst[i];
+    }
+}
+
+double centsBetween(double a, double b) {
+    return 1200.0 * std::log2(a / b);
+}
+
+} // namespace cvtest

@@ -1,0 +1,40 @@
+#pragma once
+
+// Synthetic test signals. Every generator is deterministic (noise takes a seed) and returns mono
+// float samples; use np::AudioBuffer::fromInterleaved or copy into a buffer channel as needed.
+
+#include <cstdint>
+#include <vector>
+
+namespace cvtest {
+
+// A sine of constant frequency. phase in radians.
+std::vector<float> sine(double hz, double sampleRate, std::int64_t frames, float amplitude = 0.5f,
+                        double phase = 0.0);
+
+// A sine whose frequency glides exponentially (constant cents per second) from startHz to endHz.
+std::vector<float> glide(double startHz, double endHz, double sampleRate, std::int64_t frames,
+                         float amplitude = 0.5f);
+
+// A sine at centreHz with sinusoidal vibrato of depthCents (peak) at rateHz.
+std::vector<float> vibrato(double centreHz, double depthCents, double rateHz, double sampleRate,
+                           std::int64_t frames, float amplitude = 0.5f);
+
+// A harmonic tone (sawtooth-like, harmonics 1..count with amplitude 1/k), closer to a voice than a sine.
+std::vector<float> harmonicTone(double hz, double sampleRate, std::int64_t frames, int harmonics = 10,
+                                float amplitude = 0.5f);
+
+// Uniform white noise in [-amplitude, amplitude] from a fixed seed.
+std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t seed);
+
+// Zeros.
+std::vector<float> silence(std::int64_t frames);
+
+// Adds burst (scaled by gain) into target starting at offset, clipped to target's length.
+void mixInto(std::vector<float>& target, const std::vector<float>& burst, std::int64_t offset,
+             float gain = 1.0f);
+
+// Cents between two frequencies (1200 * log2(a / b)).
+double centsBetween(double a, double b);
+
+} // namespace cvtest
