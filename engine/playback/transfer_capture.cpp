@@ -1,0 +1,291 @@
+#include "engine/playback/transfer_capture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace np {
+
+namespace {
+
+using State = TransferCapture::State;
+using EndReason = TransferCapture::EndReason;
+
+constexpr std::uint32_t word(State s) noexcept {
+    return static_cast<std::uint32_t>(s);
+}
+constexpr std::uint32_t word(TransferCapture::ArmStatus s) noexcept {
+    return static_cast<std::uint32_t>(s);
+}
+
+bool validRate(double hz) noexcept {
+    return std::isfinite(hz) && hz >= TransferCapture::kMinRateHz && hz <= TransferCapture::kMaxRateHz;
+}
+
+} // namespace
+
+namespace detail {
+
+bool finishCaptureIfOwned(std::atomic<std::uint32_t>& state, std::atomic<std::uint32_t>& endReason,
+                          TransferCapture::EndReason reason) noexcept {
+    std::uint32_t seen = state.load();
+    while (seen == word(State::InBlock) || seen == word(State::CancelRequested)) {
+        if (state.compare_exchange_weak(seen, word(State::Finishing))) {
+            endReason.store(static_cast<std::uint32_t>(reason));
+            state.store(word(State::Done));
+            return true;
+        }
+    }
+    // Finishing, done, idle: the main thread owns the capture now and may already have freed it.
+    return false;
+}
+
+} // namespace detail
+
+bool TransferCapture::prepare(int channels, double sampleRate, double maxSeconds) {
+    releaseBuffer();
+    const bool valid = (channels == 1 || channels == 2) && validRate(sampleRate) &&
+                       std::isfinite(maxSeconds) && maxSeconds > 0.0;
+    std::int64_t timeLimit = 0;
+    std::int64_t capacity = 0;
+    if (valid) {
+        timeLimit = static_cast<std::int64_t>(std::floor(std::min(kMaxSeconds, maxSeconds) * sampleRate));
+        const auto memoryFrames = static_cast<std::int64_t>(kMaxBufferBytes / (channels * 4u));
+        capacity = std::min(timeLimit, memoryFrames);
+    }
+    framesWritten_.store(0);
+    endReason_.store(0);
+    finishStatus_.store(0);
+    startPosition_.store(0);
+    state_.store(word(State::Idle));
+    if (!valid || capacity < 1) {
+        channels_.store(0, std::memory_order_relaxed);
+        sampleRate_ = 0.0;
+        timeLimitFrames_ = 0;
+        capacityFrames_ = 0;
+        armedFrames_.store(0, std::memory_order_relaxed);
+        totalSamples_ = 0;
+        totalBytes_ = 0;
+        memoryLimited_ = false;
+        armStatus_.store(word(ArmStatus::NotPrepared));
+        return false;
+    }
+    channels_.store(channels, std::memory_order_relaxed);
+    sampleRate_ = sampleRate;
+    timeLimitFrames_ = timeLimit;
+    capacityFrames_ = capacity;
+    armedFrames_.store(capacity, std::memory_order_relaxed);
+    totalSamples_ = static_cast<std::uint64_t>(capacity) * static_cast<std::uint64_t>(channels);
+    totalBytes_ = totalSamples_ * 4u;
+    memoryLimited_ = static_cast<std::int64_t>(kMaxBufferBytes / (channels * 4u)) < timeLimit;
+    armStatus_.store(word(ArmStatus::Ok));
+    return true;
+}
+
+bool TransferCapture::arm(std::uint64_t bytesInUse) {
+    const int channels = channels_.load(std::memory_order_relaxed);
+    if (channels < 1 || capacityFrames_ < 1) {
+        armStatus_.store(word(ArmStatus::NotPrepared));
+        return false;
+    }
+    if (state_.load() != word(State::Idle)) {
+        armStatus_.store(word(ArmStatus::AlreadyActive));
+        return false;
+    }
+    auto refuseAsTooLarge = [this] {
+        armedFrames_.store(0, std::memory_order_relaxed);
+        totalSamples_ = 0;
+        totalBytes_ = 0;
+        armStatus_.store(word(ArmStatus::TooLarge));
+        return false;
+    };
+    if (bytesInUse >= kWorkingSetBytes)
+        return refuseAsTooLarge();
+    const std::uint64_t budget = std::min((kWorkingSetBytes - bytesInUse) / 2u, kMaxBufferBytes);
+    const auto frames = static_cast<std::int64_t>(budget / (static_cast<std::uint64_t>(channels) * 4u));
+    const std::int64_t armed = std::min(frames, capacityFrames_);
+    if (armed < 1 || channels > 2 || armed > AudioBuffer::kMaxSamples / channels)
+        return refuseAsTooLarge();
+
+    const std::uint64_t samples = static_cast<std::uint64_t>(armed) * static_cast<std::uint64_t>(channels);
+    std::unique_ptr<float[]> fresh;
+    try {
+        // Zeroed on purpose: the pages are committed here, so the audio thread never page-faults
+        // into a fresh part of the buffer while it records.
+        fresh = std::make_unique<float[]>(samples);
+    } catch (const std::bad_alloc&) {
+        armStatus_.store(word(ArmStatus::AllocationFailed));
+        return false;
+    }
+    buffer_ = std::move(fresh);
+    armedFrames_.store(armed, std::memory_order_relaxed);
+    totalSamples_ = samples;
+    totalBytes_ = samples * 4u;
+    memoryLimited_ = armed < timeLimitFrames_;
+    framesWritten_.store(0);
+    endReason_.store(0);
+    armStatus_.store(word(ArmStatus::Ok));
+    finishStatus_.store(0);
+    // Publishes the buffer and sizes to the audio thread, which reads them only after claiming it.
+    state_.store(word(State::Armed));
+    return true;
+}
+
+void TransferCapture::process(const float* const* in, int channels, int frames, bool transportRunning,
+                              std::int64_t hostPosition) noexcept {
+    if (frames < 1 || channels < 1 || in == nullptr)
+        return;
+    const int recorded = channels_.load(std::memory_order_relaxed);
+    const std::int64_t armed = armedFrames_.load(std::memory_order_relaxed);
+    if (recorded < 1 || armed < 1)
+        return;
+
+    auto finish = [this](EndReason reason) { detail::finishCaptureIfOwned(state_, endReason_, reason); };
+
+    std::uint32_t seen = state_.load();
+    if (seen == word(State::Armed)) {
+        if (!transportRunning || !state_.compare_exchange_strong(seen, word(State::InBlock)))
+            return;
+        startPosition_.store(hostPosition, std::memory_order_relaxed);
+        framesWritten_.store(0);
+    } else if (seen == word(State::CancelRequested)) {
+        finish(EndReason::Cancelled);
+        return;
+    } else if (seen == word(State::Recording)) {
+        if (!state_.compare_exchange_strong(seen, word(State::InBlock))) {
+            if (seen == word(State::CancelRequested))
+                finish(EndReason::Cancelled);
+            return;
+        }
+    } else {
+        return;
+    }
+
+    // From here the audio thread owns the buffer (in block, or cancel requested during it).
+    if (!transportRunning) {
+        finish(EndReason::TransportStopped);
+        return;
+    }
+    const std::int64_t written = framesWritten_.load();
+    if (written >= armed) {
+        finish(EndReason::BufferFull);
+        return;
+    }
+    std::int64_t expectedPosition = 0;
+    if (__builtin_add_overflow(startPosition_.load(std::memory_order_relaxed), written, &expectedPosition) ||
+        hostPosition != expectedPosition) {
+        finish(EndReason::TimelineJumped);
+        return;
+    }
+
+    const std::int64_t n = std::min<std::int64_t>(armed - written, frames);
+    for (int c = 0; c < recorded; ++c) {
+        float* dst = buffer_.get() + static_cast<std::size_t>(c) * static_cast<std::size_t>(armed) +
+                     static_cast<std::size_t>(written);
+        const float* src = in[std::min(c, channels - 1)];
+        if (src != nullptr)
+            std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(float));
+        else
+            std::fill_n(dst, n, 0.0f);
+    }
+    framesWritten_.store(written + n);
+
+    if (state_.load() == word(State::CancelRequested)) {
+        finish(EndReason::Cancelled);
+        return;
+    }
+    if (written + n >= armed) {
+        finish(EndReason::BufferFull);
+        return;
+    }
+    std::uint32_t inBlock = word(State::InBlock);
+    if (!state_.compare_exchange_strong(inBlock, word(State::Recording)) &&
+        inBlock == word(State::CancelRequested))
+        finish(EndReason::Cancelled);
+}
+
+std::unique_ptr<TransferCapture::Capture> TransferCapture::takeCapture() {
+    if (state_.load() != word(State::Done))
+        return nullptr;
+    const int channels = channels_.load(std::memory_order_relaxed);
+    const std::int64_t armed = armedFrames_.load(std::memory_order_relaxed);
+    const std::int64_t frames = framesWritten_.load();
+    try {
+        auto capture = std::make_unique<Capture>();
+        capture->audio.resize(channels, frames);
+        for (int c = 0; c < channels; ++c) {
+            const float* src = buffer_.get() + static_cast<std::size_t>(c) * static_cast<std::size_t>(armed);
+            std::copy_n(src, frames, capture->audio.channel(c).data());
+        }
+        capture->sampleRate = sampleRate_;
+        capture->startPosition = startPosition_.load(std::memory_order_relaxed);
+        capture->endReason = endReason();
+        releaseBuffer();
+        finishStatus_.store(static_cast<std::uint32_t>(FinishStatus::Ok));
+        state_.store(word(State::Idle));
+        return capture;
+    } catch (const std::exception&) {
+        // bad_alloc or the buffer size limit: the recording cannot be handed over.
+        releaseBuffer();
+        framesWritten_.store(0);
+        endReason_.store(0);
+        finishStatus_.store(static_cast<std::uint32_t>(FinishStatus::OutOfMemory));
+        state_.store(word(State::Idle));
+        return nullptr;
+    }
+}
+
+TransferCapture::CancelOutcome TransferCapture::cancel() noexcept {
+    std::uint32_t seen = state_.load();
+    for (;;) {
+        if (seen == word(State::Armed)) {
+            if (state_.compare_exchange_weak(seen, word(State::Idle))) {
+                releaseBuffer();
+                return CancelOutcome::ArmWithdrawn;
+            }
+        } else if (seen == word(State::Recording)) {
+            if (state_.compare_exchange_weak(seen, word(State::CancelRequested))) {
+                // Between blocks: finish here. Should the audio thread see the request first, it
+                // finishes with the same reason and this call writes nothing.
+                detail::finishCaptureIfOwned(state_, endReason_, EndReason::Cancelled);
+                return CancelOutcome::Finished;
+            }
+        } else if (seen == word(State::InBlock)) {
+            if (state_.compare_exchange_weak(seen, word(State::CancelRequested)))
+                return CancelOutcome::RequestedFromBlock;
+        } else if (seen == word(State::CancelRequested)) {
+            return CancelOutcome::RequestedFromBlock;
+        } else {
+            return CancelOutcome::NothingActive;
+        }
+    }
+}
+
+bool TransferCapture::isActive() const noexcept {
+    const std::uint32_t s = state_.load();
+    return s >= word(State::Armed) && s <= word(State::CancelRequested);
+}
+
+void TransferCapture::releaseBuffer() noexcept {
+    buffer_.reset();
+}
+
+bool scaleFramePosition(std::int64_t frame, double fromRate, double toRate, std::int64_t& out) noexcept {
+    if (!validRate(fromRate) || !validRate(toRate))
+        return false;
+    if (fromRate == toRate) {
+        out = frame;
+        return true;
+    }
+    // Multiply first, then divide, in the 64-bit mantissa of long double.
+    const long double scaled = std::round(static_cast<long double>(frame) * static_cast<long double>(toRate) /
+                                          static_cast<long double>(fromRate));
+    if (!std::isfinite(scaled) || scaled < -0x1p63L || scaled >= 0x1p63L)
+        return false;
+    out = static_cast<std::int64_t>(scaled);
+    return true;
+}
+
+} // namespace np
