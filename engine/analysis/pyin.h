@@ -33,7 +33,8 @@ inline constexpr std::uint64_t kPYinDecoderBudgetBytes = 134217728;
 // Plans a tracking job of samples mono samples at sampleRate. Refuses bad settings (see PYinConfig),
 // fewer samples than one frame, 4000000 frames or more, and a decoder above kPYinDecoderBudgetBytes.
 // Pure and thread-safe.
-PYinDecoderMemoryPlan planPYinDecoderMemory(std::int64_t samples, double sampleRate, const PYinConfig& config);
+PYinDecoderMemoryPlan planPYinDecoderMemory(std::int64_t samples, double sampleRate,
+                                            const PYinConfig& config);
 
 // Tracks the pitch of samples mono samples at sampleRate; one frame per hop, frame i covering
 // samples i*hop .. i*hop + frame - 1.
@@ -43,7 +44,7 @@ PYinDecoderMemoryPlan planPYinDecoderMemory(std::int64_t samples, double sampleR
 // so does progress returning false (callers that must tell cancellation apart check their own flag).
 // progress receives a fraction 0..1 at most every 64 frames and may be empty. Runs on a worker thread;
 // throws std::bad_alloc when memory runs out.
-PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sampleRate, const PYinConfig& config,
-                          const std::function<bool(float)>& progress);
+PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sampleRate,
+                          const PYinConfig& config, const std::function<bool(float)>& progress);
 
 } // namespace np

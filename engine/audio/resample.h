@@ -53,4 +53,28 @@ bool checkedResampleWorkingSet(int channels, std::int64_t frames, double srcRate
 AudioBuffer resampleBuffer(const AudioBuffer& in, double srcRate, double dstRate,
                            const std::function<bool()>& keepGoing);
 
+namespace detail {
+
+// Decides when a converter has stopped producing output. A block that yields no output counts as
+// empty unless the converter's pending output grew (it is still filling its filter, which at large
+// down-sampling ratios takes more than 8 blocks); 8 empty blocks in a row are allowed and the next one
+// is a stall. Once the input is used up, only as many blocks of silence are fed as the pending output
+// needs, plus the same grace of 8, so a converter that keeps swallowing silence cannot loop forever.
+class ConverterStallWatch {
+public:
+    // outputPerInput: dstRate / srcRate.
+    explicit ConverterStallWatch(double outputPerInput) noexcept;
+    // Records one fed block; false means the converter stalled.
+    bool blockDone(std::int64_t produced, double pendingOutput, bool pastInputEnd) noexcept;
+
+private:
+    double outputPerInput_;
+    double lastPending_ = 0.0;
+    int emptyBlocks_ = 0;
+    std::int64_t flushBlocks_ = 0;
+    std::int64_t flushBlocksAllowed_ = -1;
+};
+
+} // namespace detail
+
 } // namespace np
