@@ -80,6 +80,27 @@ public:
     bool resizeNote(std::uint32_t id, std::int64_t newLength);
     bool snapToScale(std::span<const std::uint32_t> ids);
 
+    // --- Whole-selection operations (same dry-run rule) -------------------------------------------
+    // Pulls pitched notes toward the nearest scale degree by amount (0..1) and sets their drift scale
+    // to 1 - flatten (flatten below 0 leaves 1). Unpitched notes are untouched.
+    bool applyPitchCorrection(std::span<const std::uint32_t> ids, double amount, double flatten);
+    // Pulls note starts toward the nearest multiple of gridSamples by strength (0..1).
+    bool applyTimeQuantize(std::span<const std::uint32_t> ids, std::int64_t gridSamples, double strength);
+    // Gives every listed pitched note the sounding pitch targetMidi (within the offset range).
+    bool applyUnison(std::span<const std::uint32_t> ids, double targetMidi);
+
+    // --- Split and merge -------------------------------------------------------------------------
+    enum class MergeNotesFailure : int { None = 0, NotMergeable = 1, TooLarge = 2, OutOfMemory = 3 };
+    static constexpr std::size_t kMaxNotes = 100000;
+
+    // Cuts a note in two at timeline position at; returns the new right-hand note's id, or 0 when
+    // nothing was split (position outside the note, too short a source, the note limit, or pieces
+    // whose pitch curves could not be stored).
+    std::uint32_t splitNote(std::uint32_t id, std::int64_t at);
+    // Joins the listed notes, which must follow one another in the source with no other note between
+    // them, into the first of them. out (may be null) receives the reason; on failure nothing changes.
+    bool mergeNotes(std::span<const std::uint32_t> ids, MergeNotesFailure* out);
+
     // Timeline limit in samples: 536870912 / (4 * channels) of the source audio, 134217728 without.
     std::int64_t timelineLimitFrames() const noexcept;
 

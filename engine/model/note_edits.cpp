@@ -1,7 +1,7 @@
 // The elementary note edits of the edit session.
 
 #include "engine/model/edit_session.h"
-#include "engine/model/note_index.h"
+#include "engine/model/edit_session_apply.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,27 +44,6 @@ std::int64_t EditSession::timelineLimitFrames() const noexcept {
         return 134217728;
     const std::int64_t channels = std::max<std::int64_t>(document_.audio->channels, 1);
     return 536870912 / (4 * channels);
-}
-
-template <typename Edit>
-bool EditSession::applyEdit(std::span<const std::uint32_t> ids, Edit edit) {
-    const detail::NoteIndex index(document_.notes, ids);
-    bool wouldChange = false;
-    for (std::uint32_t id : ids) {
-        const Note* note = index.find(document_.notes, id);
-        if (note != nullptr && edit(*note) != fieldsOf(*note)) {
-            wouldChange = true;
-            break;
-        }
-    }
-    if (!wouldChange)
-        return false;
-    pushHistory();
-    for (std::uint32_t id : ids)
-        if (Note* note = index.find(document_.notes, id))
-            assign(*note, edit(*note));
-    markChanged();
-    return true;
 }
 
 bool EditSession::addPitchOffset(std::span<const std::uint32_t> ids, double semitones) {
