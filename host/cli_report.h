@@ -1,0 +1,19 @@
+#pragma once
+
+#include "engine/analysis/analysis_records.h"
+#include "host/cli_args.h"
+
+#include <string>
+
+namespace cv::cli {
+
+// The notes of an analysis as the user reads them: id (from 1, as in the editor), start and length in
+// seconds, MIDI pitch with its note name, confidence and whether the note is pitched, then the
+// several-voices score (and the plug-in's warning above 0.25). Text is a table; JSON one object.
+std::string formatReport(const std::string& file, Algorithm algorithm, const np::AnalysisResult& result,
+                         OutputFormat format);
+
+// s as the contents of a JSON string (without the quotes).
+std::string jsonEscape(const std::string& s);
+
+} // namespace cv::cli

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "engine/analysis/analysis_records.h"
+#include "host/cli_args.h"
+#include "host/cli_audio_file.h"
+
+#include <functional>
+#include <string>
+
+namespace cv::cli {
+
+// Runs the chosen analysis on the analysis worker, as the plug-in does, polling it every 20 ms like
+// the plug-in's idle loop and passing each progress fraction (0..1) to onProgress. Returns false with
+// the worker's error sentence when the analysis failed.
+bool runAnalysis(const LoadedAudio& loaded, Algorithm algorithm, const std::function<void(float)>& onProgress,
+                 np::AnalysisResult& result, std::string& error);
+
+} // namespace cv::cli

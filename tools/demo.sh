@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Generates the demonstration take into the build folder and analyses it with the command-line front end.
+#   tools/demo.sh BUILD_DIR
+set -euo pipefail
+build=${1:?usage: tools/demo.sh BUILD_DIR}
+cmake --build "$build" --target corvalinth_cli make_demo_take >/dev/null
+take="$build/demo_take.wav"
+expected="$build/demo_take_notes.tsv"
+"$build/tools/make_demo_take" "$take" "$expected"
+echo "Demonstration take: $take"
+echo "Generated notes (start s, MIDI pitch):"
+sed 's/^/  /' "$expected"
+echo
+"$build/host/corvalinth" analyse "$take"
