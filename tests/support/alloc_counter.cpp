@@ -4,6 +4,24 @@
 #include <cstdlib>
 #include <new>
 
+// The sanitizer runtimes define the global operator new and delete themselves, so a replacement would
+// not link there; they offer allocation hooks instead, which also see malloc and free.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CV_ALLOCATION_HOOKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CV_ALLOCATION_HOOKS 1
+#endif
+#endif
+
+#ifndef CV_ALLOCATION_HOOKS
+#define CV_ALLOCATION_HOOKS 0
+#endif
+
+#if CV_ALLOCATION_HOOKS
+#include <sanitizer/allocator_interface.h>
+#endif
+
 namespace {
 
 // Constant-initialised, so touching them never allocates.
@@ -12,6 +30,7 @@ constinit thread_local std::uint64_t tAllocations = 0;
 constinit thread_local std::uint64_t tFrees = 0;
 constinit thread_local int tFailuresLeft = 0;
 
+#if !CV_ALLOCATION_HOOKS
 void* allocate(std::size_t size, std::size_t alignment) noexcept {
     if (tCounting)
         ++tAllocations;
@@ -45,6 +64,20 @@ void release(void* p) noexcept {
 
 constexpr std::size_t kPlain = alignof(std::max_align_t);
 
+#else
+void countAllocation(const volatile void*, std::size_t) {
+    if (tCounting)
+        ++tAllocations;
+}
+void countFree(const volatile void* p) {
+    if (tCounting && p != nullptr)
+        ++tFrees;
+}
+// Installed before main, while the process has one thread, as the runtime requires.
+[[maybe_unused]] const int kHooksInstalled =
+    __sanitizer_install_malloc_and_free_hooks(countAllocation, countFree);
+#endif
+
 } // namespace
 
 namespace cvtest {
@@ -67,8 +100,13 @@ void failAllocationsOnThisThread(int count) noexcept {
     tFailuresLeft = count > 0 ? count : 0;
 }
 
+bool allocationFailuresSupported() noexcept {
+    return !CV_ALLOCATION_HOOKS;
+}
+
 } // namespace cvtest
 
+#if !CV_ALLOCATION_HOOKS
 // The replaceable global allocation functions, every form.
 void* operator new(std::size_t size) {
     return allocateOrThrow(size, kPlain);
@@ -131,3 +169,4 @@ void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept 
 void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
     release(p);
 }
+#endif

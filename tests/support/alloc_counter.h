@@ -1,13 +1,14 @@
 #pragma once
 
-// A test-only allocation counter. The support library replaces every form of the global operator new
-// and delete with versions that count the calls made on the current thread while a
-// ScopedAllocationCounter is alive there, so a realtime thread can be checked for allocations while
-// other threads allocate freely. Standard containers allocate through operator new, so their growth is
-// counted. malloc and free are left alone: the sanitizers own those.
+// A test-only allocation counter: counts the allocations and frees made on the current thread while a
+// ScopedAllocationCounter is alive there, so a realtime thread can be checked while other threads
+// allocate freely.
 //
-// The replacements are linked into every test program that uses operator new; outside a counting scope
-// they only forward to malloc and free.
+// Plain builds replace every form of the global operator new and delete (standard containers allocate
+// through them); the replacements are linked into every test program that uses operator new and,
+// outside a counting scope, only forward to malloc and free. Sanitizer builds cannot replace them (the
+// runtime defines them) and count through the sanitizer's allocation hooks instead, which see malloc
+// and free as well.
 
 #include <cstdint>
 
@@ -31,7 +32,10 @@ public:
 };
 
 // The next `count` operator new calls on this thread fail (std::bad_alloc, or null for the nothrow
-// forms). 0 restores normal allocation.
+// forms). 0 restores normal allocation. Has no effect where allocationFailuresSupported() is false.
 void failAllocationsOnThisThread(int count) noexcept;
+
+// False in sanitizer builds, where allocation cannot be made to fail on demand.
+bool allocationFailuresSupported() noexcept;
 
 } // namespace cvtest
