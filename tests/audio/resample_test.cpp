@@ -67,9 +67,11 @@ TEST(Resample, RefusesUnsupportedRatesWithTheRateMessage) {
     const np::AudioBuffer audio = monoSine(440.0, 48000.0, 100);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    for (const auto& [src, dst] :
+    for (const auto& rates :
          {std::pair{7999.9, 48000.0}, std::pair{48000.0, 384000.1}, std::pair{nan, 48000.0},
           std::pair{48000.0, inf}, std::pair{-48000.0, 48000.0}}) {
+        const double src = rates.first;
+        const double dst = rates.second;
         SCOPED_TRACE(std::to_string(src) + " -> " + std::to_string(dst));
         expectThrowsWith<std::invalid_argument>([&] { np::resampleBuffer(audio, src, dst, {}); },
                                                 "Resampling requires a supported finite sample rate");
