@@ -22,7 +22,7 @@ RegionView viewOf(const HostSyncedPlayer::RegionNode* node, std::int64_t fade) n
         return view;
     const AudioBuffer& audio = node->source.playable();
     const std::int64_t n = audio.frames;
-    if (audio.channels < 1 || n < 1 ||
+    if (audio.channels < 1 || audio.channels > 2 || n < 1 ||
         audio.samples.size() < static_cast<std::size_t>(audio.channels) * static_cast<std::size_t>(n))
         return view;
     view.samples = audio.samples.data();
