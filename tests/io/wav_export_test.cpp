@@ -423,6 +423,15 @@ TEST_F(WavExportTest, AnUnwritableFolderIsReportedAndTheOldFileStays) {
         EXPECT_EQ(readAll(dir_ / "notafolder"), Bytes{'x'});
     }
     {
+        SCOPED_TRACE("the destination is a folder");
+        fs::create_directory(dir_ / "taken.wav");
+        std::string error;
+        EXPECT_FALSE(np::saveWav(pathOf("taken.wav"), audio, 48000.0, np::WavBitDepth::Pcm16, &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(fs::is_directory(dir_ / "taken.wav"));
+        EXPECT_EQ(entries(), (std::set<std::string>{"notafolder", "taken.wav"}));
+    }
+    {
         SCOPED_TRACE("a folder the user may not write");
         const Bytes old = {'o', 'l', 'd'};
         const auto sub = dir_ / "locked";

@@ -15,10 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes le16(int v) {
     return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
 }
-Bytes le24(int v) {
-    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-            static_cast<std::uint8_t>(v >> 16)};
-}
 Bytes le32(std::uint32_t v) {
     return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
             static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
@@ -101,40 +97,6 @@ TEST(WavWriter, PcmCodesClampRoundAndStaySymmetric) {
     }
 }
 
-TEST(WavWriter, FramesInterleaveChannelZeroFirstLittleEndian) {
-    const float left[] = {1.0f, -1.5f};
-    const float right[] = {0.5f, 1.5f};
-    std::vector<float> interleaved = {left[0], right[0], left[1], right[1]};
-    const auto audio = np::AudioBuffer::fromInterleaved(interleaved.data(), 2, 2);
-
-    struct Case {
-        np::WavBitDepth depth;
-        Bytes expected;
-    };
-    std::uint32_t bits15 = 0;
-    const float onePointFive = 1.5f;
-    std::memcpy(&bits15, &onePointFive, 4);
-    std::uint32_t bitsM15 = 0;
-    const float minusOnePointFive = -1.5f;
-    std::memcpy(&bitsM15, &minusOnePointFive, 4);
-    const Case cases[] = {
-        {np::WavBitDepth::Pcm16, cat({le16(32767), le16(16384), le16(-32767), le16(32767)})},
-        {np::WavBitDepth::Pcm24, cat({le24(8388607), le24(4194304), le24(-8388607), le24(8388607)})},
-        {np::WavBitDepth::Float32, cat({le32(0x3F800000), le32(0x3F000000), le32(bitsM15), le32(bits15)})},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.depth));
-        Bytes out(c.expected.size(), 0xEE);
-        np::encodeWavFrames(audio, 0, 2, c.depth, out);
-        EXPECT_EQ(out, c.expected);
-        // A range that starts inside the buffer codes only its own frames.
-        Bytes second(c.expected.size() / 2, 0xEE);
-        np::encodeWavFrames(audio, 1, 1, c.depth, second);
-        EXPECT_EQ(second, Bytes(c.expected.begin() + c.expected.size() / 2, c.expected.end()));
-    }
-    EXPECT_EQ(Bytes({0x01, 0x00, 0x80}), le24(-8388607)); // the negative full scale's three bytes
-}
-
 class WavFileWriterTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -187,16 +149,10 @@ TEST_F(WavFileWriterTest, EmptyDataIsAValidHeaderOnlyFile) {
 
 TEST_F(WavFileWriterTest, RefusesWhatItCannotWrite) {
     np::WavFileWriter writer;
-    {
-        SCOPED_TRACE("folder missing");
-        EXPECT_FALSE(writer.open(dir_ / "missing" / "a.wav", {1, 48000, np::WavBitDepth::Pcm16}));
-        EXPECT_FALSE(writer.writeData(Bytes{1, 2}));
-        EXPECT_FALSE(writer.finish());
-    }
-    for (int channels : {0, 3}) {
-        SCOPED_TRACE(channels);
-        EXPECT_FALSE(writer.open(dir_ / "c.wav", {channels, 48000, np::WavBitDepth::Pcm16}));
-    }
+    EXPECT_FALSE(writer.open(dir_ / "missing" / "a.wav", {1, 48000, np::WavBitDepth::Pcm16}));
+    EXPECT_FALSE(writer.writeData(Bytes{1, 2}));
+    EXPECT_FALSE(writer.finish());
+    EXPECT_FALSE(writer.open(dir_ / "c.wav", {3, 48000, np::WavBitDepth::Pcm16}));
 }
 
 } // namespace
