@@ -172,48 +172,34 @@ void EditSession::cancelGesture() {
 }
 
 bool EditSession::undo() {
-    if (inGesture_ || undo_.empty())
-        return false;
-    HistoryState current = captureState();
-    const bool keepCurrent = current.bytes <= historyBudgetBytes_;
-    if (keepCurrent)
-        redo_.reserve(redo_.size() + 1);
-
-    HistoryState target = std::move(undo_.back());
-    undo_.pop_back();
-    undoBytes_ -= std::min(undoBytes_, target.bytes);
-    if (keepCurrent) {
-        redoBytes_ = saturatingAdd(redoBytes_, current.bytes);
-        redo_.push_back(std::move(current));
-        trimAfterEdit();
-    } else {
-        redo_.clear();
-        redoBytes_ = 0;
-    }
-    document_.notes = std::move(target.notes);
-    contentRevision_ = target.revision;
-    ++editCount_;
-    return true;
+    return !inGesture_ && restoreFrom(undo_, undoBytes_, redo_, redoBytes_, &EditSession::trimAfterEdit);
 }
 
 bool EditSession::redo() {
-    if (inGesture_ || redo_.empty())
+    return !inGesture_ && restoreFrom(redo_, redoBytes_, undo_, undoBytes_, &EditSession::trimAfterRedo);
+}
+
+bool EditSession::restoreFrom(std::vector<HistoryState>& from, std::uint64_t& fromBytes,
+                              std::vector<HistoryState>& to, std::uint64_t& toBytes,
+                              void (EditSession::*trim)()) {
+    if (from.empty())
         return false;
     HistoryState current = captureState();
     const bool keepCurrent = current.bytes <= historyBudgetBytes_;
     if (keepCurrent)
-        undo_.reserve(undo_.size() + 1);
+        to.reserve(to.size() + 1);
 
-    HistoryState target = std::move(redo_.back());
-    redo_.pop_back();
-    redoBytes_ -= std::min(redoBytes_, target.bytes);
+    HistoryState target = std::move(from.back());
+    from.pop_back();
+    fromBytes -= std::min(fromBytes, target.bytes);
     if (keepCurrent) {
-        undoBytes_ = saturatingAdd(undoBytes_, current.bytes);
-        undo_.push_back(std::move(current));
-        trimAfterRedo();
+        toBytes = saturatingAdd(toBytes, current.bytes);
+        to.push_back(std::move(current));
+        (this->*trim)();
     } else {
-        undo_.clear();
-        undoBytes_ = 0;
+        // The current notes alone exceed the budget: the other direction cannot be kept at all.
+        to.clear();
+        toBytes = 0;
     }
     document_.notes = std::move(target.notes);
     contentRevision_ = target.revision;

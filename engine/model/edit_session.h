@@ -128,6 +128,9 @@ private:
     void pushHistory();
     // Marks a completed change: a new content revision.
     void markChanged() noexcept;
+    // Undo and redo: the current notes go onto `to`, the newest state of `from` is restored.
+    bool restoreFrom(std::vector<HistoryState>& from, std::uint64_t& fromBytes, std::vector<HistoryState>& to,
+                     std::uint64_t& toBytes, void (EditSession::*trim)());
     void trimAfterEdit(); // rule A: oldest undo first, then oldest redo
     void trimAfterRedo(); // rule B: oldest redo first, then oldest undo
     bool overLimits() const noexcept;
