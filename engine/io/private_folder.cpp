@@ -98,6 +98,23 @@ bool withExclusiveFileLock(const std::filesystem::path& lockFile, const std::fun
         return false;
     }
 
+    // Unlocks and closes on every exit, also when building an error sentence throws.
+    struct HeldLock {
+        int fd;
+        bool released = false;
+        bool release() noexcept {
+            released = true;
+            const bool unlocked = ::flock(fd, LOCK_UN) == 0;
+            const bool closed = ::close(fd) == 0;
+            return unlocked && closed;
+        }
+        ~HeldLock() {
+            if (!released) {
+                release();
+            }
+        }
+    } held{fd};
+
     bool result = false;
     try {
         result = operation();
@@ -109,9 +126,7 @@ bool withExclusiveFileLock(const std::filesystem::path& lockFile, const std::fun
         result = false;
     }
 
-    const bool unlocked = ::flock(fd, LOCK_UN) == 0;
-    const bool closed = ::close(fd) == 0;
-    if ((!unlocked || !closed) && result) {
+    if (!held.release() && result) {
         detail::setError(error,
                          "The persistence operation completed, but its lock could not be released cleanly");
         return false;

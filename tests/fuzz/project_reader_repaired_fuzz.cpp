@@ -1,4 +1,4 @@
-// The project reader on version-3 inputs whose length and digest are set right after each mutation, so
+// The project reader on inputs whose version-3 length and digest are set right after each mutation, so
 // that mutations reach the payload checks instead of failing the digest.
 
 #include "engine/io/project_format.h"
@@ -9,9 +9,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace project = np::project;
     std::vector<std::uint8_t> bytes(data, data + size);
-    if (size >= project::kHeaderBytes && std::memcmp(data, project::kMagic.data(), 4) == 0) {
-        const std::uint32_t version = 3;
-        std::memcpy(bytes.data() + 4, &version, sizeof(version));
+    std::uint32_t version = 0;
+    if (size >= project::kHeaderBytes) {
+        std::memcpy(&version, data + 4, sizeof(version));
+    }
+    // Versions 1 and 2 carry no length or digest; their payload checks are reached as they stand.
+    if (version == project::kWrittenVersion && std::memcmp(data, project::kMagic.data(), 4) == 0) {
         const std::uint64_t length = size - project::kHeaderBytes;
         std::memcpy(bytes.data() + project::kLengthOffset, &length, sizeof(length));
         crypto_generichash(bytes.data() + project::kDigestOffset, project::kDigestBytes,
