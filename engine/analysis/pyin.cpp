@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <span>
 #include <vector>
 
 namespace np {
@@ -55,6 +57,42 @@ bool multiply(std::uint64_t a, std::uint64_t b, std::uint64_t& out) noexcept {
 bool keepGoing(const std::function<bool(float)>& progress, float fraction) {
     return !progress || progress(fraction);
 }
+
+// The YIN candidates of the voiced frames, kept from the observation stage so that reporting the
+// decoded pitch does not analyse the same window a second time (YIN is deterministic, so the kept
+// candidates are exactly those a second run would give). A frame with more than kPerFrame candidates
+// is not kept and is analysed again, which bounds the memory to kPerFrame candidates per frame.
+class CandidateCache {
+public:
+    static constexpr std::uint32_t kPerFrame = 16;
+
+    explicit CandidateCache(std::size_t frames) : spans_(frames) {}
+
+    void keep(std::size_t frame, std::span<const YinCandidate> candidates) {
+        if (candidates.size() > kPerFrame)
+            return;
+        spans_[frame] = {static_cast<std::uint32_t>(pool_.size()),
+                         static_cast<std::uint32_t>(candidates.size())};
+        pool_.insert(pool_.end(), candidates.begin(), candidates.end());
+    }
+
+    // The kept candidates of frame, or nullopt when the frame was not kept.
+    std::optional<std::span<const YinCandidate>> find(std::size_t frame) const noexcept {
+        const Span s = spans_[frame];
+        if (s.count == kNotKept)
+            return std::nullopt;
+        return std::span<const YinCandidate>(pool_.data() + s.begin, s.count);
+    }
+
+private:
+    static constexpr std::uint32_t kNotKept = 0xffffffffu;
+    struct Span {
+        std::uint32_t begin = 0;
+        std::uint32_t count = kNotKept;
+    };
+    std::vector<Span> spans_;
+    std::vector<YinCandidate> pool_;
+};
 
 } // namespace
 
@@ -125,6 +163,7 @@ PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sample
     YinFrameAnalyzer yin(static_cast<int>(window), sampleRate, config.minHz, config.maxHz);
     std::vector<YinCandidate> candidates;
     std::vector<FrameObs> observations(frames);
+    CandidateCache cache(frames);
     const double silenceRms = std::pow(10.0, config.silenceDb / 20.0);
     for (std::size_t t = 0; t < frames; ++t) {
         const float* start = mono + t * hop;
@@ -135,6 +174,8 @@ PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sample
         if (std::sqrt(energy / static_cast<double>(window)) >= silenceRms) {
             yin.analyze(start, candidates, kYinThreshold);
             observations[t] = observeCandidates(candidates, grid);
+            if (observations[t].voicedMass > 0.0)
+                cache.keep(t, candidates);
         }
         if (t % 64 == 0 && !keepGoing(progress, 0.65f * static_cast<float>(t) / framesF))
             return track;
@@ -152,12 +193,16 @@ PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sample
         if (state < grid.bins && observations[t].voicedMass > 0.0) {
             // Report the candidate's own refined frequency when one lies near the decoded bin, which is
             // far finer than the bin grid.
-            yin.analyze(mono + t * hop, candidates, kYinThreshold);
+            std::optional<std::span<const YinCandidate>> kept = cache.find(t);
+            if (!kept) {
+                yin.analyze(mono + t * hop, candidates, kYinThreshold);
+                kept = candidates;
+            }
             const double centre = grid.centreMidi(state);
             double hz = grid.centreHz(state);
             double confidence = observations[t].bestConfidence;
             double nearest = kSnapCents;
-            for (const YinCandidate& c : candidates) {
+            for (const YinCandidate& c : *kept) {
                 const double distance = std::abs(midiFromHz(c.hz) - centre) * 100.0;
                 if (distance < nearest) {
                     hz = c.hz;
