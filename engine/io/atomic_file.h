@@ -24,7 +24,8 @@ bool ensurePrivateDirectory(const std::filesystem::path& folder, std::string* er
 // Runs operation while holding both a process-wide mutex and an exclusive flock on lockFile (created
 // with mode 0600 when missing, never deleted). Returns the operation's result; when the operation
 // returns false, *error keeps what the operation wrote. An exception escaping the operation counts as
-// false. Blocks while another thread or process holds the lock.
+// false. Blocks while another thread or process holds the lock. Not reentrant: calling it again from
+// inside operation deadlocks.
 bool withExclusiveFileLock(const std::filesystem::path& lockFile, const std::function<bool()>& operation,
                            std::string* error);
 
