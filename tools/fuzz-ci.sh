@@ -28,6 +28,12 @@ for target in "${targets[@]}"; do
   echo "== $target: fuzzing for ${seconds} s"
   mkdir -p "$scratch/$target"
   cp "$corpus"/* "$scratch/$target/"
-  "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
-    -artifact_prefix="$root/build-fuzz/artifacts/$target-" -print_final_stats=1 "$scratch/$target"
+  log="$root/build-fuzz/$target.log"
+  if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$root/build-fuzz/artifacts/$target-" -print_final_stats=1 "$scratch/$target" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "== $target: FAILED (artifacts in build-fuzz/artifacts)"
+    exit 1
+  fi
+  echo "== $target: $(grep -m1 -E '^Done [0-9]+ runs' "$log" || echo 'done'), no crash"
 done
