@@ -8,8 +8,18 @@
 
 namespace {
 
-const char* const kGenericRefusal =
+const std::string kGenericRefusal =
     "Audio cannot be analyzed safely. Check its duration, channel count, sample rate, and analysis settings.";
+
+template <typename F>
+std::string lengthErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const std::length_error& e) {
+        return e.what();
+    }
+    return "(nothing thrown)";
+}
 
 TEST(AnalysisPlan, SettingsScaleWithTheSampleRate) {
     struct Case {
@@ -27,10 +37,8 @@ TEST(AnalysisPlan, SettingsScaleWithTheSampleRate) {
         EXPECT_EQ(scaled.onset.frame, c.onsetFrame);
         EXPECT_EQ(scaled.onset.hop, static_cast<int>(c.pyinHop)) << "onsets fall on pitch frames";
 
-        np::AnalysisConfig percussive;
-        ASSERT_TRUE(np::scaledPercussiveConfig(c.rate, np::AnalysisConfig{}, percussive));
-        EXPECT_EQ(percussive.onset.frame, c.onsetFrame);
-        EXPECT_EQ(percussive.pyin.frame, 2048u) << "pitch settings untouched";
+        ASSERT_TRUE(np::scaledPercussiveConfig(c.rate, np::AnalysisConfig{}, scaled));
+        EXPECT_EQ(scaled.onset.frame, c.onsetFrame);
     }
 }
 
@@ -55,46 +63,58 @@ TEST(AnalysisPlan, ScalingRefusesOutOfBoundSettings) {
         {"frame beyond the limit", 48000.0, [](np::AnalysisConfig& c) { c.pyin.frame = 4194304 * 2u; }},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
         np::AnalysisConfig config;
         c.change(config);
         np::AnalysisConfig out;
-        EXPECT_FALSE(np::scaledAnalysisConfig(c.rate, config, out));
+        EXPECT_FALSE(np::scaledAnalysisConfig(c.rate, config, out)) << c.name;
     }
 }
 
 TEST(AnalysisPlan, CheckedScaledIntegerRoundsHalfUpAndRaisesToPowersOfTwo) {
-    int out = 0;
-    ASSERT_TRUE(np::checkedScaledInteger(2048, 0.91875L, 1, true, out));
-    EXPECT_EQ(out, 2048);
-    ASSERT_TRUE(np::checkedScaledInteger(3, 0.5L, 1, false, out)); // 1.5 rounds up
-    EXPECT_EQ(out, 2);
-    ASSERT_TRUE(np::checkedScaledInteger(1, 0.5L, 7, false, out));
-    EXPECT_EQ(out, 7) << "raised to the minimum";
-    EXPECT_FALSE(np::checkedScaledInteger(1, 0.4L, 1, false, out)) << "rounds to zero";
-    EXPECT_FALSE(np::checkedScaledInteger(0, 1.0L, 1, false, out));
-    EXPECT_FALSE(np::checkedScaledInteger(4194304, 1.5L, 1, false, out));
-    EXPECT_FALSE(np::checkedScaledInteger(16, -1.0L, 1, false, out));
+    struct Case {
+        int value;
+        long double scale;
+        int minimum;
+        bool powerOfTwo;
+        int expected; // 0: refused
+    };
+    for (const Case c : {Case{2048, 0.91875L, 1, true, 2048}, Case{3, 0.5L, 1, false, 2},
+                         Case{1, 0.5L, 7, false, 7}, Case{1, 0.4L, 1, false, 0}, Case{0, 1.0L, 1, false, 0},
+                         Case{4194304, 1.5L, 1, false, 0}, Case{16, -1.0L, 1, false, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.value << " x " << static_cast<double>(c.scale));
+        int out = 0;
+        EXPECT_EQ(np::checkedScaledInteger(c.value, c.scale, c.minimum, c.powerOfTwo, out), c.expected != 0);
+        if (c.expected != 0) {
+            EXPECT_EQ(out, c.expected);
+        }
+    }
 }
 
 TEST(AnalysisPlan, PercussivePlanCountsEveryPart) {
     const np::AnalysisMemoryPlan mono = np::planPercussiveAnalysisMemory(1, 48000, 48000.0, {});
     ASSERT_TRUE(mono.ok);
-    EXPECT_EQ(mono.audioBytes, 192000u);
-    EXPECT_EQ(mono.monoBytes, 0u);
     EXPECT_EQ(mono.onsetBytes, 184u * 16 + 1024u * 128 + 184u * 8); // 184 onset frames
     EXPECT_EQ(mono.noteBytes, 184u * 12 + (183u * 8 + 24) + 184u * 144);
     EXPECT_EQ(mono.totalBytes, 192000u + mono.onsetBytes + mono.noteBytes);
-    EXPECT_EQ(mono.pitchFrameBytes + mono.pitchTrackerBytes, 0u);
-
     const np::AnalysisMemoryPlan stereo = np::planPercussiveAnalysisMemory(2, 48000, 48000.0, {});
-    EXPECT_EQ(stereo.audioBytes, 384000u);
-    EXPECT_EQ(stereo.monoBytes, 192000u);
+    EXPECT_EQ(stereo.totalBytes, mono.totalBytes + 192000u + 192000u) << "second channel and mixdown";
+    EXPECT_EQ(np::planPercussiveAnalysisMemory(1, 100, 48000.0, {}).totalBytes, 400u + 16u);
+}
 
-    const np::AnalysisMemoryPlan tiny = np::planPercussiveAnalysisMemory(1, 100, 48000.0, {});
-    ASSERT_TRUE(tiny.ok);
-    EXPECT_EQ(tiny.onsetBytes, 0u);
-    EXPECT_EQ(tiny.noteBytes, 16u);
+TEST(AnalysisPlan, MelodicPlanCoversTheLongestMonoTakeOnly) {
+    const np::AnalysisMemoryPlan longest = np::planMelodicAnalysisMemory(1, 57600000, 48000.0, {});
+    ASSERT_TRUE(longest.ok);
+    EXPECT_EQ(longest.pitchFrameBytes, ((57600000u - 2048) / 256 + 1) * 320) << "one record per pitch frame";
+    EXPECT_EQ(longest.totalBytes, longest.audioBytes + longest.pitchFrameBytes + longest.pitchTrackerBytes +
+                                      longest.onsetBytes + longest.noteBytes);
+    for (const auto& [name, plan] :
+         {std::pair{"20 minutes of stereo at 48 kHz",
+                    np::planMelodicAnalysisMemory(2, 57600000, 48000.0, {})},
+          std::pair{"a full stereo buffer", np::planPercussiveAnalysisMemory(2, 67108864, 96000.0, {})}}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(plan.ok);
+        EXPECT_GT(plan.totalBytes, np::kAnalysisWorkingSetBytes) << "refused with its size";
+    }
 }
 
 TEST(AnalysisPlan, ShapesOutsideTheLimitsAreRefusedBeforeCounting) {
@@ -117,51 +137,26 @@ TEST(AnalysisPlan, ShapesOutsideTheLimitsAreRefusedBeforeCounting) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const np::AnalysisMemoryPlan plan =
-            np::planPercussiveAnalysisMemory(c.channels, c.frames, c.rate, {});
-        EXPECT_EQ(plan.ok, c.ok);
-        if (!c.ok) {
-            EXPECT_EQ(plan.totalBytes, 0u) << "refused before any byte count";
+        for (const auto plan : {np::planPercussiveAnalysisMemory, np::planMelodicAnalysisMemory}) {
+            const np::AnalysisMemoryPlan p = plan(c.channels, c.frames, c.rate, {});
+            EXPECT_EQ(p.ok, c.ok);
+            if (!c.ok) {
+                EXPECT_EQ(p.totalBytes, 0u) << "refused before any byte count";
+            }
         }
     }
 }
 
 TEST(AnalysisPlan, RefusalsTellTheUserWhatToShorten) {
-    try {
-        np::throwAnalysisWorkingSetError(0);
-        FAIL();
-    } catch (const std::length_error& e) {
-        EXPECT_STREQ(e.what(), kGenericRefusal);
-    }
-    try {
-        np::throwAnalysisWorkingSetError(536870913);
-        FAIL();
-    } catch (const std::length_error& e) {
-        EXPECT_STREQ(e.what(),
-                     "Analysis needs about 513 MiB. Shorten the audio, convert stereo to mono, or use a "
-                     "lower sample rate (512 MiB analysis limit).");
-    }
-}
-
-TEST(AnalysisPlan, OversizedStereoIsRefusedWithItsSize) {
-    // 2^26 stereo frames fill a whole buffer; the mixdown on top exceeds the working set.
-    const np::AnalysisMemoryPlan plan = np::planPercussiveAnalysisMemory(2, 67108864, 96000.0, {});
-    EXPECT_FALSE(plan.ok);
-    EXPECT_GT(plan.totalBytes, np::kAnalysisWorkingSetBytes);
-    EXPECT_EQ(plan.monoBytes, 268435456u);
-}
-
-TEST(AnalysisPlan, AnalysesRefuseBeforeTakingMemory) {
+    EXPECT_EQ(lengthErrorOf([] { np::throwAnalysisWorkingSetError(0); }), kGenericRefusal);
+    EXPECT_EQ(
+        lengthErrorOf([] { np::throwAnalysisWorkingSetError(536870913); }),
+        "Analysis needs about 513 MiB. Shorten the audio, convert stereo to mono, or use a lower sample "
+        "rate (512 MiB analysis limit).");
     np::AudioBuffer audio;
     audio.resize(1, 48000);
-    for (auto analyse : {&np::analyzePercussive, &np::analyzeMelodic}) {
-        try {
-            analyse(audio, 7000.0, {}, {});
-            FAIL() << "a 7 kHz rate must be refused";
-        } catch (const std::length_error& e) {
-            EXPECT_STREQ(e.what(), kGenericRefusal);
-        }
-    }
+    for (auto analyse : {&np::analyzePercussive, &np::analyzeMelodic})
+        EXPECT_EQ(lengthErrorOf([&] { analyse(audio, 7000.0, {}, {}); }), kGenericRefusal);
 }
 
 } // namespace

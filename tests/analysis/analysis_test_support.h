@@ -1,22 +1,22 @@
 #pragma once
 
 // Hand-built pitch tracks with matching audio, so that segmentation and marking can be tested without
-// the pitch tracker.
+// the pitch tracker, and a check that an analysis stopped at any point gives nothing.
 
 #include "engine/analysis/analysis_records.h"
 
 #include <cmath>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <numbers>
 #include <vector>
 
 namespace cvtest {
 
-// A stretch of hops of one kind: hz 0 means unvoiced (the audio is still a tone at lastHz, or
-// silence when the stretch is the first one).
+// A stretch of hops of one kind. hz 0 gives unvoiced frames over a tone still at the previous pitch.
 struct Stretch {
     std::int64_t hops = 0;
-    double hz = 0.0;         // per-hop pitch of the track; 0: unvoiced frames
+    double hz = 0.0;
     float amplitude = 0.5f;  // of the sine written into the audio
     double confidence = 0.9; // of the voiced frames
     double endHz = 0.0;      // when above 0, the pitch glides exponentially from hz to endHz
@@ -31,38 +31,46 @@ struct Take {
 // every level window is full.
 inline Take makeTake(const std::vector<Stretch>& stretches) {
     Take take;
-    const std::int64_t hop = take.track.hop;
     double phase = 0.0;
     double audioHz = 220.0;
+    const auto write = [&](std::int64_t samples, float amplitude) {
+        for (std::int64_t i = 0; i < samples; ++i) {
+            phase += 2.0 * std::numbers::pi * audioHz / take.track.sampleRate;
+            take.mono.push_back(amplitude * static_cast<float>(std::sin(phase)));
+        }
+    };
     for (const Stretch& s : stretches) {
         for (std::int64_t h = 0; h < s.hops; ++h) {
-            double hz = s.hz;
-            if (s.hz > 0.0 && s.endHz > 0.0)
-                hz = s.hz * std::pow(s.endHz / s.hz, static_cast<double>(h) / static_cast<double>(s.hops));
             np::PitchFrame frame;
-            if (hz > 0.0) {
-                frame.hz = hz;
-                frame.confidence = s.confidence;
-                frame.voiced = true;
-                audioHz = hz;
+            if (s.hz > 0.0) {
+                const double t = static_cast<double>(h) / static_cast<double>(s.hops);
+                audioHz = s.endHz > 0.0 ? s.hz * std::pow(s.endHz / s.hz, t) : s.hz;
+                frame = {audioHz, s.confidence, true, 0};
             }
             take.track.frames.push_back(frame);
-            for (std::int64_t i = 0; i < hop; ++i) {
-                phase += 2.0 * std::numbers::pi * audioHz / take.track.sampleRate;
-                take.mono.push_back(s.amplitude * static_cast<float>(std::sin(phase)));
-            }
+            write(take.track.hop, s.amplitude);
         }
     }
-    for (std::uint32_t i = 0; i < take.track.frame; ++i) {
-        phase += 2.0 * std::numbers::pi * audioHz / take.track.sampleRate;
-        take.mono.push_back(
-            stretches.empty() ? 0.0f : stretches.back().amplitude * static_cast<float>(std::sin(phase)));
-    }
+    write(take.track.frame, stretches.empty() ? 0.0f : stretches.back().amplitude);
     return take;
 }
 
 inline double midiOf(double hz) {
     return 69.0 + 12.0 * std::log2(hz / 440.0);
+}
+
+// Runs run(keepGoing) once to count the questions it asks, then once stopping at each of them in turn,
+// and hands every stopped result to check. keepGoing takes any arguments (progress fractions or none).
+template <typename Run, typename Check>
+void stopAtEveryQuestion(Run run, Check check) {
+    int total = 0;
+    run([&](auto...) { return ++total > 0; });
+    ASSERT_GT(total, 1);
+    for (int stopAt = 0; stopAt < total; ++stopAt) {
+        SCOPED_TRACE(testing::Message() << "stopped at question " << stopAt);
+        int asked = 0;
+        check(run([&](auto...) { return asked++ != stopAt; }));
+    }
 }
 
 } // namespace cvtest
