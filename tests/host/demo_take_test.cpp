@@ -2,13 +2,12 @@
 #include "host/cli_run.h"
 #include "tools/demo_take.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <unistd.h>
-
-namespace {
 
 // The demonstration take goes through the whole front end: written as a WAV file, read back, analysed
 // on the worker. Every generated note must be found exactly once, its start within 30 ms and its
@@ -18,10 +17,7 @@ TEST(DemoTake, FrontEndFindsEveryGeneratedNote) {
     const std::string path =
         (std::filesystem::temp_directory_path() / ("cv_demo_take_" + std::to_string(::getpid()) + ".wav"))
             .string();
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(take.sampleRate);
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SF_INFO info{0, static_cast<int>(take.sampleRate), 1, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr);
     sf_writef_float(file, take.mono.data(), static_cast<sf_count_t>(take.mono.size()));
@@ -39,18 +35,13 @@ TEST(DemoTake, FrontEndFindsEveryGeneratedNote) {
     EXPECT_EQ(lastProgress, 1.0f);
 
     for (const cvdemo::DemoNote& expected : take.notes) {
-        SCOPED_TRACE(testing::Message()
-                     << "note at " << expected.startSeconds << " s, MIDI " << expected.midi);
-        int found = 0;
-        for (const np::NoteEvent& note : result.notes) {
-            const double start = static_cast<double>(note.start) / take.sampleRate;
-            if (std::abs(start - expected.startSeconds) <= 0.03 &&
-                std::abs(note.pitch - expected.midi) <= 0.2)
-                ++found;
-        }
-        EXPECT_EQ(found, 1);
+        const auto found =
+            std::count_if(result.notes.begin(), result.notes.end(), [&](const np::NoteEvent& n) {
+                return std::abs(static_cast<double>(n.start) / take.sampleRate - expected.startSeconds) <=
+                           0.03 &&
+                       std::abs(n.pitch - expected.midi) <= 0.2;
+            });
+        EXPECT_EQ(found, 1) << "note at " << expected.startSeconds << " s, MIDI " << expected.midi;
     }
     EXPECT_EQ(result.notes.size(), take.notes.size()) << "no extra notes from consonants or slides";
 }
-
-} // namespace
