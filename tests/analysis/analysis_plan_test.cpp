@@ -71,23 +71,17 @@ TEST(AnalysisPlan, ScalingRefusesOutOfBoundSettings) {
 }
 
 TEST(AnalysisPlan, CheckedScaledIntegerRoundsHalfUpAndRaisesToPowersOfTwo) {
-    struct Case {
-        int value;
-        long double scale;
-        int minimum;
-        bool powerOfTwo;
-        int expected; // 0: refused
-    };
-    for (const Case c : {Case{2048, 0.91875L, 1, true, 2048}, Case{3, 0.5L, 1, false, 2},
-                         Case{1, 0.5L, 7, false, 7}, Case{1, 0.4L, 1, false, 0}, Case{0, 1.0L, 1, false, 0},
-                         Case{4194304, 1.5L, 1, false, 0}, Case{16, -1.0L, 1, false, 0}}) {
-        SCOPED_TRACE(testing::Message() << c.value << " x " << static_cast<double>(c.scale));
+    const auto scaled = [](int value, long double scale, int minimum, bool powerOfTwo) {
         int out = 0;
-        EXPECT_EQ(np::checkedScaledInteger(c.value, c.scale, c.minimum, c.powerOfTwo, out), c.expected != 0);
-        if (c.expected != 0) {
-            EXPECT_EQ(out, c.expected);
-        }
-    }
+        return np::checkedScaledInteger(value, scale, minimum, powerOfTwo, out) ? out : -1;
+    };
+    EXPECT_EQ(scaled(2048, 0.91875L, 1, true), 2048);
+    EXPECT_EQ(scaled(3, 0.5L, 1, false), 2) << "1.5 rounds up";
+    EXPECT_EQ(scaled(1, 0.5L, 7, false), 7) << "raised to the minimum";
+    EXPECT_EQ(scaled(1, 0.4L, 1, false), -1) << "rounds to zero";
+    EXPECT_EQ(scaled(0, 1.0L, 1, false), -1);
+    EXPECT_EQ(scaled(4194304, 1.5L, 1, false), -1);
+    EXPECT_EQ(scaled(16, -1.0L, 1, false), -1);
 }
 
 TEST(AnalysisPlan, PercussivePlanCountsEveryPart) {

@@ -54,7 +54,7 @@ std::optional<Worker::Result> settle(Worker& worker) {
     return worker.takeResult();
 }
 
-TEST(AnalysisWorkerConcurrency, DeliversTheResultWithItsStampsOnce) {
+TEST(AnalysisWorkerConcurrency, DeliversEachResultOnceWithItsStampsOrItsError) {
     SteppedJob stepped;
     Worker worker(stepped.job());
     EXPECT_FALSE(worker.threadStarted()) << "no thread before the first request";
@@ -62,13 +62,27 @@ TEST(AnalysisWorkerConcurrency, DeliversTheResultWithItsStampsOnce) {
     stepped.waitStarted(1);
     EXPECT_TRUE(worker.busy());
     ++stepped.released;
-    const auto result = settle(worker);
+    auto result = settle(worker);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->stampA, 7u);
     EXPECT_EQ(result->stampB, 8u);
     EXPECT_EQ(result->analysis.sampleRate, 7.0);
     EXPECT_TRUE(result->error.empty());
     EXPECT_FALSE(worker.takeResult()) << "a result is taken once";
+
+    worker.request(someAudio(), 48000.0, false, 3, 99);
+    ++stepped.released;
+    result = settle(worker);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->error, "Audio cannot be analyzed safely.");
+    EXPECT_EQ(result->stampA, 3u);
+
+    worker.request(nullptr, 48000.0, false, 4, 0);
+    result = settle(worker);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->error.empty());
+    EXPECT_EQ(result->analysis.sampleRate, 48000.0) << "no audio: a default analysis";
+    EXPECT_EQ(result->stampA, 4u);
 }
 
 TEST(AnalysisWorkerConcurrency, TheLatestRequestWinsAndStaleResultsAreDropped) {
@@ -105,24 +119,6 @@ TEST(AnalysisWorkerConcurrency, CancelDropsTheRunningResult) {
     EXPECT_EQ(worker.progress(), 0.0f);
 }
 
-TEST(AnalysisWorkerConcurrency, ErrorsAndMissingAudioComeBackAsResults) {
-    SteppedJob stepped;
-    Worker worker(stepped.job());
-    worker.request(someAudio(), 48000.0, false, 3, 99);
-    ++stepped.released;
-    auto result = settle(worker);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->error, "Audio cannot be analyzed safely.");
-    EXPECT_EQ(result->stampA, 3u);
-
-    worker.request(nullptr, 48000.0, false, 4, 0);
-    result = settle(worker);
-    ASSERT_TRUE(result);
-    EXPECT_TRUE(result->error.empty());
-    EXPECT_EQ(result->analysis.sampleRate, 48000.0) << "a default analysis";
-    EXPECT_EQ(result->stampA, 4u);
-}
-
 TEST(AnalysisWorkerConcurrency, DestroyingWhileAnalysingReturnsPromptly) {
     SteppedJob stepped;
     {
@@ -133,15 +129,15 @@ TEST(AnalysisWorkerConcurrency, DestroyingWhileAnalysingReturnsPromptly) {
     EXPECT_EQ(stepped.released.load(), 0);
 }
 
-TEST(AnalysisWorkerConcurrency, RealAnalysesRunOnTheDefaultJob) {
+TEST(AnalysisWorkerConcurrency, TheDefaultJobRunsTheRealAnalysis) {
     Worker worker;
-    worker.request(someAudio(48000), 48000.0, true, 5, 6);
+    worker.request(someAudio(48000), 48000.0, false, 5, 6);
     const auto result = settle(worker);
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->error.empty());
-    EXPECT_TRUE(result->analysis.notes.empty()) << "silence has no events";
+    EXPECT_TRUE(result->analysis.notes.empty()) << "silence has no notes";
 
-    worker.request(someAudio(48000), 7000.0, false, 5, 6);
+    worker.request(someAudio(48000), 7000.0, true, 5, 6);
     const auto refused = settle(worker);
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->error,

@@ -88,9 +88,4 @@ TEST(Onsets, StoppingAtAnyCheckGivesNothing) {
                                 [](const std::vector<std::int64_t>& onsets) { EXPECT_TRUE(onsets.empty()); });
 }
 
-TEST(Onsets, UpperMedianOfAnEvenCountIsTheUpperMiddle) {
-    std::vector<double> even{4.0, 1.0, 3.0, 2.0};
-    EXPECT_EQ(np::detail::upperMedian(even), 3.0);
-}
-
 } // namespace

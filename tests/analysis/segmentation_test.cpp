@@ -118,9 +118,4 @@ TEST(Segmentation, StoppingAtAnyCheckGivesNothing) {
                                 [](const std::vector<np::NoteEvent>& notes) { EXPECT_TRUE(notes.empty()); });
 }
 
-TEST(Segmentation, DurationsTruncateToFramesButNeverBelowOne) {
-    EXPECT_EQ(np::detail::secondsToFrames(0.1, 48000.0, 256.0), 18); // 18.75
-    EXPECT_EQ(np::detail::secondsToFrames(0.001, 48000.0, 256.0), 1);
-}
-
 } // namespace

@@ -15,27 +15,17 @@ namespace {
 using namespace cv::cli;
 
 TEST(CliArgs, AcceptsTheAnalyseCommandAndItsOptions) {
-    struct Case {
-        std::vector<std::string> args;
-        const char* file;
-        Algorithm algorithm;
-        OutputFormat format;
-    };
-    const Case cases[] = {
-        {{"analyse", "take.wav"}, "take.wav", Algorithm::Melodic, OutputFormat::Text},
+    using Parsed = std::tuple<std::string, Algorithm, OutputFormat>;
+    const std::pair<std::vector<std::string>, Parsed> cases[] = {
+        {{"analyse", "take.wav"}, {"take.wav", Algorithm::Melodic, OutputFormat::Text}},
         {{"analyse", "--json", "--algorithm", "percussive", "d.flac"},
-         "d.flac",
-         Algorithm::Percussive,
-         OutputFormat::Json},
-        {{"analyse", "x.aiff", "--algorithm=melodic"}, "x.aiff", Algorithm::Melodic, OutputFormat::Text},
+         {"d.flac", Algorithm::Percussive, OutputFormat::Json}},
+        {{"analyse", "x.aiff", "--algorithm=melodic"}, {"x.aiff", Algorithm::Melodic, OutputFormat::Text}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        const ParsedArgs p = parseArgs(c.args);
+    for (const auto& [args, expected] : cases) {
+        const ParsedArgs p = parseArgs(args);
         ASSERT_TRUE(p.command) << p.error;
-        EXPECT_EQ(p.command->file, c.file);
-        EXPECT_EQ(p.command->algorithm, c.algorithm);
-        EXPECT_EQ(p.command->format, c.format);
+        EXPECT_EQ(Parsed(p.command->file, p.command->algorithm, p.command->format), expected);
     }
 }
 
