@@ -41,29 +41,24 @@ struct NodeMailbox : ::testing::Test {
     std::vector<CountedNode*> held;
 };
 
-TEST_F(NodeMailbox, AStoppedConsumerKeepsOnlyTheNewestNodeAlive) {
+TEST_F(NodeMailbox, UnconsumedNodesAreReplacedAndAPublishOvertakesAnUnseenClear) {
     const int base = CountedNode::live;
     for (int i = 0; i < 500; ++i)
-        publish(i);
+        publish(i); // a stopped consumer keeps only the newest alive
     EXPECT_EQ(CountedNode::live - base, 1);
     EXPECT_EQ(mailbox->overflows(), 499u);
     EXPECT_EQ(mailbox->outstanding(), 1);
     EXPECT_EQ(takeAndHold()->value, 499);
     EXPECT_EQ(mailbox->take(), nullptr);
-    publish(500); // left in the slot for the destructor
-}
-
-TEST_F(NodeMailbox, ClearFreesTheUnconsumedNodeAndAPublishOvertakesAnUnseenClear) {
     publish(1);
-    takeAndHold();
-    publish(2);
     mailbox->clear();
-    EXPECT_EQ(mailbox->outstanding(), 1);
+    EXPECT_EQ(mailbox->outstanding(), 1) << "clear frees the unconsumed node";
     EXPECT_TRUE(mailbox->isClearMarker(mailbox->take()));
     mailbox->clear();
-    publish(3);
-    EXPECT_EQ(mailbox->overflows(), 1u);
-    EXPECT_EQ(takeAndHold()->value, 3);
+    publish(2);
+    EXPECT_EQ(mailbox->overflows(), 500u);
+    EXPECT_EQ(takeAndHold()->value, 2);
+    publish(3); // left in the slot for the destructor
 }
 
 TEST_F(NodeMailbox, SixtyFourOutstandingNodesBoundMemoryUntilADrain) {
@@ -72,51 +67,43 @@ TEST_F(NodeMailbox, SixtyFourOutstandingNodesBoundMemoryUntilADrain) {
         publish(i);
         takeAndHold();
     }
-    {
-        SCOPED_TRACE("at the limit an unconsumed node in the slot is replaced");
-        publish(100);
-        publish(101);
-        EXPECT_EQ(mailbox->outstanding(), 64);
-        EXPECT_EQ(CountedNode::live - base, 64);
-        EXPECT_FALSE(mailbox->hasParked());
-    }
+    // At the limit an unconsumed node in the slot is replaced.
+    publish(100);
+    publish(101);
+    EXPECT_EQ(mailbox->outstanding(), 64);
+    EXPECT_EQ(CountedNode::live - base, 64);
+    EXPECT_FALSE(mailbox->hasParked());
+    // With every node taken the newest waits parked, replacing an older parked one.
     takeAndHold();
-    {
-        SCOPED_TRACE("with every node taken the newest waits parked, replacing an older parked one");
-        const auto overflows = mailbox->overflows();
-        publish(102);
-        publish(103);
-        EXPECT_EQ(mailbox->overflows(), overflows + 2);
-        EXPECT_EQ(CountedNode::live - base, 65);
-        EXPECT_EQ(mailbox->take(), nullptr);
-        EXPECT_EQ(mailbox->drain(), 0);
-        EXPECT_TRUE(mailbox->hasParked()) << "no room yet";
-    }
-    {
-        SCOPED_TRACE("the drain that lowers outstanding to 63 publishes the parked node");
-        mailbox->retire(held.back());
-        held.pop_back();
-        EXPECT_EQ(mailbox->drain(), 1);
-        EXPECT_FALSE(mailbox->hasParked());
-        EXPECT_EQ(takeAndHold()->value, 103);
-    }
-    {
-        SCOPED_TRACE("clear drops a parked node for good");
-        publish(104);
-        ASSERT_TRUE(mailbox->hasParked());
-        mailbox->clear();
-        EXPECT_TRUE(mailbox->isClearMarker(mailbox->take()));
-        retireHeld();
-        EXPECT_EQ(mailbox->drain(), 64);
-        EXPECT_EQ(mailbox->take(), nullptr);
-        EXPECT_EQ(mailbox->outstanding(), 0);
-        EXPECT_EQ(CountedNode::live - base, 0);
-    }
-    for (int i = 0; i < 64; ++i) {
+    const auto overflows = mailbox->overflows();
+    publish(102);
+    publish(103);
+    EXPECT_EQ(mailbox->overflows(), overflows + 2);
+    EXPECT_EQ(CountedNode::live - base, 65);
+    EXPECT_EQ(mailbox->take(), nullptr);
+    EXPECT_EQ(mailbox->drain(), 0);
+    EXPECT_TRUE(mailbox->hasParked()) << "no room yet";
+    // The drain that lowers outstanding to 63 publishes the parked node.
+    mailbox->retire(held.back());
+    held.pop_back();
+    EXPECT_EQ(mailbox->drain(), 1);
+    EXPECT_FALSE(mailbox->hasParked());
+    EXPECT_EQ(takeAndHold()->value, 103);
+    // Clear drops a parked node for good.
+    publish(104);
+    ASSERT_TRUE(mailbox->hasParked());
+    mailbox->clear();
+    EXPECT_TRUE(mailbox->isClearMarker(mailbox->take()));
+    retireHeld();
+    EXPECT_EQ(mailbox->drain(), 64);
+    EXPECT_EQ(mailbox->take(), nullptr);
+    EXPECT_EQ(mailbox->outstanding(), 0);
+    EXPECT_EQ(CountedNode::live - base, 0);
+    // Leaves a parked node and 64 retired, never drained, for the destructor.
+    for (int i = 0; i < 65; ++i) {
         publish(i);
         takeAndHold();
     }
-    publish(105); // parked, with 64 retired and never drained: the destructor frees them all
     retireHeld();
 }
 

@@ -84,7 +84,7 @@ TEST(TransferCapture, ArmBudgetsHalfOfTheFreeWorkingSet) {
 // Every way a recording ends keeps the audio recorded so far, exactly as it came in; input channel
 // min(c, inputs - 1) feeds recorded channel c. Stopped blocks before the start keep it waiting.
 TEST(TransferCapture, EachEndKeepsTheAudioRecordedSoFar) {
-    using enum EndReason;
+    using enum np::TransferCapture::EndReason;
     struct Block {
         std::int64_t position;
         int frames;
