@@ -8,19 +8,21 @@ namespace {
 
 using Worker = np::AnalysisWorker;
 
-// A job the test steps through: each analysis reports progress until the test releases it, so the test
-// decides when it ends without sleeping. The result's sampleRate carries the request's stampA, so a
-// result delivered for the wrong request shows; stampB 99 makes the job throw.
+// A job the test steps through: each analysis waits until the test releases it, so the test decides
+// when it ends without sleeping; while waiting it reports progress unless reports is false. The result's
+// sampleRate carries the request's stampA, so a result delivered for the wrong request shows; stampB 99
+// makes the job throw.
 struct SteppedJob {
     std::atomic<int> started{0};
     std::atomic<int> released{0};
+    bool reports = true;
 
     Worker::Job job() {
         return [this](const Worker::Request& request, const std::function<bool(float)>& progress) {
             ++started;
             np::AnalysisResult result;
             for (;;) {
-                if (!progress(0.5f)) {
+                if (reports && !progress(0.5f)) {
                     result.cancelled = true;
                     return result;
                 }
@@ -117,6 +119,16 @@ TEST(AnalysisWorkerConcurrency, CancelDropsTheRunningResult) {
     worker.cancel();
     EXPECT_FALSE(settle(worker)) << "the stale analysis stops at its next report and is dropped";
     EXPECT_EQ(worker.progress(), 0.0f);
+
+    // A job that finishes without reporting again: its result is stale all the same.
+    SteppedJob silent;
+    silent.reports = false;
+    Worker other(silent.job());
+    other.request(someAudio(), 48000.0, false, 1, 0);
+    silent.waitStarted(1);
+    other.cancel();
+    ++silent.released;
+    EXPECT_FALSE(settle(other)) << "a result finished for a cancelled request is dropped";
 }
 
 TEST(AnalysisWorkerConcurrency, DestroyingWhileAnalysingReturnsPromptly) {

@@ -59,12 +59,7 @@ TEST(Sibilance, StopsWhenAsked) {
 }
 
 np::NoteEvent note(double pitch, std::int64_t start, std::int64_t end) {
-    np::NoteEvent n;
-    n.pitch = pitch;
-    n.start = start;
-    n.end = end;
-    n.pitched = true;
-    return n;
+    return {.start = start, .end = end, .pitch = pitch, .pitchCurve = {}, .levelCurve = {}, .pitched = true};
 }
 
 TEST(OctaveCorrection, LiftsNotesAnOctaveBelowTheirNeighbours) {

@@ -134,14 +134,14 @@ TEST(CliAudioFile, RefusesFilesOutsideTheLimitsWithOneLineAndExitCodeOne) {
 
 np::AnalysisResult twoNotes() {
     np::AnalysisResult r;
-    r.notes.resize(2);
-    r.notes[0].start = 4800;
-    r.notes[0].end = 28800;
-    r.notes[0].pitch = 60.96;
-    r.notes[0].pitchConfidence = 0.9f;
-    r.notes[0].pitched = true;
-    r.notes[1].start = 48000;
-    r.notes[1].end = 52800;
+    r.notes = {{.start = 4800,
+                .end = 28800,
+                .pitch = 60.96,
+                .pitchCurve = {},
+                .levelCurve = {},
+                .pitchConfidence = 0.9f,
+                .pitched = true},
+               {.start = 48000, .end = 52800, .pitchCurve = {}, .levelCurve = {}}};
     r.polyphonyScore = 0.3f;
     return r;
 }
