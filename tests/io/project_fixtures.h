@@ -3,6 +3,7 @@
 #include "engine/model/document.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -25,16 +26,11 @@ inline np::Document makeSession(int channels, std::int64_t frames, int noteCount
     }
     doc.audio = audio;
     doc.track.sampleRate = 44100.0;
-    doc.track.hop = 256;
-    doc.track.frame = 2048;
-    const std::int64_t trackFrames = frames / 256 + 1;
-    for (std::int64_t i = 0; i < trackFrames; ++i) {
-        np::PitchFrame frame;
-        frame.voiced = i % 3 != 0;
-        frame.hz = frame.voiced ? 220.0 + 0.1 * static_cast<double>(i) : 0.0;
-        frame.confidence = frame.voiced ? 0.9 - 0.001 * static_cast<double>(i % 100) : 0.0;
-        frame.flags = i % 5 == 0 ? np::PitchFrame::kSibilant : 0;
-        doc.track.frames.push_back(frame);
+    for (std::int64_t i = 0; i <= frames / 256; ++i) {
+        const bool voiced = i % 3 != 0;
+        const double hz = voiced ? 220.0 + 0.1 * static_cast<double>(i) : 0.0;
+        const double confidence = voiced ? 0.9 - 0.001 * static_cast<double>(i % 100) : 0.0;
+        doc.track.frames.push_back({hz, confidence, voiced, std::uint8_t{i % 5 == 0}});
     }
     const std::int64_t span = frames / std::max(noteCount, 1);
     for (int n = 0; n < noteCount; ++n) {
@@ -52,10 +48,9 @@ inline np::Document makeSession(int channels, std::int64_t frames, int noteCount
         note.muted = n % 3 == 1;
         note.pitched = n % 4 != 3;
         note.pitchConfidence = 0.75f;
-        const std::size_t hops = static_cast<std::size_t>(span / 256);
-        std::vector<float> pitchCurve(hops);
-        std::vector<float> levelCurve(hops);
-        for (std::size_t h = 0; h < hops; ++h) {
+        std::vector<float> pitchCurve(static_cast<std::size_t>(span / 256));
+        std::vector<float> levelCurve(pitchCurve.size());
+        for (std::size_t h = 0; h < pitchCurve.size(); ++h) {
             pitchCurve[h] = 12.5f * std::sin(static_cast<float>(h));
             levelCurve[h] = 0.01f * static_cast<float>(h % 50);
         }
@@ -68,19 +63,27 @@ inline np::Document makeSession(int channels, std::int64_t frames, int noteCount
 }
 
 inline np::SessionMeta makeSettings() {
-    np::SessionMeta meta;
-    meta.keyRoot = 5;
-    meta.scaleKind = 2;
-    meta.a4Hz = 442.0;
-    meta.tempoBpm = 97.5;
-    meta.algorithm = 1;
-    return meta;
+    return {5, 2, 442.0, 97.5, 1}; // key root, scale kind, A4, tempo, algorithm
 }
 
+// Appends each value little-endian, in its own width.
 class LayoutEncoder {
 public:
+    template <typename... T>
+    void put(T... values) {
+        (putOne(values), ...);
+    }
+    void putCurve(const np::SharedCurve& curve) {
+        put(static_cast<std::uint32_t>(curve ? curve->size() : 0));
+        for (float v : curve ? *curve : std::vector<float>{}) {
+            put(v);
+        }
+    }
+    std::vector<std::uint8_t>& bytes() { return bytes_; }
+
+private:
     template <typename T>
-    void put(T value) {
+    void putOne(T value) {
         std::uint8_t bytes[sizeof(T)];
         std::memcpy(bytes, &value, sizeof(T));
         if constexpr (std::endian::native == std::endian::big) {
@@ -88,17 +91,6 @@ public:
         }
         bytes_.insert(bytes_.end(), bytes, bytes + sizeof(T));
     }
-    void putCurve(const np::SharedCurve& curve) {
-        put(static_cast<std::uint32_t>(curve ? curve->size() : 0));
-        if (curve) {
-            for (float v : *curve) {
-                put(v);
-            }
-        }
-    }
-    std::vector<std::uint8_t>& bytes() { return bytes_; }
-
-private:
     std::vector<std::uint8_t> bytes_;
 };
 
@@ -106,49 +98,32 @@ private:
 inline std::vector<std::uint8_t> encodePayload(const np::Document& doc, std::int64_t anchor,
                                                const np::SessionMeta& meta, int version) {
     LayoutEncoder e;
-    e.put(doc.sampleRate);
-    e.put(anchor);
-    e.put(static_cast<std::int32_t>(doc.audio->channels));
-    e.put(static_cast<std::int64_t>(doc.audio->frames));
+    e.put(doc.sampleRate, anchor, static_cast<std::int32_t>(doc.audio->channels),
+          static_cast<std::int64_t>(doc.audio->frames));
     for (float s : doc.audio->samples) {
         e.put(s);
     }
-    e.put(doc.track.sampleRate);
-    e.put(static_cast<std::int32_t>(doc.track.hop));
-    e.put(static_cast<std::int32_t>(doc.track.frame));
-    e.put(static_cast<std::uint64_t>(doc.track.frames.size()));
+    e.put(doc.track.sampleRate, static_cast<std::int32_t>(doc.track.hop),
+          static_cast<std::int32_t>(doc.track.frame), static_cast<std::uint64_t>(doc.track.frames.size()));
     for (const np::PitchFrame& f : doc.track.frames) {
-        e.put(static_cast<float>(f.hz));
-        e.put(static_cast<float>(f.confidence));
-        e.put(static_cast<std::uint8_t>(f.voiced));
+        e.put(static_cast<float>(f.hz), static_cast<float>(f.confidence),
+              static_cast<std::uint8_t>(f.voiced));
         if (version >= 2) {
             e.put(f.flags);
         }
     }
     e.put(static_cast<std::uint32_t>(doc.notes.size()));
     for (const np::Note& n : doc.notes) {
-        e.put(n.id);
-        e.put(n.sourceStart);
-        e.put(n.sourceEnd);
-        e.put(n.start);
-        e.put(n.length);
-        e.put(n.pitch);
-        e.put(n.pitchOffset);
-        e.put(n.driftScale);
-        e.put(n.formantShift);
-        e.put(n.gainDb);
-        e.put(static_cast<std::uint8_t>(n.muted));
-        e.put(static_cast<std::uint8_t>(n.pitched));
-        e.put(n.pitchConfidence);
+        e.put(n.id, n.sourceStart, n.sourceEnd, n.start, n.length, n.pitch, n.pitchOffset, n.driftScale,
+              n.formantShift, n.gainDb, static_cast<std::uint8_t>(n.muted),
+              static_cast<std::uint8_t>(n.pitched), n.pitchConfidence);
         e.putCurve(n.pitchCurve);
         e.putCurve(n.levelCurve);
     }
     e.put(doc.nextNoteId);
     if (version >= 2) {
-        e.put(static_cast<std::uint32_t>(meta.keyRoot));
-        e.put(static_cast<std::uint32_t>(meta.scaleKind));
-        e.put(meta.a4Hz);
-        e.put(meta.tempoBpm);
+        e.put(static_cast<std::uint32_t>(meta.keyRoot), static_cast<std::uint32_t>(meta.scaleKind), meta.a4Hz,
+              meta.tempoBpm);
     }
     if (version >= 3) {
         e.put(static_cast<std::uint32_t>(meta.algorithm));
@@ -166,10 +141,7 @@ inline std::array<std::uint8_t, 32> blake2b256(const std::uint8_t* data, std::si
 inline std::vector<std::uint8_t> wrapPayload(const std::vector<std::uint8_t>& payload,
                                              std::uint32_t version) {
     LayoutEncoder e;
-    for (char c : {'L', 'V', 'R', 'C'}) {
-        e.put(static_cast<std::uint8_t>(c));
-    }
-    e.put(version);
+    e.put(std::uint8_t{'L'}, std::uint8_t{'V'}, std::uint8_t{'R'}, std::uint8_t{'C'}, version);
     if (version == 3) {
         e.put(static_cast<std::uint64_t>(payload.size()));
         const auto digest = blake2b256(payload.data(), payload.size());
