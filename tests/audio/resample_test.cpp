@@ -57,8 +57,9 @@ TEST(Resample, RefusesUnsupportedRatesAndOversizedJobsWithTheirMessages) {
         SCOPED_TRACE(std::to_string(src) + " -> " + std::to_string(dst));
         // Checked even for empty audio.
         for (const np::AudioBuffer& audio : {claimedShape(1, 0), claimedShape(1, 100)})
-            expectThrowsWith<std::invalid_argument>([&] { np::resampleBuffer(audio, src, dst, {}); },
-                                                    "Resampling requires a supported finite sample rate");
+            expectThrowsWith<std::invalid_argument>(
+                [&, src = src, dst = dst] { np::resampleBuffer(audio, src, dst, {}); },
+                "Resampling requires a supported finite sample rate");
     }
     struct Case {
         const char* name;
