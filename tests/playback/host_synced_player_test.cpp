@@ -109,6 +109,13 @@ TEST(HostSyncedPlayer, EveryChangeFadesToTheNewSoundWithoutAJump) {
          2.0f, -3.0f, 1, 1},
         {"clear", [](auto& player, auto&) { player.clearRegion(); }, 1, 2.0f, kInput, 1, 0},
         {"another generation", [](auto&, auto&) {}, 2, 2.0f, kInput, 1, 0},
+        {"a region after a clear",
+         [](auto& player, auto& host) {
+             player.clearRegion();
+             host.run(player, 2000, 2000 + kFade, 100); // just to the end of the cross-fade
+             player.setRegion(makeRegion(2, 100000, -3.0f), 0, 1);
+         },
+         1, kInput, -3.0f, 1, 1},
         {"a region after one of another generation",
          [](auto& player, auto& host) {
              host.run(player, 2000, 4000, 100, 2);

@@ -188,7 +188,8 @@ TEST(TransferCapture, AFailedTakeReportsOutOfMemoryAndFreesTheRecorder) {
 TEST(ScaleFramePosition, RoundsInExtendedPrecisionAndRefusesBadRatesOrOverflow) {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-    constexpr std::int64_t kBig = std::int64_t{1} << 60; // exact only in extended precision
+    constexpr std::int64_t kBig = std::int64_t{1} << 60;
+    constexpr std::int64_t kOdd = (std::int64_t{1} << 53) + 1; // a double would round it
     struct Case {
         std::int64_t frame;
         double from, to;
@@ -197,7 +198,9 @@ TEST(ScaleFramePosition, RoundsInExtendedPrecisionAndRefusesBadRatesOrOverflow) 
     };
     for (const Case& c : std::vector<Case>{{48000, 48000, 44100, true, 44100},
                                            {48000, 44100, 48000, true, 52245},
-                                           {1, 16000, 8000, true, 1}, // halves round away from zero
+                                           {1, 16000, 8000, true, 1},       // halves round away from zero
+                                           {1440, 8000, 11025, true, 1985}, // a half only if multiplied first
+                                           {kOdd, 8000, 16000, true, 2 * kOdd},
                                            {-1, 16000, 8000, true, -1},
                                            {kMax, 48000, 48000, true, kMax},
                                            {kBig, 96000, 48000, true, kBig / 2},
