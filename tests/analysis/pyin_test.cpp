@@ -2,6 +2,7 @@
 #include "engine/analysis/pyin_observation.h"
 #include "tests/support/signals.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -17,7 +18,7 @@ np::PitchTrack track(const std::vector<float>& x, const np::PYinConfig& config =
     return np::trackPitchPYin(x.data(), static_cast<std::int64_t>(x.size()), kRate, config, progress);
 }
 
-void expectHeaderOnly(const np::PitchTrack& t, const np::PYinConfig& config, double rate = kRate) {
+void expectHeaderOnly(const np::PitchTrack& t, const np::PYinConfig& config, double rate) {
     EXPECT_EQ(t.sampleRate, rate);
     EXPECT_EQ(t.hop, config.hop);
     EXPECT_EQ(t.frame, config.frame);
@@ -44,215 +45,185 @@ TEST(PYinPlan, DefaultsAtFortyEightKilohertz) {
     EXPECT_LE(longest.decoderBytes, np::kPYinDecoderBudgetBytes);
     EXPECT_LT(longest.decoderBytes, longest.fullTableBytes / 100);
 
-    np::PYinConfig still;
-    still.maxJumpCents = 0.0;
-    EXPECT_EQ(np::planPYinDecoderMemory(48000, kRate, still).transitionWork, 2u * 180u * 621u * 3u);
+    // No jump allowance still lets the pitch move one bin.
+    EXPECT_EQ(np::planPYinDecoderMemory(48000, kRate, {.maxJumpCents = 0.0}).transitionWork,
+              2u * 180u * 621u * 3u);
 }
 
-TEST(PYinPlan, RefusesBadSettingsAndTooMuchAudio) {
+TEST(PYinPlan, RefusesJustPastEachLimit) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    // 8192 bins over 3.9 million frames: the decoder alone would need about 380 MB.
+    const double finestBins = (np::midiFromHz(1800.0) - np::midiFromHz(50.0)) * 100.0 / 8192.0;
     struct Case {
         const char* name;
+        bool ok;
         std::int64_t samples;
         double rate;
-        void (*change)(np::PYinConfig&);
+        np::PYinConfig config;
     };
     const Case cases[] = {
-        {"fewer samples than a frame", 2047, kRate, [](np::PYinConfig&) {}},
-        {"frame not a power of two", 48000, kRate, [](np::PYinConfig& c) { c.frame = 3000; }},
-        {"frame of one", 48000, kRate, [](np::PYinConfig& c) { c.frame = 1; }},
-        {"hop of zero", 48000, kRate, [](np::PYinConfig& c) { c.hop = 0; }},
-        {"rate too low", 48000, 7999.0, [](np::PYinConfig&) {}},
-        {"maxHz at Nyquist", 48000, kRate, [](np::PYinConfig& c) { c.maxHz = 24000.0; }},
-        {"minHz above maxHz", 48000, kRate, [](np::PYinConfig& c) { c.minHz = 2000.0; }},
-        {"bin width NaN", 48000, kRate,
-         [](np::PYinConfig& c) { c.binCents = std::numeric_limits<double>::quiet_NaN(); }},
-        {"negative jump", 48000, kRate, [](np::PYinConfig& c) { c.maxJumpCents = -1.0; }},
-        {"switch probability above 1", 48000, kRate, [](np::PYinConfig& c) { c.voicedToUnvoiced = 1.5; }},
-        {"silence level infinite", 48000, kRate,
-         [](np::PYinConfig& c) { c.silenceDb = -std::numeric_limits<double>::infinity(); }},
-        {"4000000 frames", 2048 + 4000000LL * 256, kRate, [](np::PYinConfig&) {}},
-        // 8192 bins over 3.9 million frames: the decoder alone would need about 380 MB.
-        {"decoder above 128 MiB", 2048 + 3900000LL * 256, kRate,
-         [](np::PYinConfig& c) {
-             c.binCents = (np::midiFromHz(1800.0) - np::midiFromHz(50.0)) * 100.0 / 8192.0;
-         }},
+        {"one frame of samples", true, 2048, kRate, {}},
+        {"fewer samples than a frame", false, 2047, kRate, {}},
+        {"4000000 frames", true, 2048 + 3999999LL * 256, kRate, {}},
+        {"4000001 frames", false, 2048 + 4000000LL * 256, kRate, {}},
+        {"decoder above 128 MiB", false, 2048 + 3900000LL * 256, kRate, {.binCents = finestBins}},
+        {"rate 8000", true, 48000, 8000.0, {}},
+        {"rate below 8000", false, 48000, 7999.0, {}},
+        {"rate above 384000", false, 48000, 384001.0, {}},
+        {"rate NaN", false, 48000, nan, {}},
+        {"hop of 4194304", true, 48000, kRate, {.hop = 4194304}},
+        {"hop above 4194304", false, 48000, kRate, {.hop = 4194305}},
+        {"hop of zero", false, 48000, kRate, {.hop = 0}},
+        {"frame of two", true, 48000, kRate, {.frame = 2}},
+        {"frame of one", false, 48000, kRate, {.frame = 1}},
+        {"frame not a power of two", false, 48000, kRate, {.frame = 3000}},
+        {"frame of 4194304", true, 4194304, kRate, {.frame = 4194304}},
+        {"frame above 4194304", false, 8388608, kRate, {.frame = 8388608}},
+        {"maxHz below Nyquist", true, 48000, kRate, {.maxHz = 23999.0}},
+        {"maxHz at Nyquist", false, 48000, kRate, {.maxHz = 24000.0}},
+        {"minHz at maxHz", false, 48000, kRate, {.minHz = 1800.0}},
+        {"minHz of zero", false, 48000, kRate, {.minHz = 0.0}},
+        {"bin width NaN", false, 48000, kRate, {.binCents = nan}},
+        {"negative jump", false, 48000, kRate, {.maxJumpCents = -1.0}},
+        {"switch probability 1", true, 48000, kRate, {.voicedToUnvoiced = 1.0}},
+        {"switch probability above 1", false, 48000, kRate, {.unvoicedToVoiced = 1.5}},
+        {"silence level infinite", false, 48000, kRate, {.silenceDb = -inf}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        np::PYinConfig config;
-        c.change(config);
-        const auto plan = np::planPYinDecoderMemory(c.samples, c.rate, config);
-        EXPECT_FALSE(plan.ok);
-        EXPECT_EQ(plan.frames, 0u);
-        EXPECT_EQ(plan.decoderBytes, 0u);
+        const auto plan = np::planPYinDecoderMemory(c.samples, c.rate, c.config);
+        EXPECT_EQ(plan.ok, c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(plan.frames, 0u);
+            EXPECT_EQ(plan.decoderBytes, 0u);
+        }
     }
-    EXPECT_FALSE(np::planPYinDecoderMemory(48000, nan, {}).ok);
 
     // A pitch range that gives fewer than 2 bins is refused but keeps the frame count.
-    np::PYinConfig coarse;
-    coarse.binCents = 10000.0;
-    const auto plan = np::planPYinDecoderMemory(48000, kRate, coarse);
-    EXPECT_FALSE(plan.ok);
-    EXPECT_EQ(plan.frames, 180u);
-    EXPECT_EQ(plan.states, 0u);
+    const auto coarse = np::planPYinDecoderMemory(48000, kRate, {.binCents = 10000.0});
+    EXPECT_FALSE(coarse.ok);
+    EXPECT_EQ(coarse.frames, 180u);
+    EXPECT_EQ(coarse.states, 0u);
 }
 
 TEST(PYinObservation, ThresholdPriorIsTheBetaDistribution) {
-    EXPECT_EQ(np::thresholdPrior(0.0), 0.0);
     EXPECT_EQ(np::thresholdPrior(-3.0), 0.0);
-    EXPECT_DOUBLE_EQ(np::thresholdPrior(1.0), 1.0);
+    EXPECT_EQ(np::thresholdPrior(std::numeric_limits<double>::quiet_NaN()), 0.0);
     EXPECT_DOUBLE_EQ(np::thresholdPrior(7.0), 1.0);
     // Beta(2, 18) has its median near 0.086 and its mean at 0.1.
     EXPECT_NEAR(np::thresholdPrior(0.0862), 0.5, 0.01);
     EXPECT_NEAR(np::thresholdPrior(0.1), 0.58, 0.02);
-    double last = 0.0;
-    for (int i = 1; i <= 1000; ++i) {
-        const double c = np::thresholdPrior(i / 1000.0);
-        ASSERT_GE(c, last) << i;
-        last = c;
-    }
+    for (int i = 1; i <= 1000; ++i)
+        ASSERT_GE(np::thresholdPrior(i / 1000.0), np::thresholdPrior((i - 1) / 1000.0)) << i;
 }
 
 TEST(PYinObservation, WeighsCandidatesByThePriorAndKeepsTheSixteenLikeliest) {
-    np::PYinPitchGrid grid{621, np::midiFromHz(50.0), np::midiFromHz(1800.0), 10.0};
+    const np::PYinPitchGrid grid{621, np::midiFromHz(50.0), np::midiFromHz(1800.0), 10.0};
     {
-        SCOPED_TRACE("two candidates, one out of range");
-        // The out-of-range candidate takes no mass but still lowers the bar for the ones after it.
+        SCOPED_TRACE("one candidate out of range, one above the lowest value");
+        // 3000 Hz takes no mass but still lowers the bar: 220 Hz at 0.2 is above the 0.02 already seen.
         const std::vector<np::YinCandidate> c = {{3000.0, 0.05}, {440.0, 0.02}, {220.0, 0.2}};
         const np::FrameObs obs = np::observeCandidates(c, grid);
-        ASSERT_EQ(obs.candidateCount, 1u); // 220 Hz gets no mass
-        const double p440 = np::thresholdPrior(0.05) - np::thresholdPrior(0.02);
-        const double p220 = 0.0; // 0.2 is above the 0.02 already seen
+        ASSERT_EQ(obs.candidateCount, 1u);
         EXPECT_EQ(obs.candidates[0].bin, static_cast<std::uint32_t>((69.0 - grid.midiMin) * 10.0));
-        EXPECT_NEAR(obs.voicedMass, p440 + p220, 1e-15);
+        EXPECT_NEAR(obs.voicedMass, np::thresholdPrior(0.05) - np::thresholdPrior(0.02), 1e-15);
         EXPECT_NEAR(obs.bestConfidence, 0.98, 1e-15);
     }
     {
         SCOPED_TRACE("more than sixteen candidates");
-        // Decreasing values: each candidate is the first below some thresholds.
-        std::vector<np::YinCandidate> c;
+        std::vector<np::YinCandidate> c; // decreasing values: each is the first below some thresholds
         for (int i = 0; i < 20; ++i)
             c.push_back({1500.0 - 50.0 * i, 0.8 - 0.03 * i});
         const np::FrameObs obs = np::observeCandidates(c, grid);
         ASSERT_EQ(obs.candidateCount, 16u);
         double sum = 0.0;
-        for (const auto& m : obs.kept())
+        for (const auto& m : obs.kept()) {
             sum += m.probability;
-        const double total = np::thresholdPrior(1.0) - np::thresholdPrior(0.8 - 0.03 * 19);
+            // The four least likely (the highest values, where the prior is thin) were dropped.
+            EXPECT_LT(grid.centreHz(m.bin), 1500.0 - 50.0 * 3) << m.bin;
+        }
+        const double total = 1.0 - np::thresholdPrior(0.8 - 0.03 * 19);
         EXPECT_NEAR(obs.voicedMass, std::min(total, 0.99), 1e-12);
         EXPECT_NEAR(sum, std::min(total, 1.0), 1e-12); // kept masses rescaled to the total
-        // The four least likely (the highest values, where the prior is thin) were dropped.
-        for (const auto& m : obs.kept())
-            EXPECT_LT(grid.centreHz(m.bin), 1500.0 - 50.0 * 3) << m.bin;
     }
 }
 
-TEST(PYinTracking, FollowsVibratoWithinFiveCents) {
-    // 220 Hz with 40 cents of vibrato at 5.5 Hz, two seconds.
-    const double centre = 220.0;
-    const double depth = 40.0;
-    const double rate = 5.5;
-    const auto x = cvtest::vibrato(centre, depth, rate, kRate, 96000);
-    const np::PitchTrack t = track(x);
-    ASSERT_EQ(t.frames.size(), (96000u - 2048u) / 256u + 1u);
-    int voiced = 0;
-    for (std::size_t i = 0; i < t.frames.size(); ++i) {
-        const auto& f = t.frames[i];
-        if (!f.voiced)
-            continue;
-        ++voiced;
-        // The estimate is the mean frequency over the window (the cycles it holds over its length).
+TEST(PYinTracking, VoicedFramesFollowTheKnownPitch) {
+    // 220 Hz with 40 cents of vibrato at 5.5 Hz; the estimate is the mean frequency over the window.
+    const auto vibratoHz = [](std::size_t i) {
         double cycles = 0.0;
-        for (std::size_t s = i * 256; s < i * 256 + 2048; ++s) {
-            const double time = static_cast<double>(s) / kRate;
-            cycles += centre *
-                      std::pow(2.0, depth * std::sin(2.0 * std::numbers::pi * rate * time) / 1200.0) / kRate;
+        for (std::size_t s = i * 256; s < i * 256 + 2048; ++s)
+            cycles += 220.0 * std::exp2(40.0 * std::sin(2.0 * std::numbers::pi * 5.5 * s / kRate) / 1200.0);
+        return cycles / 2048.0;
+    };
+    const auto glideHz = [](std::size_t i) {
+        return 200.0 * std::pow(283.0 / 200.0, (i * 256 + 1024) / 96000.0);
+    };
+    // A low tone whose upper harmonics dominate, its second harmonic boosted, plus noise: frame by frame
+    // the best YIN minimum sometimes lies an octave off; the path must resist the jump.
+    auto rich = cvtest::harmonicTone(110.0, kRate, 96000, 20, 0.4f);
+    cvtest::mixInto(rich, cvtest::sine(220.0, kRate, 96000, 0.25f), 0);
+    cvtest::mixInto(rich, cvtest::noise(96000, 0.05f, 5), 0);
+    struct Case {
+        const char* name;
+        std::vector<float> x;
+        std::function<double(std::size_t)> hz;
+        double cents;
+        double confidence;
+        np::PYinConfig config;
+    };
+    const auto fixed = [](double hz) { return [hz](std::size_t) { return hz; }; };
+    const Case cases[] = {
+        {"vibrato", cvtest::vibrato(220.0, 40.0, 5.5, kRate, 96000), vibratoHz, 5.0, 0.8, {}},
+        // The nearest bin centre lies 0.14 cents from 440 Hz: the refined candidate is reported instead.
+        {"steady sine", cvtest::sine(440.0, kRate, 48000), fixed(440.0), 0.1, 0.99, {}},
+        {"rich tone", rich, fixed(110.0), 50.0, 0.0, {}},
+        // 1.6 cents per frame: within the one bin per frame allowed without a jump allowance.
+        {"slow glide", cvtest::glide(200.0, 283.0, kRate, 96000), glideHz, 5.0, 0.0, {.maxJumpCents = 0.0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const np::PitchTrack t = track(c.x, c.config);
+        ASSERT_EQ(t.frames.size(), (c.x.size() - 2048) / 256 + 1);
+        std::size_t voiced = 0;
+        for (std::size_t i = 0; i < t.frames.size(); ++i) {
+            const np::PitchFrame& f = t.frames[i];
+            if (f.voiced) {
+                ++voiced;
+                EXPECT_LT(std::abs(cvtest::centsBetween(f.hz, c.hz(i))), c.cents) << i;
+                EXPECT_GE(f.confidence, c.confidence) << i;
+                EXPECT_EQ(f.flags, 0) << i;
+            }
         }
-        const double truth = cycles * kRate / 2048.0;
-        EXPECT_LT(std::abs(cvtest::centsBetween(f.hz, truth)), 5.0) << i;
-        EXPECT_GT(f.confidence, 0.8) << i;
-    }
-    EXPECT_GT(voiced, static_cast<int>(t.frames.size()) * 9 / 10);
-}
-
-TEST(PYinTracking, SteadySineReportsTheRefinedFrequencyNotTheBinCentre) {
-    const np::PitchTrack t = track(cvtest::sine(440.0, kRate, 48000));
-    ASSERT_EQ(t.frames.size(), 180u);
-    for (const auto& f : t.frames) {
-        ASSERT_TRUE(f.voiced);
-        // The nearest bin centre lies 0.14 cents from 440 Hz; the refined candidate is closer.
-        EXPECT_LT(std::abs(cvtest::centsBetween(f.hz, 440.0)), 0.1);
-        EXPECT_GT(f.confidence, 0.99);
-        EXPECT_EQ(f.flags, 0);
+        EXPECT_GE(voiced, t.frames.size() * 9 / 10);
     }
 }
 
 TEST(PYinTracking, SilenceAndNoiseAreUnvoiced) {
-    {
-        SCOPED_TRACE("silence");
-        const np::PitchTrack t = track(cvtest::silence(48000));
-        ASSERT_EQ(t.frames.size(), 180u);
-        for (const auto& f : t.frames) {
-            EXPECT_FALSE(f.voiced);
-            EXPECT_EQ(f.hz, 0.0);
-            EXPECT_EQ(f.confidence, 0.0);
-        }
-    }
-    {
-        SCOPED_TRACE("white noise");
-        const np::PitchTrack t = track(cvtest::noise(96000, 0.5f, 17));
-        int voiced = 0;
-        for (const auto& f : t.frames)
-            voiced += f.voiced ? 1 : 0;
-        EXPECT_LE(voiced, static_cast<int>(t.frames.size()) / 20);
-    }
-    {
-        SCOPED_TRACE("a tone between silences");
-        auto x = cvtest::silence(144000);
-        cvtest::mixInto(x, cvtest::harmonicTone(300.0, kRate, 48000), 48000);
-        const np::PitchTrack t = track(x);
-        for (std::size_t i = 0; i < t.frames.size(); ++i) {
-            const std::int64_t start = static_cast<std::int64_t>(i) * 256;
-            if (start + 2048 <= 48000 || start >= 96000) {
-                EXPECT_FALSE(t.frames[i].voiced) << i;
-            } else if (start >= 48000 + 2048 && start + 2048 <= 96000 - 2048) {
-                EXPECT_TRUE(t.frames[i].voiced) << i;
-            }
-        }
-    }
-}
+    const np::PitchTrack silent = track(cvtest::silence(48000));
+    ASSERT_EQ(silent.frames.size(), 180u);
+    for (const auto& f : silent.frames)
+        EXPECT_TRUE(!f.voiced && f.hz == 0.0 && f.confidence == 0.0);
+    const np::PitchTrack noise = track(cvtest::noise(96000, 0.5f, 17));
+    EXPECT_LE(std::count_if(noise.frames.begin(), noise.frames.end(), [](const auto& f) { return f.voiced; }),
+              static_cast<std::ptrdiff_t>(noise.frames.size()) / 20);
 
-TEST(PYinTracking, ResistsOctaveJumpsOnARichTone) {
-    // A low tone whose upper harmonics dominate, with its second harmonic boosted, plus noise:
-    // the frame-by-frame YIN minimum sometimes lies an octave off; the path must not follow it.
-    const std::int64_t n = 96000;
-    auto x = cvtest::harmonicTone(110.0, kRate, n, 20, 0.4f);
-    cvtest::mixInto(x, cvtest::sine(220.0, kRate, n, 0.25f), 0);
-    cvtest::mixInto(x, cvtest::noise(n, 0.05f, 5), 0);
+    // A tone between silences: unvoiced while the window holds none of it, voiced well inside it.
+    auto x = cvtest::silence(144000);
+    cvtest::mixInto(x, cvtest::harmonicTone(300.0, kRate, 48000), 48000);
     const np::PitchTrack t = track(x);
-    int voiced = 0;
     for (std::size_t i = 0; i < t.frames.size(); ++i) {
-        if (!t.frames[i].voiced)
-            continue;
-        ++voiced;
-        EXPECT_LT(std::abs(cvtest::centsBetween(t.frames[i].hz, 110.0)), 50.0) << i;
+        const auto start = static_cast<std::int64_t>(i) * 256;
+        if (start + 2048 <= 48000 || start >= 96000) {
+            EXPECT_FALSE(t.frames[i].voiced) << i;
+        } else if (start >= 48000 + 2048 && start + 2048 <= 96000 - 2048) {
+            EXPECT_TRUE(t.frames[i].voiced) << i;
+        }
     }
-    EXPECT_GT(voiced, static_cast<int>(t.frames.size()) * 9 / 10);
 }
 
-TEST(PYinTracking, NoJumpAllowanceStillFollowsASlowGlide) {
-    np::PYinConfig config;
-    config.maxJumpCents = 0.0;
-    // 600 cents over 2 s is about 1.6 cents per frame: within one 10-cent bin per frame.
-    const np::PitchTrack t = track(cvtest::glide(200.0, 283.0, kRate, 96000), config);
-    ASSERT_FALSE(t.frames.empty());
-    const auto& last = t.frames[t.frames.size() - 5];
-    ASSERT_TRUE(last.voiced);
-    EXPECT_GT(last.hz, 260.0);
-}
-
-TEST(PYinTracking, StoppingAtAnyStageLeavesOnlyTheHeader) {
+TEST(PYinTracking, StoppingOrRefusingLeavesOnlyTheHeader) {
     const auto x = cvtest::harmonicTone(250.0, kRate, 150000);
     std::vector<float> seen;
     const np::PitchTrack full = track(x, {}, [&](float f) {
@@ -263,28 +234,25 @@ TEST(PYinTracking, StoppingAtAnyStageLeavesOnlyTheHeader) {
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen.front(), 0.0f);
     EXPECT_EQ(seen.back(), 1.0f);
-    for (std::size_t i = 1; i < seen.size(); ++i)
-        EXPECT_GE(seen[i], seen[i - 1]) << i;
-
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    // Stops during the observations, the forward pass, the backward pass and the reporting.
     for (float stopAt : {0.0f, 0.3f, 0.65f, 0.8f, 0.9f, 0.98f, 0.99f}) {
         SCOPED_TRACE(stopAt);
-        int calls = 0;
+        int callsAfterStop = 0;
+        bool stopped = false;
         const np::PitchTrack t = track(x, {}, [&](float f) {
-            ++calls;
-            return f < stopAt || (stopAt == 0.0f && calls > 1);
+            callsAfterStop += stopped ? 1 : 0;
+            stopped = stopped || f >= stopAt;
+            return !stopped;
         });
-        expectHeaderOnly(t, {});
+        expectHeaderOnly(t, {}, kRate);
+        EXPECT_EQ(callsAfterStop, 0); // no stage goes on working once told to stop
     }
-}
 
-TEST(PYinTracking, RefusedInputGivesTheHeaderOnly) {
-    np::PYinConfig config;
-    config.hop = 128;
-    config.frame = 1024;
-    const auto x = cvtest::sine(440.0, 44100.0, 1000);
-    expectHeaderOnly(np::trackPitchPYin(x.data(), 1000, 44100.0, config, {}), config, 44100.0);
-    expectHeaderOnly(np::trackPitchPYin(nullptr, 100000, 44100.0, config, {}), config, 44100.0);
-    config.frame = 1000;
+    np::PYinConfig config{.hop = 128, .frame = 1024};
     const auto y = cvtest::sine(440.0, 44100.0, 10000);
+    expectHeaderOnly(np::trackPitchPYin(y.data(), 1000, 44100.0, config, {}), config, 44100.0);
+    expectHeaderOnly(np::trackPitchPYin(nullptr, 10000, 44100.0, config, {}), config, 44100.0);
+    config.frame = 1000;
     expectHeaderOnly(np::trackPitchPYin(y.data(), 10000, 44100.0, config, {}), config, 44100.0);
 }
