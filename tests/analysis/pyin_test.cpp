@@ -120,33 +120,34 @@ TEST(PYinObservation, ThresholdPriorIsTheBetaDistribution) {
 
 TEST(PYinObservation, WeighsCandidatesByThePriorAndKeepsTheSixteenLikeliest) {
     const np::PYinPitchGrid grid{621, np::midiFromHz(50.0), np::midiFromHz(1800.0), 10.0};
-    {
-        SCOPED_TRACE("one candidate out of range, one above the lowest value");
-        // 3000 Hz takes no mass but still lowers the bar: 220 Hz at 0.2 is above the 0.02 already seen.
-        const std::vector<np::YinCandidate> c = {{3000.0, 0.05}, {440.0, 0.02}, {220.0, 0.2}};
-        const np::FrameObs obs = np::observeCandidates(c, grid);
-        ASSERT_EQ(obs.candidateCount, 1u);
-        EXPECT_EQ(obs.candidates[0].bin, static_cast<std::uint32_t>((69.0 - grid.midiMin) * 10.0));
-        EXPECT_NEAR(obs.voicedMass, np::thresholdPrior(0.05) - np::thresholdPrior(0.02), 1e-15);
-        EXPECT_NEAR(obs.bestConfidence, 0.98, 1e-15);
+    // 3000 Hz lies out of range and takes no mass but still lowers the bar, and 220 Hz at 0.2 comes
+    // after 0.02 was seen: only 440 Hz is kept.
+    const std::vector<np::YinCandidate> few = {{3000.0, 0.05}, {440.0, 0.02}, {220.0, 0.2}};
+    const np::FrameObs one = np::observeCandidates(few, grid);
+    ASSERT_EQ(one.candidateCount, 1u);
+    EXPECT_EQ(one.candidates[0].bin, static_cast<std::uint32_t>((69.0 - grid.midiMin) * 10.0));
+    EXPECT_NEAR(one.voicedMass, np::thresholdPrior(0.05) - np::thresholdPrior(0.02), 1e-15);
+    EXPECT_NEAR(one.bestConfidence, 0.98, 1e-15);
+
+    std::vector<np::YinCandidate> many; // decreasing values: each is the first below some thresholds
+    for (int i = 0; i < 20; ++i)
+        many.push_back({1500.0 - 50.0 * i, 0.8 - 0.03 * i});
+    const np::FrameObs obs = np::observeCandidates(many, grid);
+    ASSERT_EQ(obs.candidateCount, 16u);
+    double sum = 0.0;
+    for (const auto& m : obs.kept()) {
+        sum += m.probability;
+        // The four least likely (the highest values, where the prior is thin) were dropped.
+        EXPECT_LT(grid.centreHz(m.bin), 1500.0 - 50.0 * 3) << m.bin;
     }
-    {
-        SCOPED_TRACE("more than sixteen candidates");
-        std::vector<np::YinCandidate> c; // decreasing values: each is the first below some thresholds
-        for (int i = 0; i < 20; ++i)
-            c.push_back({1500.0 - 50.0 * i, 0.8 - 0.03 * i});
-        const np::FrameObs obs = np::observeCandidates(c, grid);
-        ASSERT_EQ(obs.candidateCount, 16u);
-        double sum = 0.0;
-        for (const auto& m : obs.kept()) {
-            sum += m.probability;
-            // The four least likely (the highest values, where the prior is thin) were dropped.
-            EXPECT_LT(grid.centreHz(m.bin), 1500.0 - 50.0 * 3) << m.bin;
-        }
-        const double total = 1.0 - np::thresholdPrior(0.8 - 0.03 * 19);
-        EXPECT_NEAR(obs.voicedMass, std::min(total, 0.99), 1e-12);
-        EXPECT_NEAR(sum, std::min(total, 1.0), 1e-12); // kept masses rescaled to the total
-    }
+    const double total = 1.0 - np::thresholdPrior(0.8 - 0.03 * 19);
+    EXPECT_NEAR(obs.voicedMass, std::min(total, 0.99), 1e-12);
+    EXPECT_NEAR(sum, std::min(total, 1.0), 1e-12); // kept masses rescaled to the total
+
+    // A perfect candidate takes all the prior, yet the frame keeps a chance of being unvoiced.
+    const np::FrameObs sure = np::observeCandidates(std::vector<np::YinCandidate>{{440.0, 0.0}}, grid);
+    EXPECT_EQ(sure.voicedMass, 0.99);
+    EXPECT_DOUBLE_EQ(sure.candidates[0].probability, 1.0);
 }
 
 TEST(PYinTracking, VoicedFramesFollowTheKnownPitch) {
