@@ -31,7 +31,7 @@ struct PYinDecoderMemoryPlan {
 inline constexpr std::uint64_t kPYinDecoderBudgetBytes = 134217728;
 
 // Plans a tracking job of samples mono samples at sampleRate. Refuses bad settings (see PYinConfig),
-// fewer samples than one frame, 4000000 frames or more, and a decoder above kPYinDecoderBudgetBytes.
+// fewer samples than one frame, more than 4000000 frames, and a decoder above kPYinDecoderBudgetBytes.
 // Pure and thread-safe.
 PYinDecoderMemoryPlan planPYinDecoderMemory(std::int64_t samples, double sampleRate,
                                             const PYinConfig& config);
