@@ -122,9 +122,11 @@ TEST(AtomicFile, CancelAtAnyPollKeepsTheOldFileAndLeavesNoTemporary) {
 
 TEST(AtomicFile, RefusesAWriteThatWouldLeaveLessThanOneMebibyteFree) {
     cvtest::ScratchFolder folder;
-    // The bytes are never touched: the space test comes before the temporary is opened.
+    // The bytes are never touched: the space test comes before the temporary is opened. The size is
+    // far beyond the free space, so other processes freeing disk space meanwhile cannot let it through.
     const std::uint8_t byte = 0;
-    const std::span<const std::uint8_t> tooLarge(&byte, fs::space(folder.path()).available);
+    const std::span<const std::uint8_t> tooLarge(&byte, fs::space(folder.path()).available +
+                                                            (std::uintmax_t{1} << 40));
     std::string error;
     EXPECT_FALSE(np::writeFileAtomically(folder / "huge.bin", tooLarge, &error, false));
     EXPECT_EQ(error, "There is not enough free disk space to save this file");
