@@ -187,11 +187,8 @@ bool cancelled(const std::function<bool()>& keepGoing) {
     return keepGoing && !keepGoing();
 }
 
-} // namespace
-
-bool createAtomicTemporaryFile(const fs::path& destination, fs::path& temporary, std::string* error,
-                               bool privateFile) {
-    temporary.clear();
+// Creates the destination's folder when missing and clears out this code's own stale temporaries there.
+bool prepareDestinationFolder(const fs::path& destination, std::string* error) {
     const fs::path folder = folderOf(destination);
     std::error_code code;
     fs::create_directories(folder, code);
@@ -200,6 +197,16 @@ bool createAtomicTemporaryFile(const fs::path& destination, fs::path& temporary,
         return false;
     }
     cleanupStaleTemporaries(destination, folder);
+    return true;
+}
+
+} // namespace
+
+bool createAtomicTemporaryFile(const fs::path& destination, fs::path& temporary, std::string* error,
+                               bool privateFile) {
+    temporary.clear();
+    if (!prepareDestinationFolder(destination, error))
+        return false;
     std::FILE* stream = nullptr;
     if (!openUniqueTemporary(destination, privateFile, temporary, stream, error)) {
         return false;
@@ -219,14 +226,10 @@ bool writeFileAtomically(const fs::path& destination, std::span<const std::uint8
         detail::setError(error, "File writing was cancelled");
         return false;
     }
+    if (!prepareDestinationFolder(destination, error))
+        return false;
     const fs::path folder = folderOf(destination);
     std::error_code code;
-    fs::create_directories(folder, code);
-    if (code) {
-        detail::setCodeError(error, "Could not create the destination folder: ", code);
-        return false;
-    }
-    cleanupStaleTemporaries(destination, folder);
 
     // The margin keeps a nearly full disk from being filled to the last byte by a save.
     const fs::space_info space = fs::space(folder, code);
