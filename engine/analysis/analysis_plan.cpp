@@ -12,8 +12,6 @@
 namespace np {
 namespace {
 
-constexpr std::uint64_t kMaxNotes = 100000;
-
 bool within(double value, double lo, double hi) {
     return std::isfinite(value) && value >= lo && value <= hi;
 }
@@ -168,7 +166,7 @@ AnalysisMemoryPlan planMelodicAnalysisMemory(int channels, std::int64_t frames, 
         const std::optional<std::uint64_t> pitchFrames = mul(pyin.frames, 320);
         const std::optional<std::uint64_t> notes =
             add(add(add(mul(pyin.frames, 24), onsetList), pyin.frames * 8),
-                std::min(pyin.frames, kMaxNotes) * 144);
+                std::min<std::uint64_t>(pyin.frames, kMaxNotes) * 144);
         if (!tracker || !pitchFrames || !notes)
             return plan;
         plan.pitchTrackerBytes = *tracker;
@@ -199,7 +197,7 @@ AnalysisMemoryPlan planPercussiveAnalysisMemory(int channels, std::int64_t frame
         count = n + 1;
         extra = n * 8 + 24;
     }
-    plan.noteBytes = count * 12 + extra + std::min(count, kMaxNotes) * 144;
+    plan.noteBytes = count * 12 + extra + std::min<std::uint64_t>(count, kMaxNotes) * 144;
     plan.totalBytes = plan.audioBytes + plan.monoBytes + plan.onsetBytes + plan.noteBytes;
     plan.ok = plan.totalBytes <= kAnalysisWorkingSetBytes;
     return plan;

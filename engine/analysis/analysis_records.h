@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -45,6 +46,14 @@ struct AnalysisResult {
     std::vector<std::int64_t> onsets; // ascending sample positions
     float polyphonyScore = 0.0f;      // several-voices score 0..1
 };
+
+// Limits every note keeps from analysis to project file, so that a session can always be saved.
+inline constexpr std::size_t kMaxNotes = 100000; // notes in one document
+inline constexpr double kMinNotePitch = -24.0;   // base pitch, MIDI
+inline constexpr double kMaxNotePitch = 156.0;
+// A note's cents curve never exceeds four octaves either way: a slow glide measured against its
+// median can go further, and such a curve could not be stored.
+inline constexpr float kMaxNoteCurveCents = 4800.0f;
 
 // Above this several-voices score the user is warned that chords may not edit reliably.
 inline constexpr float kPolyphonyWarningScore = 0.25f;

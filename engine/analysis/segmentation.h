@@ -22,10 +22,6 @@ std::vector<NoteEvent> segmentNotes(const PitchTrack& track, const float* mono, 
                                     const std::vector<std::int64_t>& onsets, const SegmenterConfig& config,
                                     const std::function<bool()>& keepGoing);
 
-// A note's cents curve never exceeds four octaves either way: a slow glide measured against its
-// median can go further, and such a curve could not be stored in a session.
-inline constexpr float kMaxNoteCurveCents = 4800.0f;
-
 namespace detail {
 
 // Frame count of a duration: trunc(seconds * rate / hop) when that quotient exceeds 1, else 1.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "engine/analysis/analysis_records.h"
+#include "engine/audio/audio_buffer.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -39,16 +42,16 @@ inline constexpr std::uint64_t kStateLimitBytes = 671088640; // 640 MiB
 inline constexpr double kMinSampleRate = 8000.0;
 inline constexpr double kMaxSampleRate = 384000.0;
 inline constexpr double kMaxSeconds = 1200.0;
-inline constexpr std::int64_t kMaxSamples = 134217728;
+inline constexpr std::int64_t kMaxSamples = AudioBuffer::kMaxSamples;
 inline constexpr std::uint64_t kMaxTrackFrames = 4000000;
 inline constexpr std::int64_t kMaxAnalysisFrame = 4194304;
 inline constexpr double kMaxFrameHz = 30000.0;
-inline constexpr std::uint32_t kMaxNotes = 100000;
+inline constexpr std::uint32_t kMaxNotes = np::kMaxNotes;
 inline constexpr std::uint64_t kMaxCurveValues = 134217728; // per curve and for the whole document
 inline constexpr std::int64_t kCurveSlackHops = 64;
 inline constexpr std::int64_t kTimelineBytes = 536870912; // a note ends within 512 MiB of float audio
-inline constexpr float kMinPitchCents = -4800.0f;
-inline constexpr float kMaxPitchCents = 4800.0f;
+inline constexpr float kMinPitchCents = -np::kMaxNoteCurveCents;
+inline constexpr float kMaxPitchCents = np::kMaxNoteCurveCents;
 inline constexpr float kMaxLevel = 1000.0f;
 
 // Work between polls of the keep-going test.

@@ -144,9 +144,10 @@ bool validNoteFields(const Note& note, std::int64_t audioFrames, std::int64_t ch
         note.start > timelineEnd - note.length) {
         return false;
     }
-    return finiteWithin(note.pitch, -24.0, 156.0) && finiteWithin(note.pitchOffset, -24.0, 24.0) &&
-           finiteWithin(note.driftScale, 0.0, 2.0) && finiteWithin(note.formantShift, -12.0, 12.0) &&
-           finiteWithin(note.gainDb, -60.0, 24.0) && finiteWithin(note.pitchConfidence, 0.0, 1.0);
+    return finiteWithin(note.pitch, kMinNotePitch, kMaxNotePitch) &&
+           finiteWithin(note.pitchOffset, -24.0, 24.0) && finiteWithin(note.driftScale, 0.0, 2.0) &&
+           finiteWithin(note.formantShift, -12.0, 12.0) && finiteWithin(note.gainDb, -60.0, 24.0) &&
+           finiteWithin(note.pitchConfidence, 0.0, 1.0);
 }
 
 bool curveFitsSpan(std::uint64_t length, const Note& note, std::int64_t hop) noexcept {

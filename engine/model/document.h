@@ -54,11 +54,6 @@ struct SessionMeta {
     std::int32_t algorithm = 0; // 0 Melodic, 1 Percussive
 };
 
-// The ranges a note's pitch and pitch curve must keep so that the session can always be saved.
-inline constexpr double kMinNotePitch = -24.0;
-inline constexpr double kMaxNotePitch = 156.0;
-inline constexpr float kMaxCurveCents = 4800.0f;
-
 // Builds a document from an analysis result: one note per event, ids from 1, edit fields at defaults.
 Document makeDocument(std::shared_ptr<const AudioBuffer> audio, double sampleRate,
                       const AnalysisResult& result);

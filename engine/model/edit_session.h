@@ -91,7 +91,7 @@ public:
 
     // --- Split and merge -------------------------------------------------------------------------
     enum class MergeNotesFailure : int { None = 0, NotMergeable = 1, TooLarge = 2, OutOfMemory = 3 };
-    static constexpr std::size_t kMaxNotes = 100000;
+    static constexpr std::size_t kMaxNotes = np::kMaxNotes;
 
     // Cuts a note in two at timeline position at; returns the new right-hand note's id, or 0 when
     // nothing was split (position outside the note, too short a source, the note limit, or pieces

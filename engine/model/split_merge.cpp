@@ -28,7 +28,7 @@ float upperMedian(std::vector<float> values) {
 }
 
 bool storableCents(float v) noexcept {
-    return std::isfinite(v) && v >= -kMaxCurveCents && v <= kMaxCurveCents;
+    return std::isfinite(v) && v >= -kMaxNoteCurveCents && v <= kMaxNoteCurveCents;
 }
 
 bool storablePitch(double p) noexcept {
