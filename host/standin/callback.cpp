@@ -39,3 +39,49 @@ const char* callbackName(Callback callback) noexcept {
 }
 
 } // namespace cv::standin
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <unistd.h>
+
+namespace cv::standin {
+namespace {
+
+constinit thread_local Callback tCurrent = Callback::None;
+
+void writeStderr(const char* text) noexcept {
+    const auto ignored = ::write(2, text, std::strlen(text));
+    (void)ignored;
+}
+
+[[noreturn]] void terminateTrap() noexcept {
+    writeStderr("stand-in host: terminate inside ");
+    writeStderr(callbackName(tCurrent));
+    writeStderr("\n");
+    std::abort();
+}
+
+} // namespace
+
+CallbackMark::CallbackMark(Callback callback) noexcept : previous_(tCurrent) {
+    tCurrent = callback;
+}
+
+CallbackMark::~CallbackMark() {
+    tCurrent = previous_;
+}
+
+Callback currentCallback() noexcept {
+    return tCurrent;
+}
+
+void installTerminateTrap() noexcept {
+    static const bool installed = [] {
+        std::set_terminate(terminateTrap);
+        return true;
+    }();
+    (void)installed;
+}
+
+} // namespace cv::standin

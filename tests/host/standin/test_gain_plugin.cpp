@@ -26,8 +26,7 @@ iplug::Config TestGainPlugin::MakeConfig() {
     return config;
 }
 
-TestGainPlugin::TestGainPlugin(cv::standin::FaultInjector* faults)
-    : iplug::Plugin(iplug::InstanceInfo{}, MakeConfig()), mFaults(faults) {
+TestGainPlugin::TestGainPlugin() : iplug::Plugin(iplug::InstanceInfo{}, MakeConfig()) {
     GetParam(kGain)->InitDouble("Gain", 100.0, 0.0, 100.0, 0.1, "%");
     GetParam(kMode)->InitEnum("Mode", 0, {"Clean", "Warm", "Hot"}, iplug::IParam::kFlagCannotAutomate);
     MakeDefaultPreset("Default", 1);
@@ -60,8 +59,12 @@ void TestGainPlugin::ProcessBlock(double** inputs, double** outputs, int nFrames
         read = (read + 1) % kRingSize;
     }
     mRead.store(read, std::memory_order_release);
-    std::stable_sort(events.begin(), events.begin() + count,
-                     [](const GainEvent& a, const GainEvent& b) { return a.offset < b.offset; });
+    // Insertion sort: stable, and unlike std::stable_sort it never takes a buffer.
+    for (int i = 1; i < count; ++i)
+        for (int j = i; j > 0 && events[static_cast<std::size_t>(j - 1)].offset >
+                                     events[static_cast<std::size_t>(j)].offset;
+             --j)
+            std::swap(events[static_cast<std::size_t>(j - 1)], events[static_cast<std::size_t>(j)]);
 
     const int nIn = inputs ? NInChansConnected() : 0;
     const int nOut = NOutChansConnected();

@@ -23,7 +23,9 @@ public:
     static constexpr int kRingSize = 512; // 511 events between two blocks
 
     static iplug::Config MakeConfig();
-    explicit TestGainPlugin(cv::standin::FaultInjector* faults = nullptr);
+    TestGainPlugin();
+    // Where the callbacks' injection points look (null: nowhere). Before the host runs the plug-in.
+    void SetFaults(cv::standin::FaultInjector* faults) noexcept { mFaults = faults; }
 
     void ProcessBlock(double** inputs, double** outputs, int nFrames) override;
     void OnReset() override;
@@ -66,7 +68,7 @@ private:
     static double GainOf(double percent) noexcept { return percent / 100.0; }
     void Probe(cv::standin::Callback callback) const;
 
-    cv::standin::FaultInjector* mFaults;
+    cv::standin::FaultInjector* mFaults = nullptr;
     // Host automation: one producer (the thread delivering host automation), one consumer (audio).
     std::array<GainEvent, kRingSize> mRing{};
     std::atomic<int> mWrite{0};

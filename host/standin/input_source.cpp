@@ -1,0 +1,96 @@
+#include "host/standin/input_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sndfile.h>
+#include <stdexcept>
+
+namespace cv::standin {
+namespace {
+
+constexpr std::int64_t kPositionMask = (std::int64_t{1} << 20) - 1;
+constexpr double kScale = 1.0 / (1 << 21);
+
+} // namespace
+
+double PositionCodedSource::code(std::int64_t position, int channel) noexcept {
+    const double magnitude = static_cast<double>((position & kPositionMask) + 1) * kScale;
+    return channel == 0 ? magnitude : -magnitude;
+}
+
+std::int64_t PositionCodedSource::decode(double sample) noexcept {
+    const double scaled = std::abs(sample) / kScale;
+    if (!std::isfinite(scaled) || scaled < 1.0 || scaled > static_cast<double>(kPositionMask + 1) ||
+        scaled != std::floor(scaled))
+        return -1;
+    return static_cast<std::int64_t>(scaled) - 1;
+}
+
+void PositionCodedSource::fill(std::int64_t position, int frames,
+                               std::span<double* const> channels) const noexcept {
+    for (std::size_t c = 0; c < channels.size(); ++c)
+        for (int i = 0; i < frames; ++i)
+            channels[c][i] = code(position + i, static_cast<int>(c));
+}
+
+FileSource::FileSource(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        throw std::runtime_error("Couldn't open \"" + path + "\": " + sf_strerror(nullptr));
+    if (info.channels < 1 || info.frames < 0 || info.frames > (std::int64_t{1} << 31) / info.channels) {
+        sf_close(file);
+        throw std::runtime_error("\"" + path + "\" is too large or has no channels.");
+    }
+    std::vector<double> interleaved(static_cast<std::size_t>(info.frames * info.channels));
+    const sf_count_t got = sf_readf_double(file, interleaved.data(), info.frames);
+    sf_close(file);
+    if (got != info.frames)
+        throw std::runtime_error("Couldn't read all of \"" + path + "\".");
+    sampleRate_ = info.samplerate;
+    planes_.assign(static_cast<std::size_t>(info.channels),
+                   std::vector<double>(static_cast<std::size_t>(got)));
+    for (sf_count_t f = 0; f < got; ++f)
+        for (int c = 0; c < info.channels; ++c)
+            planes_[static_cast<std::size_t>(c)][static_cast<std::size_t>(f)] =
+                interleaved[static_cast<std::size_t>(f * info.channels + c)];
+}
+
+void FileSource::fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept {
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        if (planes_.empty()) {
+            std::fill(channels[c], channels[c] + frames, 0.0);
+            continue;
+        }
+        const auto& plane = planes_[std::min(c, planes_.size() - 1)];
+        for (int i = 0; i < frames; ++i) {
+            const std::int64_t p = position + i;
+            channels[c][i] = p >= 0 && p < static_cast<std::int64_t>(plane.size())
+                                 ? plane[static_cast<std::size_t>(p)]
+                                 : 0.0;
+        }
+    }
+}
+
+void writeWav(const std::string& path, const std::vector<std::vector<double>>& planes, double sampleRate) {
+    if (planes.empty() || !(sampleRate >= 1.0 && sampleRate <= 2147483647.0))
+        throw std::runtime_error("Couldn't write \"" + path + "\": no channels or a bad sample rate.");
+    SF_INFO info{};
+    info.channels = static_cast<int>(planes.size());
+    info.samplerate = static_cast<int>(sampleRate);
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error("Couldn't create \"" + path + "\": " + sf_strerror(nullptr));
+    const std::size_t frames = planes[0].size();
+    std::vector<double> interleaved(frames * planes.size());
+    for (std::size_t f = 0; f < frames; ++f)
+        for (std::size_t c = 0; c < planes.size(); ++c)
+            interleaved[f * planes.size() + c] = f < planes[c].size() ? planes[c][f] : 0.0;
+    const sf_count_t written = sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(frames));
+    const int closed = sf_close(file);
+    if (written != static_cast<sf_count_t>(frames) || closed != 0)
+        throw std::runtime_error("Couldn't write all of \"" + path + "\".");
+}
+
+} // namespace cv::standin
