@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds the project reader's libFuzzer targets (clang, ASan + UBSan), replays the committed corpus, then
-# fuzzes each target for at most 60 s in a scratch copy of its corpus. Exits non-zero on any crash.
-# Regenerate the seeds with: build-fuzz/tests/fuzz/make_project_seeds tests/fuzz/corpus/<target>
+# Builds the libFuzzer targets of the project reader and the update manifest parser (clang, ASan + UBSan),
+# replays the committed corpus, then fuzzes each target for at most 60 s in a scratch copy of its corpus.
+# Exits non-zero on any crash. Regenerate the project reader's seeds with:
+# build-fuzz/tests/fuzz/make_project_seeds tests/fuzz/corpus/<target>; the manifest seeds are written by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 seconds=${CV_FUZZ_SECONDS:-60}
-targets=(project_reader_repaired_fuzz project_reader_raw_fuzz)
+targets=(project_reader_repaired_fuzz project_reader_raw_fuzz update_manifest_fuzz)
 
 cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
