@@ -14,7 +14,9 @@ namespace np {
 // progress receives a fraction 0..1 and returns false to cancel; it may be empty. A cancelled analysis
 // returns a result with cancelled set, sampleRate = sampleRate and every other field at its default.
 // Empty audio (no frames or no channels) gives an empty result. Both run on the calling thread (the
-// analysis worker) and throw std::bad_alloc when memory runs out.
+// analysis worker), which alone reports progress, and share their frame-independent stages with up to
+// analysisThreadCount() - 1 helper threads (analysis_threads.h); the results do not depend on the
+// thread count. Both throw std::bad_alloc when memory runs out.
 
 // "Melodic": pitch tracking, sibilance marking, the several-voices score, onsets, note segmentation
 // and octave correction.

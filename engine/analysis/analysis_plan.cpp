@@ -162,7 +162,7 @@ AnalysisMemoryPlan planMelodicAnalysisMemory(int channels, std::int64_t frames, 
         if (!pyin.ok)
             return plan;
         const std::optional<std::uint64_t> tracker =
-            add(add(pyin.decoderBytes, pyin.states * 48), static_cast<std::uint64_t>(pyinFrame) * 192);
+            add(pyin.decoderBytes, pitchTrackerAllowanceBytes(pyin, scaled.pyin));
         const std::optional<std::uint64_t> pitchFrames = mul(pyin.frames, 320);
         const std::optional<std::uint64_t> notes =
             add(add(add(mul(pyin.frames, 24), onsetList), pyin.frames * 8),

@@ -1,10 +1,12 @@
 #include "engine/analysis/onsets.h"
 
+#include "engine/analysis/analysis_threads.h"
 #include "engine/audio/real_fft.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <numbers>
 
 namespace np {
@@ -35,7 +37,40 @@ double rmsOf(const float* mono, std::int64_t begin, std::int64_t end) {
     return std::sqrt(sum / static_cast<double>(end - begin));
 }
 
-// One flux value per frame; frame 0 is forced to 0 because it has no predecessor to rise from.
+// Frames per chunk of the novelty curve; a multiple of the 16 frames between two questions.
+constexpr std::int64_t kNoveltyChunk = 64;
+
+// One thread's transform and the log magnitudes of the frame before.
+struct NoveltyWorker {
+    std::unique_ptr<RealFft> fft;
+    std::vector<double> previous;
+};
+
+// Log magnitudes of the bins 1..lastBin-1 of the frame at start, compared with and then stored into
+// previous; returns the rise over all bins (the flux) when rise is set.
+double logMagnitudes(const float* start, const std::vector<double>& window, NoveltyWorker& w,
+                     std::size_t lastBin, bool rise) {
+    double* input = w.fft->timeBuffer().data();
+    const std::size_t size = window.size();
+    for (std::size_t i = 0; i < size; ++i)
+        input[i] = static_cast<double>(start[i]) * window[i];
+    w.fft->forwardInPlace();
+    const std::complex<double>* spectrum = w.fft->spectrumBuffer().data();
+    double* previous = w.previous.data();
+    double flux = 0.0;
+    for (std::size_t k = 1; k < lastBin; ++k) {
+        const double level = std::log1p(20.0 * std::hypot(spectrum[k].real(), spectrum[k].imag()));
+        if (rise)
+            flux += std::max(0.0, level - previous[k]);
+        previous[k] = level;
+    }
+    return flux;
+}
+
+// One flux value per frame; frame 0 is forced to 0 because it has no predecessor to rise from. Each
+// frame's flux compares it with the frame before, so a chunk first measures the frame before its own
+// (the same transform, so the same values as one pass over all frames would give). The chunks are
+// shared between threads within the fixed allowance of 128 bytes per window sample.
 bool noveltyCurve(const float* mono, std::int64_t frames, std::int64_t hop, std::int64_t frame,
                   const std::function<bool()>& keepGoing, std::vector<double>& novelty) {
     const auto size = static_cast<std::size_t>(frame);
@@ -43,29 +78,42 @@ bool noveltyCurve(const float* mono, std::int64_t frames, std::int64_t hop, std:
     for (std::size_t i = 0; i < size; ++i)
         window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
                                          static_cast<double>(frame));
-    RealFft fft(size);
-    std::vector<double> input(size);
-    std::vector<std::complex<double>> spectrum(fft.bins());
     // DC and Nyquist carry no onset information; the range is clipped to the bins that exist.
-    const std::size_t lastBin = std::min<std::size_t>(std::max<std::size_t>(size / 2, 2), fft.bins());
-    std::vector<double> previous(lastBin, 0.0);
-
+    const std::size_t lastBin = std::min<std::size_t>(std::max<std::size_t>(size / 2, 2), size / 2 + 1);
     novelty.assign(static_cast<std::size_t>(frames), 0.0);
-    for (std::int64_t f = 0; f < frames; ++f) {
-        if (f % 16 == 0 && !ask(keepGoing))
-            return false;
-        const float* start = mono + f * hop;
-        for (std::size_t i = 0; i < size; ++i)
-            input[i] = static_cast<double>(start[i]) * window[i];
-        fft.forward(input, spectrum);
-        double flux = 0.0;
-        for (std::size_t k = 1; k < lastBin; ++k) {
-            const double level = std::log1p(20.0 * std::hypot(spectrum[k].real(), spectrum[k].imag()));
-            flux += std::max(0.0, level - previous[k]);
-            previous[k] = level;
+
+    const auto chunks = static_cast<std::size_t>((frames + kNoveltyChunk - 1) / kNoveltyChunk);
+    // Per thread: the transform's buffers and plans (about 24 bytes per sample) and the magnitudes.
+    const std::uint64_t perThread = static_cast<std::uint64_t>(frame) * 32;
+    const std::uint64_t allowance = static_cast<std::uint64_t>(frame) * 128 - size * sizeof(double);
+    const int threads = detail::stageThreads(chunks, allowance, perThread);
+    std::vector<NoveltyWorker> workers(static_cast<std::size_t>(threads));
+    const auto work = [&](std::size_t chunk, int worker) {
+        NoveltyWorker& w = workers[static_cast<std::size_t>(worker)];
+        if (!w.fft) {
+            w.fft = std::make_unique<RealFft>(size);
+            w.previous.resize(lastBin);
         }
-        novelty[static_cast<std::size_t>(f)] = flux;
-    }
+        const auto first = static_cast<std::int64_t>(chunk) * kNoveltyChunk;
+        const std::int64_t end = std::min(frames, first + kNoveltyChunk);
+        if (first == 0)
+            std::fill(w.previous.begin(), w.previous.end(), 0.0);
+        else
+            logMagnitudes(mono + (first - 1) * hop, window, w, lastBin, false);
+        for (std::int64_t f = first; f < end; ++f)
+            novelty[static_cast<std::size_t>(f)] = logMagnitudes(mono + f * hop, window, w, lastBin, true);
+    };
+    // The questions come before every 16th frame, those of a chunk once it is done.
+    const auto report = [&](std::size_t chunk) {
+        const auto first = static_cast<std::int64_t>(chunk) * kNoveltyChunk;
+        for (std::int64_t f = first; f < std::min(frames, first + kNoveltyChunk); f += 16)
+            if (!ask(keepGoing))
+                return false;
+        return true;
+    };
+    detail::ChunkedStage stage(chunks, threads);
+    if (!stage.run(work, report))
+        return false;
     if (!novelty.empty())
         novelty[0] = 0.0;
     return true;

@@ -15,7 +15,8 @@ namespace np {
 // config must already be scaled to sampleRate (frame a power of two; see scaledAnalysisConfig).
 // Returns ascending positions, each a multiple of config.hop; never frame 0 or the last frame.
 // keepGoing is asked regularly; when it returns false the result is empty (an empty callable never
-// stops). Runs on the calling thread; allocates the window, one FFT and the novelty curve.
+// stops); it is asked on the calling thread only, while the novelty curve is shared with helper
+// threads (one FFT each, within the 128 bytes per window sample the analysis plans).
 std::vector<std::int64_t> detectOnsets(const float* mono, std::int64_t samples, double sampleRate,
                                        const OnsetConfig& config, const std::function<bool()>& keepGoing);
 

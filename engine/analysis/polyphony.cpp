@@ -1,8 +1,11 @@
 #include "engine/analysis/polyphony.h"
 
+#include "engine/analysis/analysis_threads.h"
+#include "engine/analysis/pyin.h"
 #include "engine/analysis/yin.h"
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace np {
@@ -12,6 +15,8 @@ constexpr double kYinThreshold = 0.62;
 constexpr double kMinWindowRms = 0.001;
 constexpr double kHarmonicTolerance = 0.04;
 constexpr std::int64_t kHopsPerWindow = 4;
+// Windows per chunk: the 32 between two questions.
+constexpr std::size_t kChunk = 32;
 
 bool ask(const std::function<bool()>& keepGoing) {
     return !keepGoing || keepGoing();
@@ -45,23 +50,42 @@ std::optional<float> polyphonyScore(const float* mono, std::int64_t samples, dou
     double total = 0.0;
     double voiced = 0.0;
     if (mono != nullptr && window > 0 && samples >= window && pyin.hop > 0) {
-        YinFrameAnalyzer yin(static_cast<int>(window), sampleRate, pyin.minHz, pyin.maxHz);
-        std::vector<YinCandidate> candidates;
-        std::int64_t visited = 0;
-        for (std::int64_t start = 0; start + window <= samples; start += stride, ++visited) {
-            if (visited % 32 == 0 && !ask(keepGoing))
-                return std::nullopt;
-            const float* frame = mono + start;
-            double sum = 0.0;
-            for (std::int64_t i = 0; i < window; ++i)
-                sum += static_cast<double>(frame[i]) * static_cast<double>(frame[i]);
-            const double rms = std::sqrt(sum / static_cast<double>(window));
-            if (rms < kMinWindowRms)
-                continue;
-            yin.analyze(frame, candidates, kYinThreshold);
-            total += rms;
-            if (offSeriesCount(candidates) >= 2)
-                voiced += rms;
+        const auto windows = static_cast<std::size_t>((samples - window) / stride + 1);
+        // Each window's weight: its RMS, negated when it sounds polyphonic, 0 when it is too quiet. The
+        // sums are formed afterwards in window order, so they do not depend on how the windows were
+        // shared between threads (adding 0 changes no sum).
+        std::vector<double> weights(windows, 0.0);
+        struct Worker {
+            std::unique_ptr<YinFrameAnalyzer> yin;
+            std::vector<YinCandidate> candidates;
+        };
+        const std::size_t chunks = (windows + kChunk - 1) / kChunk;
+        const PYinDecoderMemoryPlan plan = planPYinDecoderMemory(samples, sampleRate, pyin);
+        const int threads = detail::stageThreads(chunks, pitchTrackerAllowanceBytes(plan, pyin),
+                                                 YinFrameAnalyzer::workingBytes(static_cast<int>(window)));
+        std::vector<Worker> workers(static_cast<std::size_t>(threads));
+        const auto work = [&](std::size_t chunk, int worker) {
+            Worker& w = workers[static_cast<std::size_t>(worker)];
+            if (!w.yin)
+                w.yin = std::make_unique<YinFrameAnalyzer>(static_cast<int>(window), sampleRate, pyin.minHz,
+                                                           pyin.maxHz);
+            for (std::size_t v = chunk * kChunk; v < std::min(windows, (chunk + 1) * kChunk); ++v) {
+                const float* frame = mono + static_cast<std::int64_t>(v) * stride;
+                const double rms = std::sqrt(w.yin->load(frame) / static_cast<double>(window));
+                if (rms < kMinWindowRms)
+                    continue;
+                w.yin->analyzeLoaded(w.candidates, kYinThreshold);
+                weights[v] = offSeriesCount(w.candidates) >= 2 ? -rms : rms;
+            }
+        };
+        // The question before every 32nd window: one per chunk.
+        detail::ChunkedStage stage(chunks, threads);
+        if (!stage.run(work, [&](std::size_t) { return ask(keepGoing); }))
+            return std::nullopt;
+        for (const double weight : weights) {
+            total += std::abs(weight);
+            if (std::signbit(weight))
+                voiced += -weight;
         }
     }
     if (!ask(keepGoing))

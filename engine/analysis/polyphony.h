@@ -14,7 +14,8 @@ namespace np {
 // RMS-weighted share of such windows; windows quieter than 0.001 RMS are left out.
 //
 // pyin must be scaled to sampleRate. keepGoing is asked before every 32nd window and once at the end;
-// the result is empty when it returned false. Runs on the calling thread.
+// the result is empty when it returned false. keepGoing is asked on the calling thread only, while the
+// windows are shared with helper threads (one YIN analyser each, within the tracker's fixed allowance).
 std::optional<float> polyphonyScore(const float* mono, std::int64_t samples, double sampleRate,
                                     const PYinConfig& pyin, const std::function<bool()>& keepGoing);
 

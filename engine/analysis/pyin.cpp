@@ -1,14 +1,18 @@
 #include "engine/analysis/pyin.h"
 
+#include "engine/analysis/analysis_threads.h"
 #include "engine/analysis/pyin_decoder.h"
 #include "engine/analysis/pyin_observation.h"
 #include "engine/analysis/yin.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace np {
@@ -58,30 +62,70 @@ bool keepGoing(const std::function<bool(float)>& progress, float fraction) {
     return !progress || progress(fraction);
 }
 
+// Frames per chunk of the frame-independent stages; the observation stage reports once per chunk.
+constexpr std::size_t kObservationChunk = 64;
+constexpr std::size_t kOutputChunk = 256;
+
+// The bins the decoded path can take at a frame with obs: a voiced state has a finite score only
+// next to a bin the observation put mass on.
+bool reachable(std::uint32_t bin, const FrameObs& obs) noexcept {
+    for (const PYinBinMass& m : obs.kept())
+        if (bin + 1 >= m.bin && bin <= m.bin + 1)
+            return true;
+    return false;
+}
+
+// Whether a candidate at midi lies within kSnapCents of the centre of a reachable bin.
+bool reportable(double midi, const FrameObs& obs, const PYinPitchGrid& grid) noexcept {
+    for (const PYinBinMass& m : obs.kept()) {
+        const std::uint32_t low = m.bin > 0 ? m.bin - 1 : 0;
+        const std::uint32_t high = std::min(m.bin + 1, grid.bins - 1);
+        for (std::uint32_t bin = low; bin <= high; ++bin)
+            if (std::abs(midi - grid.centreMidi(bin)) * 100.0 < kSnapCents)
+                return true;
+    }
+    return false;
+}
+
 // The YIN candidates of the voiced frames, kept from the observation stage so that reporting the
-// decoded pitch does not analyse the same window a second time (YIN is deterministic, so the kept
-// candidates are exactly those a second run would give). A frame with more than kPerFrame candidates
-// is not kept and is analysed again, which bounds the memory to kPerFrame candidates per frame.
+// decoded pitch does not analyse the same window a second time. Only the candidates that can be
+// reported are kept: those near a reachable bin, in their YIN order, which are exactly the ones the
+// report can pick (YIN is deterministic, so a second run would give the same). A frame with more
+// than kPerFrame of them, or decoded at a bin that is not reachable (only when every state is
+// impossible), is analysed again. Storage comes in one exact pool per observation chunk.
 class CandidateCache {
 public:
-    static constexpr std::uint32_t kPerFrame = 16;
+    static constexpr std::size_t kPerFrame = 16;
 
-    explicit CandidateCache(std::size_t frames) : spans_(frames) {}
+    explicit CandidateCache(std::size_t frames)
+        : spans_(frames), pools_((frames + kObservationChunk - 1) / kObservationChunk) {}
 
-    void keep(std::size_t frame, std::span<const YinCandidate> candidates) {
-        if (candidates.size() > kPerFrame)
+    // Appends the reportable candidates of frame to chunk (the frame's chunk under construction).
+    void keep(std::size_t frame, std::span<const YinCandidate> candidates, const FrameObs& obs,
+              const PYinPitchGrid& grid, std::vector<YinCandidate>& chunk) {
+        const std::size_t begin = chunk.size();
+        for (const YinCandidate& c : candidates)
+            if (reportable(midiFromHz(c.hz), obs, grid))
+                chunk.push_back(c);
+        if (chunk.size() - begin > kPerFrame) {
+            chunk.resize(begin);
             return;
-        spans_[frame] = {static_cast<std::uint32_t>(pool_.size()),
-                         static_cast<std::uint32_t>(candidates.size())};
-        pool_.insert(pool_.end(), candidates.begin(), candidates.end());
+        }
+        spans_[frame] = {static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(chunk.size() - begin)};
     }
 
-    // The kept candidates of frame, or nullopt when the frame was not kept.
-    std::optional<std::span<const YinCandidate>> find(std::size_t frame) const noexcept {
+    // Stores a finished chunk with exactly the memory it needs.
+    void commit(std::size_t chunkIndex, const std::vector<YinCandidate>& chunk) {
+        pools_[chunkIndex].assign(chunk.begin(), chunk.end());
+    }
+
+    // The kept candidates of frame decoded at bin, or nullopt when the frame must be analysed again.
+    std::optional<std::span<const YinCandidate>> find(std::size_t frame, std::uint32_t bin,
+                                                      const FrameObs& obs) const noexcept {
         const Span s = spans_[frame];
-        if (s.count == kNotKept)
+        if (s.count == kNotKept || !reachable(bin, obs))
             return std::nullopt;
-        return std::span<const YinCandidate>(pool_.data() + s.begin, s.count);
+        return std::span<const YinCandidate>(pools_[frame / kObservationChunk].data() + s.begin, s.count);
     }
 
 private:
@@ -91,8 +135,28 @@ private:
         std::uint32_t count = kNotKept;
     };
     std::vector<Span> spans_;
-    std::vector<YinCandidate> pool_;
+    std::vector<std::vector<YinCandidate>> pools_;
 };
+
+// One thread's working state in the stages that run YIN.
+struct YinWorker {
+    std::unique_ptr<YinFrameAnalyzer> yin;
+    std::vector<YinCandidate> candidates;
+    std::vector<YinCandidate> chunk;
+
+    YinFrameAnalyzer& analyser(const PYinConfig& config, double sampleRate) {
+        if (!yin)
+            yin = std::make_unique<YinFrameAnalyzer>(static_cast<int>(config.frame), sampleRate, config.minHz,
+                                                     config.maxHz);
+        return *yin;
+    }
+};
+
+// Scratch of one YIN thread, for planning threads against the tracker's fixed allowance.
+std::uint64_t yinWorkerBytes(std::uint32_t window) noexcept {
+    return YinFrameAnalyzer::workingBytes(static_cast<int>(window)) +
+           2 * kObservationChunk * CandidateCache::kPerFrame * sizeof(YinCandidate);
+}
 
 } // namespace
 
@@ -140,6 +204,11 @@ PYinDecoderMemoryPlan planPYinDecoderMemory(std::int64_t samples, double sampleR
     return plan;
 }
 
+std::uint64_t pitchTrackerAllowanceBytes(const PYinDecoderMemoryPlan& plan,
+                                         const PYinConfig& config) noexcept {
+    return plan.states * 48 + static_cast<std::uint64_t>(config.frame) * 192;
+}
+
 PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sampleRate,
                           const PYinConfig& config, const std::function<bool(float)>& progress) {
     PitchTrack track;
@@ -160,43 +229,111 @@ PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sample
     grid.midiMax = midiFromHz(config.maxHz);
     grid.binCents = config.binCents;
 
-    YinFrameAnalyzer yin(static_cast<int>(window), sampleRate, config.minHz, config.maxHz);
-    std::vector<YinCandidate> candidates;
+    const std::uint64_t allowance = pitchTrackerAllowanceBytes(plan, config);
+    const std::uint64_t perThread = yinWorkerBytes(config.frame);
+    const std::size_t observationChunks = (frames + kObservationChunk - 1) / kObservationChunk;
+    // The forward pass takes a thread of its own beside the observation stage when there are two.
+    const bool forwardBeside = analysisThreadCount() > 1 && observationChunks > 1;
+    const int observationThreads = std::min(detail::stageThreads(observationChunks, allowance, perThread),
+                                            std::max(1, analysisThreadCount() - (forwardBeside ? 1 : 0)));
+    std::vector<YinWorker> workers(static_cast<std::size_t>(observationThreads));
+    workers[0].analyser(config, sampleRate);
     std::vector<FrameObs> observations(frames);
     CandidateCache cache(frames);
+    const PYinTransitionModel model = PYinTransitionModel::make(grid.bins, config);
+    PYinDecoder decoder(model, frames, plan.checkpointInterval);
+
     const double silenceRms = std::pow(10.0, config.silenceDb / 20.0);
-    for (std::size_t t = 0; t < frames; ++t) {
-        const float* start = mono + t * hop;
-        double energy = 0.0;
-        for (std::size_t i = 0; i < window; ++i)
-            energy += static_cast<double>(start[i]) * static_cast<double>(start[i]);
-        // Silent frames keep the empty observation: no candidates and no voiced mass.
-        if (std::sqrt(energy / static_cast<double>(window)) >= silenceRms) {
-            yin.analyze(start, candidates, kYinThreshold);
-            observations[t] = observeCandidates(candidates, grid);
+    detail::ChunkedStage observe(observationChunks, observationThreads);
+    const auto observeChunk = [&](std::size_t chunk, int worker) {
+        YinWorker& w = workers[static_cast<std::size_t>(worker)];
+        YinFrameAnalyzer& yin = w.analyser(config, sampleRate);
+        w.chunk.clear();
+        const std::size_t end = std::min(frames, (chunk + 1) * kObservationChunk);
+        for (std::size_t t = chunk * kObservationChunk; t < end; ++t) {
+            const double energy = yin.load(mono + t * hop);
+            // Silent frames keep the empty observation: no candidates and no voiced mass.
+            if (std::sqrt(energy / static_cast<double>(window)) < silenceRms)
+                continue;
+            yin.analyzeLoaded(w.candidates, kYinThreshold);
+            observations[t] = observeCandidates(w.candidates, grid);
             if (observations[t].voicedMass > 0.0)
-                cache.keep(t, candidates);
+                cache.keep(t, w.candidates, observations[t], grid, w.chunk);
         }
-        if (t % 64 == 0 && !keepGoing(progress, 0.65f * static_cast<float>(t) / framesF))
+        cache.commit(chunk, w.chunk);
+    };
+    const auto reportObserved = [&](std::size_t chunk) {
+        const std::size_t t = chunk * kObservationChunk;
+        return keepGoing(progress, 0.65f * static_cast<float>(t) / framesF);
+    };
+
+    // The forward pass follows the observations chunk by chunk; the calling thread reports its
+    // progress once the observation stage has reported all of its own, as the serial order has it.
+    std::atomic<std::size_t> forwarded{0};
+    std::atomic<bool> abandon{false};
+    const auto forwardPass = [&] {
+        for (std::size_t t = 0; t < frames; ++t) {
+            if (t % kObservationChunk == 0 &&
+                (!observe.awaitChunk(t / kObservationChunk) || abandon.load(std::memory_order_relaxed)))
+                return;
+            decoder.forward(observations[t]);
+            if (PYinDecoder::reportsForwardAt(t) || t + 1 == frames) {
+                forwarded.store(t + 1, std::memory_order_release);
+                forwarded.notify_all();
+            }
+        }
+    };
+    std::thread beside;
+    if (forwardBeside) {
+        try {
+            beside = std::thread(forwardPass);
+        } catch (...) {
+            // No thread: the forward pass runs after the observations instead.
+        }
+    }
+    struct Joiner {
+        std::thread& thread;
+        std::atomic<bool>& abandon;
+        ~Joiner() {
+            abandon.store(true, std::memory_order_relaxed);
+            if (thread.joinable())
+                thread.join();
+        }
+    } joiner{beside, abandon};
+
+    if (!observe.run(observeChunk, reportObserved))
+        return track;
+    if (!beside.joinable())
+        forwardPass();
+    for (std::size_t t = 0; t < frames; t += PYinDecoder::kForwardReportFrames) {
+        for (std::size_t done = forwarded.load(std::memory_order_acquire); done <= t;
+             done = forwarded.load(std::memory_order_acquire))
+            forwarded.wait(done, std::memory_order_acquire);
+        if (!keepGoing(progress, decoder.forwardFraction(t)))
             return track;
     }
+    if (beside.joinable())
+        beside.join();
 
-    const PYinTransitionModel model = PYinTransitionModel::make(grid.bins, config);
-    const std::optional<std::vector<std::uint32_t>> path =
-        decodePYinPath(observations, model, plan.checkpointInterval, progress);
+    const std::optional<std::vector<std::uint32_t>> path = decoder.backward(observations, progress);
     if (!path)
         return track;
 
     std::vector<PitchFrame> out(frames);
-    for (std::size_t t = 0; t < frames; ++t) {
-        const std::uint32_t state = (*path)[t];
-        if (state < grid.bins && observations[t].voicedMass > 0.0) {
+    const std::size_t outputChunks = (frames + kOutputChunk - 1) / kOutputChunk;
+    const auto reportChunk = [&](std::size_t chunk, int worker) {
+        YinWorker& w = workers[static_cast<std::size_t>(worker)];
+        const std::size_t end = std::min(frames, (chunk + 1) * kOutputChunk);
+        for (std::size_t t = chunk * kOutputChunk; t < end; ++t) {
+            const std::uint32_t state = (*path)[t];
+            if (state >= grid.bins || observations[t].voicedMass <= 0.0)
+                continue;
             // Report the candidate's own refined frequency when one lies near the decoded bin, which is
             // far finer than the bin grid.
-            std::optional<std::span<const YinCandidate>> kept = cache.find(t);
+            std::optional<std::span<const YinCandidate>> kept = cache.find(t, state, observations[t]);
             if (!kept) {
-                yin.analyze(mono + t * hop, candidates, kYinThreshold);
-                kept = candidates;
+                w.analyser(config, sampleRate).analyze(mono + t * hop, w.candidates, kYinThreshold);
+                kept = w.candidates;
             }
             const double centre = grid.centreMidi(state);
             double hz = grid.centreHz(state);
@@ -212,9 +349,14 @@ PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sample
             }
             out[t] = {hz, std::clamp(confidence, 0.0, 1.0), true, 0};
         }
-        if (t % 256 == 0 && !keepGoing(progress, 0.02f * static_cast<float>(t) / framesF + 0.98f))
-            return track;
-    }
+    };
+    const auto reportReported = [&](std::size_t chunk) {
+        const std::size_t t = chunk * kOutputChunk;
+        return keepGoing(progress, 0.02f * static_cast<float>(t) / framesF + 0.98f);
+    };
+    detail::ChunkedStage report(outputChunks, std::min(observationThreads, static_cast<int>(outputChunks)));
+    if (!report.run(reportChunk, reportReported))
+        return track;
     track.frames = std::move(out);
     if (progress)
         progress(1.0f);

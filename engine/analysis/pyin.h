@@ -36,14 +36,22 @@ inline constexpr std::uint64_t kPYinDecoderBudgetBytes = 134217728;
 PYinDecoderMemoryPlan planPYinDecoderMemory(std::int64_t samples, double sampleRate,
                                             const PYinConfig& config);
 
+// The part of a tracking job's memory that does not grow with its length: states x 48 + frame x 192
+// bytes for the decoder's steps and the YIN analysers. The scratch of every thread the tracker runs
+// fits inside it.
+std::uint64_t pitchTrackerAllowanceBytes(const PYinDecoderMemoryPlan& plan,
+                                         const PYinConfig& config) noexcept;
+
 // Tracks the pitch of samples mono samples at sampleRate; one frame per hop, frame i covering
 // samples i*hop .. i*hop + frame - 1.
 //
 // The returned track always carries sampleRate, config.hop and config.frame; it holds frames only when
 // tracking completed: a null input or a refused plan (see planPYinDecoderMemory) gives no frames, and
 // so does progress returning false (callers that must tell cancellation apart check their own flag).
-// progress receives a fraction 0..1 at most every 64 frames and may be empty. Runs on a worker thread;
-// throws std::bad_alloc when memory runs out.
+// progress receives a fraction 0..1 at most every 64 frames and may be empty; it is called on the
+// calling thread only, while the frame-independent stages share their work with up to
+// analysisThreadCount() - 1 more threads. Runs on a worker thread; throws std::bad_alloc when memory
+// runs out.
 PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sampleRate,
                           const PYinConfig& config, const std::function<bool(float)>& progress);
 

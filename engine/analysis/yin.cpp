@@ -10,34 +10,31 @@
 
 namespace np {
 
+// The FFT's time buffer (2*window) holds the window and its zero padding, then the autocorrelation,
+// then in place the difference and the normalised difference; its spectrum buffer holds the power
+// spectrum. Only the cumulative energy needs a buffer of its own.
 struct YinFrameAnalyzer::Impl {
     RealFft fft;
-    std::vector<double> time;                   // 2*window: the window, then zeros
-    std::vector<std::complex<double>> spectrum; // window + 1 bins
-    std::vector<double> autocorrelation;        // 2*window, scaled by the FFT round-trip gain
     double roundTripScale = 1.0;
-    std::vector<double> energy;     // window + 1: cumulative sum of squares
-    std::vector<double> difference; // maxLag + 1
-    std::vector<double> normalised; // maxLag + 1
+    std::vector<double> energy; // window + 1: cumulative sum of squares of the loaded window
+    const float* loaded = nullptr;
+    bool constant = false; // every sample of the loaded window is equal
 
-    Impl(int window, int maxLag)
-        : fft(static_cast<std::size_t>(window) * 2), time(static_cast<std::size_t>(window) * 2, 0.0),
-          spectrum(fft.bins()), autocorrelation(static_cast<std::size_t>(window) * 2, 0.0),
-          energy(static_cast<std::size_t>(window) + 1, 0.0),
-          difference(static_cast<std::size_t>(maxLag) + 1, 0.0),
-          normalised(static_cast<std::size_t>(maxLag) + 1, 1.0) {
+    explicit Impl(int window)
+        : fft(static_cast<std::size_t>(window) * 2), energy(static_cast<std::size_t>(window) + 1, 0.0) {
         // Measure the gain of a forward-inverse round trip on an impulse instead of assuming the FFT's
         // normalisation.
-        time[0] = 1.0;
-        fft.forward(time, spectrum);
-        squareMagnitudes();
-        fft.inverse(spectrum, autocorrelation);
-        roundTripScale = 1.0 / autocorrelation[0];
+        const std::span<double> time = fft.timeBuffer();
         std::fill(time.begin(), time.end(), 0.0);
+        time[0] = 1.0;
+        fft.forwardInPlace();
+        squareMagnitudes();
+        fft.inverseInPlace();
+        roundTripScale = 1.0 / time[0];
     }
 
     void squareMagnitudes() noexcept {
-        for (auto& bin : spectrum) {
+        for (auto& bin : fft.spectrumBuffer()) {
             const double re = bin.real();
             const double im = bin.imag();
             const double power = (std::isinf(re) || std::isinf(im)) ? std::numeric_limits<double>::infinity()
@@ -59,42 +56,77 @@ YinFrameAnalyzer::YinFrameAnalyzer(int window, double sampleRate, double minHz, 
     minLag_ = std::max(2, static_cast<int>(shortest));
     const double longest = std::min(std::trunc(sampleRate / minHz) + 1.0, static_cast<double>(window / 2));
     maxLag_ = static_cast<int>(longest);
-    impl_ = std::make_unique<Impl>(window_, maxLag_);
+    impl_ = std::make_unique<Impl>(window_);
 }
 
 YinFrameAnalyzer::~YinFrameAnalyzer() = default;
 
-void YinFrameAnalyzer::analyze(const float* frame, std::vector<YinCandidate>& out, double threshold) {
-    out.clear();
+std::size_t YinFrameAnalyzer::workingBytes(int window) noexcept {
+    // Time buffer and spectrum of twice the window, the energy table, and FFTW's plans, which hold
+    // about one more spectrum of twiddle factors.
+    const auto w = static_cast<std::size_t>(std::max(window, 1));
+    return 2 * w * sizeof(double) + (w + 1) * sizeof(std::complex<double>) * 2 + (w + 1) * sizeof(double);
+}
+
+double YinFrameAnalyzer::load(const float* frame) noexcept {
     Impl& s = *impl_;
     const auto w = static_cast<std::size_t>(window_);
-    for (std::size_t i = 0; i < w; ++i)
-        s.time[i] = static_cast<double>(frame[i]);
-    // The second half of the time buffer stays zero from construction: zero padding to twice the
-    // window turns the circular correlation into a linear one.
-    s.fft.forward(s.time, s.spectrum);
-    s.squareMagnitudes();
-    s.fft.inverse(s.spectrum, s.autocorrelation);
-
-    s.energy[0] = 0.0;
-    for (std::size_t i = 0; i < w; ++i)
-        s.energy[i + 1] = s.energy[i] + s.time[i] * s.time[i];
-
-    const auto maxLag = static_cast<std::size_t>(maxLag_);
-    const double total = s.energy[w];
-    for (std::size_t tau = 0; tau <= maxLag; ++tau) {
-        const double d =
-            (total - s.energy[tau]) + s.energy[w - tau] - 2.0 * s.roundTripScale * s.autocorrelation[tau];
-        s.difference[tau] = std::max(0.0, d);
+    double* energy = s.energy.data();
+    const float first = frame[0];
+    bool constant = true;
+    double sum = 0.0;
+    energy[0] = 0.0;
+    for (std::size_t i = 0; i < w; ++i) {
+        const auto x = static_cast<double>(frame[i]);
+        constant = constant && frame[i] == first;
+        sum += x * x;
+        energy[i + 1] = sum;
     }
+    s.loaded = frame;
+    s.constant = constant;
+    return sum;
+}
 
-    std::vector<double>& dn = s.normalised;
-    dn[0] = 1.0;
+void YinFrameAnalyzer::analyze(const float* frame, std::vector<YinCandidate>& out, double threshold) {
+    load(frame);
+    analyzeLoaded(out, threshold);
+}
+
+void YinFrameAnalyzer::analyzeLoaded(std::vector<YinCandidate>& out, double threshold) {
+    out.clear();
+    Impl& s = *impl_;
+    if (s.loaded == nullptr || s.constant)
+        return;
+    const auto w = static_cast<std::size_t>(window_);
+    double* time = s.fft.timeBuffer().data();
+    const float* frame = s.loaded;
+    for (std::size_t i = 0; i < w; ++i)
+        time[i] = static_cast<double>(frame[i]);
+    // Zero padding to twice the window turns the circular correlation into a linear one; the inverse
+    // transform of the previous frame overwrote it.
+    std::fill(time + w, time + 2 * w, 0.0);
+    s.fft.forwardInPlace();
+    s.squareMagnitudes();
+    s.fft.inverseInPlace();
+
+    // time[tau] holds the autocorrelation times the round-trip gain; each lag is read once and
+    // replaced by its difference, then by its normalised difference.
+    const double* energy = s.energy.data();
+    const auto maxLag = static_cast<std::size_t>(maxLag_);
+    const double total = energy[w];
+    const double scale = s.roundTripScale;
+    for (std::size_t tau = 0; tau <= maxLag; ++tau) {
+        const double d = (total - energy[tau]) + energy[w - tau] - 2.0 * scale * time[tau];
+        time[tau] = std::max(0.0, d);
+    }
+    double* dn = time;
     double running = 0.0;
     for (std::size_t tau = 1; tau <= maxLag; ++tau) {
-        running += s.difference[tau];
-        dn[tau] = running > 0.0 ? s.difference[tau] * static_cast<double>(tau) / running : 1.0;
+        const double d = dn[tau];
+        running += d;
+        dn[tau] = running > 0.0 ? d * static_cast<double>(tau) / running : 1.0;
     }
+    dn[0] = 1.0;
 
     const auto first = static_cast<std::size_t>(std::max(2, minLag_));
     for (std::size_t tau = first; tau + 1 <= maxLag; ++tau) {

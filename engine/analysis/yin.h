@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -18,7 +19,8 @@ struct YinCandidate {
 // from an FFT autocorrelation: two real FFTs of twice the window per frame.
 //
 // All working memory is taken in the constructor; analyze() allocates only when the candidate vector
-// grows, so one analyser serves every frame of a track. Not thread-safe: one analyser per thread.
+// grows, so one analyser serves every frame of a track. The transforms run in place in the FFT's own
+// buffers, which also hold the difference function. Not thread-safe: one analyser per thread.
 class YinFrameAnalyzer {
 public:
     // window: samples per analysed frame (>= 2). Lags run from minLag = max(2, trunc(sampleRate /
@@ -31,8 +33,19 @@ public:
 
     // Clears out and appends the candidates of the window of window() samples starting at frame, in
     // order of increasing lag (decreasing frequency): every tau with d'[tau] < threshold that is no
-    // larger than either neighbour, refined by a parabola through its neighbours.
+    // larger than either neighbour, refined by a parabola through its neighbours. A constant window
+    // has no candidates: its difference function is exactly zero at every lag, and what the FFT
+    // would give instead is rounding noise.
     void analyze(const float* frame, std::vector<YinCandidate>& out, double threshold);
+
+    // analyze() in two steps, so that a caller can test the window's level before paying for the
+    // transforms: load() reads the window starting at frame (kept by pointer until analyzeLoaded)
+    // and returns its sum of squares, summed in sample order in double precision.
+    double load(const float* frame) noexcept;
+    void analyzeLoaded(std::vector<YinCandidate>& out, double threshold);
+
+    // Bytes of working memory one analyser of this window holds, for planning threads.
+    static std::size_t workingBytes(int window) noexcept;
 
     int window() const noexcept { return window_; }
     double sampleRate() const noexcept { return sampleRate_; }

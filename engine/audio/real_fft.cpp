@@ -16,7 +16,8 @@ std::mutex& plannerMutex() {
 } // namespace
 
 // The plans work on their own aligned buffers; forward and inverse copy in and out, which keeps the
-// interface free of FFTW's alignment rules and costs little next to the transform itself.
+// interface free of FFTW's alignment rules, while the in-place calls let hot loops use the buffers
+// directly. A real-to-complex plan keeps its input; a complex-to-real plan may overwrite its input.
 struct RealFft::Plans {
     double* real = nullptr;
     fftw_complex* spectrum = nullptr;
@@ -72,6 +73,22 @@ void RealFft::inverse(std::span<const std::complex<double>> in, std::span<double
     std::copy_n(in.begin(), bins(), spectrum);
     fftw_execute(plans_->inversePlan);
     std::copy_n(plans_->real, size_, out.begin());
+}
+
+std::span<double> RealFft::timeBuffer() noexcept {
+    return {plans_->real, size_};
+}
+
+std::span<std::complex<double>> RealFft::spectrumBuffer() noexcept {
+    return {reinterpret_cast<std::complex<double>*>(plans_->spectrum), bins()};
+}
+
+void RealFft::forwardInPlace() noexcept {
+    fftw_execute(plans_->forwardPlan);
+}
+
+void RealFft::inverseInPlace() noexcept {
+    fftw_execute(plans_->inversePlan);
 }
 
 } // namespace np

@@ -31,6 +31,15 @@ public:
     // in holds bins() values, out size() values.
     void inverse(std::span<const std::complex<double>> in, std::span<double> out) noexcept;
 
+    // The transforms' own aligned buffers, for callers that fill and read them in place and so save
+    // the copies of forward() and inverse(). The same plans run either way, so results are identical.
+    std::span<double> timeBuffer() noexcept;                   // size() values
+    std::span<std::complex<double>> spectrumBuffer() noexcept; // bins() values
+    // timeBuffer() -> spectrumBuffer(); the time buffer is kept.
+    void forwardInPlace() noexcept;
+    // spectrumBuffer() -> timeBuffer(); the spectrum buffer is overwritten with scratch values.
+    void inverseInPlace() noexcept;
+
 private:
     struct Plans;
     std::size_t size_ = 0;

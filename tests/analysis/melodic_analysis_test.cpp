@@ -48,6 +48,21 @@ TEST(MelodicAnalysis, ChordsRaiseTheSeveralVoicesScore) {
     EXPECT_EQ(np::analyzeMelodic(line({}, 48000), kRate, {}, {}).polyphonyScore, 0.0f);
 }
 
+TEST(MelodicAnalysis, ConstantInputIsNeverPitched) {
+    // The difference function of a constant window is zero at every lag; an FFT gives rounding noise
+    // instead, which once normalised looked like a confident pitch with several voices.
+    for (const float level : {1.0f, -0.5f, 0.03f, 0.001f}) {
+        SCOPED_TRACE(level);
+        const std::vector<float> mono(96000, level);
+        const np::AnalysisResult result =
+            np::analyzeMelodic(np::AudioBuffer::fromInterleaved(mono.data(), 1, 96000), kRate, {}, {});
+        EXPECT_TRUE(result.notes.empty());
+        EXPECT_EQ(result.polyphonyScore, 0.0f);
+        for (const np::PitchFrame& frame : result.track.frames)
+            ASSERT_FALSE(frame.voiced);
+    }
+}
+
 TEST(MelodicAnalysis, AudioShorterThanOnePitchFrameGivesNoNotes) {
     const np::AnalysisMemoryPlan plan = np::planMelodicAnalysisMemory(1, 1000, kRate, {});
     ASSERT_TRUE(plan.ok);

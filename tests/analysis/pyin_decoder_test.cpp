@@ -1,3 +1,4 @@
+#include "engine/analysis/analysis_threads.h"
 #include "engine/analysis/pyin_decoder.h"
 
 #include <cmath>
@@ -70,20 +71,27 @@ TEST(PYinDecoder, CheckpointedPathEqualsFullTableViterbi) {
         {"window wider than the grid", model(6, 500.0, 0.3, 0.2)},
         {"voicing never changes", model(10, 30.0, 0.0, 0.0)},
         {"voicing always changes", model(10, 30.0, 1.0, 1.0)},
+        {"moves too wide for one-byte back-pointers", model(150, 900.0, 0.05, 0.05)},
     };
-    for (const auto& [name, m] : cases) {
-        for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-            const std::size_t frames = 37 + 50 * seed;
-            const auto obs = randomObservations(frames, m.bins, seed);
-            const auto expected = fullTablePath(obs, m);
-            const auto root = static_cast<std::uint64_t>(std::ceil(std::sqrt(2.0 * frames)));
-            for (std::uint64_t every : {std::uint64_t{1}, std::uint64_t{7}, root, std::uint64_t{frames}}) {
-                SCOPED_TRACE(std::string(name) + " seed " + std::to_string(seed) + " interval " +
-                             std::to_string(every));
-                EXPECT_EQ(np::decodePYinPath(obs, m, every, {}), expected);
+    // The backward segments run in parallel on several threads, and must trace the same path.
+    for (int threads : {1, 4}) {
+        np::setAnalysisThreadCount(threads);
+        for (const auto& [name, m] : cases) {
+            for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+                const std::size_t frames = 37 + 50 * seed;
+                const auto obs = randomObservations(frames, m.bins, seed);
+                const auto expected = fullTablePath(obs, m);
+                const auto root = static_cast<std::uint64_t>(std::ceil(std::sqrt(2.0 * frames)));
+                for (std::uint64_t every :
+                     {std::uint64_t{1}, std::uint64_t{7}, root, std::uint64_t{frames}}) {
+                    SCOPED_TRACE(std::string(name) + " seed " + std::to_string(seed) + " interval " +
+                                 std::to_string(every) + " threads " + std::to_string(threads));
+                    EXPECT_EQ(np::decodePYinPath(obs, m, every, {}), expected);
+                }
             }
         }
     }
+    np::setAnalysisThreadCount(0);
 }
 
 TEST(PYinDecoder, StepMatchesTheModelWithABruteForceWindowMaximum) {
