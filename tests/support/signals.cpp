@@ -59,6 +59,55 @@ std::vector<float> harmonicTone(double hz, double sampleRate, std::int64_t frame
     return out;
 }
 
+double vowelAmplitude(double hz) {
+    struct Formant {
+        double hz, bandwidth;
+    };
+    constexpr Formant kFormants[] = {{700.0, 110.0}, {1220.0, 120.0}, {2600.0, 160.0}, {3500.0, 250.0}};
+    // Second-order resonances with unit gain at 0 Hz.
+    double gain = 1.0 / std::sqrt(1.0 + (hz / 200.0) * (hz / 200.0));
+    for (const Formant& f : kFormants) {
+        const double re = f.hz * f.hz - hz * hz;
+        const double im = hz * f.bandwidth;
+        gain *= f.hz * f.hz / std::sqrt(re * re + im * im);
+    }
+    return gain;
+}
+
+std::vector<float> vowel(double startHz, double endHz, double vibratoCents, double vibratoHz,
+                         double sampleRate, std::int64_t frames, float amplitude) {
+    // The amplitude curve tabulated every hertz up to the highest harmonic, read with interpolation.
+    // Above 10 kHz the vowel lies more than 120 dB down, so harmonics stop there.
+    const double top = std::min(0.45 * sampleRate, 10000.0);
+    std::vector<double> table(static_cast<std::size_t>(top) + 2);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = amplitude * vowelAmplitude(static_cast<double>(i));
+    std::vector<float> out(static_cast<std::size_t>(frames));
+    double cycles = 0.0;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / sampleRate;
+        const double along = frames > 1 ? static_cast<double>(i) / static_cast<double>(frames - 1) : 0.0;
+        const double hz = startHz * std::pow(endHz / startHz, along) *
+                          std::pow(2.0, vibratoCents * std::sin(kTwoPi * vibratoHz * t) / 1200.0);
+        // sin(k x) by the Chebyshev recurrence sin((k+1)x) = 2 cos(x) sin(kx) - sin((k-1)x).
+        const double x = kTwoPi * cycles;
+        const double twoCos = 2.0 * std::cos(x);
+        double previous = 0.0, current = std::sin(x), sum = 0.0;
+        for (int k = 1; k * hz < top; ++k) {
+            const double f = k * hz;
+            const auto at = static_cast<std::size_t>(f);
+            const double a = table[at] + (f - static_cast<double>(at)) * (table[at + 1] - table[at]);
+            sum += a * current;
+            const double next = twoCos * current - previous;
+            previous = current;
+            current = next;
+        }
+        out[static_cast<std::size_t>(i)] = static_cast<float>(sum);
+        cycles = std::fmod(cycles + hz / sampleRate, 1.0);
+    }
+    return out;
+}
+
 std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t seed) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> dist(-amplitude, amplitude);

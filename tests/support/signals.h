@@ -24,6 +24,17 @@ std::vector<float> vibrato(double centreHz, double depthCents, double rateHz, do
 std::vector<float> harmonicTone(double hz, double sampleRate, std::int64_t frames, int harmonics = 10,
                                 float amplitude = 0.5f);
 
+// The harmonic amplitude (linear, 1 at the source's reference) of the test vowel at hz: an "ah" with
+// formants at 700, 1220, 2600 and 3500 Hz on a source falling 6 dB per octave above 200 Hz.
+double vowelAmplitude(double hz);
+
+// A source-filter vowel by additive synthesis: every harmonic of the F0 contour below 0.45 x rate and
+// 10 kHz, weighted by amplitude x vowelAmplitude at its instantaneous frequency, so the true envelope
+// is known at every instant. The contour glides exponentially from startHz to endHz (equal for a steady
+// vowel) with sinusoidal vibrato of vibratoCents (peak) at vibratoHz on top.
+std::vector<float> vowel(double startHz, double endHz, double vibratoCents, double vibratoHz,
+                         double sampleRate, std::int64_t frames, float amplitude = 0.1f);
+
 // Uniform white noise in [-amplitude, amplitude] from a fixed seed.
 std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t seed);
 
