@@ -11,8 +11,13 @@ int frameCount(std::int64_t samples, int sampleRate) noexcept {
 }
 
 int fftSizeForRate(int sampleRate) noexcept {
-    const double longestWindow = 3.0 * static_cast<double>(sampleRate) / kF0FloorHz + 1.0;
-    return 1 << (1 + static_cast<int>(std::floor(std::log2(longestWindow))));
+    // The largest e with 2^e <= 3 fs / 71 + 1, in integers (71 x 2^e <= 3 fs + 71), so that no
+    // rounding can move a rate whose window length is just a power of two.
+    const std::int64_t limit = 3 * static_cast<std::int64_t>(sampleRate) + 71;
+    int e = 0;
+    while (71 * (std::int64_t{1} << (e + 1)) <= limit)
+        ++e;
+    return 1 << (e + 1);
 }
 
 namespace detail {
