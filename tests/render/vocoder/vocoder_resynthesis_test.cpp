@@ -29,10 +29,12 @@ double trueF0(double t, double ratio = 1.0) {
     return ratio * kGlideFromHz * std::pow(kGlideToHz / kGlideFromHz, (t - kBurstEnd) / (kEnd - kBurstEnd));
 }
 
-// The material with every F0 multiplied by ratio (the envelope stays).
-std::vector<double> material(int rate, double ratio = 1.0) {
+// The material up to end seconds, with every F0 multiplied by ratio (the envelope stays).
+std::vector<double> material(int rate, double ratio = 1.0, double end = kEnd) {
     const auto at = [&](double seconds) { return static_cast<std::int64_t>(seconds * rate); };
     std::vector<float> x = cvtest::vowel(220.0 * ratio, 220.0 * ratio, 50.0, 5.5, rate, at(kVowelEnd));
+    if (end <= kVowelEnd)
+        return {x.begin(), x.end()};
     x.resize(static_cast<std::size_t>(at(kEnd)), 0.0f);
     cvtest::mixInto(x, cvtest::noise(at(kBurstEnd) - at(kVowelEnd), 0.05f, 11), at(kVowelEnd));
     cvtest::mixInto(
@@ -41,20 +43,26 @@ std::vector<double> material(int rate, double ratio = 1.0) {
     return {x.begin(), x.end()};
 }
 
-// Analyses x and resynthesises it with the true F0 times ratio.
-std::vector<double> resynthesize(const std::vector<double>& x, int rate, double ratio) {
-    const std::vector<double> estimated = estimateF0(x, rate);
-    const FrameSpectra envelope = estimateSpectralEnvelope(x, rate, estimated);
-    const FrameSpectra aperiodicity = estimateAperiodicity(x, rate, estimated);
+struct Analysis {
+    FrameSpectra envelope, aperiodicity;
+};
+
+Analysis analyse(const std::vector<double>& x, int rate) {
+    const std::vector<double> f0 = estimateF0(x, rate);
+    return {estimateSpectralEnvelope(x, rate, f0), estimateAperiodicity(x, rate, f0)};
+}
+
+// The analysis resynthesised with the true F0 times ratio.
+std::vector<double> resynthesize(const Analysis& a, int rate, std::size_t length, double ratio) {
     std::vector<double> f0;
     std::vector<const double*> envelopes, aperiodicities;
-    for (int i = 0; i < envelope.frames; ++i) {
+    for (int i = 0; i < a.envelope.frames; ++i) {
         f0.push_back(trueF0(i * kFramePeriodMs / 1000.0, ratio));
-        envelopes.push_back(envelope.frame(i).data());
-        aperiodicities.push_back(aperiodicity.frame(i).data());
+        envelopes.push_back(a.envelope.frame(i).data());
+        aperiodicities.push_back(a.aperiodicity.frame(i).data());
     }
-    return synthesize({f0, envelopes, aperiodicities, envelope.fftSize}, rate,
-                      static_cast<std::int64_t>(x.size()));
+    return synthesize({f0, envelopes, aperiodicities, a.envelope.fftSize}, rate,
+                      static_cast<std::int64_t>(length));
 }
 
 np::PitchTrack track(const std::vector<double>& x, int rate, const np::PYinConfig& config = {}) {
@@ -80,10 +88,11 @@ double powerDb(const std::vector<double>& x, double from, double to, int rate) {
 } // namespace
 
 TEST(VocoderResynthesis, KeepsPitchLevelAndEnvelope) {
-    for (const int rate : {48000, 44100}) {
-        SCOPED_TRACE(rate);
+    // 44.1 kHz, whose frame period is fractional; the shifts below run at 48 kHz.
+    {
+        const int rate = 44100;
         const std::vector<double> x = material(rate);
-        const std::vector<double> y = resynthesize(x, rate, 1.0);
+        const std::vector<double> y = resynthesize(analyse(x, rate), rate, x.size(), 1.0);
         ASSERT_EQ(y.size(), x.size());
 
         // The input carries the requested F0 exactly, so our tracker reads the same contour from input
@@ -129,17 +138,19 @@ TEST(VocoderResynthesis, KeepsPitchLevelAndEnvelope) {
 }
 
 TEST(VocoderResynthesis, ShiftsTwoOctavesEitherWayWithoutOctaveErrors) {
+    // The vowel with vibrato; the reference is the same vowel made at the shifted pitch, read by the
+    // same tracker.
     const int rate = 48000;
-    const std::vector<double> x = material(rate);
-    // Reference: the same material made at the shifted pitch, read by the same tracker.
+    const std::vector<double> x = material(rate, 1.0, kVowelEnd);
+    const Analysis a = analyse(x, rate);
     np::PYinConfig config;
     config.minHz = 40.0;
     config.frame = 4096;
-    for (const double semitones : {-24.0, -12.0, -5.0, 7.0, 12.0, 24.0}) {
+    for (const double semitones : {-24.0, -12.0, 7.0, 24.0}) {
         SCOPED_TRACE(semitones);
         const double ratio = std::pow(2.0, semitones / 12.0);
-        const np::PitchTrack out = track(resynthesize(x, rate, ratio), rate, config);
-        const np::PitchTrack reference = track(material(rate, ratio), rate, config);
+        const np::PitchTrack out = track(resynthesize(a, rate, x.size(), ratio), rate, config);
+        const np::PitchTrack reference = track(material(rate, ratio, kVowelEnd), rate, config);
         std::vector<double> errors;
         int referenceVoiced = 0;
         for (std::size_t k = 0; k < out.frames.size(); ++k) {
@@ -149,7 +160,7 @@ TEST(VocoderResynthesis, ShiftsTwoOctavesEitherWayWithoutOctaveErrors) {
             if (out.frames[k].voiced)
                 errors.push_back(std::abs(cvtest::centsBetween(out.frames[k].hz, reference.frames[k].hz)));
         }
-        ASSERT_GT(referenceVoiced, 30);
+        ASSERT_GT(referenceVoiced, 20);
         EXPECT_GE(static_cast<double>(errors.size()), 0.9 * referenceVoiced);
         std::sort(errors.begin(), errors.end());
         EXPECT_LT(errors[errors.size() / 2], 5.0);
