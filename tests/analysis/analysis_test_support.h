@@ -1,7 +1,7 @@
 #pragma once
 
 // Hand-built pitch tracks with matching audio, so that segmentation and marking can be tested without
-// the pitch tracker, and a check that an analysis stopped at any point gives nothing.
+// the pitch tracker, and a helper that stops a stage at each of its checks and counts them.
 
 #include "engine/analysis/analysis_records.h"
 
@@ -55,22 +55,21 @@ inline Take makeTake(const std::vector<Stretch>& stretches) {
     return take;
 }
 
-inline double midiOf(double hz) {
-    return 69.0 + 12.0 * std::log2(hz / 440.0);
-}
-
-// Runs run(keepGoing) once to count the questions it asks, then once stopping at each of them in turn,
-// and hands every stopped result to check. keepGoing takes any arguments (progress fractions or none).
+// Runs run(keepGoing) once to count the checks it makes (keepGoing takes any arguments: progress
+// fractions or none), then once stopping at each check in turn: no check may follow a stop, and
+// check(result, stopAt) sees every stopped result. Returns the number of checks, so that a test holds
+// the stage to its cadence: a check removed from a loop changes the count.
 template <typename Run, typename Check>
-void stopAtEveryQuestion(Run run, Check check) {
+int stopAtEveryCheck(Run run, Check check) {
     int total = 0;
     run([&](auto...) { return ++total > 0; });
-    ASSERT_GT(total, 1);
     for (int stopAt = 0; stopAt < total; ++stopAt) {
-        SCOPED_TRACE(testing::Message() << "stopped at question " << stopAt);
+        SCOPED_TRACE(testing::Message() << "stopped at check " << stopAt << " of " << total);
         int asked = 0;
-        check(run([&](auto...) { return asked++ != stopAt; }));
+        check(run([&](auto...) { return asked++ != stopAt; }), stopAt);
+        EXPECT_EQ(asked, stopAt + 1) << "a check after the stop";
     }
+    return total;
 }
 
 } // namespace cvtest

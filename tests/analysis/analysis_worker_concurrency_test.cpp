@@ -3,6 +3,8 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <string>
+#include <tuple>
 
 namespace {
 
@@ -56,6 +58,11 @@ std::optional<Worker::Result> settle(Worker& worker) {
     return worker.takeResult();
 }
 
+// stampA, stampB, the analysis's sampleRate (the job's echo of stampA) and the error of a result.
+std::tuple<std::uint64_t, std::uint64_t, double, std::string> summary(const Worker::Result& r) {
+    return {r.stampA, r.stampB, r.analysis.sampleRate, r.error};
+}
+
 TEST(AnalysisWorkerConcurrency, DeliversEachResultOnceWithItsStampsOrItsError) {
     SteppedJob stepped;
     Worker worker(stepped.job());
@@ -66,39 +73,38 @@ TEST(AnalysisWorkerConcurrency, DeliversEachResultOnceWithItsStampsOrItsError) {
     ++stepped.released;
     auto result = settle(worker);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->stampA, 7u);
-    EXPECT_EQ(result->stampB, 8u);
-    EXPECT_EQ(result->analysis.sampleRate, 7.0);
-    EXPECT_TRUE(result->error.empty());
+    EXPECT_EQ(summary(*result), std::tuple(7u, 8u, 7.0, ""));
     EXPECT_FALSE(worker.takeResult()) << "a result is taken once";
 
     worker.request(someAudio(), 48000.0, false, 3, 99);
     ++stepped.released;
     result = settle(worker);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->error, "Audio cannot be analyzed safely.");
-    EXPECT_EQ(result->stampA, 3u);
+    EXPECT_EQ(summary(*result), std::tuple(3u, 99u, 48000.0, "Audio cannot be analyzed safely."));
 
     worker.request(nullptr, 48000.0, false, 4, 0);
     result = settle(worker);
     ASSERT_TRUE(result);
-    EXPECT_TRUE(result->error.empty());
-    EXPECT_EQ(result->analysis.sampleRate, 48000.0) << "no audio: a default analysis";
-    EXPECT_EQ(result->stampA, 4u);
+    EXPECT_EQ(summary(*result), std::tuple(4u, 0u, 48000.0, "")) << "no audio: a default analysis";
 }
 
 TEST(AnalysisWorkerConcurrency, TheLatestRequestWinsAndStaleResultsAreDropped) {
     SteppedJob stepped;
     Worker worker(stepped.job());
+    // A finished result nobody took goes with its request when a new one comes.
+    worker.request(someAudio(), 48000.0, false, 9, 0);
+    ++stepped.released;
+    while (worker.busy())
+        std::this_thread::yield();
     worker.request(someAudio(), 48000.0, false, 1, 0);
-    stepped.waitStarted(1);
-    worker.request(someAudio(), 48000.0, true, 2, 0); // makes the running one stale
+    EXPECT_FALSE(worker.takeResult()) << "an older untaken result is cleared";
     stepped.waitStarted(2);
+    worker.request(someAudio(), 48000.0, true, 2, 0); // makes the running one stale
+    stepped.waitStarted(3);
     ++stepped.released;
     auto result = settle(worker);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->stampA, 2u);
-    EXPECT_EQ(result->analysis.sampleRate, 2.0);
+    EXPECT_EQ(summary(*result), std::tuple(2u, 0u, 2.0, ""));
 
     // Many requests in a row: whatever analyses start and finish, only the last is delivered.
     for (std::uint64_t i = 1; i <= 50; ++i)
@@ -107,8 +113,7 @@ TEST(AnalysisWorkerConcurrency, TheLatestRequestWinsAndStaleResultsAreDropped) {
         ++stepped.released;
         result = worker.busy() ? std::nullopt : worker.takeResult();
     }
-    EXPECT_EQ(result->stampA, 50u);
-    EXPECT_EQ(result->analysis.sampleRate, 50.0);
+    EXPECT_EQ(summary(*result), std::tuple(50u, 0u, 50.0, ""));
 }
 
 TEST(AnalysisWorkerConcurrency, CancelDropsTheRunningResult) {

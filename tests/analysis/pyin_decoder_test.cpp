@@ -103,11 +103,8 @@ TEST(PYinDecoder, StepMatchesTheModelWithABruteForceWindowMaximum) {
     std::uniform_int_distribution<int> impossible(0, 4);
     np::PYinViterbiStep step(m);
     np::PYinViterbiStep emissions(m);
-    std::vector<double> prev(2 * n);
-    std::vector<double> cur(2 * n);
+    std::vector<double> prev(2 * n), cur(2 * n), best(2 * n), expected(2 * n);
     std::vector<std::uint32_t> from(2 * n);
-    std::vector<double> best(2 * n);
-    std::vector<double> expected(2 * n);
     const auto distance = [&](std::uint32_t a, std::uint32_t b) {
         return a % n > b % n ? a % n - b % n : b % n - a % n;
     };
@@ -117,7 +114,6 @@ TEST(PYinDecoder, StepMatchesTheModelWithABruteForceWindowMaximum) {
             v = t % 10 == 0 || impossible(rng) == 0 ? kNegInf : score(rng);
         step.run(obs[t], prev, cur, from.data());
         const auto voiced = emissions.voicedEmission(obs[t]);
-        const double unvoiced = np::PYinViterbiStep::unvoicedEmission(obs[t], n);
         // The score of state s reached from state pred, before the emission and the shift.
         const auto via = [&](std::uint32_t s, std::uint32_t pred) {
             const double change =
@@ -130,18 +126,14 @@ TEST(PYinDecoder, StepMatchesTheModelWithABruteForceWindowMaximum) {
             for (std::uint32_t pred = 0; pred < 2 * n; ++pred)
                 if (distance(s, pred) <= m.halfWidth)
                     best[s] = std::max(best[s], via(s, pred));
-            expected[s] = best[s] + (s < n ? voiced[s] : unvoiced);
+            expected[s] = best[s] + (s < n ? voiced[s] : np::PYinViterbiStep::unvoicedEmission(obs[t], n));
             top = std::max(top, expected[s]);
         }
         for (std::uint32_t s = 0; s < 2 * n; ++s) {
             SCOPED_TRACE(s);
-            ASSERT_LT(from[s], 2 * n);
-            EXPECT_LE(distance(s, from[s]), m.halfWidth);
-            if (std::isinf(expected[s])) {
-                EXPECT_EQ(cur[s], kNegInf);
-            } else {
-                EXPECT_NEAR(cur[s], expected[s] - top, 1e-12);
-            }
+            ASSERT_TRUE(from[s] < 2 * n && distance(s, from[s]) <= m.halfWidth);
+            EXPECT_TRUE(std::isinf(expected[s]) ? cur[s] == kNegInf
+                                                : std::abs(cur[s] - (expected[s] - top)) < 1e-12);
             if (std::isinf(best[s])) // nothing reachable: the first state of the window, same voicing
                 EXPECT_EQ(from[s], s - s % n + (s % n > m.halfWidth ? s % n - m.halfWidth : 0));
             else // the named predecessor gives the best score, even when the emission rules the state out
@@ -170,10 +162,8 @@ TEST(PYinDecoder, StepBreaksTiesTowardsTheSmallerBinAndTheSameVoicing) {
 TEST(PYinDecoder, ModelTakesTheJumpInBinsAndTheLogsOfTheSwitches) {
     const auto m = model(621, 240.0, 0.01, 0.02);
     EXPECT_EQ(m.halfWidth, 24u);
-    EXPECT_DOUBLE_EQ(m.logStayVoiced, std::log(0.99));
-    EXPECT_DOUBLE_EQ(m.logOff, std::log(0.01));
-    EXPECT_DOUBLE_EQ(m.logStayUnvoiced, std::log(0.98));
-    EXPECT_DOUBLE_EQ(m.logOn, std::log(0.02));
+    EXPECT_EQ(std::vector({m.logStayVoiced, m.logOff, m.logStayUnvoiced, m.logOn}),
+              std::vector({std::log(0.99), std::log(0.01), std::log(0.98), std::log(0.02)}));
     // At least one bin, at most the grid.
     EXPECT_EQ(model(621, 0.0, 0.01, 0.01).halfWidth, 1u);
     EXPECT_EQ(model(8, 1e6, 0.01, 0.01).halfWidth, 7u);

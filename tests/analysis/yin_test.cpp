@@ -7,24 +7,13 @@
 #include <vector>
 
 TEST(YinFrameAnalyzer, LagRangeFollowsRateAndPitchBounds) {
-    struct Case {
-        int window;
-        double rate;
-        double maxHz;
-        int minLag;
-        int maxLag;
-    };
-    const Case cases[] = {
-        {2048, 48000.0, 1800.0, 26, 961},
-        {2048, 8000.0, 1800.0, 4, 161},
-        {2048, 8000.0, 5000.0, 2, 161},  // never below a lag of 2
-        {256, 48000.0, 1800.0, 26, 128}, // the window caps the longest lag
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.rate) + " Hz, window " + std::to_string(c.window));
-        np::YinFrameAnalyzer yin(c.window, c.rate, 50.0, c.maxHz);
-        EXPECT_EQ(yin.minLag(), c.minLag);
-        EXPECT_EQ(yin.maxLag(), c.maxLag);
+    // {window, rate, maxHz, minLag, maxLag}: never below a lag of 2, and the window caps the longest.
+    for (const auto& [window, rate, maxHz, minLag, maxLag] :
+         {std::tuple{2048, 48000.0, 1800.0, 26, 961}, std::tuple{2048, 8000.0, 1800.0, 4, 161},
+          std::tuple{2048, 8000.0, 5000.0, 2, 161}, std::tuple{256, 48000.0, 1800.0, 26, 128}}) {
+        np::YinFrameAnalyzer yin(window, rate, 50.0, maxHz);
+        EXPECT_EQ(yin.minLag(), minLag) << rate << " Hz, window " << window;
+        EXPECT_EQ(yin.maxLag(), maxLag) << rate << " Hz, window " << window;
     }
     EXPECT_THROW(np::YinFrameAnalyzer(1, 48000.0, 50.0, 1800.0), std::invalid_argument);
     EXPECT_THROW(np::YinFrameAnalyzer(2048, 48000.0, 0.0, 1800.0), std::invalid_argument);

@@ -117,6 +117,14 @@ std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t see
     return out;
 }
 
+std::vector<float> hit(std::int64_t frames, float amplitude, double decaySeconds, double sampleRate,
+                       std::uint32_t seed) {
+    std::vector<float> out = noise(frames, amplitude, seed);
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] *= static_cast<float>(std::exp(-static_cast<double>(i) / (decaySeconds * sampleRate)));
+    return out;
+}
+
 std::vector<float> silence(std::int64_t frames) {
     return std::vector<float>(static_cast<std::size_t>(frames), 0.0f);
 }

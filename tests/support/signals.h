@@ -38,6 +38,11 @@ std::vector<float> vowel(double startHz, double endHz, double vibratoCents, doub
 // Uniform white noise in [-amplitude, amplitude] from a fixed seed.
 std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t seed);
 
+// A percussive hit: noise(frames, amplitude, seed) under an exponential decay of time constant
+// decaySeconds.
+std::vector<float> hit(std::int64_t frames, float amplitude, double decaySeconds, double sampleRate,
+                       std::uint32_t seed);
+
 // Zeros.
 std::vector<float> silence(std::int64_t frames);
 
