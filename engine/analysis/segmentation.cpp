@@ -1,5 +1,6 @@
 #include "engine/analysis/segmentation.h"
 
+#include "engine/analysis/analysis_threads.h"
 #include "engine/analysis/onsets.h"
 
 #include <algorithm>
@@ -83,18 +84,26 @@ public:
     bool measure() {
         const auto n = static_cast<std::size_t>(frames_);
         level_.assign(n, 0.0f);
-        for (std::int64_t f = 0; f < frames_; ++f) {
-            if (!gate_.every(f, 64))
-                return false;
-            const std::int64_t begin = std::min(f * hop_, samples_);
-            const std::int64_t end = std::min(f * hop_ + static_cast<std::int64_t>(track_.frame), samples_);
-            double sum = 0.0;
-            for (std::int64_t i = begin; i < end; ++i)
-                sum += static_cast<double>(mono_[i]) * static_cast<double>(mono_[i]);
-            const std::int64_t count = end - begin;
-            level_[static_cast<std::size_t>(f)] =
-                static_cast<float>(std::sqrt(sum / static_cast<double>(count < 2 ? 1 : count)));
-        }
+        // Each frame's level stands alone, so chunks of 64 frames are shared between threads; the one
+        // check before each chunk is made on the calling thread, in order.
+        const std::size_t chunks = (n + 63) / 64;
+        const auto measureChunk = [&](std::size_t chunk, int) {
+            const auto first = static_cast<std::int64_t>(chunk) * 64;
+            for (std::int64_t f = first; f < std::min(first + 64, frames_); ++f) {
+                const std::int64_t begin = std::min(f * hop_, samples_);
+                const std::int64_t end =
+                    std::min(f * hop_ + static_cast<std::int64_t>(track_.frame), samples_);
+                double sum = 0.0;
+                for (std::int64_t i = begin; i < end; ++i)
+                    sum += static_cast<double>(mono_[i]) * static_cast<double>(mono_[i]);
+                const std::int64_t count = end - begin;
+                level_[static_cast<std::size_t>(f)] =
+                    static_cast<float>(std::sqrt(sum / static_cast<double>(count < 2 ? 1 : count)));
+            }
+        };
+        detail::ChunkedStage levels(chunks, detail::stageThreads(chunks, 0, 0));
+        if (!levels.run(measureChunk, [this](std::size_t) { return gate_.ask(); }))
+            return false;
         midi_.assign(n, kNaN);
         for (std::int64_t f = 0; f < frames_; ++f) {
             if (!gate_.every(f, 256))

@@ -30,27 +30,40 @@ bool accumulate(const float* mono, std::int64_t samples, double sampleRate, std:
     double lp1 = 0.0;
     double lp2 = 0.0;
     bool previousNegative = false; // the sample before the first counts as 0
+    // Hop by hop, with the sums kept in registers: the same additions in the same order as summing
+    // sample by sample into the hop's record.
     const auto hopCount = static_cast<std::int64_t>(hops.size());
-    for (std::int64_t i = 0; i < samples; ++i) {
-        if (i % 4096 == 0 && !ask(keepGoing))
-            return false;
-        const std::int64_t h = i / hop;
-        if (h >= hopCount)
-            break;
-        const double x = mono[i];
-        lp1 = b * x + a * lp1;
-        lp2 = b * lp1 + a * lp2;
-        const double high = x - lp2;
+    for (std::int64_t h = 0; h < hopCount && h * hop < samples; ++h) {
+        const std::int64_t end = std::min(samples, (h + 1) * hop);
+        double lowEnergy = 0.0;
+        double highEnergy = 0.0;
+        double energy = 0.0;
+        std::int32_t zeroCrossings = 0;
+        for (std::int64_t i = h * hop; i < end; ++i) {
+            if (i % 4096 == 0 && !ask(keepGoing))
+                return false;
+            const double x = mono[i];
+            lp1 = b * x + a * lp1;
+            lp2 = b * lp1 + a * lp2;
+            const double high = x - lp2;
+            lowEnergy += lp2 * lp2;
+            highEnergy += high * high;
+            energy += x * x;
+            const bool negative = x < 0.0;
+            zeroCrossings += negative != previousNegative ? 1 : 0;
+            previousNegative = negative;
+        }
         HopFeatures& features = hops[static_cast<std::size_t>(h)];
-        features.lowEnergy += lp2 * lp2;
-        features.highEnergy += high * high;
-        features.energy += x * x;
-        features.samples += 1;
-        const bool negative = x < 0.0;
-        if (negative != previousNegative)
-            features.zeroCrossings += 1;
-        previousNegative = negative;
+        features.lowEnergy = lowEnergy;
+        features.highEnergy = highEnergy;
+        features.energy = energy;
+        features.zeroCrossings = zeroCrossings;
+        features.samples = static_cast<std::int32_t>(end - h * hop);
     }
+    // A single pass over the samples also asked about the first sample past the last hop.
+    const std::int64_t past = hopCount * hop;
+    if (past < samples && past % 4096 == 0 && !ask(keepGoing))
+        return false;
     return true;
 }
 
