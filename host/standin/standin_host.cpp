@@ -208,10 +208,17 @@ std::optional<iplug::HostStateRecord> StandinHost::saveState() {
 }
 
 bool StandinHost::restoreState(const iplug::HostStateRecord& record, RestoreOptions options) {
-    if (options.beginHook &&
-        !guarded(Callback::RestoreBegin, [&] { iplug::HostEntry::BeginRestoreState(*plugin_); }))
+    if (options.beginHook && !beginRestore())
         return false;
     idle(options.idleTicksBetween);
+    return finishRestore(record);
+}
+
+bool StandinHost::beginRestore() {
+    return guarded(Callback::RestoreBegin, [&] { iplug::HostEntry::BeginRestoreState(*plugin_); });
+}
+
+bool StandinHost::finishRestore(const iplug::HostStateRecord& record) {
     bool accepted = false;
     guarded(Callback::RestoreFinish,
             [&] { accepted = iplug::HostEntry::FinishRestoreState(*plugin_, record); });

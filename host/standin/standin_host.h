@@ -105,7 +105,12 @@ public:
 
     // State, from any thread. Save returns empty when the plug-in refused or threw.
     std::optional<iplug::HostStateRecord> saveState();
+    // Idle ticks between the hook and the decode run on the calling thread (lock-step). A free-running
+    // test calls the two steps itself and waits for the main thread's ticks in between.
     bool restoreState(const iplug::HostStateRecord& record, RestoreOptions options = {});
+    // The two steps of a restore: OnRestoreStateBegin (false when it threw), then the check and decode.
+    bool beginRestore();
+    bool finishRestore(const iplug::HostStateRecord& record);
     bool recallPreset(int idx);
 
     // Main thread: the editor as the platform view factory opens it, and the host's window resizes

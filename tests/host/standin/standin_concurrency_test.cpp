@@ -64,4 +64,31 @@ TEST(StandinConcurrency, PlugInSurvivesEveryThreadAtOnceAndKeepsItsState) {
     EXPECT_EQ(plugin.GetParam(TestGainPlugin::kGain)->Value(), 12.5);
 }
 
+// A restore from a host thread with real main-thread idle ticks between the hook and the decode.
+TEST(StandinConcurrency, RestoreStepsStraddleMainThreadIdleTicks) {
+    auto owned = std::make_unique<TestGainPlugin>();
+    TestGainPlugin& plugin = *owned;
+    StandinHost host(std::move(owned));
+    host.configure({48000.0, 64, 2, 2});
+    plugin.GetParam(TestGainPlugin::kMode)->Set(1.0);
+    const auto record = host.saveState();
+    ASSERT_TRUE(record);
+    plugin.GetParam(TestGainPlugin::kMode)->Set(2.0);
+
+    FreeRunner runner(host, cv::standin::contiguous(0, 64, 16));
+    bool accepted = false;
+    FreeRunner::onHostThread([&] {
+        ASSERT_TRUE(host.beginRestore());
+        const int ticksAtHook = plugin.idles.load();
+        runner.waitForIdleTicks(2);
+        EXPECT_GE(plugin.idles.load(), ticksAtHook + 2);
+        accepted = host.finishRestore(*record);
+    }).get();
+    runner.stop();
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(plugin.restoreBegins.load(), 1);
+    EXPECT_EQ(plugin.GetParam(TestGainPlugin::kMode)->Value(), 1.0);
+    EXPECT_TRUE(host.escapedExceptions().empty());
+}
+
 } // namespace
