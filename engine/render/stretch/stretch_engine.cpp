@@ -39,17 +39,18 @@ void StretchEngine::configure(int channels, int blockSamples, int intervalSample
     const auto bins = n / 2 + 1;
 
     auto fft = std::make_unique<RealFft>(n);
-    std::vector<double> window(w), derivative(w), norm(static_cast<std::size_t>(intervalSamples), 0.0);
+    std::vector<float> window(w), derivative(w);
+    std::vector<double> norm(static_cast<std::size_t>(intervalSamples), 0.0);
     for (std::size_t i = 0; i < w; ++i) {
         const double x = kTwoPi * static_cast<double>(i) / blockSamples;
-        window[i] = 0.5 - 0.5 * std::cos(x);
-        derivative[i] = 0.5 * kTwoPi / blockSamples * std::sin(x);
+        window[i] = static_cast<float>(0.5 - 0.5 * std::cos(x));
+        derivative[i] = static_cast<float>(0.5 * kTwoPi / blockSamples * std::sin(x));
     }
     // Frames start every H samples, so the sum of squared windows over a sample repeats with period H.
     for (std::size_t u = 0; u < norm.size(); ++u) {
         double sum = 0.0;
         for (std::size_t i = u; i < w; i += norm.size())
-            sum += window[i] * window[i];
+            sum += static_cast<double>(window[i]) * window[i];
         norm[u] = 1.0 / sum;
     }
     PeakShifter shifter;
@@ -61,9 +62,9 @@ void StretchEngine::configure(int channels, int blockSamples, int intervalSample
     derivative_ = std::move(derivative);
     norm_ = std::move(norm);
     frame_.assign(n, 0.0);
-    mix_.assign(n, 0.0);
     raw_.assign(w, 0.0f);
-    spectra_.assign(static_cast<std::size_t>(channels), std::vector<std::complex<double>>(bins));
+    mixRaw_.assign(w, 0.0f);
+    spectra_.assign(static_cast<std::size_t>(channels), std::vector<std::complex<float>>(bins));
     reference_.assign(channels > 1 ? bins : 0, {});
     scratch_.assign(bins, {});
     history_.assign(static_cast<std::size_t>(channels), std::vector<float>(w, 0.0f));
@@ -178,7 +179,8 @@ void StretchEngine::readWindow(const InputView& in, int channel, std::int64_t in
 }
 
 void StretchEngine::makeFrame(const InputView& in, std::int64_t inputEnd) noexcept {
-    const bool relock = factor_ == 1.0 && inputEnd - lastInputEnd_ == interval_;
+    const std::int64_t analysisHop = inputEnd - lastInputEnd_;
+    const bool relock = factor_ == 1.0 && analysisHop == interval_;
     lastInputEnd_ = inputEnd;
     const auto w = static_cast<std::size_t>(block_);
     const auto n = static_cast<std::size_t>(fftSize_);
@@ -186,32 +188,41 @@ void StretchEngine::makeFrame(const InputView& in, std::int64_t inputEnd) noexce
     // Zero-phase windows: the window's centre sits at index 0, its first half at the end of the buffer.
     const auto slot = [&](std::size_t i) { return i >= centre ? i - centre : i + n - centre; };
 
+    // Fills frame_ with a window of samples under a window function, zero-padded.
+    const auto windowed = [&](const std::vector<float>& samples, const std::vector<float>& function) {
+        std::fill(frame_.begin(), frame_.end(), 0.0);
+        for (std::size_t i = 0; i < w; ++i)
+            frame_[slot(i)] = static_cast<double>(samples[i]) * function[i];
+    };
+
     bool sound = false;
-    std::fill(mix_.begin(), mix_.end(), 0.0);
+    std::fill(mixRaw_.begin(), mixRaw_.end(), 0.0f);
     for (int c = 0; c < channels_; ++c) {
         readWindow(in, c, inputEnd);
-        std::fill(frame_.begin(), frame_.end(), 0.0);
         for (std::size_t i = 0; i < w; ++i) {
-            const double x = raw_[i];
-            sound = sound || x != 0.0;
-            frame_[slot(i)] = x * window_[i];
-            mix_[slot(i)] += x * derivative_[i];
+            sound = sound || raw_[i] != 0.0f;
+            mixRaw_[i] += raw_[i];
         }
-        fft_->forward(frame_, spectra_[static_cast<std::size_t>(c)]);
+        windowed(raw_, window_);
+        fft_->forward(frame_, scratch_);
+        auto& spectrum = spectra_[static_cast<std::size_t>(c)];
+        std::transform(scratch_.begin(), scratch_.end(), spectrum.begin(),
+                       [](std::complex<double> v) { return std::complex<float>(v); });
     }
     if (!sound) {
         // Silence in, silence out; the next sound starts from its analysis phases.
         shifter_.reset();
         return;
     }
-    std::span<const std::complex<double>> reference = spectra_[0];
+    PeakShifter::Spectrum reference = spectra_[0];
     if (channels_ > 1) {
         for (std::size_t k = 0; k < reference_.size(); ++k)
             reference_[k] = spectra_[0][k] + spectra_[1][k];
         reference = reference_;
     }
-    fft_->forward(mix_, scratch_);
-    shifter_.plan(reference, scratch_, factor_, relock);
+    windowed(mixRaw_, derivative_);
+    fft_->forward(frame_, scratch_);
+    shifter_.plan(reference, scratch_, factor_, analysisHop, relock);
     if (shifter_.silent())
         return;
 

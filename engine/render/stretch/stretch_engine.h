@@ -92,17 +92,17 @@ private:
 
     std::unique_ptr<RealFft> fft_;
     PeakShifter shifter_;
-    std::vector<double> window_;     // Hann, W
-    std::vector<double> derivative_; // its derivative per sample, W
-    std::vector<double> norm_;       // 1 / sum of squared windows, by (position - first frame) mod H
-    std::vector<double> frame_;      // FFT input and output, N
-    std::vector<double> mix_;        // channel sum under the derivative window, N
-    std::vector<float> raw_;         // one channel's input window, W
-    std::vector<std::vector<std::complex<double>>> spectra_; // per channel
-    std::vector<std::complex<double>> reference_;            // channel sum
-    std::vector<std::complex<double>> scratch_;              // derivative spectrum, then output spectra
-    std::vector<std::vector<float>> history_;                // per channel: the W input samples before
-    std::vector<std::vector<float>> accumulator_;            // per channel: overlap-add ring
+    std::vector<float> window_;     // Hann, W
+    std::vector<float> derivative_; // its derivative per sample, W
+    std::vector<double> norm_;      // 1 / sum of squared windows, by (position - first frame) mod H
+    std::vector<double> frame_;     // FFT input and output, N
+    std::vector<float> raw_;        // one channel's input window, W
+    std::vector<float> mixRaw_;     // the channels' sum over the same window, W
+    std::vector<std::vector<std::complex<float>>> spectra_; // per channel
+    std::vector<std::complex<float>> reference_;            // channel sum (stereo only)
+    std::vector<std::complex<double>> scratch_;             // FFT output, derivative, moved spectra
+    std::vector<std::vector<float>> history_;               // per channel: the W input samples before
+    std::vector<std::vector<float>> accumulator_;           // per channel: overlap-add ring
     std::int64_t accumulatorMask_ = 0;
 
     std::int64_t inputPosition_ = 0;  // stream position of the next input sample

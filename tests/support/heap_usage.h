@@ -1,0 +1,13 @@
+#pragma once
+
+// The bytes the process currently holds on the heap, for tests that bound an object's memory: take the
+// difference around its construction. Counts malloc as well as operator new (libraries such as FFTW
+// allocate with malloc), through glibc's statistics or, in sanitizer builds, the sanitizer's own.
+
+#include <cstdint>
+
+namespace cvtest {
+
+std::uint64_t currentHeapBytes() noexcept;
+
+} // namespace cvtest
