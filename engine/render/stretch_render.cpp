@@ -57,9 +57,10 @@ private:
 AudioBuffer renderSpan(const Document& doc, const SpanParams& span) {
     AudioBuffer out;
     const int channels = doc.audio ? doc.audio->channels : 0;
-    out.resize(channels, std::max<std::int32_t>(0, span.outputLength));
-    if (span.sourceLength < 1 || channels < 1 || span.outputLength < 1)
+    if (span.sourceLength < 1 || channels < 1 || span.outputLength < 1) {
+        out.resize(channels, std::max<std::int32_t>(0, span.outputLength));
         return out;
+    }
     const AudioBuffer& source = *doc.audio;
     const double rate = doc.sampleRate;
 
@@ -68,6 +69,15 @@ AudioBuffer renderSpan(const Document& doc, const SpanParams& span) {
                      static_cast<int>(std::lround(0.0075 * rate)));
     // Input frames per output frame.
     const double ratio = static_cast<double>(span.sourceLength) / static_cast<double>(span.outputLength);
+    // The engine delays by its output latency in output frames and by its input latency in input
+    // frames, which are worth inputLatency / ratio output frames.
+    const std::int64_t discard =
+        std::llround(engine.outputLatency() + static_cast<double>(engine.inputLatency()) / ratio);
+    const std::int64_t total = span.outputLength + discard;
+    if (total > std::numeric_limits<std::int32_t>::max())
+        throw std::length_error("Spectral render span is too long");
+    out.resize(channels, span.outputLength);
+
     const std::int64_t hop = std::max<std::int64_t>(1, doc.track.hop);
     const auto factorAt = [&](std::int64_t o) {
         const std::int64_t clamped = std::clamp<std::int64_t>(o, 0, span.outputLength - 1);
@@ -78,14 +88,6 @@ AudioBuffer renderSpan(const Document& doc, const SpanParams& span) {
         }
         return static_cast<double>(std::exp2(static_cast<float>(semitones) / 12.0f));
     };
-
-    // The engine delays by its output latency in output frames and its input latency in input frames;
-    // the latter is worth inputLatency / ratio output frames.
-    const std::int64_t discard =
-        std::llround(engine.outputLatency() + static_cast<double>(engine.inputLatency()) / ratio);
-    const std::int64_t total = span.outputLength + discard;
-    if (total > std::numeric_limits<std::int32_t>::max())
-        throw std::length_error("Spectral render span is too long");
 
     SourceFeed feed(source);
     // Pre-roll: the source just before the span; silence before the source start needs no feeding.

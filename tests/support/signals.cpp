@@ -46,6 +46,31 @@ std::vector<float> vibrato(double centreHz, double depthCents, double rateHz, do
     return out;
 }
 
+std::vector<double> vibratoPhase(double centreHz, double depthCents, double rateHz, double sampleRate,
+                                 std::int64_t frames) {
+    std::vector<double> phase(static_cast<std::size_t>(frames));
+    double p = 0.0;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        phase[static_cast<std::size_t>(i)] = p;
+        const double t = static_cast<double>(i) / sampleRate;
+        p += kTwoPi * centreHz * std::pow(2.0, depthCents * std::sin(kTwoPi * rateHz * t) / 1200.0) /
+             sampleRate;
+    }
+    return phase;
+}
+
+std::vector<float> harmonicFromPhase(const std::vector<double>& phase, int harmonics, float amplitude,
+                                     double maxHz, double sampleRate) {
+    std::vector<float> out(phase.size(), 0.0f);
+    double norm = 0.0;
+    for (int k = 1; k <= harmonics; ++k)
+        norm += 1.0 / k;
+    for (int k = 1; k <= harmonics && (maxHz <= 0.0 || maxHz * k < sampleRate / 2); ++k)
+        for (std::size_t i = 0; i < phase.size(); ++i)
+            out[i] += static_cast<float>(amplitude / norm / k * std::sin(k * phase[i]));
+    return out;
+}
+
 std::vector<float> harmonicTone(double hz, double sampleRate, std::int64_t frames, int harmonics,
                                 float amplitude) {
     std::vector<float> out(static_cast<std::size_t>(frames), 0.0f);

@@ -35,6 +35,18 @@ double vowelAmplitude(double hz);
 std::vector<float> vowel(double startHz, double endHz, double vibratoCents, double vibratoHz,
                          double sampleRate, std::int64_t frames, float amplitude = 0.1f);
 
+// The phase (radians) of a fundamental at centreHz with sinusoidal vibrato of depthCents (peak) at
+// rateHz, per sample, starting at 0: the instantaneous phase that harmonicFromPhase turns into a tone and
+// that measurements of a rendered tone compare against.
+std::vector<double> vibratoPhase(double centreHz, double depthCents, double rateHz, double sampleRate,
+                                 std::int64_t frames);
+
+// A harmonic tone (harmonics 1..count with amplitude 1/k, scaled like harmonicTone) on a given phase of
+// the fundamental; harmonics that would pass half of sampleRate at their highest frequency maxHz are left
+// out (pass maxHz = 0 to keep them all).
+std::vector<float> harmonicFromPhase(const std::vector<double>& phase, int harmonics, float amplitude = 0.5f,
+                                     double maxHz = 0.0, double sampleRate = 0.0);
+
 // Uniform white noise in [-amplitude, amplitude] from a fixed seed.
 std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t seed);
 

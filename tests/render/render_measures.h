@@ -1,0 +1,183 @@
+#pragma once
+
+// Measurements of rendered audio for the render tests: Hilbert envelopes, onset positions and precise
+// frequencies. Header-only because only the render tests use them.
+
+#include "engine/audio/real_fft.h"
+#include "engine/model/document.h"
+#include "tests/support/signals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <numbers>
+#include <span>
+#include <vector>
+
+namespace cvtest {
+
+// A document over the given channels at rate with a flat, voiced track (hop scaled from 256 at 48 kHz).
+inline np::Document spanDocument(std::vector<std::vector<float>> channels, double rate, double f0 = 220.0) {
+    const auto frames = static_cast<std::int64_t>(channels.front().size());
+    auto audio = std::make_shared<np::AudioBuffer>();
+    audio->resize(static_cast<int>(channels.size()), frames);
+    for (std::size_t c = 0; c < channels.size(); ++c)
+        std::copy(channels[c].begin(), channels[c].end(), audio->channel(static_cast<int>(c)).begin());
+    np::Document doc;
+    doc.sampleRate = rate;
+    doc.audio = std::move(audio);
+    doc.track.sampleRate = rate;
+    doc.track.hop = static_cast<std::uint32_t>(std::max(64L, std::lround(256 * rate / 48000)));
+    doc.track.frame = 2048;
+    doc.track.frames.assign(static_cast<std::size_t>(frames / doc.track.hop + 1), {f0, 0.9, true, 0});
+    return doc;
+}
+
+// Sine bursts at hz with abrupt onsets, `on` seconds on and `off` seconds off from `first` seconds on,
+// over `seconds`; the onsets (sample positions) go to onsets.
+inline std::vector<float> sineBursts(double rate, double seconds, std::vector<std::int64_t>& onsets,
+                                     double hz = 440.0, double on = 0.12, double off = 0.08,
+                                     double first = 0.1) {
+    const auto frames = static_cast<std::int64_t>(seconds * rate);
+    std::vector<float> x(static_cast<std::size_t>(frames), 0.0f);
+    const auto onFrames = static_cast<std::int64_t>(on * rate);
+    for (double t = first; static_cast<std::int64_t>(t * rate) + onFrames < frames; t += on + off) {
+        const auto at = static_cast<std::int64_t>(t * rate);
+        mixInto(x, sine(hz, rate, onFrames, 0.5f, 0.3), at);
+        onsets.push_back(at);
+    }
+    return x;
+}
+
+// The magnitude of the analytic signal of x.
+inline std::vector<double> hilbertEnvelope(std::span<const float> x) {
+    const std::size_t n = x.size();
+    np::RealFft fft(n);
+    std::vector<double> in(x.begin(), x.end()), h(n);
+    std::vector<std::complex<double>> spectrum(fft.bins());
+    fft.forward(in, spectrum);
+    // The Hilbert transform turns every positive frequency by -90 degrees.
+    for (std::size_t k = 0; k < spectrum.size(); ++k)
+        spectrum[k] = (k == 0 || 2 * k == n) ? 0.0 : spectrum[k] * std::complex<double>(0, -1);
+    fft.inverse(spectrum, h);
+    std::vector<double> env(n);
+    for (std::size_t i = 0; i < n; ++i)
+        env[i] = std::hypot(in[i], h[i] / static_cast<double>(n));
+    return env;
+}
+
+// The fractional positions where the envelope first rises through half of `level` after each of the
+// given approximate onsets (searched within +-window samples).
+inline std::vector<double> halfLevelCrossings(const std::vector<double>& env, double level,
+                                              const std::vector<std::int64_t>& near, std::int64_t window) {
+    std::vector<double> found;
+    for (const std::int64_t at : near) {
+        const std::int64_t lo = std::max<std::int64_t>(1, at - window);
+        const std::int64_t hi = std::min<std::int64_t>(static_cast<std::int64_t>(env.size()), at + window);
+        double position = NAN;
+        for (std::int64_t i = lo; i < hi; ++i) {
+            const double a = env[static_cast<std::size_t>(i - 1)], b = env[static_cast<std::size_t>(i)];
+            if (a < 0.5 * level && b >= 0.5 * level) {
+                position = static_cast<double>(i - 1) + (0.5 * level - a) / (b - a);
+                break;
+            }
+        }
+        found.push_back(position);
+    }
+    return found;
+}
+
+// The frequency of the strongest component near approxHz around sample centre, from the phase
+// advance of a Hann-windowed transform at approxHz between two windows `lag` samples apart.
+inline double frequencyNear(std::span<const float> x, double rate, std::int64_t centre, double approxHz,
+                            int window = 4096, int lag = 256) {
+    const auto at = [&](std::int64_t start) {
+        std::complex<double> sum = 0.0;
+        const double w = 2.0 * std::numbers::pi * approxHz / rate;
+        for (int n = 0; n < window; ++n) {
+            const std::int64_t i = start + n;
+            if (i < 0 || i >= static_cast<std::int64_t>(x.size()))
+                continue;
+            const double hann = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * n / window);
+            sum += hann * x[static_cast<std::size_t>(i)] * std::polar(1.0, -w * static_cast<double>(i));
+        }
+        return sum;
+    };
+    const std::int64_t start = centre - window / 2 - lag / 2;
+    // The phase is measured against approxHz, so its advance is the frequency error.
+    const double advance = std::arg(at(start + lag) / at(start));
+    return approxHz + advance * rate / (2.0 * std::numbers::pi * lag);
+}
+
+inline double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(std::clamp(p, 0.0, 1.0) * static_cast<double>(v.size() - 1));
+    return v[i];
+}
+
+} // namespace cvtest
+
+namespace cvtest {
+
+// The energy of x over [start, start + length) left after a least-squares fit of `harmonics` harmonics of
+// the instantaneous phase `phase` (radians of the fundamental per sample), relative to the energy of x,
+// in dB.
+inline double harmonicResidualDb(std::span<const float> x, const std::vector<double>& phase,
+                                 std::int64_t start, std::int64_t length, int harmonics) {
+    const auto m = static_cast<std::size_t>(2 * harmonics);
+    std::vector<double> a(m * m, 0.0), b(m, 0.0), basis(m);
+    const auto fill = [&](std::int64_t i) {
+        for (int k = 0; k < harmonics; ++k) {
+            basis[static_cast<std::size_t>(2 * k)] = std::cos((k + 1) * phase[static_cast<std::size_t>(i)]);
+            basis[static_cast<std::size_t>(2 * k + 1)] =
+                std::sin((k + 1) * phase[static_cast<std::size_t>(i)]);
+        }
+    };
+    double energy = 0.0;
+    for (std::int64_t i = start; i < start + length; ++i) {
+        fill(i);
+        const double v = x[static_cast<std::size_t>(i)];
+        energy += v * v;
+        for (std::size_t r = 0; r < m; ++r) {
+            b[r] += basis[r] * v;
+            for (std::size_t c = 0; c < m; ++c)
+                a[r * m + c] += basis[r] * basis[c];
+        }
+    }
+    // Gaussian elimination with partial pivoting.
+    for (std::size_t col = 0; col < m; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t r = col + 1; r < m; ++r)
+            if (std::abs(a[r * m + col]) > std::abs(a[pivot * m + col]))
+                pivot = r;
+        for (std::size_t c = 0; c < m; ++c)
+            std::swap(a[col * m + c], a[pivot * m + c]);
+        std::swap(b[col], b[pivot]);
+        for (std::size_t r = col + 1; r < m; ++r) {
+            const double f = a[r * m + col] / a[col * m + col];
+            for (std::size_t c = col; c < m; ++c)
+                a[r * m + c] -= f * a[col * m + c];
+            b[r] -= f * b[col];
+        }
+    }
+    std::vector<double> coef(m);
+    for (std::size_t r = m; r-- > 0;) {
+        double s = b[r];
+        for (std::size_t c = r + 1; c < m; ++c)
+            s -= a[r * m + c] * coef[c];
+        coef[r] = s / a[r * m + r];
+    }
+    double residual = 0.0;
+    for (std::int64_t i = start; i < start + length; ++i) {
+        fill(i);
+        double fit = 0.0;
+        for (std::size_t r = 0; r < m; ++r)
+            fit += coef[r] * basis[r];
+        const double d = x[static_cast<std::size_t>(i)] - fit;
+        residual += d * d;
+    }
+    return 10.0 * std::log10(residual / energy);
+}
+
+} // namespace cvtest
