@@ -141,10 +141,13 @@ inline double harmonicResidualDb(std::span<const float> x, const std::vector<dou
         energy += v * v;
         for (std::size_t r = 0; r < m; ++r) {
             b[r] += basis[r] * v;
-            for (std::size_t c = 0; c < m; ++c)
+            for (std::size_t c = r; c < m; ++c)
                 a[r * m + c] += basis[r] * basis[c];
         }
     }
+    for (std::size_t r = 0; r < m; ++r)
+        for (std::size_t c = 0; c < r; ++c)
+            a[r * m + c] = a[c * m + r];
     // Gaussian elimination with partial pivoting.
     for (std::size_t col = 0; col < m; ++col) {
         std::size_t pivot = col;
