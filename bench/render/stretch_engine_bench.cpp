@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <complex>
+#include <malloc.h>
 #include <numbers>
 #include <vector>
 
@@ -105,6 +106,28 @@ void PlainStftRoundTrip48kBaseline(benchmark::State& state) {
     reportRealtime(state);
 }
 BENCHMARK(PlainStftRoundTrip48kBaseline)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The heap one configured engine holds (FFT plans included), at 48 and 384 kHz, mono and stereo.
+void StretchEngineHeap(benchmark::State& state) {
+    const auto rate = static_cast<double>(state.range(0));
+    const int channels = static_cast<int>(state.range(1));
+    std::size_t held = 0;
+    for (auto _ : state) {
+        const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
+        np::StretchEngine engine;
+        engine.configure(channels, static_cast<int>(std::lround(0.03 * rate)),
+                         static_cast<int>(std::lround(0.0075 * rate)));
+        held = mallinfo2().uordblks + mallinfo2().hblkhd - before;
+        benchmark::DoNotOptimize(&engine);
+    }
+    state.counters["heapBytes"] = static_cast<double>(held);
+}
+BENCHMARK(StretchEngineHeap)
+    ->Args({48000, 1})
+    ->Args({48000, 2})
+    ->Args({384000, 1})
+    ->Args({384000, 2})
+    ->Iterations(1);
 
 #ifdef CV_BENCH_RUBBERBAND
 // Reference: the installed library in its real-time mode on the same input, the same blocks and the same
