@@ -59,13 +59,12 @@ std::vector<double> vibratoPhase(double centreHz, double depthCents, double rate
     return phase;
 }
 
-std::vector<float> harmonicFromPhase(const std::vector<double>& phase, int harmonics, float amplitude,
-                                     double maxHz, double sampleRate) {
+std::vector<float> harmonicFromPhase(const std::vector<double>& phase, int harmonics, float amplitude) {
     std::vector<float> out(phase.size(), 0.0f);
     double norm = 0.0;
     for (int k = 1; k <= harmonics; ++k)
         norm += 1.0 / k;
-    for (int k = 1; k <= harmonics && (maxHz <= 0.0 || maxHz * k < sampleRate / 2); ++k)
+    for (int k = 1; k <= harmonics; ++k)
         for (std::size_t i = 0; i < phase.size(); ++i)
             out[i] += static_cast<float>(amplitude / norm / k * std::sin(k * phase[i]));
     return out;

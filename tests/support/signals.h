@@ -42,10 +42,8 @@ std::vector<double> vibratoPhase(double centreHz, double depthCents, double rate
                                  std::int64_t frames);
 
 // A harmonic tone (harmonics 1..count with amplitude 1/k, scaled like harmonicTone) on a given phase of
-// the fundamental; harmonics that would pass half of sampleRate at their highest frequency maxHz are left
-// out (pass maxHz = 0 to keep them all).
-std::vector<float> harmonicFromPhase(const std::vector<double>& phase, int harmonics, float amplitude = 0.5f,
-                                     double maxHz = 0.0, double sampleRate = 0.0);
+// the fundamental, per sample.
+std::vector<float> harmonicFromPhase(const std::vector<double>& phase, int harmonics, float amplitude = 0.5f);
 
 // Uniform white noise in [-amplitude, amplitude] from a fixed seed.
 std::vector<float> noise(std::int64_t frames, float amplitude, std::uint32_t seed);
