@@ -26,134 +26,74 @@ void expectPlan(const RenderWorkingSetPlan& plan, const Expected& want) {
 }
 
 TEST(RenderPlan, UnitPlanCountsEveryBufferExactly) {
-    const PYinConfig retrack; // 48 kHz defaults: hop 256, frame 2048
-    struct Case {
-        const char* name;
+    const PYinConfig pyin; // 48 kHz defaults: hop 256, frame 2048
+    struct Inputs {
         int channels;
         std::int64_t source, output, unit;
         double rate;
         std::uint64_t buffers;
-        const PYinConfig* retrack;
+        bool retrack;
         std::uint64_t extra;
+    };
+    struct Case {
+        const char* name;
+        Inputs in;
         Expected want;
     };
     const std::vector<Case> cases = {
         {"mono",
-         1,
-         480000,
-         480000,
-         96000,
-         48000,
-         6,
-         nullptr,
-         1000,
+         {1, 480000, 480000, 96000, 48000, 6, false, 1000},
          {true, 480000, {1920000, 1920000, 384000, 6498304, 1000, 0, 0, 0, 10339304}}},
         {"stereo doubles only the sample terms",
-         2,
-         480000,
-         480000,
-         96000,
-         48000,
-         6,
-         nullptr,
-         1000,
+         {2, 480000, 480000, 96000, 48000, 6, false, 1000},
          {true, 480000, {3840000, 3840000, 768000, 8802304, 1000, 0, 0, 0, 16483304}}},
         // F = 368 frames, S = 1242 states, D = 279680 decoder bytes.
         {"re-tracked unit",
-         1,
-         480000,
-         480000,
-         96000,
-         48000,
-         6,
-         &retrack,
-         1000,
+         {1, 480000, 480000, 96000, 48000, 6, true, 1000},
          {true, 480000, {1920000, 1920000, 384000, 6498304, 1000, 1243104, 395832, 0, 11119136}}},
-        {"a unit shorter than one tracking frame is not re-tracked",
-         1,
-         480000,
-         480000,
-         2047,
-         48000,
-         1,
-         &retrack,
-         0,
+        {"shorter than one tracking frame",
+         {1, 480000, 480000, 2047, 48000, 1, true, 0},
          {true, 480000, {1920000, 1920000, 8188, 4202492, 0, 0, 0, 0, 8042492}}},
         {"a unit of zero frames takes no allowance",
-         1,
-         480000,
-         480000,
-         0,
-         48000,
-         6,
-         &retrack,
-         0,
+         {1, 480000, 480000, 0, 48000, 6, true, 0},
          {true, 480000, {1920000, 1920000, 0, 0, 0, 0, 0, 0, 3840000}}},
-        {"source too long for the limit",
-         2,
-         100000000,
-         100000000,
-         1,
-         48000,
-         1,
-         nullptr,
-         0,
-         {false, 100000000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
-        {"a negative unit keeps the fields before it",
-         1,
-         1000,
-         2000,
-         -1,
-         48000,
-         6,
-         nullptr,
-         0,
-         {false, 2000, {4000, 8000, 0, 0, 0, 0, 0, 0, 0}}},
-        {"exactly the working-set limit fits",
-         1,
-         67108864,
-         33554432,
-         0,
-         48000,
-         1,
-         nullptr,
-         134217728,
+        {"exactly the limit fits",
+         {1, 67108864, 33554432, 0, 48000, 1, false, 134217728},
          {true, 33554432, {268435456, 134217728, 0, 0, 134217728, 0, 0, 0, 536870912}}},
         {"one byte more does not",
-         1,
-         67108864,
-         33554432,
-         0,
-         48000,
-         1,
-         nullptr,
-         134217729,
+         {1, 67108864, 33554432, 0, 48000, 1, false, 134217729},
          {false, 33554432, {268435456, 134217728, 0, 0, 134217729, 0, 0, 0, 536870913}}},
+        {"source beyond the sample limit",
+         {2, 100000000, 100000000, 1, 48000, 1, false, 0},
+         {false, 100000000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+        {"a negative unit keeps the fields before it",
+         {1, 1000, 2000, -1, 48000, 6, false, 0},
+         {false, 2000, {4000, 8000, 0, 0, 0, 0, 0, 0, 0}}},
+        {"no unit buffers",
+         {1, 1000, 1000, 100, 48000, 0, false, 0},
+         {false, 1000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+        {"65 unit buffers",
+         {1, 1000, 1000, 100, 48000, 65, false, 0},
+         {false, 1000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+        {"three channels",
+         {3, 1000, 1000, 100, 48000, 6, false, 0},
+         {false, 1000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+        {"rate below 8 kHz",
+         {1, 1000, 1000, 100, 7999.9, 6, false, 0},
+         {false, 1000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+        {"rate above 384 kHz",
+         {1, 1000, 1000, 100, 384000.1, 6, false, 0},
+         {false, 1000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+        {"extra above the limit",
+         {1, 1000, 1000, 100, 48000, 6, false, 536870913},
+         {false, 1000, {0, 0, 0, 0, 0, 0, 0, 0, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        expectPlan(planRenderWorkingSet(c.channels, c.source, c.output, c.unit, c.rate, c.buffers, c.retrack,
-                                        c.extra),
+        const Inputs& in = c.in;
+        expectPlan(planRenderWorkingSet(in.channels, in.source, in.output, in.unit, in.rate, in.buffers,
+                                        in.retrack ? &pyin : nullptr, in.extra),
                    c.want);
-    }
-}
-
-TEST(RenderPlan, UnitPlanRefusesOutOfRangeSettings) {
-    struct Case {
-        const char* name;
-        int channels;
-        double rate;
-        std::uint64_t buffers, extra;
-    };
-    for (const Case& c : std::vector<Case>{{"no unit buffers", 1, 48000, 0, 0},
-                                           {"65 unit buffers", 1, 48000, 65, 0},
-                                           {"three channels", 3, 48000, 6, 0},
-                                           {"rate below 8 kHz", 1, 7999.9, 6, 0},
-                                           {"rate above 384 kHz", 1, 384000.1, 6, 0},
-                                           {"extra above the limit", 1, 48000, 6, 536870913}}) {
-        SCOPED_TRACE(c.name);
-        expectPlan(planRenderWorkingSet(c.channels, 1000, 1000, 100, c.rate, c.buffers, nullptr, c.extra),
-                   {false, 1000, {0, 0, 0, 0, 0, 0, 0, 0, 0}});
     }
 }
 
