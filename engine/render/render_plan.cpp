@@ -2,6 +2,7 @@
 
 #include "engine/analysis/pyin.h"
 #include "engine/audio/audio_buffer.h"
+#include "engine/render/vocoder/vocoder_frames.h"
 
 #include <algorithm>
 #include <cmath>
@@ -187,14 +188,7 @@ RenderWorkingSetPlan planRenderResampleWorkingSet(int channels, std::int64_t sou
 }
 
 int vocoderFftSize(int fs) noexcept {
-    if (fs <= 0)
-        return 0;
-    // The largest e with 2^e <= 3 fs / 71 + 1, in integers: 71 x 2^e <= 3 fs + 71.
-    const std::int64_t limit = 3 * static_cast<std::int64_t>(fs) + 71;
-    int e = 0;
-    while (71 * (std::int64_t{1} << (e + 1)) <= limit)
-        ++e;
-    return 1 << (e + 1);
+    return fs > 0 ? vocoder::fftSizeForRate(fs) : 0;
 }
 
 } // namespace np

@@ -35,7 +35,7 @@ inline double framePeriodSamples(int sampleRate) noexcept {
 
 // The FFT size of the spectral stages: N = 2^(1 + floor(log2(3 fs / 71 + 1))), so that a window of
 // three periods at the F0 floor always fits (512 at 8 kHz, 2048 at 44.1 and 48 kHz, 16384 at 384 kHz).
-// Memory plans depend on this exact value. sampleRate within kMinSampleRate..kMaxSampleRate.
+// Memory plans depend on this exact value (np::vocoderFftSize returns it). sampleRate >= 1.
 int fftSizeForRate(int sampleRate) noexcept;
 
 // One spectrum per frame (fftSize / 2 + 1 values each), stored frame after frame.
