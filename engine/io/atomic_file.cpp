@@ -13,6 +13,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace np {
 
@@ -21,8 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kWritePieceBytes = 1048576;
-constexpr std::uintmax_t kFreeSpaceMarginBytes = 1048576;
 constexpr int kTemporaryAttempts = 64;
+constexpr int kMaxLinkHops = 40; // as the kernel allows when it resolves a path
 constexpr auto kStaleTemporaryAge = std::chrono::hours(24);
 
 // Held around each rename together with the flush of the destination's folder, so that two
@@ -107,11 +108,12 @@ void removeTemporary(const fs::path& path, std::string* error) {
     }
 }
 
-bool openUniqueTemporary(const fs::path& destination, bool privateFile, fs::path& path, std::FILE*& stream,
+// Creates the temporary exclusively; a name that exists already is never opened, so a file or link
+// planted under the next name cannot receive the bytes.
+bool openUniqueTemporary(const fs::path& destination, mode_t creationMode, fs::path& path, std::FILE*& stream,
                          std::string* error) {
     path.clear();
     stream = nullptr;
-    const mode_t mode = privateFile ? 0600 : 0644;
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         const auto steadyCount = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
@@ -120,7 +122,7 @@ bool openUniqueTemporary(const fs::path& destination, bool privateFile, fs::path
         fs::path candidate = destination;
         candidate += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(steadyCount) + "." +
                      std::to_string(counter);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, creationMode);
         if (fd < 0) {
             if (errno == EEXIST) {
                 continue;
@@ -137,20 +139,34 @@ bool openUniqueTemporary(const fs::path& destination, bool privateFile, fs::path
             detail::setPosixError(error, "Could not prepare the temporary file: ", saved);
             return false;
         }
-        if (privateFile && ::fchmod(fd, 0600) != 0) {
-            const int saved = errno;
-            std::fclose(opened);
-            std::error_code ignored;
-            fs::remove(candidate, ignored);
-            detail::setPosixError(error, "Could not restrict the private file: ", saved);
-            return false;
-        }
         path = std::move(candidate);
         stream = opened;
         return true;
     }
     detail::setError(error, "Could not reserve a unique temporary file after repeated attempts");
     return false;
+}
+
+// Follows symbolic links from destination to the path they finally name, which need not exist: a save
+// through a link must reach the linked file, not replace the link with a file of its own.
+bool resolveLinks(const fs::path& destination, fs::path& resolved, std::string* error) {
+    resolved = destination;
+    for (int hops = 0;; ++hops) {
+        std::error_code code;
+        if (!fs::is_symlink(fs::symlink_status(resolved, code)) || code) {
+            return true;
+        }
+        if (hops == kMaxLinkHops) {
+            detail::setPosixError(error, "Could not follow the destination's links: ", ELOOP);
+            return false;
+        }
+        const fs::path target = fs::read_symlink(resolved, code);
+        if (code) {
+            detail::setCodeError(error, "Could not follow the destination's links: ", code);
+            return false;
+        }
+        resolved = target.is_absolute() ? target : resolved.parent_path() / target;
+    }
 }
 
 // fflush, then fsync of the stream's descriptor; errno tells the cause on failure.
@@ -187,37 +203,127 @@ bool cancelled(const std::function<bool()>& keepGoing) {
     return keepGoing && !keepGoing();
 }
 
-// Creates the destination's folder when missing and clears out this code's own stale temporaries there.
-bool prepareDestinationFolder(const fs::path& destination, std::string* error) {
-    const fs::path folder = folderOf(destination);
+} // namespace
+
+namespace detail {
+
+bool freeSpaceAllows(std::uintmax_t availableBytes, std::uintmax_t bytes,
+                     std::uintmax_t spareBytes) noexcept {
+    return bytes <= availableBytes && availableBytes - bytes >= spareBytes;
+}
+
+bool folderHasRoomFor(const fs::path& folder, std::uintmax_t bytes, std::uintmax_t spareBytes) {
     std::error_code code;
-    fs::create_directories(folder, code);
+    const fs::space_info space = fs::space(folder, code);
+    return code || freeSpaceAllows(space.available, bytes, spareBytes);
+}
+
+} // namespace detail
+
+AtomicFileReplacement::~AtomicFileReplacement() {
+    abandon(nullptr);
+}
+
+bool AtomicFileReplacement::prepare(const fs::path& destination, bool privateFile, std::string* error) {
+    abandon(nullptr);
+    if (!resolveLinks(destination, destination_, error)) {
+        return false;
+    }
+    folder_ = folderOf(destination_);
+    struct stat existing {};
+    if (::stat(destination_.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            detail::setError(error, "The destination exists but is not a regular file");
+            return false;
+        }
+        // Renaming would replace a file the user made read-only, so it is refused like a write to it;
+        // the mode bits decide even for the superuser, whom access() lets write anything.
+        if ((existing.st_mode & 0222) == 0 || ::access(destination_.c_str(), W_OK) != 0) {
+            detail::setError(error, "The destination file is read-only");
+            return false;
+        }
+    }
+    const bool replacing = existing.st_mode != 0;
+    modeBits_ = privateFile ? 0600 : replacing ? (existing.st_mode & 0777) : 0644;
+    keepModeBits_ = privateFile || replacing;
+    std::error_code code;
+    fs::create_directories(folder_, code);
     if (code) {
         detail::setCodeError(error, "Could not create the destination folder: ", code);
         return false;
     }
-    cleanupStaleTemporaries(destination, folder);
+    cleanupStaleTemporaries(destination_, folder_);
     return true;
 }
 
-} // namespace
-
-bool createAtomicTemporaryFile(const fs::path& destination, fs::path& temporary, std::string* error,
-                               bool privateFile) {
-    temporary.clear();
-    if (!prepareDestinationFolder(destination, error))
-        return false;
-    std::FILE* stream = nullptr;
-    if (!openUniqueTemporary(destination, privateFile, temporary, stream, error)) {
+bool AtomicFileReplacement::open(std::string* error) {
+    if (!openUniqueTemporary(destination_, static_cast<mode_t>(modeBits_), temporary_, stream_, error)) {
         return false;
     }
-    if (std::fclose(stream) != 0) {
-        detail::setPosixError(error, "Could not finish reserving the temporary file: ", errno);
-        removeTemporary(temporary, error);
-        temporary.clear();
+    // The creation mode passes through the umask; a private file or the mode of a replaced file is set
+    // exactly.
+    if (keepModeBits_ && ::fchmod(::fileno(stream_), static_cast<mode_t>(modeBits_)) != 0) {
+        detail::setPosixError(error, "Could not set the permissions of the new file: ", errno);
+        abandon(error);
         return false;
     }
     return true;
+}
+
+bool AtomicFileReplacement::close(std::string* error) {
+    if (stream_ == nullptr) {
+        return true;
+    }
+    std::FILE* stream = std::exchange(stream_, nullptr);
+    const bool synced = syncFile(stream);
+    const int saved = errno;
+    struct stat written {};
+    if (::fstat(::fileno(stream), &written) == 0) {
+        writtenDevice_ = written.st_dev;
+        writtenInode_ = written.st_ino;
+    }
+    if (std::fclose(stream) != 0 || !synced) {
+        detail::setPosixError(error, "Could not finish writing the file: ", synced ? errno : saved);
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFileReplacement::commit(std::string* error) {
+    if (temporary_.empty()) {
+        detail::setError(error, "Could not replace the destination file: no temporary file was written");
+        return false;
+    }
+    if (!close(error)) {
+        abandon(error);
+        return false;
+    }
+    // Only the file that was written may be moved into place, not whatever someone who can write to the
+    // folder put under the temporary's name meanwhile.
+    struct stat named {};
+    if (::lstat(temporary_.c_str(), &named) != 0 || !S_ISREG(named.st_mode) ||
+        named.st_dev != writtenDevice_ || named.st_ino != writtenInode_) {
+        detail::setError(error, "The temporary file was replaced by another file while it was written");
+        abandon(error);
+        return false;
+    }
+    // After a failed rename the temporary is removed here; after a failed folder flush it is gone already.
+    if (!replaceFilePlatform(temporary_, destination_, error)) {
+        abandon(error);
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void AtomicFileReplacement::abandon(std::string* error) {
+    if (stream_ != nullptr) {
+        std::fclose(std::exchange(stream_, nullptr));
+    }
+    if (!temporary_.empty()) {
+        removeTemporary(temporary_, error);
+        temporary_.clear();
+    }
 }
 
 bool writeFileAtomically(const fs::path& destination, std::span<const std::uint8_t> bytes, std::string* error,
@@ -226,87 +332,46 @@ bool writeFileAtomically(const fs::path& destination, std::span<const std::uint8
         detail::setError(error, "File writing was cancelled");
         return false;
     }
-    if (!prepareDestinationFolder(destination, error))
+    AtomicFileReplacement replacement;
+    if (!replacement.prepare(destination, privateFile, error)) {
         return false;
-    const fs::path folder = folderOf(destination);
-    std::error_code code;
-
+    }
     // The margin keeps a nearly full disk from being filled to the last byte by a save.
-    const fs::space_info space = fs::space(folder, code);
-    if (!code && (bytes.size() > space.available || space.available - bytes.size() < kFreeSpaceMarginBytes)) {
+    if (!detail::folderHasRoomFor(replacement.folder(), bytes.size(), kAtomicWriteSpareBytes)) {
         detail::setError(error, "There is not enough free disk space to save this file");
         return false;
     }
-
-    fs::path temporary;
-    std::FILE* stream = nullptr;
-    if (!openUniqueTemporary(destination, privateFile, temporary, stream, error)) {
+    if (!replacement.open(error)) {
         return false;
     }
     const auto fail = [&](const std::string& sentence) {
         detail::setError(error, sentence);
-        removeTemporary(temporary, error);
+        replacement.abandon(error);
         return false;
     };
-    const auto failWriting = [&](int errorNumber) {
-        return fail("Could not finish writing the file: " + detail::systemErrorMessage(errorNumber));
-    };
-
     std::size_t written = 0;
     while (written < bytes.size()) {
         if (cancelled(keepGoing)) {
-            std::fclose(stream);
             return fail("File writing was cancelled");
         }
         const std::size_t piece = std::min(bytes.size() - written, kWritePieceBytes);
-        const std::size_t done = std::fwrite(bytes.data() + written, 1, piece, stream);
+        const std::size_t done = std::fwrite(bytes.data() + written, 1, piece, replacement.stream());
         if (done == 0) {
-            const int saved = errno;
-            std::fclose(stream);
-            return failWriting(saved);
+            return fail("Could not finish writing the file: " + detail::systemErrorMessage(errno));
         }
         written += done;
     }
     if (cancelled(keepGoing)) {
-        std::fclose(stream);
         return fail("File writing was cancelled");
     }
-    if (!syncFile(stream)) {
-        const int saved = errno;
-        std::fclose(stream);
-        return failWriting(saved);
-    }
-    if (std::fclose(stream) != 0) {
-        return failWriting(errno);
+    if (!replacement.close(error)) {
+        replacement.abandon(error);
+        return false;
     }
     if (cancelled(keepGoing)) {
         return fail("File writing was cancelled");
     }
-    if (!replaceFilePlatform(temporary, destination, error)) {
-        // After a successful rename the temporary is gone and its removal finds nothing.
-        removeTemporary(temporary, error);
-        return false;
-    }
-    return true;
-}
-
-bool replaceFileAtomically(const fs::path& temporary, const fs::path& destination, std::string* error) {
-    if (temporary.parent_path() != destination.parent_path()) {
-        detail::setError(error, "Atomic replacement requires a temporary file in the destination folder");
-        return false;
-    }
-    std::FILE* stream = std::fopen(temporary.c_str(), "rb");
-    if (stream == nullptr) {
-        detail::setError(error, "Could not reopen the temporary file before replacement");
-        return false;
-    }
-    const bool flushed = std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
-    const bool closed = std::fclose(stream) == 0;
-    if (!flushed || !closed) {
-        detail::setError(error, "Could not flush the temporary file before replacement");
-        return false;
-    }
-    return replaceFilePlatform(temporary, destination, error);
+    return replacement.commit(error);
 }
 
 } // namespace np

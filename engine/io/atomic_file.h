@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <span>
@@ -29,24 +30,74 @@ bool ensurePrivateDirectory(const std::filesystem::path& folder, std::string* er
 bool withExclusiveFileLock(const std::filesystem::path& lockFile, const std::function<bool()>& operation,
                            std::string* error);
 
-// Reserves an empty, closed temporary file next to destination (same folder, name
-// "<destination name>.tmp.<pid>.<steady ns>.<counter>") and returns its path in temporary. Mode 0600
-// when privateFile, else 0644. The caller owns the temporary: it writes it, then calls
-// replaceFileAtomically, and deletes the temporary itself on any failure of its own.
-bool createAtomicTemporaryFile(const std::filesystem::path& destination, std::filesystem::path& temporary,
-                               std::string* error, bool privateFile);
+// Space kept free beyond a whole-file write when checking the destination's disk (1 MiB).
+inline constexpr std::uintmax_t kAtomicWriteSpareBytes = 1048576;
 
-// Makes destination hold exactly bytes, durably: the bytes go to a fresh temporary that is flushed,
-// synced and renamed over the destination, and the folder is synced after the rename. A reader sees
-// either the old file or the new one, never a mix. On failure the temporary is removed and the
+// Makes destination hold exactly bytes, durably, through an AtomicFileReplacement: the bytes go to a
+// fresh temporary that is flushed, synced and renamed over the destination, and the folder is synced
+// after the rename. A reader sees either the old file or the new one, never a mix. The destination is
+// found and checked as AtomicFileReplacement::prepare does (links followed, permission bits kept,
+// read-only files refused). On failure the temporary is removed and the
 // destination keeps its old content (unless only the folder flush after the rename failed).
 bool writeFileAtomically(const std::filesystem::path& destination, std::span<const std::uint8_t> bytes,
                          std::string* error, bool privateFile, const std::function<bool()>& keepGoing = {});
 
-// Moves a finished temporary (which must lie in the destination's folder) over destination after
-// syncing it, then syncs the folder. On failure the temporary is left for the caller to remove.
-bool replaceFileAtomically(const std::filesystem::path& temporary, const std::filesystem::path& destination,
-                           std::string* error);
+// The replacement of one destination by a file that is written piece by piece. The temporary is created
+// next to the real destination with O_EXCL and written only through the stream opened with it, never
+// reopened by its name, so nobody who can write to the folder can redirect the bytes to another file.
+// One thread at a time; an unfinished replacement removes its temporary on destruction.
+class AtomicFileReplacement {
+public:
+    AtomicFileReplacement() = default;
+    AtomicFileReplacement(const AtomicFileReplacement&) = delete;
+    AtomicFileReplacement& operator=(const AtomicFileReplacement&) = delete;
+    ~AtomicFileReplacement();
+
+    // Follows symbolic links from destination to the file they name (which need not exist yet), refuses
+    // a destination that exists but is no regular file or is read-only, creates its folder and removes
+    // this code's day-old temporaries there. Nothing of the destination is touched.
+    bool prepare(const std::filesystem::path& destination, bool privateFile, std::string* error);
+
+    // Creates the temporary, empty, in the destination's folder: owner-only (0600) when privateFile, else
+    // with the permission bits of the file it replaces, or 0644 (less the umask) for a new file.
+    bool open(std::string* error);
+
+    // The temporary's stream; null unless open.
+    std::FILE* stream() const noexcept { return stream_; }
+
+    // Flushes and syncs the temporary to disk and closes it.
+    bool close(std::string* error);
+
+    // Closes the temporary when still open, renames it over the destination and syncs the folder. Refuses
+    // when the temporary's name no longer leads to the file written. On failure the temporary is removed.
+    bool commit(std::string* error);
+
+    // Closes and removes the temporary; the destination is untouched. A failed removal appends its
+    // sentence to *error after "; ".
+    void abandon(std::string* error);
+
+    // The destination with its symbolic links followed, and its folder; set by prepare.
+    const std::filesystem::path& destination() const noexcept { return destination_; }
+    const std::filesystem::path& folder() const noexcept { return folder_; }
+
+private:
+    std::filesystem::path destination_;
+    std::filesystem::path folder_;
+    std::filesystem::path temporary_;
+    std::FILE* stream_ = nullptr;
+    std::uint64_t writtenDevice_ = 0; // identity of the temporary as written, checked before the rename
+    std::uint64_t writtenInode_ = 0;
+    unsigned modeBits_ = 0644;
+    bool keepModeBits_ = false; // the mode is set on the temporary, not left to the umask
+};
+
+namespace detail {
+// Whether a write of bytes leaves at least spareBytes of the available space free.
+bool freeSpaceAllows(std::uintmax_t availableBytes, std::uintmax_t bytes, std::uintmax_t spareBytes) noexcept;
+// The same for the space the file system reports for folder; true when it cannot tell (a full disk is
+// still caught by the checked writes).
+bool folderHasRoomFor(const std::filesystem::path& folder, std::uintmax_t bytes, std::uintmax_t spareBytes);
+} // namespace detail
 
 // Reads the whole file into output when it holds at most maxBytes bytes (checked before any memory is
 // taken). On failure output is left empty.

@@ -77,9 +77,11 @@ bool readFileBounded(const std::filesystem::path& path, std::uint64_t maxBytes,
         detail::setError(error, "The file exceeds the supported size limit");
         return false;
     }
-    const ScopedDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a named pipe swapped in after the measurement cannot hold the read forever;
+    // it is refused below as no regular file.
+    const ScopedDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-        detail::setError(error, "Could not open the file for reading");
+        detail::setPosixError(error, "Could not open the file for reading: ", errno);
         return false;
     }
     // The path may have been replaced since it was measured: the size that counts is the one of the
@@ -87,6 +89,10 @@ bool readFileBounded(const std::filesystem::path& path, std::uint64_t maxBytes,
     struct stat opened {};
     if (::fstat(fd.get(), &opened) != 0) {
         detail::setPosixError(error, "Could not inspect the file: ", errno);
+        return false;
+    }
+    if (!S_ISREG(opened.st_mode)) {
+        detail::setError(error, "The file to read is not a regular file");
         return false;
     }
     if (opened.st_size < 0 || static_cast<std::uint64_t>(opened.st_size) > maxBytes) {

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <vector>
 
 namespace np {
@@ -66,25 +66,13 @@ CheckResult checkFinite(const AudioBuffer& audio, const std::function<bool(float
     return CheckResult::Finite;
 }
 
-bool enoughFreeSpace(const std::filesystem::path& destination, std::uint64_t fileBytes) {
-    std::filesystem::path folder = destination.parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    std::error_code ec;
-    const auto space = std::filesystem::space(folder, ec);
-    // A file system that cannot tell its free space is given the benefit of the doubt; a full disk
-    // is still caught by the checked writes.
-    return ec || space.available >= fileBytes + kWavExportSpareBytes;
-}
-
 enum class WriteResult { Written, OpenFailed, WriteFailed, FinishFailed, Cancelled };
 
-WriteResult writeTemporary(const std::filesystem::path& temporary, const AudioBuffer& audio,
-                           const WavFormat& format, std::vector<std::uint8_t>& scratch,
-                           const std::function<bool(float)>& progress) {
-    WavFileWriter writer;
-    if (!writer.open(temporary, format)) {
+// Codes and writes every block through the temporary's own stream.
+WriteResult writeTemporary(std::FILE* stream, const AudioBuffer& audio, const WavFormat& format,
+                           std::vector<std::uint8_t>& scratch, const std::function<bool(float)>& progress,
+                           WavFileWriter& writer) {
+    if (!writer.start(stream, format)) {
         return WriteResult::OpenFailed;
     }
     const auto frameBytes = static_cast<std::size_t>(audio.channels * wavBytesPerSample(format.depth));
@@ -134,8 +122,11 @@ bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRat
     const auto dataBytes = static_cast<std::uint64_t>(audio.channels) *
                            static_cast<std::uint64_t>(audio.frames) *
                            static_cast<std::uint64_t>(wavBytesPerSample(depth));
-    const std::filesystem::path destination = pathFromUtf8(path);
-    if (!enoughFreeSpace(destination, dataBytes)) {
+    AtomicFileReplacement replacement;
+    if (!replacement.prepare(pathFromUtf8(path), false, error)) {
+        return false;
+    }
+    if (!detail::folderHasRoomFor(replacement.folder(), dataBytes, kWavExportSpareBytes)) {
         setError(error, "There is not enough free disk space to export this WAV");
         return false;
     }
@@ -145,39 +136,36 @@ bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRat
         static_cast<std::size_t>(std::min(kWavExportBlockFrames, audio.frames)) *
         static_cast<std::size_t>(audio.channels * wavBytesPerSample(depth)));
 
-    std::filesystem::path temporary;
-    if (!createAtomicTemporaryFile(destination, temporary, error, false)) {
+    if (!replacement.open(error)) {
         return false;
     }
-    const auto discard = [&temporary](std::string* err, std::string sentence) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        if (!sentence.empty()) {
-            setError(err, std::move(sentence));
-        }
+    const auto discard = [&](std::string sentence) {
+        setError(error, std::move(sentence));
+        replacement.abandon(error);
         return false;
     };
-
-    switch (writeTemporary(temporary, audio, format, scratch, progress)) {
+    WavFileWriter writer;
+    const auto reason = [&writer] { return ": " + std::string(std::strerror(writer.errorNumber())); };
+    switch (writeTemporary(replacement.stream(), audio, format, scratch, progress, writer)) {
     case WriteResult::OpenFailed:
-        return discard(error, "Cannot open file for writing: " + path);
+        return discard("Cannot open file for writing: " + path + reason());
     case WriteResult::WriteFailed:
-        return discard(error, "Failed writing WAV data: " + path);
+        return discard("Failed writing WAV data: " + path + reason());
     case WriteResult::FinishFailed:
-        return discard(error, "The WAV file could not be finalized safely");
+        return discard("The WAV file could not be finalized safely" + reason());
     case WriteResult::Cancelled:
-        return discard(error, "WAV export was cancelled");
+        return discard("WAV export was cancelled");
     case WriteResult::Written:
         break;
     }
+    if (!replacement.close(error)) {
+        replacement.abandon(error);
+        return false;
+    }
     if (!report(progress, 1.0)) {
-        return discard(error, "WAV export was cancelled");
+        return discard("WAV export was cancelled");
     }
-    if (!replaceFileAtomically(temporary, destination, error)) {
-        // The replacement wrote its own sentence; only the leftover temporary is ours to clear.
-        return discard(error, {});
-    }
-    return true;
+    return replacement.commit(error);
 }
 
 } // namespace np

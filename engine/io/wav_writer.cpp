@@ -1,10 +1,11 @@
 #include "engine/io/wav_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <system_error>
+#include <sys/stat.h>
 
 namespace np {
 
@@ -111,79 +112,67 @@ void encodeWavFrames(const AudioBuffer& audio, std::int64_t firstFrame, std::int
     }
 }
 
-WavFileWriter::~WavFileWriter() {
-    closeQuietly();
+bool WavFileWriter::fail(int errorNumber) noexcept {
+    errorNumber_ = errorNumber;
+    stream_ = nullptr;
+    return false;
 }
 
-void WavFileWriter::closeQuietly() noexcept {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-}
-
-bool WavFileWriter::open(const std::filesystem::path& path, const WavFormat& format) {
-    closeQuietly();
-    if (format.channels < 1 || format.channels > 2) {
-        return false;
-    }
-    path_ = path;
+bool WavFileWriter::start(std::FILE* stream, const WavFormat& format) {
+    stream_ = stream;
     format_ = format;
     dataBytes_ = 0;
-    file_ = std::fopen(path.c_str(), "wb");
-    if (file_ == nullptr) {
-        return false;
+    errorNumber_ = 0;
+    if (stream_ == nullptr || format.channels < 1 || format.channels > 2) {
+        return fail(EINVAL);
     }
     // Provisional sizes of zero; finish() patches them once the data length is known.
     const auto header = makeWavHeader(format_, 0);
-    if (std::fwrite(header.data(), 1, header.size(), file_) != header.size()) {
-        closeQuietly();
-        return false;
+    if (std::fwrite(header.data(), 1, header.size(), stream_) != header.size()) {
+        return fail(errno);
     }
     return true;
 }
 
 bool WavFileWriter::writeData(std::span<const std::uint8_t> bytes) {
-    if (file_ == nullptr) {
+    if (stream_ == nullptr) {
         return false;
     }
     if (bytes.size() > static_cast<std::size_t>(kMaxDataBytes - dataBytes_)) {
-        closeQuietly();
-        return false;
+        return fail(EFBIG);
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-        closeQuietly();
-        return false;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size()) {
+        return fail(errno);
     }
     dataBytes_ += static_cast<std::uint32_t>(bytes.size());
     return true;
 }
 
 bool WavFileWriter::finish() {
-    if (file_ == nullptr) {
+    if (stream_ == nullptr) {
         return false;
     }
     // Buffered writes surface a full disk only when flushed, so every step that can push bytes out is
     // checked; a file that merely looks finished must never be handed on.
-    bool ok = true;
-    if ((dataBytes_ & 1u) != 0) {
-        ok = std::fputc(0, file_) != EOF;
+    if ((dataBytes_ & 1u) != 0 && std::fputc(0, stream_) == EOF) {
+        return fail(errno);
     }
-    ok = ok && std::fflush(file_) == 0;
-    ok = ok && std::fseek(file_, 0, SEEK_SET) == 0;
-    if (ok) {
-        const auto header = makeWavHeader(format_, dataBytes_);
-        ok = std::fwrite(header.data(), 1, header.size(), file_) == header.size();
+    if (std::fflush(stream_) != 0 || std::fseek(stream_, 0, SEEK_SET) != 0) {
+        return fail(errno);
     }
-    ok = ok && std::fflush(file_) == 0;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!ok || !closed) {
-        return false;
+    const auto header = makeWavHeader(format_, dataBytes_);
+    if (std::fwrite(header.data(), 1, header.size(), stream_) != header.size() || std::fflush(stream_) != 0) {
+        return fail(errno);
     }
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path_, ec);
-    return !ec && size == wavFileBytes(dataBytes_);
+    struct stat written {};
+    if (::fstat(::fileno(stream_), &written) != 0) {
+        return fail(errno);
+    }
+    if (static_cast<std::uint64_t>(written.st_size) != wavFileBytes(dataBytes_)) {
+        return fail(EIO);
+    }
+    stream_ = nullptr;
+    return true;
 }
 
 } // namespace np

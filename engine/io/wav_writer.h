@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <span>
 
 namespace np {
@@ -48,36 +47,32 @@ std::int32_t encodePcm24(float x) noexcept;
 void encodeWavFrames(const AudioBuffer& audio, std::int64_t firstFrame, std::int64_t frameCount,
                      WavBitDepth depth, std::span<std::uint8_t> out) noexcept;
 
-// Streams a RIFF WAVE file: a provisional header on open, data bytes as they come, and on finish the
-// pad byte, the sizes patched into the header, a flush and a close, each checked, then the size on disk
-// compared with what was written. Each step returns false on any failure (the caller words the
-// message); the file is then left for the caller to delete. One thread at a time; closes an unfinished
-// file on destruction.
+// Streams a RIFF WAVE file into a stream it borrows (opened for writing at its start): a provisional
+// header on start, data bytes as they come, and on finish the pad byte, the sizes patched into the
+// header and a flush, each checked, then the size on disk compared with what was written. Each step
+// returns false on any failure, with the system's error number in errorNumber() (the caller words the
+// message). Never opens, closes or names a file. One thread at a time.
 class WavFileWriter {
 public:
-    WavFileWriter() = default;
-    WavFileWriter(const WavFileWriter&) = delete;
-    WavFileWriter& operator=(const WavFileWriter&) = delete;
-    ~WavFileWriter();
-
-    // Creates or truncates path and writes the provisional header.
-    bool open(const std::filesystem::path& path, const WavFormat& format);
+    // Writes the provisional header.
+    bool start(std::FILE* stream, const WavFormat& format);
 
     // Appends coded sample bytes; refuses a data chunk that would outgrow its 32-bit size.
     bool writeData(std::span<const std::uint8_t> bytes);
 
-    // Writes the pad byte, patches the sizes, flushes and closes, then checks the size on disk.
+    // Writes the pad byte, patches the sizes, flushes, then checks the size of the file on disk.
     bool finish();
 
     std::uint32_t dataBytes() const noexcept { return dataBytes_; }
+    int errorNumber() const noexcept { return errorNumber_; }
 
 private:
-    void closeQuietly() noexcept;
+    bool fail(int errorNumber) noexcept;
 
-    std::FILE* file_ = nullptr;
-    std::filesystem::path path_;
+    std::FILE* stream_ = nullptr;
     WavFormat format_;
     std::uint32_t dataBytes_ = 0;
+    int errorNumber_ = 0;
 };
 
 } // namespace np

@@ -1,5 +1,6 @@
 #include "engine/io/atomic_file.h"
-#include "tests/io/storage_test_folder.h"
+#include "engine/io/wav_export.h"
+#include "tests/support/scratch_folder.h"
 
 #include <chrono>
 #include <fcntl.h>
@@ -51,79 +52,106 @@ TEST(AtomicFile, WritesExactBytesOfAnySizeIntoNewFoldersAndLeavesNoTemporary) {
     EXPECT_EQ(contentsOf(folder / "bare.bin"), pattern(100, 2));
 }
 
-TEST(AtomicFile, PrivateFilesAreOwnerOnlyAndOthersWorldReadable) {
-    const mode_t previous = ::umask(022); // the umask would otherwise decide a shared file's mode
+TEST(AtomicFile, KeepsTheModeOfTheFileItReplacesAndRefusesAReadOnlyOne) {
+    const mode_t previous = ::umask(022); // the umask would otherwise decide a new shared file's mode
     cvtest::ScratchFolder folder;
-    ASSERT_TRUE(np::writeFileAtomically(folder / "private", pattern(10, 1), nullptr, true));
-    ASSERT_TRUE(np::writeFileAtomically(folder / "shared", pattern(10, 1), nullptr, false));
-    fs::path temporary;
-    ASSERT_TRUE(np::createAtomicTemporaryFile(folder / "private", temporary, nullptr, true));
+    // Mode before the write (0 for none), private or not, mode after.
+    const struct {
+        unsigned before;
+        bool privateFile;
+        unsigned after;
+    } cases[] = {
+        {0, true, 0600}, {0, false, 0644}, {0600, false, 0600}, {0640, false, 0640}, {0644, true, 0600}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.before << (c.privateFile ? " private" : ""));
+        fs::remove(folder / "f");
+        if (c.before != 0) {
+            cvtest::writeBytes(folder / "f", {'x'});
+            fs::permissions(folder / "f", fs::perms(c.before));
+        }
+        std::string error;
+        ASSERT_TRUE(np::writeFileAtomically(folder / "f", pattern(10, 1), &error, c.privateFile)) << error;
+        EXPECT_EQ(modeOf(folder / "f"), c.after);
+    }
     ::umask(previous);
-    EXPECT_EQ(modeOf(folder / "private"), 0600u);
-    EXPECT_EQ(modeOf(folder / "shared"), 0644u);
-    EXPECT_EQ(modeOf(temporary), 0600u);
+    // Refused even for the superuser, whom the mode does not stop from writing.
+    fs::permissions(folder / "f", fs::perms(0444));
+    std::string error;
+    EXPECT_FALSE(np::writeFileAtomically(folder / "f", pattern(20, 2), &error, false));
+    EXPECT_EQ(error, "The destination file is read-only");
+    EXPECT_EQ(contentsOf(folder / "f"), pattern(10, 1));
+    EXPECT_EQ(folder.names(), Names{"f"});
+}
+
+TEST(AtomicFile, ASaveThroughSymbolicLinksReplacesTheLinkedFileInItsOwnFolder) {
+    cvtest::ScratchFolder folder;
+    fs::create_directories(folder / "real");
+    fs::create_directories(folder / "links");
+    cvtest::writeBytes(folder / "real" / "song.bin", {'o', 'l', 'd'});
+    fs::create_symlink("../real/song.bin", folder / "links" / "first"); // relative to the link's folder
+    fs::create_symlink(folder / "links" / "first", folder / "links" / "second"); // a chain
+    fs::create_symlink("../real/new.bin", folder / "links" / "dangling");        // names a file to create
+    const std::pair<const char*, const char*> cases[] = {
+        {"second", "song.bin"}, {"first", "song.bin"}, {"dangling", "new.bin"}};
+    for (const auto& [link, target] : cases) {
+        SCOPED_TRACE(link);
+        const auto bytes = pattern(100, static_cast<std::uint8_t>(link[0]));
+        std::string error;
+        ASSERT_TRUE(np::writeFileAtomically(folder / "links" / link, bytes, &error, false)) << error;
+        EXPECT_TRUE(fs::is_symlink(folder / "links" / link));
+        EXPECT_EQ(contentsOf(folder / "real" / target), bytes);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "real"), fs::directory_iterator()), 2);
+    fs::create_symlink("loop", folder / "links" / "loop");
+    std::string error;
+    EXPECT_FALSE(np::writeFileAtomically(folder / "links" / "loop", pattern(1, 1), &error, false));
+    EXPECT_EQ(error, "Could not follow the destination's links: Too many levels of symbolic links");
 }
 
 TEST(AtomicFile, CleansOnlyItsOwnDayOldTemporariesOfThatDestination) {
     using std::chrono::hours;
-    // Entries that must stay, with their age in hours.
-    const std::pair<std::string, int> kept[] = {
-        {"prefs.ini.tmp.12.345.7", 23},  {"prefs.ini.tmp.12.345.8", -1}, // dated in the future
-        {"prefs.ini.tmp.13.345.9/", 48},                                 // a folder
-        {"prefs.ini.tmp", 48},           {"prefs.ini.tmp.bak", 48},      // the user's own files
-        {"prefs.ini.tmp.12.345", 48},    {"prefs.ini.tmp.12.345.6.7", 48}, {"prefs.ini.tmp.12.x45.6", 48},
-        {"other.ini.tmp.12.345.6", 48},  {"xprefs.ini.tmp.12.345.6", 48}, // other destinations
+    // Entries with their age in hours; only the first, a temporary of this code's own making a second
+    // over a day old, may go.
+    const std::pair<std::string, std::chrono::seconds> entries[] = {
+        {"prefs.ini.tmp.12.345.6", hours(24) + std::chrono::seconds(1)},
+        {"prefs.ini.tmp.12.345.7", hours(23)},
+        {"prefs.ini.tmp.12.345.8", -hours(1)},  // dated in the future
+        {"prefs.ini.tmp.13.345.9/", hours(48)}, // a folder
+        {"prefs.ini.tmp", hours(48)},
+        {"prefs.ini.tmp.bak", hours(48)}, // the user's own files
+        {"prefs.ini.tmp.12.345", hours(48)},
+        {"prefs.ini.tmp.12.x45.6", hours(48)},
+        {"xprefs.ini.tmp.12.345.6", hours(48)}, // another destination
     };
-    // Both the whole-file write and the streaming path clean up.
-    for (const bool streaming : {false, true}) {
-        SCOPED_TRACE(streaming ? "streaming" : "whole file");
-        cvtest::ScratchFolder folder;
-        const auto now = fs::file_time_type::clock::now();
-        for (const auto& [name, age] : kept) {
-            if (name.back() == '/') {
-                fs::create_directory(folder / name);
-            } else {
-                cvtest::writeBytes(folder / name, {'x'});
-            }
-            fs::last_write_time(folder / name, now - hours(age));
+    cvtest::ScratchFolder folder;
+    const auto now = fs::file_time_type::clock::now();
+    for (const auto& [name, age] : entries) {
+        if (name.back() == '/') {
+            fs::create_directory(folder / name);
+        } else {
+            cvtest::writeBytes(folder / name, {'x'});
         }
-        // A temporary of this code's own making, a second over a day old.
-        fs::path own;
-        ASSERT_TRUE(np::createAtomicTemporaryFile(folder / "prefs.ini", own, nullptr, true));
-        fs::last_write_time(own, now - hours(24) - std::chrono::seconds(1));
-        fs::path temporary;
-        ASSERT_TRUE(streaming ? np::createAtomicTemporaryFile(folder / "prefs.ini", temporary, nullptr, true)
-                              : np::writeFileAtomically(folder / "prefs.ini", pattern(4, 3), nullptr, true));
-        EXPECT_FALSE(fs::exists(own)) << own;
-        for (const auto& entry : kept) {
-            EXPECT_TRUE(fs::exists(folder / entry.first)) << entry.first;
-        }
+        fs::last_write_time(folder / name, now - age);
+    }
+    ASSERT_TRUE(np::writeFileAtomically(folder / "prefs.ini", pattern(4, 3), nullptr, true));
+    EXPECT_FALSE(fs::exists(folder / entries[0].first));
+    for (std::size_t i = 1; i < std::size(entries); ++i) {
+        EXPECT_TRUE(fs::exists(folder / entries[i].first)) << entries[i].first;
     }
 }
 
-TEST(AtomicFile, CancelAtAnyPollKeepsTheOldFileAndLeavesNoTemporary) {
-    cvtest::ScratchFolder folder;
-    const fs::path destination = folder / "session.bin";
-    const auto oldBytes = pattern(1000, 4);
-    const auto newBytes = pattern(2 * 1048576 + 10, 5);
-    ASSERT_TRUE(np::writeFileAtomically(destination, oldBytes, nullptr, true));
-    // Polls: start, before each of three pieces, after the data, after the flush just before the rename.
-    for (int stopAt = 1; stopAt <= 6; ++stopAt) {
-        SCOPED_TRACE(stopAt);
-        int calls = 0;
-        std::string error;
-        EXPECT_FALSE(
-            np::writeFileAtomically(destination, newBytes, &error, true, [&] { return ++calls < stopAt; }));
-        EXPECT_EQ(error, "File writing was cancelled");
-        EXPECT_EQ(contentsOf(destination), oldBytes);
-        EXPECT_EQ(folder.names(), Names{"session.bin"});
+TEST(AtomicFile, FreeSpaceMustExceedTheWriteByTheMargin) {
+    // A mebibyte for whole-file writes, a mebibyte and 4 KiB for WAV exports, measured on a 5 GB disk.
+    for (const auto [spare, written] :
+         {std::pair{np::kAtomicWriteSpareBytes, 1048576}, {np::kWavExportSpareBytes, 1052672}}) {
+        SCOPED_TRACE(written);
+        const std::uintmax_t available = 5000000000;
+        EXPECT_TRUE(np::detail::freeSpaceAllows(available, available - written, spare));
+        EXPECT_FALSE(np::detail::freeSpaceAllows(available, available - written + 1, spare));
+        EXPECT_FALSE(np::detail::freeSpaceAllows(available, available + 1, spare));
     }
-}
-
-TEST(AtomicFile, RefusesAWriteThatWouldLeaveLessThanOneMebibyteFree) {
+    // The check comes before the temporary: a write far beyond the free space leaves nothing behind.
     cvtest::ScratchFolder folder;
-    // The bytes are never touched: the space test comes before the temporary is opened. The size is
-    // far beyond the free space, so other processes freeing disk space meanwhile cannot let it through.
     const std::uint8_t byte = 0;
     const std::span<const std::uint8_t> tooLarge(&byte, fs::space(folder.path()).available +
                                                             (std::uintmax_t{1} << 40));
@@ -133,44 +161,35 @@ TEST(AtomicFile, RefusesAWriteThatWouldLeaveLessThanOneMebibyteFree) {
     EXPECT_TRUE(folder.names().empty());
 }
 
-TEST(AtomicFile, BoundedReadAcceptsTheBoundAndRefusesOneByteMore) {
+TEST(AtomicFile, BoundedReadTakesTheBoundAndRefusesMoreOrAFileChangedWhileRead) {
     cvtest::ScratchFolder folder;
-    const auto bytes = pattern(3 * 1048576 + 1, 6);
-    cvtest::writeBytes(folder / "f", bytes);
+    const fs::path path = folder / "f";
+    const auto bytes = pattern(2 * 1048576 + 1, 6);
+    cvtest::writeBytes(path, bytes);
     std::vector<std::uint8_t> out{1, 2, 3};
     std::string error;
-    ASSERT_TRUE(np::readFileBounded(folder / "f", bytes.size(), out, &error)) << error;
+    ASSERT_TRUE(np::readFileBounded(path, bytes.size(), out, &error)) << error;
     EXPECT_EQ(out, bytes);
-    EXPECT_FALSE(np::readFileBounded(folder / "f", bytes.size() - 1, out, &error));
+    EXPECT_FALSE(np::readFileBounded(path, bytes.size() - 1, out, &error));
     EXPECT_EQ(error, "The file exceeds the supported size limit");
     EXPECT_TRUE(out.empty());
     EXPECT_FALSE(np::readFileBounded(folder / "missing", 100, out, &error));
-    EXPECT_EQ(error.rfind("Could not inspect the file: ", 0), 0u) << error;
-}
-
-TEST(AtomicFile, BoundedReadRefusesAFileChangedAfterItWasMeasured) {
-    cvtest::ScratchFolder folder;
-    const fs::path path = folder / "f";
-    // Polls: start, after measuring the opened file, before each of two pieces, after the last piece.
-    // At a poll the file grows or shrinks (new size), or the poll says stop (size 0).
-    const std::pair<int, std::uintmax_t> cases[] = {
-        {2, 2097153}, {4, 2097153}, {2, 1048576}, {4, 1048583}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}};
-    for (const auto& c : cases) {
-        const int atPoll = c.first;
-        const std::uintmax_t newSize = c.second;
-        SCOPED_TRACE(testing::Message() << "poll " << atPoll << " size " << newSize);
-        cvtest::writeBytes(path, pattern(2 * 1048576, 7));
+    EXPECT_TRUE(error.starts_with("Could not inspect the file: ")) << error;
+    // Polls: start, after measuring the opened file, before each of three pieces, after the last. At a
+    // poll the file grows or shrinks to a new size, or (size 0) the poll says stop.
+    const std::pair<int, std::uintmax_t> cases[] = {{2, 3145729}, {5, 1048583}, {1, 0}, {3, 0}, {6, 0}};
+    for (const auto& [poll, size] : cases) {
+        SCOPED_TRACE(testing::Message() << "poll " << poll << " size " << size);
+        cvtest::writeBytes(path, bytes);
         int calls = 0;
-        std::vector<std::uint8_t> out{9};
-        std::string error;
-        EXPECT_FALSE(np::readFileBounded(path, 1 << 30, out, &error, [&] {
+        out = {9};
+        EXPECT_FALSE(np::readFileBounded(path, 1 << 30, out, &error, [&, atPoll = poll, newSize = size] {
             if (++calls == atPoll && newSize != 0) {
                 fs::resize_file(path, newSize);
             }
             return calls != atPoll || newSize != 0;
         }));
-        EXPECT_EQ(error,
-                  newSize != 0 ? "The file could not be read completely" : "File reading was cancelled");
+        EXPECT_EQ(error, size != 0 ? "The file could not be read completely" : "File reading was cancelled");
         EXPECT_TRUE(out.empty());
     }
 }
@@ -192,29 +211,9 @@ TEST(PrivateFolder, CreatesOwnerOnlyFoldersAndRefusesAFileInTheWay) {
     EXPECT_EQ(error, "The private application-data path is not a directory");
 }
 
-TEST(FileLock, ReportsTheOperationsOwnFailureAndIsFreeAfterwards) {
+TEST(FileLock, ExcludesOtherProcessesAndIsFreeAgainAfterAFailureOrAnException) {
     cvtest::ScratchFolder folder;
     const fs::path lock = folder / "locks" / "prefs.ini.lock";
-    std::string error;
-    const auto failing = [&] {
-        error = "Could not parse the preferences";
-        return false;
-    };
-    EXPECT_FALSE(np::withExclusiveFileLock(lock, failing, &error));
-    EXPECT_EQ(error, "Could not parse the preferences");
-    EXPECT_EQ(modeOf(lock), 0600u);
-    EXPECT_FALSE(np::withExclusiveFileLock(
-        lock, []() -> bool { throw std::runtime_error("disk on fire"); }, &error));
-    EXPECT_EQ(error, "The locked persistence operation failed: disk on fire");
-    // After failures and exceptions the lock is free again, and its file stays.
-    EXPECT_TRUE(np::withExclusiveFileLock(
-        lock, [] { return true; }, &error));
-    EXPECT_TRUE(fs::exists(lock));
-}
-
-TEST(FileLock, ExcludesOtherProcessesWhileTheOperationRuns) {
-    cvtest::ScratchFolder folder;
-    const fs::path lock = folder / "prefs.ini.lock";
     // A fresh process opens the lock file on its own and tries to take it without waiting.
     const auto otherProcessCanLock = [&] {
         const int status = cvtest::runInChild([&] {
@@ -224,8 +223,18 @@ TEST(FileLock, ExcludesOtherProcessesWhileTheOperationRuns) {
         return WIFEXITED(status) && WEXITSTATUS(status) == 1;
     };
     bool lockedOut = false;
-    ASSERT_TRUE(np::withExclusiveFileLock(
-        lock, [&] { return lockedOut = !otherProcessCanLock(); }, nullptr));
+    std::string error;
+    const auto failing = [&] {
+        lockedOut = !otherProcessCanLock();
+        error = "Could not parse the preferences";
+        return false;
+    };
+    EXPECT_FALSE(np::withExclusiveFileLock(lock, failing, &error));
     EXPECT_TRUE(lockedOut);
+    EXPECT_EQ(error, "Could not parse the preferences");
+    EXPECT_EQ(modeOf(lock), 0600u);
+    EXPECT_FALSE(np::withExclusiveFileLock(
+        lock, []() -> bool { throw std::runtime_error("disk on fire"); }, &error));
+    EXPECT_EQ(error, "The locked persistence operation failed: disk on fire");
     EXPECT_TRUE(otherProcessCanLock()) << "the lock was not released";
 }
