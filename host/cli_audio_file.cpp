@@ -2,84 +2,279 @@
 
 #include "engine/analysis/analysis_plan.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sndfile.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace cv::cli {
 namespace {
 
+// Frames read per call: bounded so that the interleaved staging buffer stays small.
+constexpr sf_count_t kChunkFrames = 65536;
+// The first room taken for the samples; it then doubles as decoding goes on.
+constexpr std::int64_t kFirstCapacityFrames = std::int64_t{1} << 20;
+// Standard input is copied to disk up to the largest file that can lie within the limits: every sample
+// the buffer holds, coded in 64 bits, plus 64 MiB of other chunks.
+constexpr std::uint64_t kStandardInputMaxBytes = np::AudioBuffer::kMaxSamples * 8 + (std::uint64_t{64} << 20);
+// libsndfile's code for a header whose shape is incomplete, which it gives for a sample rate of 0.
+constexpr int kSndfileIncompleteInfo = 24;
+
 struct SndfileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
 
-// Frames read per call: bounded so that the interleaved staging buffer stays small.
-constexpr sf_count_t kChunkFrames = 65536;
+// Closes the descriptor on every exit.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) noexcept : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const noexcept { return fd_; }
+    int release() noexcept { return std::exchange(fd_, -1); }
 
-std::string describeRate(double rate) {
+private:
+    int fd_;
+};
+
+std::string number(double value) {
     std::ostringstream text;
-    text << rate;
+    text << value;
     return text.str();
 }
+
+std::string systemReason(int errorNumber) {
+    return std::strerror(errorNumber);
+}
+
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a regular file";
+}
+
+// Opens path without blocking (a named pipe with no writer would otherwise hold the program forever)
+// and refuses it unless it is a regular file.
+int openRegularFile(const std::string& path, std::string& error) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
+        error = "Could not read " + path + ": " + systemReason(errno) + ".";
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = path + " is " + kindOf(status.st_mode) + ", not an audio file.";
+        return -1;
+    }
+    return fd.release();
+}
+
+// A redirected file is read in place; a pipe is copied to an unnamed temporary file first, because
+// formats such as FLAC, and WAV files whose header was written before their length was known, must seek.
+int openStandardInput(std::string& error) {
+    struct stat status {};
+    const auto fail = [&error](const std::string& sentence) {
+        error = sentence;
+        return -1;
+    };
+    if (::fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
+        const int fd = ::dup(STDIN_FILENO);
+        return fd >= 0 ? fd : fail("Could not read standard input: " + systemReason(errno) + ".");
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::tmpfile(), &std::fclose);
+    if (!spool)
+        return fail("Could not store standard input: " + systemReason(errno) + ".");
+    std::vector<char> block(1 << 20);
+    std::uint64_t total = 0;
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, block.data(), block.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fail("Could not read standard input: " + systemReason(errno) + ".");
+        if (got == 0)
+            break;
+        total += static_cast<std::uint64_t>(got);
+        if (total > kStandardInputMaxBytes)
+            return fail("Standard input holds more than " + std::to_string(kStandardInputMaxBytes) +
+                        " bytes, more than any audio within the limits; save it to a file.");
+        if (std::fwrite(block.data(), 1, static_cast<std::size_t>(got), spool.get()) !=
+            static_cast<std::size_t>(got))
+            return fail("Could not store standard input: " + systemReason(errno) + ".");
+    }
+    if (std::fflush(spool.get()) != 0)
+        return fail("Could not store standard input: " + systemReason(errno) + ".");
+    // The copy has no name; the descriptor keeps it alive after the stream is closed.
+    Descriptor fd(::dup(::fileno(spool.get())));
+    if (fd.get() < 0 || ::lseek(fd.get(), 0, SEEK_SET) != 0)
+        return fail("Could not store standard input: " + systemReason(errno) + ".");
+    return fd.release();
+}
+
+// The sentence for audio beyond a limit, or empty when frames of channels at rate fit. decoded says
+// whether frames were counted while decoding (the file holds at least that many) or declared.
+std::string sizeRefusal(const std::string& name, int channels, std::int64_t frames, double rate,
+                        bool decoded) {
+    const std::string atLeast = decoded ? "at least " : "";
+    if (static_cast<double>(frames) / rate > np::kAnalysisMaxSeconds)
+        return name + " lasts " + atLeast +
+               number(std::round(static_cast<double>(frames) / rate * 10.0) / 10.0) +
+               " s; at most 1200 s can be analysed.";
+    const std::int64_t samples = channels * frames;
+    if (samples <= np::AudioBuffer::kMaxSamples)
+        return {};
+    const double fitSeconds = static_cast<double>(np::AudioBuffer::kMaxSamples / channels) / rate;
+    return name + " holds " + atLeast + std::to_string(samples) + " samples (" + std::to_string(channels) +
+           (channels == 1 ? " channel x " : " channels x ") + std::to_string(frames) +
+           " frames); an audio buffer holds at most " + std::to_string(np::AudioBuffer::kMaxSamples) +
+           " samples, " + number(std::floor(fitSeconds * 10.0) / 10.0) + " s of " +
+           (channels == 1 ? "mono" : "stereo") + " audio at " + number(rate) + " Hz.";
+}
+
+// Planar samples whose room grows with what was decoded. Channel c starts at c x capacity, so a file that
+// ends where its header said is handed on without a copy.
+class PlanarSamples {
+public:
+    explicit PlanarSamples(int channels) : channels_(channels) {}
+
+    std::int64_t frames() const { return frames_; }
+    std::int64_t capacity() const { return capacity_; }
+
+    void grow(std::int64_t capacity) {
+        std::vector<float> larger(static_cast<std::size_t>(channels_) * static_cast<std::size_t>(capacity));
+        for (int c = 0; c < channels_; ++c)
+            std::copy_n(samples_.begin() + c * capacity_, frames_, larger.begin() + c * capacity);
+        samples_.swap(larger);
+        capacity_ = capacity;
+    }
+
+    // Appends count interleaved frames (room must be there); NaN and infinite samples become 0 so that one
+    // bad value cannot split a held note. Returns how many were replaced.
+    std::int64_t append(const float* interleaved, std::int64_t count) {
+        std::int64_t replaced = 0;
+        for (int c = 0; c < channels_; ++c) {
+            float* out = samples_.data() + c * capacity_ + frames_;
+            for (std::int64_t i = 0; i < count; ++i) {
+                const float x = interleaved[i * channels_ + c];
+                const bool finite = std::isfinite(x);
+                out[i] = finite ? x : 0.0f;
+                replaced += finite ? 0 : 1;
+            }
+        }
+        frames_ += count;
+        return replaced;
+    }
+
+    np::AudioBuffer take() {
+        // Each channel moves towards the start, so copying forwards never overwrites what is still to come.
+        for (int c = 1; c < channels_; ++c)
+            std::copy_n(samples_.begin() + c * capacity_, frames_, samples_.begin() + c * frames_);
+        samples_.resize(static_cast<std::size_t>(channels_) * static_cast<std::size_t>(frames_));
+        if (capacity_ != frames_)
+            samples_.shrink_to_fit();
+        np::AudioBuffer audio;
+        audio.samples = std::move(samples_);
+        audio.channels = channels_;
+        audio.frames = frames_;
+        return audio;
+    }
+
+private:
+    int channels_;
+    std::int64_t frames_ = 0;
+    std::int64_t capacity_ = 0;
+    std::vector<float> samples_;
+};
 
 } // namespace
 
 bool readAudioFile(const std::string& path, LoadedAudio& out, std::string& error) {
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? "standard input" : path;
+    const Descriptor fd(standardInput ? openStandardInput(error) : openRegularFile(path, error));
+    if (fd.get() < 0)
+        return false;
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
+    const std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
     if (!file) {
-        error = "Could not read " + path + ": " + sf_strerror(nullptr);
+        error = sf_error(nullptr) == kSndfileIncompleteInfo
+                    ? name + " declares a sample rate of 0 Hz; rates from 8000 to 384000 Hz can be analysed."
+                    : "Could not read " + name + ": " + sf_strerror(nullptr);
         return false;
     }
     if (info.channels < 1 || info.channels > np::kAnalysisMaxChannels) {
-        error = path + " has " + std::to_string(info.channels) +
+        error = name + " has " + std::to_string(info.channels) +
                 " channels; only mono and stereo can be analysed.";
         return false;
     }
     const double rate = info.samplerate;
     if (!(rate >= np::kAnalysisMinSampleRate && rate <= np::kAnalysisMaxSampleRate)) {
-        error = path + " has a sample rate of " + describeRate(rate) +
+        error = name + " has a sample rate of " + number(rate) +
                 " Hz; rates from 8000 to 384000 Hz can be analysed.";
         return false;
     }
-    if (info.frames < 1) {
-        error = path + " holds no audio.";
+    const int channels = info.channels;
+    const std::int64_t declared = info.frames;
+    error = sizeRefusal(name, channels, declared, rate, false);
+    if (!error.empty())
         return false;
-    }
-    if (static_cast<double>(info.frames) / rate > np::kAnalysisMaxSeconds) {
-        std::ostringstream text;
-        text << path << " lasts " << std::round(static_cast<double>(info.frames) / rate * 10.0) / 10.0
-             << " s; at most 1200 s can be analysed.";
-        error = text.str();
-        return false;
-    }
 
-    np::AudioBuffer audio;
-    audio.resize(info.channels, info.frames);
-    std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames * info.channels));
-    sf_count_t done = 0;
-    while (done < info.frames) {
-        const sf_count_t want = std::min(kChunkFrames, info.frames - done);
-        const sf_count_t got = sf_readf_float(file.get(), chunk.data(), want);
+    // The declared length caps the room taken until decoding passes it; the limits cap it after that.
+    const auto limitFrames = std::min(static_cast<std::int64_t>(np::kAnalysisMaxSeconds * rate),
+                                      np::AudioBuffer::kMaxSamples / channels);
+    PlanarSamples samples(channels);
+    std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames * channels));
+    std::int64_t replaced = 0;
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file.get(), chunk.data(), kChunkFrames);
         if (got <= 0)
             break;
-        for (int c = 0; c < info.channels; ++c) {
-            std::span<float> channel = audio.channel(c);
-            for (sf_count_t i = 0; i < got; ++i)
-                channel[static_cast<std::size_t>(done + i)] =
-                    chunk[static_cast<std::size_t>(i * info.channels + c)];
+        const std::int64_t needed = samples.frames() + got;
+        if (needed > limitFrames) {
+            error = sizeRefusal(name, channels, needed, rate, true);
+            return false;
         }
-        done += got;
+        if (needed > samples.capacity()) {
+            const std::int64_t ceiling = needed <= declared ? declared : limitFrames;
+            samples.grow(std::min(std::max({2 * samples.capacity(), needed, kFirstCapacityFrames}), ceiling));
+        }
+        replaced += samples.append(chunk.data(), got);
     }
-    if (done != info.frames) {
-        error = "Could not read " + path + ": the file ends after " + std::to_string(done) + " of " +
-                std::to_string(info.frames) + " frames.";
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+        error = "Could not read " + name + ": " + sf_strerror(file.get());
         return false;
     }
-    out.audio = std::move(audio);
+    if (samples.frames() == 0) {
+        error = name + " holds no audio.";
+        return false;
+    }
+    if (samples.frames() < declared) {
+        error = "Could not read " + name + ": the file ends after " + std::to_string(samples.frames()) +
+                " of " + std::to_string(declared) + " frames.";
+        return false;
+    }
+    out.audio = samples.take();
     out.sampleRate = rate;
+    out.replacedSamples = replaced;
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/audio/audio_buffer.h"
 
+#include <cstdint>
 #include <string>
 
 namespace cv::cli {
@@ -9,12 +10,17 @@ namespace cv::cli {
 struct LoadedAudio {
     np::AudioBuffer audio;
     double sampleRate = 0.0;
+    std::int64_t replacedSamples = 0; // NaN or infinite samples of the file, read as 0
 };
 
-// Reads a WAV, AIFF or FLAC file (anything libsndfile reads) into planar float audio. The file's shape
-// is checked against the analysis limits (one or two channels, 8000..384000 Hz, at most 1200 s) before
-// any sample memory is taken. Returns false with a one-line sentence in error when the file cannot be
-// opened or read or lies outside the limits.
+// Reads a WAV, AIFF or FLAC file (anything libsndfile reads) into planar float audio; "-" reads standard
+// input, which is first copied to an unnamed temporary file so that every format reads from a pipe as
+// from a path. Anything else that is not a regular file (a folder, a named pipe, a device) is refused
+// without being read. The file's declared shape is checked against the analysis limits (one or two
+// channels, 8000..384000 Hz, at most 1200 s, at most np::AudioBuffer::kMaxSamples samples) before any
+// sample memory is taken, and the buffer then grows with the samples actually decoded, so a header that
+// claims more than the file holds costs nothing. Returns false with a one-line sentence in error that
+// names the cause and, for a limit, its figures.
 bool readAudioFile(const std::string& path, LoadedAudio& out, std::string& error);
 
 } // namespace cv::cli

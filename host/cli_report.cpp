@@ -64,11 +64,50 @@ std::string jsonReport(const std::string& file, Algorithm algorithm, const np::A
     return out;
 }
 
+// The length of the well-formed UTF-8 sequence that starts at s[i], or 0 when none does (a stray
+// continuation byte, a cut sequence, an overlong form, a surrogate or a value above U+10FFFF).
+std::size_t utf8SequenceLength(const std::string& s, std::size_t i) {
+    const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead < 0xC2 || lead > 0xF4 || i + length > s.size())
+        return 0;
+    // The second byte's range excludes the overlong forms, the surrogates and values above U+10FFFF.
+    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (byte(i + 1) < low || byte(i + 1) > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+    return length;
+}
+
 } // namespace
 
 std::string jsonEscape(const std::string& s) {
     std::string out;
-    for (const char c : s) {
+    const auto escapeByte = [&out](unsigned char byte) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
+        out += escaped;
+    };
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            // A valid UTF-8 sequence is copied whole. A byte that starts none (a file name in another
+            // encoding) would make the output invalid JSON; it is written as the code point of the same
+            // number, which reads a Latin-1 name right.
+            const std::size_t length = utf8SequenceLength(s, i);
+            if (length == 0) {
+                escapeByte(c);
+                ++i;
+            } else {
+                out.append(s, i, length);
+                i += length;
+            }
+            continue;
+        }
         switch (c) {
         case '"':
             out += "\\\"";
@@ -86,15 +125,12 @@ std::string jsonEscape(const std::string& s) {
             out += "\\t";
             break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x",
-                              static_cast<unsigned>(static_cast<unsigned char>(c)));
-                out += escaped;
-            } else {
-                out += c;
-            }
+            if (c < 0x20)
+                escapeByte(c);
+            else
+                out += static_cast<char>(c);
         }
+        ++i;
     }
     return out;
 }

@@ -13,7 +13,8 @@ namespace cv::cli {
 std::string formatReport(const std::string& file, Algorithm algorithm, const np::AnalysisResult& result,
                          OutputFormat format);
 
-// s as the contents of a JSON string (without the quotes).
+// s as the contents of a JSON string (without the quotes). Bytes that are not part of well-formed UTF-8
+// are written as the escaped code point of their value (\u0080..\u00ff), so the output is always JSON.
 std::string jsonEscape(const std::string& s);
 
 } // namespace cv::cli

@@ -8,9 +8,9 @@
 
 namespace cv::cli {
 
-bool runAnalysis(const LoadedAudio& loaded, Algorithm algorithm, const std::function<void(float)>& onProgress,
+bool runAnalysis(LoadedAudio&& loaded, Algorithm algorithm, const std::function<void(float)>& onProgress,
                  np::AnalysisResult& result, std::string& error) {
-    auto audio = std::make_shared<const np::AudioBuffer>(loaded.audio);
+    auto audio = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));
     np::AnalysisWorker worker;
     worker.request(std::move(audio), loaded.sampleRate, algorithm == Algorithm::Percussive, 1, 0);
     for (;;) {

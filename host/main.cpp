@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -26,6 +27,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;
         }
+        if (loaded.replacedSamples > 0) {
+            const bool one = loaded.replacedSamples == 1;
+            std::fprintf(stderr, "corvalinth: %lld sample%s of %s %s NaN or infinite and %s read as 0.\n",
+                         static_cast<long long>(loaded.replacedSamples), one ? "" : "s",
+                         command.file == "-" ? "standard input" : command.file.c_str(), one ? "was" : "were",
+                         one ? "was" : "were");
+        }
         int shown = -1;
         const auto progress = [&shown](float fraction) {
             const int percent = static_cast<int>(fraction * 100.0f);
@@ -35,7 +43,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "Analysing: %d%%\n", percent);
         };
         np::AnalysisResult result;
-        if (!runAnalysis(loaded, command.algorithm, progress, result, error)) {
+        if (!runAnalysis(std::move(loaded), command.algorithm, progress, result, error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;
         }

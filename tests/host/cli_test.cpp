@@ -1,36 +1,35 @@
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_report.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/signals.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
 using namespace cv::cli;
 
-TEST(CliArgs, AcceptsTheAnalyseCommandAndItsOptions) {
+TEST(CliArgs, ParsesTheAnalyseCommandAndRefusesAnythingElseInOneLine) {
     using Parsed = std::tuple<std::string, Algorithm, OutputFormat>;
-    const std::pair<std::vector<std::string>, Parsed> cases[] = {
+    const std::pair<std::vector<std::string>, Parsed> accepted[] = {
         {{"analyse", "take.wav"}, {"take.wav", Algorithm::Melodic, OutputFormat::Text}},
-        {{"analyse", "--json", "--algorithm", "percussive", "d.flac"},
-         {"d.flac", Algorithm::Percussive, OutputFormat::Json}},
+        {{"analyse", "--json", "--algorithm", "percussive", "-"},
+         {"-", Algorithm::Percussive, OutputFormat::Json}},
         {{"analyse", "x.aiff", "--algorithm=melodic"}, {"x.aiff", Algorithm::Melodic, OutputFormat::Text}},
     };
-    for (const auto& [args, expected] : cases) {
+    for (const auto& [args, expected] : accepted) {
         const ParsedArgs p = parseArgs(args);
         ASSERT_TRUE(p.command) << p.error;
         EXPECT_EQ(Parsed(p.command->file, p.command->algorithm, p.command->format), expected);
     }
-}
-
-TEST(CliArgs, RefusesMalformedCommandsWithOneLine) {
-    const std::vector<std::vector<std::string>> bad{
+    const std::vector<std::vector<std::string>> refused{
         {},
         {"render", "a.wav"},
         {"analyse"},
@@ -39,7 +38,7 @@ TEST(CliArgs, RefusesMalformedCommandsWithOneLine) {
         {"analyse", "a.wav", "--algorithm", "polyphonic"},
         {"analyse", "a.wav", "--verbose"},
     };
-    for (const auto& args : bad) {
+    for (const auto& args : refused) {
         const ParsedArgs p = parseArgs(args);
         EXPECT_FALSE(p.command);
         EXPECT_FALSE(p.error.empty());
@@ -47,59 +46,44 @@ TEST(CliArgs, RefusesMalformedCommandsWithOneLine) {
     }
 }
 
-class TempDir {
-public:
-    TempDir() { std::filesystem::create_directories(path_); }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_ =
-        std::filesystem::temp_directory_path() / ("cv_cli_test_" + std::to_string(::getpid()));
-};
-
-// Writes frames of a 440 Hz tone, channel c at (c + 1) / 2 of amplitude 0.5, or of silence.
-void writeFile(const std::string& path, int format, int channels, int rate, sf_count_t frames,
-               bool tone = true) {
+void writeAudio(const std::string& path, int format, int channels, int rate,
+                const std::vector<float>& interleaved) {
     SF_INFO info{0, rate, channels, format, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    const std::vector<float> wave = tone ? cvtest::sine(440.0, rate, frames, 0.5f) : cvtest::silence(frames);
-    std::vector<float> interleaved;
-    for (float s : wave)
-        for (int c = 0; c < channels; ++c)
-            interleaved.push_back(s * static_cast<float>(c + 1) * 0.5f);
-    ASSERT_EQ(sf_writef_float(file, interleaved.data(), frames), frames);
+    const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
+    EXPECT_EQ(sf_writef_float(file, interleaved.data(), frames), frames);
     sf_close(file);
 }
 
-TEST(CliAudioFile, ReadsMonoAndStereoInEachContainer) {
-    TempDir dir;
-    const std::tuple<const char*, int, int> cases[] = {{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1},
-                                                       {"b.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2},
-                                                       {"c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 2},
-                                                       {"d.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1}};
-    const std::vector<float> tone = cvtest::sine(440.0, 44100.0, 100000, 0.5f);
-    for (const auto& [name, format, channels] : cases) {
-        SCOPED_TRACE(name);
-        writeFile(dir.file(name), format, channels, 44100, 100000);
-        LoadedAudio loaded;
-        std::string error;
-        ASSERT_TRUE(readAudioFile(dir.file(name), loaded, error)) << error;
-        EXPECT_EQ(loaded.sampleRate, 44100.0);
-        EXPECT_EQ(loaded.audio.channels, channels);
-        EXPECT_EQ(loaded.audio.frames, 100000);
-        // Planar: the second channel holds twice the first (tolerance: 16-bit quantisation).
-        EXPECT_NEAR(loaded.audio.channel(0)[99999], tone[99999] * 0.5f, 1e-4f);
-        if (channels == 2) {
-            EXPECT_NEAR(loaded.audio.channel(1)[1234], tone[1234], 1e-4f);
-        }
-    }
+// A 440 Hz tone; in stereo the second channel holds twice the first.
+std::vector<float> tone(int channels, std::int64_t frames) {
+    std::vector<float> interleaved;
+    for (const float s : cvtest::sine(440.0, 44100.0, frames, 0.5f))
+        for (int c = 0; c < channels; ++c)
+            interleaved.push_back(s * static_cast<float>(c + 1) * 0.5f);
+    return interleaved;
 }
 
-// Runs the program on path; returns its exit code and what it wrote to the error stream.
-std::pair<int, std::string> runProgram(const std::string& path) {
-    const std::string command = std::string(CV_CLI_PROGRAM) + " analyse '" + path + "' 2>&1 >/dev/null";
+// One second of silence in a FLAC file whose header claims claimedFrames, which the decoder believes.
+std::string flacClaiming(const cvtest::ScratchFolder& folder, const std::string& name, int rate,
+                         std::uint32_t claimedFrames) {
+    const std::string path = folder / name;
+    writeAudio(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, rate, std::vector<float>(rate, 0.0f));
+    auto bytes = cvtest::contentsOf(path);
+    // The 36-bit sample count of the stream-info block ends at byte 25; the claims fit its low 32 bits.
+    bytes[21] &= 0xF0;
+    for (int i = 0; i < 4; ++i)
+        bytes[22 + i] = static_cast<std::uint8_t>(claimedFrames >> (24 - 8 * i));
+    cvtest::writeBytes(path, bytes);
+    return path;
+}
+
+// Runs the program's analyse command (on a file piped to its standard input when piped is given); returns
+// its exit code and what it wrote to the error stream.
+std::pair<int, std::string> runProgram(const std::string& args, const std::string& piped = "") {
+    const std::string command = (piped.empty() ? "" : "cat '" + piped + "' | ") + CV_CLI_PROGRAM +
+                                " analyse " + args + " 2>&1 >/dev/null";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     std::string output;
     for (int c; (c = std::fgetc(pipe)) != EOF;)
@@ -108,28 +92,135 @@ std::pair<int, std::string> runProgram(const std::string& path) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-TEST(CliAudioFile, RefusesFilesOutsideTheLimitsWithOneLineAndExitCodeOne) {
-    TempDir dir;
-    writeFile(dir.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 48000, 1000);
-    writeFile(dir.file("slow.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 7000, 1000);
-    writeFile(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, 0);
-    writeFile(dir.file("long.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 8000, 9600800, false); // 1200.1 s
-    std::FILE* junk = std::fopen(dir.file("junk.wav").c_str(), "wb");
-    std::fputs("this is not audio at all", junk);
-    std::fclose(junk);
-    for (const auto& [name, words] :
-         {std::pair{"three.wav", "3 channels"}, std::pair{"slow.wav", "7000 Hz"},
-          std::pair{"empty.wav", "no audio"}, std::pair{"long.wav", "lasts 1200.1 s"},
-          std::pair{"junk.wav", "Could not read"}, std::pair{"missing.wav", "Could not read"}}) {
+TEST(CliAudioFile, ReadsEachContainerFromAPathAndFromStandardInput) {
+    cvtest::ScratchFolder folder;
+    // A WAV header written before the length was known, as programs writing into a pipe leave it.
+    writeAudio(folder / "streamed.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, tone(2, 100000));
+    auto streamed = cvtest::contentsOf(folder / "streamed.wav");
+    const std::string data = "data";
+    const auto dataTag = std::search(streamed.begin(), streamed.end(), data.begin(), data.end());
+    std::fill_n(streamed.begin() + 4, 4, 0xFF);
+    std::fill_n(dataTag + 4, 4, 0xFF);
+    cvtest::writeBytes(folder / "streamed.wav", streamed);
+
+    const std::tuple<const char*, int, int> cases[] = {{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1},
+                                                       {"b.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2},
+                                                       {"c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 2},
+                                                       {"d.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1},
+                                                       {"streamed.wav", 0, 2}};
+    const std::vector<float> expected = tone(2, 100000);
+    for (const auto& [name, format, channels] : cases) {
+        SCOPED_TRACE(name);
+        if (format != 0)
+            writeAudio(folder / name, format, channels, 44100, tone(channels, 100000));
+        LoadedAudio loaded;
+        std::string error;
+        ASSERT_TRUE(readAudioFile(folder / name, loaded, error)) << error;
+        EXPECT_EQ(loaded.sampleRate, 44100.0);
+        EXPECT_EQ(loaded.audio.channels, channels);
+        ASSERT_EQ(loaded.audio.frames, 100000);
+        // Planar, and exact within 16-bit quantisation.
+        EXPECT_NEAR(loaded.audio.channel(0)[99999], expected[2 * 99999], 1e-4f);
+        EXPECT_NEAR(loaded.audio.channel(channels - 1)[1234], expected[2 * 1234 + channels - 1], 1e-4f);
+        EXPECT_EQ(runProgram("-", folder / name).first, 0);
+    }
+}
+
+TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
+    cvtest::ScratchFolder folder;
+    writeAudio(folder / "three.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 48000, std::vector<float>(3000));
+    writeAudio(folder / "slow.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 7000, std::vector<float>(1000));
+    writeAudio(folder / "empty.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, {});
+    writeAudio(folder / "rate0.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, std::vector<float>(100));
+    auto rate0 = cvtest::contentsOf(folder / "rate0.wav");
+    std::fill_n(rate0.begin() + 24, 4, 0); // the rate field of the canonical header
+    cvtest::writeBytes(folder / "rate0.wav", rate0);
+    flacClaiming(folder, "long.flac", 8000, 9600800);    // 1200.1 s
+    flacClaiming(folder, "big.flac", 384000, 153600000); // 400 s
+    flacClaiming(folder, "short.flac", 48000, 57600000); // claims 20 minutes, holds one second
+    cvtest::writeBytes(folder / "junk.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
+    std::filesystem::create_directory(folder / "folder.wav");
+    ASSERT_EQ(::mkfifo((folder / "pipe.wav").c_str(), 0600), 0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"three.wav", "3 channels"},
+        {"slow.wav", "a sample rate of 7000 Hz"},
+        {"rate0.wav", "declares a sample rate of 0 Hz"},
+        {"empty.wav", "holds no audio"},
+        {"long.flac", "lasts 1200.1 s; at most 1200 s"},
+        {"big.flac", "holds 153600000 samples (1 channel x 153600000 frames); an audio buffer holds at most "
+                     "134217728 samples, 349.5 s of mono audio at 384000 Hz."},
+        {"short.flac", "the file ends after 48000 of 57600000 frames"},
+        {"junk.wav", "Could not read"},
+        {"missing.wav", "No such file or directory"},
+        {"folder.wav", "is a folder, not an audio file"},
+        {"pipe.wav", "is a named pipe, not an audio file"}, // refused at once, not waited on
+    };
+    for (const auto& [name, words] : cases) {
         SCOPED_TRACE(name);
         LoadedAudio loaded;
         std::string error;
-        EXPECT_FALSE(readAudioFile(dir.file(name), loaded, error));
+        EXPECT_FALSE(readAudioFile(folder / name, loaded, error));
         EXPECT_NE(error.find(words), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos);
-        EXPECT_EQ(loaded.audio.frames, 0);
-        EXPECT_EQ(runProgram(dir.file(name)), std::pair(1, "corvalinth: " + error + "\n"));
+        EXPECT_EQ(runProgram("'" + (folder / name).string() + "'"),
+                  std::pair(1, "corvalinth: " + error + "\n"));
     }
+}
+
+TEST(CliAudioFile, TakesMemoryForTheDecodedSamplesNotForTheHeadersClaim) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit allows";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit allows";
+#endif
+#endif
+    cvtest::ScratchFolder folder;
+    // The claim of 20 minutes would take 220 MiB; the address space may grow by 128 MiB.
+    const std::string path = flacClaiming(folder, "claims.flac", 48000, 57600000);
+    const int status = cvtest::runInChild([&] {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1)
+            return 77;
+        std::fclose(statm);
+        const auto bytes = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE) + (128 << 20));
+        const rlimit limit{bytes, bytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            return 77;
+        LoadedAudio loaded;
+        std::string error;
+        try {
+            return !readAudioFile(path, loaded, error) && error.find("ends after 48000") != std::string::npos
+                       ? 1
+                       : 0;
+        } catch (const std::bad_alloc&) {
+            return 2;
+        }
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "refused for its length, without running out of memory first";
+}
+
+TEST(CliAudioFile, NonFiniteSamplesAreReadAsZeroAndCounted) {
+    cvtest::ScratchFolder folder;
+    std::vector<float> samples = cvtest::sine(440.0, 48000.0, 9600, 0.5f);
+    samples[10] = NAN;
+    samples[5000] = INFINITY;
+    samples[9599] = -INFINITY;
+    writeAudio(folder / "bad.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 48000, samples);
+    LoadedAudio loaded;
+    std::string error;
+    ASSERT_TRUE(readAudioFile(folder / "bad.wav", loaded, error)) << error;
+    EXPECT_EQ(loaded.replacedSamples, 3);
+    std::replace_if(
+        samples.begin(), samples.end(), [](float x) { return !std::isfinite(x); }, 0.0f);
+    EXPECT_EQ(loaded.audio.samples, samples);
+    const auto [code, output] = runProgram("-", folder / "bad.wav");
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(output.find("3 samples of standard input were NaN or infinite and were read as 0."),
+              std::string::npos)
+        << output;
 }
 
 np::AnalysisResult twoNotes() {
@@ -164,7 +255,13 @@ TEST(CliReport, JsonIsOneObjectWithEscapedStrings) {
               std::string::npos)
         << json;
     EXPECT_NE(json.find("\"severalVoicesScore\":0.3000}"), std::string::npos);
-    EXPECT_EQ(jsonEscape("a\x01z"), "a\\u0001z");
+    // UTF-8 passes; a Latin-1 byte, a cut sequence, an overlong form, a surrogate and a code point above
+    // U+10FFFF are escaped byte by byte, so the output stays valid JSON.
+    EXPECT_EQ(
+        jsonEscape(
+            "a\x01 t\xC3\xABst \xF0\x9F\x8E\xB5 caf\xE9 \xE2\x99 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80"),
+        "a\\u0001 t\xC3\xABst \xF0\x9F\x8E\xB5 caf\\u00e9 \\u00e2\\u0099 \\u00c0\\u00af "
+        "\\u00ed\\u00a0\\u0080 \\u00f4\\u0090\\u0080\\u0080");
 }
 
 } // namespace

@@ -30,9 +30,10 @@ TEST(DemoTake, FrontEndFindsEveryGeneratedNote) {
     np::AnalysisResult result;
     float lastProgress = 0.0f;
     ASSERT_TRUE(cv::cli::runAnalysis(
-        loaded, cv::cli::Algorithm::Melodic, [&](float f) { lastProgress = f; }, result, error))
+        std::move(loaded), cv::cli::Algorithm::Melodic, [&](float f) { lastProgress = f; }, result, error))
         << error;
     EXPECT_EQ(lastProgress, 1.0f);
+    EXPECT_TRUE(loaded.audio.samples.empty()) << "the audio was copied to the worker instead of moved";
 
     for (const cvdemo::DemoNote& expected : take.notes) {
         const auto found =
