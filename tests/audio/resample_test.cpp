@@ -30,20 +30,22 @@ void expectThrowsWith(F&& f, const std::string& message) {
     }
 }
 
-// Largest error of out against the ideal sine 0.5 sin(w i + 0.3) over the middle half (away from the
-// edges, where the filter sees the zeros around the signal), and the least-squares time offset in
-// output samples: out(i) ~ ideal(i - lag) = ideal(i) - lag * slope(i).
-std::pair<double, double> errorAndLag(std::span<const float> out, double hz, double rate) {
-    double maxError = 0.0, cross = 0.0, norm = 0.0;
+// Level in dB (against the amplitude 0.5 it was made with) and delay in output samples of the tone
+// 0.5 sin(w i + phase) in the middle half of out, away from the edges where the filter sees the zeros
+// around the signal: a least-squares fit of out ~ a sin(w i + phase) + b cos(w i + phase).
+std::pair<double, double> levelAndLag(std::span<const float> out, double hz, double rate, double phase) {
     const double w = 2.0 * std::numbers::pi * hz / rate;
+    double ss = 0.0, cc = 0.0, sc = 0.0, ys = 0.0, yc = 0.0;
     for (std::size_t i = out.size() / 4; i < 3 * out.size() / 4; ++i) {
-        const double err = static_cast<double>(out[i]) - 0.5 * std::sin(w * static_cast<double>(i) + 0.3);
-        const double slope = 0.5 * w * std::cos(w * static_cast<double>(i) + 0.3);
-        maxError = std::max(maxError, std::abs(err));
-        cross += err * slope;
-        norm += slope * slope;
+        const double s = std::sin(w * static_cast<double>(i) + phase);
+        const double c = std::cos(w * static_cast<double>(i) + phase);
+        ss += s * s, cc += c * c, sc += s * c;
+        ys += out[i] * s, yc += out[i] * c;
     }
-    return {maxError, -cross / norm};
+    const double det = ss * cc - sc * sc;
+    const double a = (ys * cc - yc * sc) / det;
+    const double b = (yc * ss - ys * sc) / det;
+    return {20.0 * std::log10(std::hypot(a, b) / 0.5), std::atan2(b, a) / w};
 }
 
 } // namespace
@@ -61,6 +63,8 @@ TEST(Resample, RefusesUnsupportedRatesAndOversizedJobsWithTheirMessages) {
                 [&, src = src, dst = dst] { np::resampleBuffer(audio, src, dst, {}); },
                 "Resampling requires a supported finite sample rate");
     }
+    EXPECT_EQ(np::resampleBuffer(claimedShape(0, 1000), 48000.0, 44100.0, {}).frames, 1000)
+        << "empty as it is";
     struct Case {
         const char* name;
         int channels;
@@ -79,13 +83,10 @@ TEST(Resample, RefusesUnsupportedRatesAndOversizedJobsWithTheirMessages) {
             "Resampling source and output exceed the 512 MiB audio working-set budget");
 }
 
-TEST(Resample, WorkingSetPlanStopsExactlyAtTheBudget) {
+TEST(Resample, WorkingSetPlanStopsExactlyAtTheBudgetAndRoundsTheLength) {
     std::int64_t outFrames = -1;
     std::size_t source = 1, output = 1, total = 1;
-    ASSERT_TRUE(np::checkedResampleWorkingSet(2, 48000, 48000.0, 44100.0, outFrames, source, output, total));
-    EXPECT_EQ(outFrames, 44100);
-    EXPECT_EQ(total, 2u * 48000u * 4u + 2u * 44100u * 4u + np::kResampleConverterOverheadBytes);
-    // Exactly 496 MiB of source and output is accepted; one more frame is not.
+    // Exactly 496 MiB of source and output, 512 MiB with the converter, is accepted; one more frame is not.
     EXPECT_TRUE(
         np::checkedResampleWorkingSet(1, 65011712, 48000.0, 48000.0, outFrames, source, output, total));
     EXPECT_EQ(total, 536870912u);
@@ -95,14 +96,6 @@ TEST(Resample, WorkingSetPlanStopsExactlyAtTheBudget) {
     std::size_t bytes = 0;
     EXPECT_TRUE(np::checkedResampledAudioShape(claimedShape(1, 3), 32000.0, 48000.0, outFrames, bytes));
     EXPECT_EQ(outFrames, 5);
-}
-
-TEST(Resample, EmptyAndEqualRateBuffersComeBackUnchanged) {
-    const np::AudioBuffer empty = np::resampleBuffer(claimedShape(0, 1000), 48000.0, 44100.0, {});
-    EXPECT_EQ(empty.frames, 1000);
-    const auto tone = cvtest::sine(440.0, 44100.0, 777);
-    const np::AudioBuffer audio = np::AudioBuffer::fromInterleaved(tone.data(), 1, 777);
-    EXPECT_EQ(np::resampleBuffer(audio, 44100.0, 44100.0, {}).samples, audio.samples);
 }
 
 TEST(Resample, CancelsAtTheStartAndBetweenBlocks) {
@@ -119,34 +112,36 @@ TEST(Resample, CancelsAtTheStartAndBetweenBlocks) {
     }
 }
 
-TEST(Resample, KeepsLengthAndPhaseOfEachChannelAtCommonAndExtremeRatios) {
+TEST(Resample, KeepsLengthPhaseAndLevelOfEachChannelUpToThePassbandEdge) {
     struct Case {
-        double src, dst, hz, tolerance;
+        double src, dst, nyquistShare, lowDb, highDb;
     };
-    // The tones stay inside the 98 % passband of the lower rate. Well inside it the error is float
-    // rounding (about 1e-7); at 92 % of Nyquist the passband ripple may reach 0.01 dB, 5.8e-4 on an
-    // amplitude of 0.5. A delay of one output sample would show an error near w * 0.5, far above both.
-    const Case cases[] = {{48000.0, 44100.0, 1000.0, 1e-5},
-                          {44100.0, 48000.0, 5000.0, 1e-5},
-                          {8000.0, 384000.0, 1000.0, 1e-5},
-                          {384000.0, 8000.0, 1000.0, 1e-5},
-                          {8000.0, 384000.0, 3700.0, 5.8e-4}};
+    // Well inside the passband a tone keeps its level to float rounding. The passband ends at 98 % of
+    // the lower Nyquist frequency: at 97 % the level stays within the 0.01 dB ripple; at 99 %, halfway
+    // through the transition band that ends at Nyquist, it has fallen by about 6 dB.
+    const Case cases[] = {{48000.0, 44100.0, 0.1, -1e-3, 1e-3},  {44100.0, 48000.0, 0.45, -1e-3, 1e-3},
+                          {8000.0, 384000.0, 0.25, -1e-3, 1e-3}, {384000.0, 8000.0, 0.25, -1e-3, 1e-3},
+                          {48000.0, 44100.0, 0.97, -0.01, 0.01}, {44100.0, 48000.0, 0.97, -0.01, 0.01},
+                          {48000.0, 44100.0, 0.99, -9.0, -3.0},  {44100.0, 48000.0, 0.99, -9.0, -3.0}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.src) + " -> " + std::to_string(c.dst) + " at " + std::to_string(c.hz));
-        // One second, the right channel an octave below the left.
+        const double hz = c.nyquistShare * std::min(c.src, c.dst) / 2.0;
+        SCOPED_TRACE(std::to_string(c.src) + " -> " + std::to_string(c.dst) + " at " + std::to_string(hz));
+        // One second; the channels differ in phase, so that swapping or shifting them shows.
         const auto frames = static_cast<std::int64_t>(c.src);
         np::AudioBuffer in;
         in.resize(2, frames);
         for (int ch = 0; ch < 2; ++ch) {
-            const auto tone = cvtest::sine(c.hz / (ch + 1), c.src, frames, 0.5f, 0.3);
+            const auto tone = cvtest::sine(hz, c.src, frames, 0.5f, 0.3 + ch);
             std::copy(tone.begin(), tone.end(), in.channel(ch).begin());
         }
         const np::AudioBuffer out = np::resampleBuffer(in, c.src, c.dst, {});
         ASSERT_EQ(out.frames, std::llroundl(static_cast<long double>(frames) * c.dst / c.src));
         for (int ch = 0; ch < 2; ++ch) {
-            const auto [maxError, lag] = errorAndLag(out.channel(ch), c.hz / (ch + 1), c.dst);
-            EXPECT_LT(maxError, c.tolerance) << "channel " << ch;
-            EXPECT_LT(std::abs(lag), 1e-3) << "channel " << ch;
+            SCOPED_TRACE(ch);
+            const auto [levelDb, lag] = levelAndLag(out.channel(ch), hz, c.dst, 0.3 + ch);
+            EXPECT_GE(levelDb, c.lowDb);
+            EXPECT_LE(levelDb, c.highDb);
+            EXPECT_LT(std::abs(lag), 1e-3) << "output sample 0 must lie at input sample 0";
         }
     }
 }
@@ -157,20 +152,12 @@ TEST(ConverterStallWatch, AllowsEightEmptyBlocksAndBoundsTheFlush) {
         EXPECT_TRUE(empty.blockDone(0, 0.0, false)) << i;
     EXPECT_FALSE(empty.blockDone(0, 0.0, false));
 
-    // Output, or a converter still filling its filter, resets the count.
-    np::detail::ConverterStallWatch filling(1.0 / 48.0);
-    double pending = 0.0;
-    for (int i = 0; i < 30; ++i)
-        EXPECT_TRUE(filling.blockDone(0, pending += 170.0, false)) << i;
-    EXPECT_TRUE(filling.blockDone(4000, 100.0, false));
-    for (int i = 0; i < 8; ++i)
-        EXPECT_TRUE(filling.blockDone(0, 100.0, false)) << i;
-    EXPECT_FALSE(filling.blockDone(0, 100.0, false));
-
+    // A converter still filling its filter (384 kHz to 8 kHz takes more than 8 blocks to give output) is
+    // covered by the conversions above.
     // Past the input, 13192 values pending after the first block allow two blocks of silence at ratio 1,
     // the grace of 8 and that block itself: a converter that swallows silence for ever is stopped there.
     np::detail::ConverterStallWatch flushing(1.0);
-    pending = 5000.0;
+    double pending = 5000.0;
     int accepted = 0;
     while (flushing.blockDone(0, pending += 8192.0, true) && accepted < 1000)
         ++accepted;
