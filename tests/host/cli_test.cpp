@@ -1,7 +1,7 @@
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_report.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "engine/io/atomic_file.h"
 #include "engine/io/wav_export.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/io/storage_test_folder.h"
 
 #include <chrono>
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 // once done, the complete new one.
 
 #include "engine/io/atomic_file.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/io/storage_test_folder.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "engine/io/atomic_file.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/io/storage_test_folder.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,5 +1,5 @@
 #include "engine/io/wav_export.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
 
 #include <algorithm>
