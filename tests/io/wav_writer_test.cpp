@@ -5,6 +5,8 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The sample codes are checked end to end by the export's round trip through an independent reader,
+// which ignores the header's byte rate and block align; those are checked here.
 TEST(WavWriter, HeaderBytesFollowTheCanonicalLayout) {
     // "RIFF", size of the rest, "WAVE", "fmt ", 16, format tag, channels, rate, bytes per second,
     // block align, bits, "data", data size; all little-endian.
@@ -31,27 +33,5 @@ TEST(WavWriter, HeaderBytesFollowTheCanonicalLayout) {
         SCOPED_TRACE(c.what);
         const auto header = np::makeWavHeader(c.format, c.dataBytes);
         EXPECT_EQ(Bytes(header.begin(), header.end()), c.expected);
-    }
-}
-
-TEST(WavWriter, PcmCodesClampRoundAndStaySymmetric) {
-    const struct {
-        float x;
-        int pcm16;
-        int pcm24;
-    } cases[] = {
-        {1.0f, 32767, 8388607},
-        {-1.0f, -32767, -8388607},
-        {1e30f, 32767, 8388607},
-        {-1.5f, -32767, -8388607},
-        {-0.0f, 0, 0},
-        {-0.5f, -16384, -4194304},
-        {0.4f / 32767.0f, 0, 102},
-        {0.999999940f, 32767, 8388607},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.x);
-        EXPECT_EQ(np::encodePcm16(c.x), c.pcm16);
-        EXPECT_EQ(np::encodePcm24(c.x), c.pcm24);
     }
 }
