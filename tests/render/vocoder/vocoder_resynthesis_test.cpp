@@ -8,7 +8,6 @@
 #include "engine/render/vocoder/synthesis.h"
 #include "tests/support/signals.h"
 
-#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -21,51 +20,41 @@ using namespace np::vocoder;
 constexpr double kVowelEnd = 0.6, kBurstEnd = 0.68, kEnd = 1.3;
 constexpr double kGlideFromHz = 180.0, kGlideToHz = 270.0; // 7 semitones in 0.62 s
 
-double trueF0(double t, double ratio = 1.0) {
+double trueF0(double t) {
     if (t < kVowelEnd)
-        return ratio * 220.0 * std::pow(2.0, 50.0 * std::sin(2.0 * std::numbers::pi * 5.5 * t) / 1200.0);
+        return 220.0 * std::pow(2.0, 50.0 * std::sin(2.0 * std::numbers::pi * 5.5 * t) / 1200.0);
     if (t < kBurstEnd)
         return 0.0;
-    return ratio * kGlideFromHz * std::pow(kGlideToHz / kGlideFromHz, (t - kBurstEnd) / (kEnd - kBurstEnd));
+    return kGlideFromHz * std::pow(kGlideToHz / kGlideFromHz, (t - kBurstEnd) / (kEnd - kBurstEnd));
 }
 
-// The material up to end seconds, with every F0 multiplied by ratio (the envelope stays).
-std::vector<double> material(int rate, double ratio = 1.0, double end = kEnd) {
+std::vector<double> material(int rate) {
     const auto at = [&](double seconds) { return static_cast<std::int64_t>(seconds * rate); };
-    std::vector<float> x = cvtest::vowel(220.0 * ratio, 220.0 * ratio, 50.0, 5.5, rate, at(kVowelEnd));
-    if (end <= kVowelEnd)
-        return {x.begin(), x.end()};
+    std::vector<float> x = cvtest::vowel(220.0, 220.0, 50.0, 5.5, rate, at(kVowelEnd));
     x.resize(static_cast<std::size_t>(at(kEnd)), 0.0f);
     cvtest::mixInto(x, cvtest::noise(at(kBurstEnd) - at(kVowelEnd), 0.05f, 11), at(kVowelEnd));
-    cvtest::mixInto(
-        x, cvtest::vowel(kGlideFromHz * ratio, kGlideToHz * ratio, 0.0, 0.0, rate, at(kEnd) - at(kBurstEnd)),
-        at(kBurstEnd));
+    cvtest::mixInto(x, cvtest::vowel(kGlideFromHz, kGlideToHz, 0.0, 0.0, rate, at(kEnd) - at(kBurstEnd)),
+                    at(kBurstEnd));
     return {x.begin(), x.end()};
 }
 
-struct Analysis {
-    FrameSpectra envelope, aperiodicity;
-};
-
-Analysis analyse(const std::vector<double>& x, int rate) {
-    const std::vector<double> f0 = estimateF0(x, rate);
-    return {estimateSpectralEnvelope(x, rate, f0), estimateAperiodicity(x, rate, f0)};
-}
-
-// The analysis resynthesised with the true F0 times ratio.
-std::vector<double> resynthesize(const Analysis& a, int rate, std::size_t length, double ratio) {
+// x analysed and resynthesised with the true F0.
+std::vector<double> resynthesize(const std::vector<double>& x, int rate) {
+    const std::vector<double> estimated = estimateF0(x, rate);
+    const FrameSpectra envelope = estimateSpectralEnvelope(x, rate, estimated);
+    const FrameSpectra aperiodicity = estimateAperiodicity(x, rate, estimated);
     std::vector<double> f0;
     std::vector<const double*> envelopes, aperiodicities;
-    for (int i = 0; i < a.envelope.frames; ++i) {
-        f0.push_back(trueF0(i * kFramePeriodMs / 1000.0, ratio));
-        envelopes.push_back(a.envelope.frame(i).data());
-        aperiodicities.push_back(a.aperiodicity.frame(i).data());
+    for (int i = 0; i < envelope.frames; ++i) {
+        f0.push_back(trueF0(i * kFramePeriodMs / 1000.0));
+        envelopes.push_back(envelope.frame(i).data());
+        aperiodicities.push_back(aperiodicity.frame(i).data());
     }
-    return synthesize({f0, envelopes, aperiodicities, a.envelope.fftSize}, rate,
-                      static_cast<std::int64_t>(length));
+    return synthesize({f0, envelopes, aperiodicities, envelope.fftSize}, rate,
+                      static_cast<std::int64_t>(x.size()));
 }
 
-np::PitchTrack track(const std::vector<double>& x, int rate, const np::PYinConfig& config = {}) {
+np::PitchTrack track(const std::vector<double>& x, int rate, const np::PYinConfig& config) {
     const std::vector<float> mono(x.begin(), x.end());
     return np::trackPitchPYin(mono.data(), static_cast<std::int64_t>(mono.size()), rate, config, {});
 }
@@ -88,82 +77,48 @@ double powerDb(const std::vector<double>& x, double from, double to, int rate) {
 } // namespace
 
 TEST(VocoderResynthesis, KeepsPitchLevelAndEnvelope) {
-    // 44.1 kHz, whose frame period is fractional; the shifts below run at 48 kHz.
-    {
-        const int rate = 44100;
-        const std::vector<double> x = material(rate);
-        const std::vector<double> y = resynthesize(analyse(x, rate), rate, x.size(), 1.0);
-        ASSERT_EQ(y.size(), x.size());
+    // At 44.1 kHz, whose frame period is fractional; the vocoder engine's tests shift at 48 kHz.
+    const int rate = 44100;
+    const std::vector<double> x = material(rate);
+    const std::vector<double> y = resynthesize(x, rate);
+    ASSERT_EQ(y.size(), x.size());
 
-        // The input carries the requested F0 exactly, so our tracker reads the same contour from input
-        // and output, its own smoothing of vibrato and glide included; what differs is the synthesis's.
-        const np::PYinConfig config;
-        const np::PitchTrack in = track(x, rate, config), out = track(y, rate, config);
-        int compared = 0;
-        for (std::size_t k = 0; k < in.frames.size(); ++k) {
-            if (!inside(k, config, rate))
-                continue;
-            ASSERT_TRUE(in.frames[k].voiced && out.frames[k].voiced) << "frame " << k;
-            EXPECT_NEAR(cvtest::centsBetween(out.frames[k].hz, in.frames[k].hz), 0.0, 5.0) << "frame " << k;
-            ++compared;
-        }
-        EXPECT_GT(compared, 150);
-
-        // Level of the vowel, the middle of the burst and the glide.
-        for (const auto& [from, to] : {std::pair{0.05, 0.55}, std::pair{0.62, 0.66}, std::pair{0.75, 1.25}})
-            EXPECT_NEAR(powerDb(y, from, to, rate), powerDb(x, from, to, rate), 1.0) << from << " s";
-
-        // Envelope of input and output, both read with the true F0, 100 Hz to 5 kHz on voiced frames.
-        std::vector<double> f0;
-        for (int i = 0; i < frameCount(static_cast<std::int64_t>(x.size()), rate); ++i)
-            f0.push_back(trueF0(i * kFramePeriodMs / 1000.0));
-        const FrameSpectra a = estimateSpectralEnvelope(x, rate, f0),
-                           b = estimateSpectralEnvelope(y, rate, f0);
-        double squares = 0.0;
-        int count = 0;
-        for (int i = 0; i < a.frames; ++i) {
-            const double t = i * kFramePeriodMs / 1000.0;
-            if (f0[static_cast<std::size_t>(i)] == 0.0 || std::abs(t - kVowelEnd) < 0.03 ||
-                std::abs(t - kBurstEnd) < 0.03)
-                continue;
-            for (int k = 100 * a.fftSize / rate + 1; k <= 5000 * a.fftSize / rate; ++k) {
-                const double db = 10.0 * std::log10(b.frame(i)[static_cast<std::size_t>(k)] /
-                                                    a.frame(i)[static_cast<std::size_t>(k)]);
-                squares += db * db;
-                ++count;
-            }
-        }
-        EXPECT_LT(std::sqrt(squares / count), 3.0);
+    // The input carries the requested F0 exactly, so our tracker reads the same contour from input
+    // and output, its own smoothing of vibrato and glide included; what differs is the synthesis's.
+    const np::PYinConfig config;
+    const np::PitchTrack in = track(x, rate, config), out = track(y, rate, config);
+    int compared = 0;
+    for (std::size_t k = 0; k < in.frames.size(); ++k) {
+        if (!inside(k, config, rate))
+            continue;
+        ASSERT_TRUE(in.frames[k].voiced && out.frames[k].voiced) << "frame " << k;
+        EXPECT_NEAR(cvtest::centsBetween(out.frames[k].hz, in.frames[k].hz), 0.0, 5.0) << "frame " << k;
+        ++compared;
     }
-}
+    EXPECT_GT(compared, 150);
 
-TEST(VocoderResynthesis, ShiftsTwoOctavesEitherWayWithoutOctaveErrors) {
-    // The vowel with vibrato; the reference is the same vowel made at the shifted pitch, read by the
-    // same tracker.
-    const int rate = 48000;
-    const std::vector<double> x = material(rate, 1.0, kVowelEnd);
-    const Analysis a = analyse(x, rate);
-    np::PYinConfig config;
-    config.minHz = 40.0;
-    config.frame = 4096;
-    for (const double semitones : {-24.0, -12.0, 7.0, 24.0}) {
-        SCOPED_TRACE(semitones);
-        const double ratio = std::pow(2.0, semitones / 12.0);
-        const np::PitchTrack out = track(resynthesize(a, rate, x.size(), ratio), rate, config);
-        const np::PitchTrack reference = track(material(rate, ratio, kVowelEnd), rate, config);
-        std::vector<double> errors;
-        int referenceVoiced = 0;
-        for (std::size_t k = 0; k < out.frames.size(); ++k) {
-            if (!inside(k, config, rate) || !reference.frames[k].voiced)
-                continue;
-            ++referenceVoiced;
-            if (out.frames[k].voiced)
-                errors.push_back(std::abs(cvtest::centsBetween(out.frames[k].hz, reference.frames[k].hz)));
+    // Level of the vowel, the middle of the burst and the glide.
+    for (const auto& [from, to] : {std::pair{0.05, 0.55}, std::pair{0.62, 0.66}, std::pair{0.75, 1.25}})
+        EXPECT_NEAR(powerDb(y, from, to, rate), powerDb(x, from, to, rate), 1.0) << from << " s";
+
+    // Envelope of input and output, both read with the true F0, 100 Hz to 5 kHz on voiced frames.
+    std::vector<double> f0;
+    for (int i = 0; i < frameCount(static_cast<std::int64_t>(x.size()), rate); ++i)
+        f0.push_back(trueF0(i * kFramePeriodMs / 1000.0));
+    const FrameSpectra a = estimateSpectralEnvelope(x, rate, f0), b = estimateSpectralEnvelope(y, rate, f0);
+    double squares = 0.0;
+    int count = 0;
+    for (int i = 0; i < a.frames; ++i) {
+        const double t = i * kFramePeriodMs / 1000.0;
+        if (f0[static_cast<std::size_t>(i)] == 0.0 || std::abs(t - kVowelEnd) < 0.03 ||
+            std::abs(t - kBurstEnd) < 0.03)
+            continue;
+        for (int k = 100 * a.fftSize / rate + 1; k <= 5000 * a.fftSize / rate; ++k) {
+            const double db = 10.0 * std::log10(b.frame(i)[static_cast<std::size_t>(k)] /
+                                                a.frame(i)[static_cast<std::size_t>(k)]);
+            squares += db * db;
+            ++count;
         }
-        ASSERT_GT(referenceVoiced, 20);
-        EXPECT_GE(static_cast<double>(errors.size()), 0.9 * referenceVoiced);
-        std::sort(errors.begin(), errors.end());
-        EXPECT_LT(errors[errors.size() / 2], 5.0);
-        EXPECT_LT(errors.back(), 15.0); // no octave (1200 cents) or fifth (700 cents) errors either
     }
+    EXPECT_LT(std::sqrt(squares / count), 3.0);
 }
