@@ -82,9 +82,10 @@ public:
             if (end <= start)
                 continue;
             prepare(j);
-            addNoise(start, std::min(end, length));
+            queueNoise(start, std::min(end, length));
             addPulses(j, start, std::min(end, length));
         }
+        flushNoise();
         for (double& v : out_)
             if (!std::isfinite(v))
                 v = 0.0;
@@ -108,6 +109,7 @@ private:
         const bool isVoiced = f0(j) > 0.0;
         if (prepared_ && envelope == envelope_ && aperiodicity == aperiodicity_ && isVoiced == voiced_)
             return;
+        flushNoise(); // with the spectra it was queued under
         if (!prepared_ || envelope != envelope_) {
             for (int k = 0; k < bins_; ++k)
                 work_[static_cast<std::size_t>(k)] = {0.5 * std::log(heldPower(envelope[k])), 0.0};
@@ -215,22 +217,36 @@ private:
         return taper;
     }
 
-    void addNoise(std::int64_t start, std::int64_t end) {
-        // Pieces of at most a quarter of the FFT, after a quarter of lead-in, leave more than a third of
-        // the buffer for the response's tail before the fade-out.
+    // Noise is filtered in pieces of at most a quarter of the FFT: after a quarter of lead-in, that
+    // leaves more than a third of the buffer for the response's tail before the fade-out. Cells that
+    // share their spectra (a held frame) are gathered into full pieces before they are filtered.
+    void queueNoise(std::int64_t start, std::int64_t end) {
         const std::int64_t piece = fftSize_ / 4;
-        const int lead = leadSamples(fftSize_);
-        for (std::int64_t s = start; s < end; s += piece) {
-            const std::int64_t n = std::min(piece, end - s);
-            std::fill(time_.begin(), time_.end(), 0.0);
-            for (std::int64_t i = 0; i < n; ++i)
-                time_[static_cast<std::size_t>(lead + i)] = noise_.next();
-            fft_.forward(time_, work_);
-            for (int k = 0; k < bins_; ++k)
-                work_[static_cast<std::size_t>(k)] *= aperiodic_[static_cast<std::size_t>(k)];
-            fft_.inverse(work_, time_);
-            addBuffer(s - lead);
+        if (start != noiseEnd_) {
+            flushNoise();
+            noiseStart_ = start;
         }
+        noiseEnd_ = end;
+        for (; noiseEnd_ - noiseStart_ >= piece; noiseStart_ += piece)
+            addNoise(noiseStart_, noiseStart_ + piece);
+    }
+
+    void flushNoise() {
+        if (noiseEnd_ > noiseStart_)
+            addNoise(noiseStart_, noiseEnd_);
+        noiseStart_ = noiseEnd_;
+    }
+
+    void addNoise(std::int64_t start, std::int64_t end) {
+        const int lead = leadSamples(fftSize_);
+        std::fill(time_.begin(), time_.end(), 0.0);
+        for (std::int64_t i = start; i < end; ++i)
+            time_[static_cast<std::size_t>(lead + i - start)] = noise_.next();
+        fft_.forward(time_, work_);
+        for (int k = 0; k < bins_; ++k)
+            work_[static_cast<std::size_t>(k)] *= aperiodic_[static_cast<std::size_t>(k)];
+        fft_.inverse(work_, time_);
+        addBuffer(start - lead);
     }
 
     // The F0 at sample n inside frame j's cell: linear between the two frames around n when both are
@@ -306,6 +322,7 @@ private:
     double delay_ = 0.0; // typicalDelay()
     bool inVoicedRun_ = false;
     double phase_ = 0.0;
+    std::int64_t noiseStart_ = 0, noiseEnd_ = 0; // output samples whose noise is queued
     Noise noise_;
     std::vector<double> out_;
 };
