@@ -11,6 +11,7 @@
 #include <memory>
 #include <sndfile.h>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -207,7 +208,7 @@ private:
 
 } // namespace
 
-bool readAudioFile(const std::string& path, LoadedAudio& out, std::string& error) {
+bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& out, std::string& error) {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? "standard input" : path;
     const Descriptor fd(standardInput ? openStandardInput(error) : openRegularFile(path, error));
@@ -237,6 +238,20 @@ bool readAudioFile(const std::string& path, LoadedAudio& out, std::string& error
     error = sizeRefusal(name, channels, declared, rate, false);
     if (!error.empty())
         return false;
+    // Audio whose analysis would not fit its working set is refused before a sample of it is read.
+    const np::AnalysisConfig config;
+    const np::AnalysisMemoryPlan plan =
+        algorithm == Algorithm::Percussive
+            ? np::planPercussiveAnalysisMemory(channels, declared, rate, config)
+            : np::planMelodicAnalysisMemory(channels, declared, rate, config);
+    if (declared > 0 && !plan.ok) {
+        try {
+            np::throwAnalysisWorkingSetError(plan.totalBytes);
+        } catch (const std::length_error& refusal) {
+            error = refusal.what();
+        }
+        return false;
+    }
 
     // The declared length caps the room taken until decoding passes it; the limits cap it after that.
     const auto limitFrames = std::min(static_cast<std::int64_t>(np::kAnalysisMaxSeconds * rate),

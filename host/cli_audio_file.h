@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/audio/audio_buffer.h"
+#include "host/cli_args.h"
 
 #include <cstdint>
 #include <string>
@@ -17,10 +18,11 @@ struct LoadedAudio {
 // input, which is first copied to an unnamed temporary file so that every format reads from a pipe as
 // from a path. Anything else that is not a regular file (a folder, a named pipe, a device) is refused
 // without being read. The file's declared shape is checked against the analysis limits (one or two
-// channels, 8000..384000 Hz, at most 1200 s, at most np::AudioBuffer::kMaxSamples samples) before any
-// sample memory is taken, and the buffer then grows with the samples actually decoded, so a header that
+// channels, 8000..384000 Hz, at most 1200 s, at most np::AudioBuffer::kMaxSamples samples) and planned
+// for the chosen analysis, whose working-set limit it must fit, before any sample memory is taken; the
+// buffer then grows with the samples actually decoded, so a header that
 // claims more than the file holds costs nothing. Returns false with a one-line sentence in error that
 // names the cause and, for a limit, its figures.
-bool readAudioFile(const std::string& path, LoadedAudio& out, std::string& error);
+bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& out, std::string& error);
 
 } // namespace cv::cli

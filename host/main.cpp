@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     try {
         LoadedAudio loaded;
         std::string error;
-        if (!readAudioFile(command.file, loaded, error)) {
+        if (!readAudioFile(command.file, command.algorithm, loaded, error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;
         }

@@ -186,14 +186,17 @@ bool replaceFilePlatform(const fs::path& temporary, const fs::path& destination,
     }
     const int folderFd = ::open(folderOf(destination).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
-        detail::setError(error,
-                         "The file was replaced, but its folder could not be opened for a durability flush");
+        detail::setPosixError(
+            error,
+            "The file was replaced, but its folder could not be opened for a durability flush: ", errno);
         return false;
     }
     const bool synced = ::fsync(folderFd) == 0;
+    const int saved = errno;
     const bool closed = ::close(folderFd) == 0;
     if (!synced || !closed) {
-        detail::setError(error, "The file was replaced, but its folder could not be flushed to disk");
+        detail::setPosixError(error, "The file was replaced, but its folder could not be flushed to disk: ",
+                              synced ? errno : saved);
         return false;
     }
     return true;

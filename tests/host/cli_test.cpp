@@ -116,7 +116,7 @@ TEST(CliAudioFile, ReadsEachContainerFromAPathAndFromStandardInput) {
             writeAudio(folder / name, format, channels, 44100, tone(channels, 100000));
         LoadedAudio loaded;
         std::string error;
-        ASSERT_TRUE(readAudioFile(folder / name, loaded, error)) << error;
+        ASSERT_TRUE(readAudioFile(folder / name, Algorithm::Melodic, loaded, error)) << error;
         EXPECT_EQ(loaded.sampleRate, 44100.0);
         EXPECT_EQ(loaded.audio.channels, channels);
         ASSERT_EQ(loaded.audio.frames, 100000);
@@ -146,9 +146,10 @@ TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
     auto rate0 = cvtest::contentsOf(folder / "rate0.wav");
     std::fill_n(rate0.begin() + 24, 4, 0); // the rate field of the canonical header
     cvtest::writeBytes(folder / "rate0.wav", rate0);
-    flacClaiming(folder, "long.flac", 8000, 9600800);    // 1200.1 s
-    flacClaiming(folder, "big.flac", 384000, 153600000); // 400 s
-    flacClaiming(folder, "short.flac", 48000, 57600000); // claims 20 minutes, holds one second
+    flacClaiming(folder, "long.flac", 8000, 9600800);     // 1200.1 s
+    flacClaiming(folder, "big.flac", 384000, 153600000);  // 400 s
+    flacClaiming(folder, "short.flac", 48000, 57600000);  // claims 20 minutes, holds one second
+    flacClaiming(folder, "heavy.flac", 96000, 115000000); // fits a buffer, not the analysis
     cvtest::writeBytes(folder / "junk.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
     std::filesystem::create_directory(folder / "folder.wav");
     ASSERT_EQ(::mkfifo((folder / "pipe.wav").c_str(), 0600), 0);
@@ -161,6 +162,7 @@ TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
         {"big.flac", "holds 153600000 samples (1 channel x 153600000 frames); an audio buffer holds at most "
                      "134217728 samples, 349.5 s of mono audio at 384000 Hz."},
         {"short.flac", "the file ends after 48000 of 57600000 frames"},
+        {"heavy.flac", "MiB analysis limit"}, // refused before 460 MB are read
         {"junk.wav", "Could not read"},
         {"missing.wav", "No such file or directory"},
         {"folder.wav", "is a folder, not an audio file"},
@@ -170,7 +172,7 @@ TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
         SCOPED_TRACE(name);
         LoadedAudio loaded;
         std::string error;
-        EXPECT_FALSE(readAudioFile(folder / name, loaded, error));
+        EXPECT_FALSE(readAudioFile(folder / name, Algorithm::Melodic, loaded, error));
         EXPECT_NE(error.find(words), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos);
         EXPECT_EQ(runProgram("'" + (folder / name).string() + "'"),
@@ -199,7 +201,8 @@ TEST(CliAudioFile, TakesMemoryForTheDecodedSamplesNotForTheHeadersClaim) {
         LoadedAudio loaded;
         std::string error;
         try {
-            return !readAudioFile(path, loaded, error) && error.find("ends after 48000") != std::string::npos
+            return !readAudioFile(path, Algorithm::Percussive, loaded, error) &&
+                           error.find("ends after 48000") != std::string::npos
                        ? 1
                        : 0;
         } catch (const std::bad_alloc&) {

@@ -25,7 +25,7 @@ TEST(DemoTake, FrontEndFindsEveryGeneratedNote) {
 
     cv::cli::LoadedAudio loaded;
     std::string error;
-    ASSERT_TRUE(cv::cli::readAudioFile(path, loaded, error)) << error;
+    ASSERT_TRUE(cv::cli::readAudioFile(path, cv::cli::Algorithm::Melodic, loaded, error)) << error;
     std::filesystem::remove(path);
     np::AnalysisResult result;
     float lastProgress = 0.0f;
