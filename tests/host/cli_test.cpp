@@ -1,8 +1,10 @@
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_report.h"
+#include "host/cli_run.h"
 #include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
+#include "tools/demo_take.h"
 
 #include <algorithm>
 #include <cmath>
@@ -211,6 +213,36 @@ TEST(CliAudioFile, TakesMemoryForTheDecodedSamplesNotForTheHeadersClaim) {
     });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1) << "refused for its length, without running out of memory first";
+}
+
+// The demonstration take goes through the whole front end: written as a WAV file, read back, analysed
+// on the worker. Every generated note must be found exactly once, its start within 30 ms and its
+// pitch within 20 cents (what a user of the editor would call "right").
+TEST(DemoTake, FrontEndFindsEveryGeneratedNote) {
+    const cvdemo::DemoTake take = cvdemo::makeDemoTake();
+    cvtest::ScratchFolder folder;
+    writeAudio(folder / "demo.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, static_cast<int>(take.sampleRate),
+               take.mono);
+    LoadedAudio loaded;
+    std::string error;
+    ASSERT_TRUE(readAudioFile(folder / "demo.wav", Algorithm::Melodic, loaded, error)) << error;
+    np::AnalysisResult result;
+    float lastProgress = 0.0f;
+    ASSERT_TRUE(runAnalysis(
+        std::move(loaded), Algorithm::Melodic, [&](float f) { lastProgress = f; }, result, error))
+        << error;
+    EXPECT_EQ(lastProgress, 1.0f);
+    EXPECT_TRUE(loaded.audio.samples.empty()) << "the audio was copied to the worker instead of moved";
+    for (const cvdemo::DemoNote& expected : take.notes) {
+        const auto found =
+            std::count_if(result.notes.begin(), result.notes.end(), [&](const np::NoteEvent& n) {
+                return std::abs(static_cast<double>(n.start) / take.sampleRate - expected.startSeconds) <=
+                           0.03 &&
+                       std::abs(n.pitch - expected.midi) <= 0.2;
+            });
+        EXPECT_EQ(found, 1) << "note at " << expected.startSeconds << " s, MIDI " << expected.midi;
+    }
+    EXPECT_EQ(result.notes.size(), take.notes.size()) << "no extra notes from consonants or slides";
 }
 
 np::AnalysisResult twoNotes() {
