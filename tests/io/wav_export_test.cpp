@@ -83,11 +83,22 @@ TEST_P(WavExportRoundTrip, IndependentReaderSeesTheSameAudio) {
         mismatches += samples[i] != expected;
     }
     EXPECT_EQ(mismatches, 0);
-    // The header, the data and a zero pad byte after odd data: nothing else in the file.
-    const auto dataBytes = static_cast<std::uint32_t>(s.frames * s.channels * np::wavBytesPerSample(s.depth));
+    // The header, the data and a zero pad byte after odd data: nothing else in the file. The reader
+    // ignores the RIFF size, byte rate and block align; they are checked here.
+    const auto bytesPerFrame = static_cast<std::uint32_t>(s.channels * np::wavBytesPerSample(s.depth));
+    const auto dataBytes = static_cast<std::uint32_t>(s.frames) * bytesPerFrame;
     const auto bytes = contentsOf(folder / name);
     ASSERT_EQ(bytes.size(), 44u + dataBytes + (dataBytes & 1u));
     EXPECT_TRUE((dataBytes & 1u) == 0 || bytes.back() == 0);
+    const auto u32At = [&bytes](std::size_t at) {
+        return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                          bytes[at + 3] << 24);
+    };
+    EXPECT_EQ(u32At(4), bytes.size() - 8);
+    EXPECT_EQ(u32At(28), static_cast<std::uint32_t>(std::lround(s.rate)) * bytesPerFrame);
+    EXPECT_EQ(u32At(32), bytesPerFrame | static_cast<std::uint32_t>(np::wavBytesPerSample(s.depth) * 8)
+                                             << 16);
+    EXPECT_EQ(u32At(40), dataBytes);
 }
 
 // Block boundaries of 8192 frames, both channel counts, an odd data chunk with its pad byte, and rates
