@@ -25,11 +25,13 @@ double centsAt(const std::vector<double>& curve, double t, std::uint32_t hop, do
     return curve[static_cast<std::size_t>(std::min(index, static_cast<double>(curve.size() - 1)))];
 }
 
-// The track frame that describes source position s, at most the last.
+// The track frame that describes source position s: the one whose analysis window (starting at
+// index x hop, frame samples long) is centred nearest s, clamped to the track. Reading the frame that
+// starts at s instead would run the pitch half a window ahead of the source.
 const PitchFrame& trackFrameAt(const PitchTrack& track, std::int64_t s) {
-    const std::int64_t index = std::max<std::int64_t>(0, s) / track.hop;
-    return track.frames[static_cast<std::size_t>(
-        std::min<std::int64_t>(index, static_cast<std::int64_t>(track.frames.size()) - 1))];
+    const double centred = (static_cast<double>(s) - track.frame / 2.0) / track.hop;
+    const auto last = static_cast<std::int64_t>(track.frames.size()) - 1;
+    return track.frames[static_cast<std::size_t>(std::clamp<std::int64_t>(std::llround(centred), 0, last))];
 }
 
 // The mono mean of the source over the span, in double precision; zeros where the span leaves it.

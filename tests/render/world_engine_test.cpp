@@ -83,12 +83,13 @@ TEST(WorldEngine, ShiftsTwoOctavesEitherWayUsablyAndOnPitch) {
         const std::optional<AudioBuffer> out = renderWorldSpan(doc, span);
         ASSERT_TRUE(out.has_value());
         EXPECT_TRUE(worldOutputUsable(*out, doc, span));
-        // The output follows the track times the shift: its tracker frame k, centred half a window
-        // later, was synthesised from the document's track frame k + 2048 / hop.
+        // The output follows the track times the shift: its tracker frame k was synthesised from the
+        // document's track frame centred on the same sample, half the difference of the windows later.
         const PitchTrack measured = trackPitchPYin(out->channel(0).data(), out->frames, kRate, wide, {});
+        const std::size_t lag = (wide.frame - doc.track.frame) / 2 / doc.track.hop;
         std::vector<double> errors;
         for (std::size_t k = 2; k + 20 < measured.frames.size(); ++k) {
-            const PitchFrame& requested = doc.track.frames[k + 2048 / doc.track.hop];
+            const PitchFrame& requested = doc.track.frames[k + lag];
             if (measured.frames[k].voiced && requested.voiced)
                 errors.push_back(
                     std::abs(cvtest::centsBetween(measured.frames[k].hz, requested.hz) - 100.0 * semitones));
@@ -109,6 +110,35 @@ TEST(WorldEngine, FormantRatioTwoMovesEnvelopePeaksAnOctave) {
     const std::vector<double> after = envelopePeaks(*out, 150.0, high);
     for (std::size_t i = 0; i < before.size(); ++i)
         EXPECT_NEAR(after[i] / before[i], 2.0, 0.1) << before[i] << " Hz";
+}
+
+TEST(WorldEngine, VoicingFollowsTheCentresOfTheTrackWindows) {
+    // A steady vowel whose track turns unvoiced at frame 40: frame i describes the window starting at
+    // i x hop, so the source is voiced up to about the centre of frame 39 and the output must stay
+    // periodic there rather than turn to noise at the vowel's level half a window early.
+    Document doc = voiceDocument(cvtest::vowel(200.0, 200.0, 0.0, 0.0, kRate, 19200));
+    const std::int64_t hop = doc.track.hop, half = doc.track.frame / 2, last = 39;
+    for (std::size_t i = 0; i < doc.track.frames.size(); ++i)
+        doc.track.frames[i] = i <= last ? PitchFrame{200.0, 0.9, true, 0} : PitchFrame{};
+    const std::optional<AudioBuffer> out = renderWorldSpan(doc, wholeSpan(doc, 2.0));
+    ASSERT_TRUE(out.has_value());
+    const std::span<const float> y = out->channel(0);
+    const auto period = std::lround(kRate / (200.0 * std::exp2(2.0 / 12.0)));
+    // Normalised autocorrelation at the period over 15 ms from `from`: near 1 periodic, near 0 noise.
+    const auto periodicity = [&](std::int64_t from) {
+        double xy = 0.0, xx = 0.0, yy = 0.0;
+        for (std::int64_t i = from; i < from + 720; ++i) {
+            const double a = y[static_cast<std::size_t>(i)], b = y[static_cast<std::size_t>(i + period)];
+            xy += a * b;
+            xx += a * a;
+            yy += b * b;
+        }
+        return xy / std::sqrt(xx * yy);
+    };
+    // Midway between the centres of the last voiced and the first unvoiced window.
+    const std::int64_t boundary = last * hop + half + hop / 2;
+    EXPECT_GT(periodicity(boundary - 720 - 480), 0.9) << "voiced up to the last voiced window's centre";
+    EXPECT_LT(periodicity(boundary + 480), 0.5) << "unvoiced past it";
 }
 
 TEST(WorldEngine, ServesOnlySpansItCanAnalyse) {
