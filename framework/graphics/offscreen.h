@@ -1,0 +1,60 @@
+#pragma once
+
+// Offscreen rendering without a display: an EGL context on Mesa's surfaceless platform drawing into a
+// framebuffer object with a stencil buffer (NanoVG fills through the stencil), read back as RGBA pixels
+// and written as PNG.
+
+#include "framework/graphics/igraphics.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace iplug::igraphics {
+
+// Pixels top row first, four bytes (R, G, B, A) each.
+struct RGBAImage {
+    int w = 0;
+    int h = 0;
+    std::vector<std::uint8_t> rgba;
+    // The pixel at (x, y); transparent outside the image.
+    IColor At(int x, int y) const;
+};
+
+// Writes the image as PNG (stb_image_write); false when the file could not be written.
+bool WritePNG(const RGBAImage& image, const std::filesystem::path& path);
+// Reads a PNG into RGBA pixels; an empty image when it cannot.
+RGBAImage ReadPNG(const std::filesystem::path& path);
+
+class OffscreenBackend : public IRenderBackend {
+public:
+    // Throws std::runtime_error with the reason when no EGL context can be made.
+    OffscreenBackend();
+    ~OffscreenBackend() override;
+    OffscreenBackend(const OffscreenBackend&) = delete;
+    OffscreenBackend& operator=(const OffscreenBackend&) = delete;
+
+    void MakeCurrent() override;
+    void BeginFrame(int pixelW, int pixelH) override;
+    void EndFrame() override {}
+    float ScreenScale() const override { return mScreenScale; }
+    IPlatform& Platform() override { return mPlatform; }
+
+    // Pretends a HiDPI screen of this many device pixels per window pixel.
+    void SetScreenScale(float scale) { mScreenScale = scale; }
+    // The framebuffer as drawn by the last frame.
+    RGBAImage ReadPixels();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> mImpl;
+    float mScreenScale = 1.f;
+    HeadlessPlatform mPlatform;
+};
+
+// A graphics context on an offscreen backend (the design size at scale, no window).
+std::unique_ptr<IGraphics> MakeOffscreenGraphics(IEditorDelegate* delegate, int w, int h, int fps,
+                                                 float scale);
+
+} // namespace iplug::igraphics
