@@ -80,8 +80,6 @@ void IControl::Hide(bool hide) {
     if (mHide != hide) {
         mHide = hide;
         mDirty = true;
-        if (hide && mMouseIsOver)
-            OnMouseOut();
     }
 }
 

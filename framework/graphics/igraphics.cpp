@@ -46,7 +46,7 @@ IGraphics::IGraphics(IEditorDelegate* delegate, int w, int h, int fps, float sca
     if (!mBackend)
         throw std::invalid_argument("IGraphics needs a render backend.");
     mBackend->MakeCurrent();
-    mVG = nvgCreateGL3(NVG_ANTIALIAS | NVG_STENCIL_STROKES);
+    mVG = nvgCreateGL3(NVG_ANTIALIAS);
     if (!mVG)
         throw std::runtime_error("Couldn't create the NanoVG context (OpenGL 3.3 is needed).");
     mGradients = std::make_unique<GradientCache>(mVG);

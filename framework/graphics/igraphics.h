@@ -13,7 +13,8 @@
 //   double-click: the control gets only OnMouseDblClick for it (then drags and the release as usual),
 //   unless it treats double-clicks as single clicks (SetDblAsSingleClick), when it gets OnMouseDown.
 // - Moving without a button sends OnMouseOver to the control under the pointer at every move, and
-//   OnMouseOut to the one it left. No over or out is sent while a control is captured.
+//   OnMouseOut to the one it left (also when it was hidden or disabled meanwhile). No over or out is
+//   sent while a control is captured; they resume with the first move after the release.
 // - The wheel goes to the control under the pointer.
 // - A key goes to an open popup menu first, then to the key handler function, then to the control under
 //   the pointer. A key-up goes to the key handler only.

@@ -62,12 +62,11 @@ void IGraphics::OnMouseDown(float x, float y, const IMouseMod& mod) {
 void IGraphics::OnMouseUp(float x, float y, const IMouseMod& mod) {
     mLastX = x;
     mLastY = y;
+    // Over and out resume with the next move.
     if (IControl* c = mCaptured) {
         mCaptured = nullptr;
         c->OnMouseUp(x, y, mod);
     }
-    if (!IsPopupMenuOpen())
-        DispatchMouseOver(x, y, IMouseMod());
 }
 
 void IGraphics::OnMouseMove(float x, float y, const IMouseMod& mod) {

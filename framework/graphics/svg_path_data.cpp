@@ -124,6 +124,8 @@ bool ParseSvgPathData(std::string_view d, Path& path, std::string* error) {
             cmd = in.Take();
             if (ArgumentCount(cmd) < 0)
                 return fail("unknown path command");
+            if (prev == 0 && cmd != 'M' && cmd != 'm')
+                return fail("path data must start with a move");
         } else if (cmd == 0) {
             return fail("path data must start with a command");
         } else if (ArgumentCount(cmd) == 0) {
