@@ -30,13 +30,16 @@ bool IGraphics::SnapAxisAligned(IRECT& r, float thickness) const {
         return (s - e) / a;
     };
     if (thickness <= 0.f) {
-        const float l = std::round(x[0] * r.L + x[4]), t = std::round(x[3] * r.T + x[5]);
-        float rr = std::round(x[0] * r.R + x[4]), b = std::round(x[3] * r.B + x[5]);
-        // Anything with width keeps at least one pixel.
-        if (r.R > r.L && rr <= l)
-            rr = l + 1.f;
-        if (r.B > r.T && b <= t)
-            b = t + 1.f;
+        // Edges round to the nearest pixel boundary, so abutting fills stay gap-free; a thin band keeps
+        // its rounded width instead (at least one pixel), so equal bands stay equal.
+        auto span = [](float a, float b, float& outA, float& outB) {
+            outA = std::round(a);
+            const float w = b - a;
+            outB = w < 2.5f ? outA + std::max(1.f, std::round(w)) : std::round(b);
+        };
+        float l, t, rr, b;
+        span(x[0] * r.L + x[4], x[0] * r.R + x[4], l, rr);
+        span(x[3] * r.T + x[5], x[3] * r.B + x[5], t, b);
         r = {(l - x[4]) / x[0], (t - x[5]) / x[3], (rr - x[4]) / x[0], (b - x[5]) / x[3]};
         return true;
     }

@@ -13,8 +13,8 @@ TEST(IRECT, ContainsTakesLeftAndTopButNotRightAndBottom) {
     struct Case {
         float x, y;
         bool inside;
-    } cases[] = {{10.f, 20.f, true}, {29.99f, 39.99f, true}, {30.f, 25.f, false}, {15.f, 40.f, false},
-                 {9.99f, 25.f, false}, {15.f, 19.99f, false}};
+    } cases[] = {{10.f, 20.f, true},  {29.99f, 39.99f, true}, {30.f, 25.f, false},
+                 {15.f, 40.f, false}, {9.99f, 25.f, false},   {15.f, 19.99f, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << ", " << c.y);
         EXPECT_EQ(r.Contains(c.x, c.y), c.inside);
@@ -68,19 +68,19 @@ TEST(IColor, OpacityAndBlendingRoundEachChannel) {
 }
 
 TEST(IPattern, ColourAtFollowsTheStops) {
-    const IPattern four = IPattern::CreateRadialGradient(
-        0, 0, 10,
-        {{IColor(255, 232, 233, 236), 0.f}, {IColor(255, 196, 198, 202), 0.45f}, {IColor(255, 150, 152, 157), 0.82f},
-         {IColor(255, 120, 122, 127), 1.f}});
+    const IPattern four = IPattern::CreateRadialGradient(0, 0, 10,
+                                                         {{IColor(255, 232, 233, 236), 0.f},
+                                                          {IColor(255, 196, 198, 202), 0.45f},
+                                                          {IColor(255, 150, 152, 157), 0.82f},
+                                                          {IColor(255, 120, 122, 127), 1.f}});
     struct Case {
         float offset;
         IColor expected;
     } cases[] = {
-        {-1.f, IColor(255, 232, 233, 236)},  // before the first stop
-        {0.45f, IColor(255, 196, 198, 202)}, // on a stop exactly
+        {-1.f, IColor(255, 232, 233, 236)},   // before the first stop
+        {0.45f, IColor(255, 196, 198, 202)},  // on a stop exactly
         {0.524f, IColor(255, 187, 189, 193)}, // a fifth of the way from 0.45 to 0.82
-        {1.f, IColor(255, 120, 122, 127)},
-        {2.f, IColor(255, 120, 122, 127)}, // after the last
+        {1.f, IColor(255, 120, 122, 127)},    {2.f, IColor(255, 120, 122, 127)}, // after the last
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset);

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace iplug::igraphics {
 namespace {
 
@@ -287,7 +286,8 @@ TEST_F(Routing, PlatformServicesGoThroughOneInterface) {
     EXPECT_TRUE(g->OpenURL("https://example.invalid/changelog"));
     EXPECT_EQ(d.OpenedURLs().back(), "https://example.invalid/changelog");
     std::string chosen = "none";
-    g->PromptForFile({EFileAction::Save, "take-edited.wav", "", "wav"}, [&](const std::string& p) { chosen = p; });
+    g->PromptForFile({EFileAction::Save, "take-edited.wav", "", "wav"},
+                     [&](const std::string& p) { chosen = p; });
     ASSERT_TRUE(d.FilePromptPending());
     EXPECT_EQ(d.FilePrompts().back().defaultName, "take-edited.wav");
     d.CompleteFilePrompt("/tmp/take-edited.wav");

@@ -3,10 +3,9 @@
 #include "framework/graphics/svg.h"
 #include "framework/graphics/testing/test_scene.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace iplug::igraphics {
@@ -31,11 +30,11 @@ TEST(SvgPathData, CompactNumbersAndImplicitRepeats) {
         const char* d;
         std::vector<PathPoint> ends; // the end point of each command
     } cases[] = {
-        {"M1-15.29", {{1.f, -15.29f}}},                          // a sign ends a number
-        {"M.5.5l.5.5", {{0.5f, 0.5f}, {1.f, 1.f}}},               // a second dot ends one too
-        {"M1e1,2E-1", {{10.f, 0.2f}}},                            // exponents
-        {"M0,0 10,0 10,10", {{0, 0}, {10, 0}, {10, 10}}},         // pairs after a move are lines
-        {"m1,1 2,2 h3 v-1", {{1, 1}, {3, 3}, {6, 3}, {6, 2}}},    // relative, implicit relative lines
+        {"M1-15.29", {{1.f, -15.29f}}},                        // a sign ends a number
+        {"M.5.5l.5.5", {{0.5f, 0.5f}, {1.f, 1.f}}},            // a second dot ends one too
+        {"M1e1,2E-1", {{10.f, 0.2f}}},                         // exponents
+        {"M0,0 10,0 10,10", {{0, 0}, {10, 0}, {10, 10}}},      // pairs after a move are lines
+        {"m1,1 2,2 h3 v-1", {{1, 1}, {3, 3}, {6, 3}, {6, 2}}}, // relative, implicit relative lines
         {"M0,0H10V5h-2v-1z", {{0, 0}, {10, 0}, {10, 5}, {8, 5}, {8, 4}, {0, 0}}},
         {"M0 0 L5 5 Z m 2 2 l1 0", {{0, 0}, {5, 5}, {0, 0}, {2, 2}, {3, 2}}}, // relative to the closed start
     };
@@ -109,7 +108,8 @@ TEST(SubpathFill, NestedOutlinesAlternateByTheRule) {
     using F = ESubpathFill;
     EXPECT_EQ(ClassifySubpaths(same, EFillRule::Winding), (std::vector<F>{F::Solid, F::Skip, F::Skip}));
     EXPECT_EQ(ClassifySubpaths(same, EFillRule::EvenOdd), (std::vector<F>{F::Solid, F::Hole, F::Solid}));
-    EXPECT_EQ(ClassifySubpaths(alternating, EFillRule::Winding), (std::vector<F>{F::Solid, F::Hole, F::Solid}));
+    EXPECT_EQ(ClassifySubpaths(alternating, EFillRule::Winding),
+              (std::vector<F>{F::Solid, F::Hole, F::Solid}));
 }
 
 TEST(Dashes, PiecesFollowThePatternAcrossCorners) {
@@ -135,9 +135,9 @@ TEST(EditorIcons, EveryIconParsesWithItsSubpathsAndHoles) {
         const char* name;
         int subpaths, solid, holes;
     } expected[] = {
-        {"split", 4, 2, 2},     {"merge", 1, 1, 0},    {"unison", 3, 3, 0},   {"undo", 1, 1, 0},
-        {"redo", 1, 1, 0},      {"help", 4, 3, 1},     {"settings", 4, 2, 2}, {"skip-back", 2, 1, 1},
-        {"play", 2, 1, 1},      {"stop", 2, 1, 1},     {"zoom-out", 3, 2, 1}, {"zoom-in", 3, 2, 1},
+        {"split", 4, 2, 2}, {"merge", 1, 1, 0}, {"unison", 3, 3, 0},   {"undo", 1, 1, 0},
+        {"redo", 1, 1, 0},  {"help", 4, 3, 1},  {"settings", 4, 2, 2}, {"skip-back", 2, 1, 1},
+        {"play", 2, 1, 1},  {"stop", 2, 1, 1},  {"zoom-out", 3, 2, 1}, {"zoom-in", 3, 2, 1},
         {"fit", 4, 4, 0},
     };
     ASSERT_EQ(std::size(expected), EditorIcons().size());
