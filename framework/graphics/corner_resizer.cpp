@@ -43,8 +43,12 @@ void ICornerResizerControl::OnMouseDrag(float x, float y, float, float, const IM
     const float winH = float(ui->Height()) * mPressScale + (y * s - mPressWindowY);
     const float scale = std::clamp(std::min(winW / float(ui->Width()), winH / float(ui->Height())),
                                    ui->GetMinScale(), ui->GetMaxScale());
-    if (scale != s)
-        ui->Resize(ui->Width(), ui->Height(), scale, true);
+    if (scale == s)
+        return;
+    ui->Resize(ui->Width(), ui->Height(), scale, true);
+    // The editor's own resize: the delegate records the size and asks the host to follow.
+    if (IEditorDelegate* delegate = ui->GetDelegate())
+        delegate->EditorResizeFromUI(ui->WindowWidth(), ui->WindowHeight(), true);
 }
 
 void ICornerResizerControl::OnMouseUp(float, float, const IMouseMod&) {

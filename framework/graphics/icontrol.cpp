@@ -61,8 +61,15 @@ void IControl::SetValueFromDelegate(double normalizedValue) {
 }
 
 void IControl::SetValueFromUserInput(double normalizedValue) {
+    BeginParamGesture();
     SetValue(normalizedValue);
     SetDirty(true);
+    EndParamGesture();
+}
+
+const IParam* IControl::GetParam() const {
+    IEditorDelegate* delegate = GetDelegate();
+    return delegate && mParamIdx != kNoParameter ? delegate->GetParam(mParamIdx) : nullptr;
 }
 
 void IControl::SetRECT(const IRECT& r) {
@@ -117,7 +124,20 @@ void IControl::Animate() {
     }
 }
 
-void IControl::SendValueToDelegate() {}
+void IControl::SendValueToDelegate() {
+    if (GetParam())
+        GetDelegate()->SendParameterValueFromUI(mParamIdx, mValue);
+}
+
+void IControl::BeginParamGesture() {
+    if (GetParam())
+        GetDelegate()->BeginInformHostOfParamChangeFromUI(mParamIdx);
+}
+
+void IControl::EndParamGesture() {
+    if (GetParam())
+        GetDelegate()->EndInformHostOfParamChangeFromUI(mParamIdx);
+}
 
 void IControl::SetAttachment(IGraphics* ui, int tag, std::string group) {
     mUI = ui;

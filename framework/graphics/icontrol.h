@@ -64,9 +64,12 @@ public:
     virtual void SetValue(double value);
     // A value sent by the delegate for the linked parameter: sets it without running the action.
     virtual void SetValueFromDelegate(double normalizedValue);
-    // A value the user chose: sets it, then SetDirty(true) (runs the action, informs the delegate).
+    // A value the user chose at once (a click, a menu choice): sets it and runs SetDirty(true), which
+    // runs the action and sends a linked parameter's value to the delegate inside one host gesture.
     virtual void SetValueFromUserInput(double normalizedValue);
     int GetParamIdx() const { return mParamIdx; }
+    // The linked parameter, or null without a link, a delegate or such a parameter.
+    const IParam* GetParam() const;
     void SetParamIdx(int paramIdx) { mParamIdx = paramIdx; }
     IEditorDelegate* GetDelegate() const { return mUI ? mUI->GetDelegate() : nullptr; }
 
@@ -116,6 +119,9 @@ public:
 protected:
     // Tells the editor delegate the linked parameter's new value (nothing without a link).
     void SendValueToDelegate();
+    // Open and close a host gesture on the linked parameter (nothing without a link).
+    void BeginParamGesture();
+    void EndParamGesture();
 
     IRECT mRECT;
     IRECT mTargetRECT;

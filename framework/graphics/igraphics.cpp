@@ -63,6 +63,24 @@ IGraphics::~IGraphics() {
     nvgDeleteGL3(mVG);
 }
 
+void* IGraphics::OpenWindow(void* parent) {
+    void* view = mBackend->OpenWindow(parent);
+    SetAllControlsDirty();
+    return view;
+}
+
+void IGraphics::CloseWindow() noexcept {
+    mCaptured = mMouseOver = mLastPressControl = nullptr;
+    mBackend->CloseWindow();
+}
+
+void IGraphics::SetParameterValueFromDelegate(int paramIdx, double normalizedValue) {
+    for (const auto& c : mControls) {
+        if (c->GetParamIdx() == paramIdx)
+            c->SetValueFromDelegate(normalizedValue);
+    }
+}
+
 float IGraphics::GetScreenScale() const {
     return mBackend->ScreenScale();
 }
@@ -91,6 +109,9 @@ void IGraphics::Resize(int w, int h, float scale, bool needsPlatformResize) {
 
 void IGraphics::AttachControlImpl(std::unique_ptr<IControl> control, int tag, const std::string& group) {
     control->SetAttachment(this, tag, group);
+    // A linked control starts out showing its parameter.
+    if (const IParam* param = control->GetParam())
+        control->SetValueFromDelegate(param->GetNormalized());
     mControls.push_back(std::move(control));
     mControls.back()->OnAttached();
 }

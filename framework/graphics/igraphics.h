@@ -20,6 +20,7 @@
 //   the pointer. A key-up goes to the key handler only.
 // - An open popup menu is modal: it takes every mouse event; a press outside it cancels it.
 
+#include "framework/editor_delegate.h"
 #include "framework/graphics/icolor.h"
 #include "framework/graphics/input.h"
 #include "framework/graphics/irect.h"
@@ -37,10 +38,6 @@
 #include <vector>
 
 struct NVGcontext;
-
-namespace iplug {
-class IEditorDelegate;
-}
 
 namespace iplug::igraphics {
 
@@ -70,17 +67,26 @@ struct IBitmap {
 
 enum class EUIResizerMode { Scale, Size };
 
-class IGraphics {
+class IGraphics : public IEditor {
 public:
     // w, h: the design size; fps: frame ticks per second the backend aims at; scale: the initial drawing
-    // scale. Makes the backend's GL context current and creates the NanoVG context on it.
+    // scale. Makes the backend's GL context current and creates the NanoVG context on it. The delegate
+    // (null in tests that need none) outlives the context.
     IGraphics(IEditorDelegate* delegate, int w, int h, int fps, float scale,
               std::unique_ptr<IRenderBackend> backend);
-    virtual ~IGraphics();
+    ~IGraphics() override;
     IGraphics(const IGraphics&) = delete;
     IGraphics& operator=(const IGraphics&) = delete;
 
     IEditorDelegate* GetDelegate() const { return mDelegate; }
+
+    // ---- IEditor: what the editor delegate sees of an open editor.
+    IGraphics* GetGraphics() noexcept override { return this; }
+    // Opens the backend's window (an offscreen context has none and returns itself as the view).
+    void* OpenWindow(void* parent) override;
+    void CloseWindow() noexcept override;
+    // Every control linked to the parameter shows the value, without sending it back.
+    void SetParameterValueFromDelegate(int paramIdx, double normalizedValue) override;
 
     // ---- Size and scale
     int Width() const { return mWidth; }   // design units

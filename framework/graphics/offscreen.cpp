@@ -161,4 +161,21 @@ std::unique_ptr<IGraphics> MakeOffscreenGraphics(IEditorDelegate* delegate, int 
     return std::make_unique<IGraphics>(delegate, w, h, fps, scale, std::make_unique<OffscreenBackend>());
 }
 
+namespace {
+BackendFactory& DefaultFactory() {
+    static BackendFactory factory;
+    return factory;
+}
+} // namespace
+
+void SetDefaultBackendFactory(BackendFactory factory) {
+    DefaultFactory() = std::move(factory);
+}
+
+std::unique_ptr<IGraphics> MakeGraphics(IEditorDelegate& delegate, int w, int h, int fps, float scale) {
+    std::unique_ptr<IRenderBackend> backend =
+        DefaultFactory() ? DefaultFactory()() : std::make_unique<OffscreenBackend>();
+    return std::make_unique<IGraphics>(&delegate, w, h, fps, scale, std::move(backend));
+}
+
 } // namespace iplug::igraphics

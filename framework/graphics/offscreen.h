@@ -35,6 +35,8 @@ public:
     OffscreenBackend(const OffscreenBackend&) = delete;
     OffscreenBackend& operator=(const OffscreenBackend&) = delete;
 
+    void* OpenWindow(void*) override { return this; }
+    void CloseWindow() noexcept override {}
     void MakeCurrent() override;
     void BeginFrame(int pixelW, int pixelH) override;
     void EndFrame() override {}
@@ -56,5 +58,12 @@ private:
 // A graphics context on an offscreen backend (the design size at scale, no window).
 std::unique_ptr<IGraphics> MakeOffscreenGraphics(IEditorDelegate* delegate, int w, int h, int fps,
                                                  float scale);
+
+// The plug-in's make-graphics hook calls this: a graphics context on the process's default backend,
+// offscreen unless a program installs another (the window program installs GLFW's).
+std::unique_ptr<IGraphics> MakeGraphics(IEditorDelegate& delegate, int w, int h, int fps, float scale);
+using BackendFactory = std::function<std::unique_ptr<IRenderBackend>()>;
+// Main thread, before any editor opens; an empty factory restores the offscreen default.
+void SetDefaultBackendFactory(BackendFactory factory);
 
 } // namespace iplug::igraphics

@@ -63,6 +63,9 @@ private:
 class IRenderBackend {
 public:
     virtual ~IRenderBackend() = default;
+    // Shows the window (inside parent when given); returns the platform view, or null when it cannot.
+    virtual void* OpenWindow(void* parent) = 0;
+    virtual void CloseWindow() noexcept = 0;
     virtual void MakeCurrent() = 0;
     // Binds a framebuffer of w x h device pixels for the frame about to be drawn.
     virtual void BeginFrame(int pixelW, int pixelH) = 0;
