@@ -50,6 +50,7 @@ IGraphics::IGraphics(IEditorDelegate* delegate, int w, int h, int fps, float sca
     if (!mVG)
         throw std::runtime_error("Couldn't create the NanoVG context (OpenGL 3.3 is needed).");
     mGradients = std::make_unique<GradientCache>(mVG);
+    mBackend->SetGraphics(this);
 }
 
 IGraphics::~IGraphics() {
@@ -151,6 +152,24 @@ bool IGraphics::IsPopupMenuOpen() const {
     return mPopupMenu && mPopupMenu->IsOpen();
 }
 
+void IGraphics::ShowModalControl(std::unique_ptr<IControl> control) {
+    CloseModalControl();
+    control->SetAttachment(this, kNoTag, {});
+    mModal = std::move(control);
+    mModal->OnAttached();
+    SetAllControlsDirty();
+}
+
+void IGraphics::CloseModalControl() {
+    if (!mModal)
+        return;
+    if (mCaptured == mModal.get())
+        mCaptured = nullptr;
+    // Closing may happen inside the modal control's own handler: it is freed at the next frame tick.
+    mRetiredModal = std::move(mModal);
+    SetAllControlsDirty();
+}
+
 void IGraphics::RemoveControl(IControl* control) {
     if (mCaptured == control)
         mCaptured = nullptr;
@@ -200,6 +219,7 @@ void IGraphics::SetAllControlsDirty() {
 }
 
 bool IGraphics::OnFrame() {
+    mRetiredModal.reset();
     Platform().Poll();
     bool dirty = false;
     // Every control is animated and asked, not only until the first dirty one: IsDirty advances the
@@ -211,6 +231,8 @@ bool IGraphics::OnFrame() {
             dirty = true;
     }
     if (mPopupMenu && mPopupMenu->IsDirty())
+        dirty = true;
+    if (mModal && mModal->IsDirty())
         dirty = true;
     if (mCornerResizer && mCornerResizer->IsDirty())
         dirty = true;
@@ -251,6 +273,8 @@ void IGraphics::Draw() {
         drawOne(*mCornerResizer);
     if (mPopupMenu && mPopupMenu->IsOpen())
         drawOne(*mPopupMenu);
+    if (mModal)
+        drawOne(*mModal);
     DrawTooltip();
     mInFrame = false;
     nvgEndFrame(mVG);

@@ -18,7 +18,8 @@
 // - The wheel goes to the control under the pointer.
 // - A key goes to an open popup menu first, then to the key handler function, then to the control under
 //   the pointer. A key-up goes to the key handler only.
-// - An open popup menu is modal: it takes every mouse event; a press outside it cancels it.
+// - An open popup menu is modal: it takes every mouse event; a press outside it cancels it. A modal
+//   control (ShowModalControl) takes every mouse event and key while shown.
 
 #include "framework/editor_delegate.h"
 #include "framework/graphics/icolor.h"
@@ -137,6 +138,12 @@ public:
     // the menu's function when it has one, else to caller's OnPopupMenuSelection (nullptr: dismissed).
     void CreatePopupMenu(IControl* caller, IPopupMenu& menu, const IRECT& bounds);
     bool IsPopupMenuOpen() const;
+
+    // ---- A modal control above everything (a platform's drawn prompt): while shown it gets every
+    // mouse event and key first, as an open popup menu does. It may close itself from its handlers.
+    void ShowModalControl(std::unique_ptr<IControl> control);
+    void CloseModalControl();
+    IControl* GetModalControl() const { return mModal.get(); }
 
     // ---- Events (design units); the backends and the test driver call these.
     void OnMouseDown(float x, float y, const IMouseMod& mod);
@@ -319,6 +326,8 @@ private:
     std::vector<std::unique_ptr<IControl>> mControls;
     std::unique_ptr<IPopupMenuControl> mPopupMenu;
     std::unique_ptr<ICornerResizerControl> mCornerResizer;
+    std::unique_ptr<IControl> mModal;
+    std::unique_ptr<IControl> mRetiredModal;
     IControl* mCaptured = nullptr;
     IControl* mMouseOver = nullptr;
     float mLastX = 0.f;

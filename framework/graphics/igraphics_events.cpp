@@ -31,6 +31,11 @@ void IGraphics::OnMouseDown(float x, float y, const IMouseMod& mod) {
     mLastY = y;
     mPointerInside = true;
     mPointerRestStart = Now();
+    if (mModal) {
+        mCaptured = mModal.get();
+        mModal->OnMouseDown(x, y, mod);
+        return;
+    }
     if (IsPopupMenuOpen()) {
         mPopupMenu->OnMouseDown(x, y, mod);
         mCaptured = mPopupMenu->IsOpen() ? mPopupMenu.get() : nullptr;
@@ -81,6 +86,15 @@ void IGraphics::OnMouseMove(float x, float y, const IMouseMod& mod) {
     }
     if (dX != 0.f || dY != 0.f)
         mPointerRestStart = Now();
+    if (mModal) {
+        mCaptured = mModal.get();
+        mModal->OnMouseDown(x, y, mod);
+        return;
+    }
+    if (mModal) {
+        mModal->OnMouseOver(x, y, mod);
+        return;
+    }
     if (IsPopupMenuOpen()) {
         mPopupMenu->OnMouseOver(x, y, mod);
         return;
@@ -103,7 +117,7 @@ void IGraphics::DispatchMouseOver(float x, float y, const IMouseMod& mod) {
 }
 
 void IGraphics::OnMouseWheel(float x, float y, const IMouseMod& mod, float delta) {
-    if (IsPopupMenuOpen())
+    if (IsPopupMenuOpen() || mModal)
         return;
     IControl* c = GetMouseControl(x, y);
     if (c && !c->IsDisabled())
@@ -120,6 +134,10 @@ void IGraphics::OnMouseOut() {
 }
 
 bool IGraphics::OnKeyDown(float x, float y, const IKeyPress& key) {
+    if (mModal) {
+        mModal->OnKeyDown(x, y, key);
+        return true;
+    }
     if (IsPopupMenuOpen())
         return mPopupMenu->OnKeyDown(x, y, key);
     if (mKeyHandler && mKeyHandler(key, false))
@@ -129,7 +147,7 @@ bool IGraphics::OnKeyDown(float x, float y, const IKeyPress& key) {
 }
 
 bool IGraphics::OnKeyUp(float, float, const IKeyPress& key) {
-    if (IsPopupMenuOpen())
+    if (IsPopupMenuOpen() || mModal)
         return true;
     return mKeyHandler && mKeyHandler(key, true);
 }

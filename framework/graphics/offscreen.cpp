@@ -111,6 +111,11 @@ void OffscreenBackend::BeginFrame(int pixelW, int pixelH) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 }
 
+void OffscreenBackend::Finish() {
+    MakeCurrent();
+    glFinish();
+}
+
 RGBAImage OffscreenBackend::ReadPixels() {
     MakeCurrent();
     RGBAImage image;

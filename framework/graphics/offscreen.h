@@ -47,6 +47,8 @@ public:
     void SetScreenScale(float scale) { mScreenScale = scale; }
     // The framebuffer as drawn by the last frame.
     RGBAImage ReadPixels();
+    // Waits until the GL has finished every frame drawn so far.
+    void Finish();
 
 private:
     struct Impl;

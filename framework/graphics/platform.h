@@ -10,6 +10,8 @@
 
 namespace iplug::igraphics {
 
+class IGraphics;
+
 enum class EFileAction { Open, Save };
 
 struct FilePromptRequest {
@@ -74,6 +76,9 @@ public:
     // Device pixels per logical window pixel (2 on a HiDPI screen).
     virtual float ScreenScale() const = 0;
     virtual IPlatform& Platform() = 0;
+    // The context that draws through this backend, told once by its constructor (windows route their
+    // events to it).
+    virtual void SetGraphics(IGraphics* graphics) { (void)graphics; }
 };
 
 } // namespace iplug::igraphics

@@ -238,8 +238,9 @@ TEST(Rendering, SceneMatchesItsProbesAndTheGoldenImage) {
         // Regenerate: CV_UPDATE_GOLDEN=1 build/tests/framework/graphics/graphics_tests
         //   --gtest_filter=Rendering.SceneMatchesItsProbesAndTheGoldenImage (then look at the image).
         const std::string golden = std::string(CV_GOLDEN_DIR) + "/scene.png";
-        if (std::getenv("CV_UPDATE_GOLDEN"))
+        if (std::getenv("CV_UPDATE_GOLDEN")) {
             ASSERT_TRUE(WritePNG(frame, golden));
+        }
         const RGBAImage expected = ReadPNG(golden);
         ASSERT_EQ(expected.w, frame.w) << "missing or mis-sized golden image " << golden;
         ASSERT_EQ(expected.h, frame.h);

@@ -1,0 +1,223 @@
+#include "framework/graphics/window/desktop_platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace iplug::igraphics {
+namespace {
+
+bool OnPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string candidate = dirs.substr(start, end - start) + "/" + program;
+        if (end > start && access(candidate.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/tmp";
+}
+
+} // namespace
+
+pid_t SpawnProgram(const std::vector<std::string>& argv, int* stdoutFd) {
+    if (argv.empty())
+        return -1;
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int fds[2] = {-1, -1};
+    if (stdoutFd && pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (stdoutFd)
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (stdoutFd) {
+        close(fds[1]);
+        if (rc != 0) {
+            close(fds[0]);
+            return -1;
+        }
+        fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+        *stdoutFd = fds[0];
+    }
+    return rc == 0 ? pid : -1;
+}
+
+bool IsOpenableURL(const std::string& url) {
+    if (url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0)
+        return false;
+    for (unsigned char c : url) {
+        if (c < 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+PathPromptControl::PathPromptControl(const IRECT& bounds, std::string title, std::string path,
+                                     FilePromptCompletion completion)
+    : IControl(bounds), mTitle(std::move(title)), mPath(std::move(path)), mCompletion(std::move(completion)) {
+}
+
+IRECT PathPromptControl::Box() const {
+    return GetRECT().GetCentredInside(std::min(560.f, GetRECT().W() - 20.f), 120.f);
+}
+
+void PathPromptControl::Draw(IGraphics& g) {
+    g.FillRect(IColor(150, 0, 0, 0), GetRECT());
+    const IRECT box = Box();
+    g.FillRoundRect(IColor(255, 29, 31, 33), box, 12.f);
+    g.DrawRoundRect(IColor(255, 11, 12, 13), box, 12.f);
+    const IText title(17.f, IColor(255, 232, 234, 237), {}, EAlign::Near);
+    g.DrawText(title, mTitle.c_str(), box.GetPadded(-18.f).GetFromTop(24.f));
+    const IRECT field = IRECT(box.L + 18.f, box.MH() - 16.f, box.R - 18.f, box.MH() + 16.f);
+    g.FillRoundRect(IColor(255, 15, 16, 18), field, 6.f);
+    // A path wider than the field shows its end, where the file name is.
+    const std::string shown = mPath + "|";
+    IText text(15.f, IColor(255, 232, 234, 237), {}, EAlign::Near);
+    if (g.MeasureTextWidth(text, shown.c_str()) > field.W() - 16.f)
+        text.mAlign = EAlign::Far;
+    g.PathTransformSave();
+    g.PathClipRegion(field.GetPadded(-4.f));
+    g.DrawText(text, shown.c_str(), field.GetHPadded(-8.f));
+    g.PathTransformRestore();
+    g.DrawText(IText(13.f, IColor(255, 154, 160, 166), {}, EAlign::Near), "Enter saves, Escape cancels",
+               box.GetPadded(-18.f).GetFromBottom(18.f));
+}
+
+void PathPromptControl::OnMouseDown(float x, float y, const IMouseMod&) {
+    if (!Box().Contains(x, y))
+        Finish({});
+}
+
+bool PathPromptControl::OnKeyDown(float, float, const IKeyPress& key) {
+    if (key.VK == kVK_RETURN) {
+        Finish(mPath);
+    } else if (key.VK == kVK_ESCAPE) {
+        Finish({});
+    } else if (key.VK == kVK_BACK) {
+        // Remove one whole UTF-8 character.
+        while (!mPath.empty() && (static_cast<unsigned char>(mPath.back()) & 0xC0) == 0x80)
+            mPath.pop_back();
+        if (!mPath.empty())
+            mPath.pop_back();
+    } else if (!key.C && static_cast<unsigned char>(key.utf8[0]) >= 0x20) {
+        mPath += key.utf8.data();
+    }
+    SetDirty(false);
+    return true;
+}
+
+void PathPromptControl::Finish(const std::string& path) {
+    FilePromptCompletion completion = std::move(mCompletion);
+    mCompletion = nullptr;
+    if (GetUI())
+        GetUI()->CloseModalControl(); // freed at the next frame tick, not under our feet
+    if (completion)
+        completion(path);
+}
+
+DesktopPlatform::DesktopPlatform(std::function<bool(const std::string&)> setClipboard,
+                                 std::function<bool(std::string&)> getClipboard,
+                                 std::function<void(ECursor)> setCursor)
+    : mSetClipboard(std::move(setClipboard)), mGetClipboard(std::move(getClipboard)),
+      mSetCursor(std::move(setCursor)) {}
+
+DesktopPlatform::~DesktopPlatform() {
+    if (mPrompt.pid > 0) {
+        kill(mPrompt.pid, SIGTERM);
+        waitpid(mPrompt.pid, nullptr, 0);
+    }
+    if (mPrompt.fd >= 0)
+        close(mPrompt.fd);
+    for (pid_t pid : mChildren)
+        waitpid(pid, nullptr, WNOHANG);
+}
+
+bool DesktopPlatform::OpenURL(const std::string& url) {
+    if (!IsOpenableURL(url))
+        return false;
+    const pid_t pid = SpawnProgram({"xdg-open", url});
+    if (pid < 0)
+        return false;
+    mChildren.push_back(pid);
+    return true;
+}
+
+void DesktopPlatform::PromptForFile(const FilePromptRequest& request, FilePromptCompletion completion) {
+    // One prompt at a time: a second request while one is open is cancelled at once.
+    if (mPrompt.pid > 0 || (mGraphics && mGraphics->GetModalControl())) {
+        if (completion)
+            completion({});
+        return;
+    }
+    const std::string folder = request.folder.empty() ? HomeFolder() : request.folder;
+    const std::string suggested = folder + "/" + request.defaultName;
+    if (mUseZenity && OnPath("zenity")) {
+        std::vector<std::string> argv = {"zenity", "--file-selection", "--filename=" + suggested};
+        if (request.action == EFileAction::Save) {
+            argv.push_back("--save");
+            argv.push_back("--confirm-overwrite");
+        }
+        if (!request.extension.empty())
+            argv.push_back("--file-filter=*." + request.extension);
+        int fd = -1;
+        const pid_t pid = SpawnProgram(argv, &fd);
+        if (pid > 0) {
+            mPrompt = {pid, fd, {}, std::move(completion)};
+            return;
+        }
+    }
+    if (!mGraphics) {
+        if (completion)
+            completion({});
+        return;
+    }
+    const char* title = request.action == EFileAction::Save ? "Save as" : "Open";
+    mGraphics->ShowModalControl(
+        std::make_unique<PathPromptControl>(mGraphics->GetBounds(), title, suggested, std::move(completion)));
+}
+
+void DesktopPlatform::Poll() {
+    std::erase_if(mChildren, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+    if (mPrompt.pid <= 0)
+        return;
+    char buffer[1024];
+    for (ssize_t n; (n = read(mPrompt.fd, buffer, sizeof buffer)) > 0;)
+        mPrompt.output.append(buffer, static_cast<std::size_t>(n));
+    int status = 0;
+    if (waitpid(mPrompt.pid, &status, WNOHANG) != mPrompt.pid)
+        return;
+    for (ssize_t n; (n = read(mPrompt.fd, buffer, sizeof buffer)) > 0;)
+        mPrompt.output.append(buffer, static_cast<std::size_t>(n));
+    close(mPrompt.fd);
+    Prompt done = std::move(mPrompt);
+    mPrompt = {};
+    while (!done.output.empty() && (done.output.back() == '\n' || done.output.back() == '\r'))
+        done.output.pop_back();
+    const bool chosen = WIFEXITED(status) && WEXITSTATUS(status) == 0 && !done.output.empty();
+    if (done.completion)
+        done.completion(chosen ? done.output : std::string());
+}
+
+} // namespace iplug::igraphics

@@ -1,0 +1,340 @@
+#include "framework/graphics/window/glfw_backend.h"
+
+#include "framework/graphics/nanovg_gl_api.h"
+
+#include <GLFW/glfw3.h>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace iplug::igraphics {
+namespace {
+
+// GLFW is initialised once per process and never terminated while windows may remain.
+void InitGlfw() {
+    static const bool ok = glfwInit() == GLFW_TRUE;
+    if (!ok)
+        throw std::runtime_error("Couldn't start GLFW: is there a display (DISPLAY set, X server running)?");
+}
+
+int VirtualKey(int key) {
+    if ((key >= GLFW_KEY_A && key <= GLFW_KEY_Z) || (key >= GLFW_KEY_0 && key <= GLFW_KEY_9))
+        return key; // the same codes as the virtual keys
+    switch (key) {
+    case GLFW_KEY_BACKSPACE:
+        return kVK_BACK;
+    case GLFW_KEY_TAB:
+        return kVK_TAB;
+    case GLFW_KEY_ENTER:
+    case GLFW_KEY_KP_ENTER:
+        return kVK_RETURN;
+    case GLFW_KEY_ESCAPE:
+        return kVK_ESCAPE;
+    case GLFW_KEY_SPACE:
+        return kVK_SPACE;
+    case GLFW_KEY_LEFT:
+        return kVK_LEFT;
+    case GLFW_KEY_UP:
+        return kVK_UP;
+    case GLFW_KEY_RIGHT:
+        return kVK_RIGHT;
+    case GLFW_KEY_DOWN:
+        return kVK_DOWN;
+    case GLFW_KEY_DELETE:
+        return kVK_DELETE;
+    default:
+        return kVK_NONE;
+    }
+}
+
+// Keys whose text comes in a character event (when no Ctrl is held).
+bool Printable(int key) {
+    return (key >= GLFW_KEY_SPACE && key <= GLFW_KEY_GRAVE_ACCENT) ||
+           (key >= GLFW_KEY_KP_0 && key <= GLFW_KEY_KP_EQUAL);
+}
+
+std::string Utf8(unsigned int codepoint) {
+    std::string s;
+    if (codepoint < 0x80) {
+        s += static_cast<char>(codepoint);
+    } else if (codepoint < 0x800) {
+        s += static_cast<char>(0xC0 | (codepoint >> 6));
+        s += static_cast<char>(0x80 | (codepoint & 0x3F));
+    } else if (codepoint < 0x10000) {
+        s += static_cast<char>(0xE0 | (codepoint >> 12));
+        s += static_cast<char>(0x80 | ((codepoint >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (codepoint & 0x3F));
+    } else {
+        s += static_cast<char>(0xF0 | (codepoint >> 18));
+        s += static_cast<char>(0x80 | ((codepoint >> 12) & 0x3F));
+        s += static_cast<char>(0x80 | ((codepoint >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (codepoint & 0x3F));
+    }
+    return s;
+}
+
+GlfwBackend* Self(GLFWwindow* w) {
+    return static_cast<GlfwBackend*>(glfwGetWindowUserPointer(w));
+}
+
+} // namespace
+
+IKeyPress TranslateKey(int glfwKey, int glfwMods, const char* keyName) {
+    const bool shift = glfwMods & GLFW_MOD_SHIFT, ctrl = glfwMods & GLFW_MOD_CONTROL,
+               alt = glfwMods & GLFW_MOD_ALT;
+    std::string text;
+    if (glfwKey == GLFW_KEY_SPACE)
+        text = " ";
+    else if (keyName)
+        text = keyName;
+    // Key names are lower case; with Shift the letter is the capital one.
+    if (shift && text.size() == 1 && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    (void)ctrl;
+    return IKeyPress(text.c_str(), VirtualKey(glfwKey), shift, ctrl, alt);
+}
+
+GlfwBackend::GlfwBackend() {
+    InitGlfw();
+    glfwDefaultWindowHints();
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_STENCIL_BITS, 8);
+    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    // The window follows the drawing scale through the corner resizer, not the window manager.
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
+    mWindow = glfwCreateWindow(640, 480, "Corvalinth", nullptr, nullptr);
+    if (!mWindow)
+        throw std::runtime_error("Couldn't create a window with an OpenGL 3.3 context.");
+    glfwSetWindowUserPointer(mWindow, this);
+    glfwMakeContextCurrent(mWindow);
+    glfwSwapInterval(0); // the frame tick paces drawing
+    mPlatform = std::make_unique<DesktopPlatform>(
+        [this](const std::string& text) {
+            glfwSetClipboardString(mWindow, text.c_str());
+            return true;
+        },
+        [this](std::string& text) {
+            const char* s = glfwGetClipboardString(mWindow);
+            if (!s)
+                return false;
+            text = s;
+            return true;
+        },
+        [this](ECursor cursor) {
+            int shape = GLFW_ARROW_CURSOR;
+            switch (cursor) {
+            case ECursor::IBEAM:
+                shape = GLFW_IBEAM_CURSOR;
+                break;
+            case ECursor::CROSS:
+                shape = GLFW_CROSSHAIR_CURSOR;
+                break;
+            case ECursor::HAND:
+                shape = GLFW_HAND_CURSOR;
+                break;
+            case ECursor::SIZEWE:
+                shape = GLFW_HRESIZE_CURSOR;
+                break;
+            case ECursor::SIZENS:
+            case ECursor::SIZENWSE:
+            case ECursor::SIZENESW:
+            case ECursor::SIZEALL:
+                shape = GLFW_VRESIZE_CURSOR;
+                break;
+            default:
+                break;
+            }
+            static GLFWcursor* cursors[8] = {};
+            GLFWcursor*& c = cursors[shape - GLFW_ARROW_CURSOR];
+            if (!c)
+                c = glfwCreateStandardCursor(shape);
+            glfwSetCursor(mWindow, c);
+        });
+    InstallCallbacks();
+}
+
+GlfwBackend::~GlfwBackend() {
+    mPlatform.reset();
+    glfwDestroyWindow(mWindow);
+}
+
+void GlfwBackend::SetGraphics(IGraphics* graphics) {
+    mGraphics = graphics;
+    mPlatform->SetGraphics(graphics);
+    graphics->mOnPlatformResize = [this](int w, int h) { glfwSetWindowSize(mWindow, w, h); };
+    glfwSetWindowSize(mWindow, graphics->WindowWidth(), graphics->WindowHeight());
+}
+
+void* GlfwBackend::OpenWindow(void*) {
+    if (mGraphics)
+        glfwSetWindowSize(mWindow, mGraphics->WindowWidth(), mGraphics->WindowHeight());
+    glfwShowWindow(mWindow);
+    return mWindow;
+}
+
+void GlfwBackend::CloseWindow() noexcept {
+    glfwHideWindow(mWindow);
+}
+
+void GlfwBackend::MakeCurrent() {
+    if (glfwGetCurrentContext() != mWindow)
+        glfwMakeContextCurrent(mWindow);
+}
+
+float GlfwBackend::ScreenScale() const {
+    int fw = 0, ww = 0, h = 0;
+    glfwGetFramebufferSize(mWindow, &fw, &h);
+    glfwGetWindowSize(mWindow, &ww, &h);
+    return ww > 0 && fw > 0 ? static_cast<float>(fw) / static_cast<float>(ww) : 1.f;
+}
+
+void GlfwBackend::BeginFrame(int pixelW, int pixelH) {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glViewport(0, 0, pixelW, pixelH);
+    glClearColor(0.f, 0.f, 0.f, 1.f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+}
+
+void GlfwBackend::EndFrame() {
+    if (mCaptureFrames) {
+        int w = 0, h = 0;
+        glfwGetFramebufferSize(mWindow, &w, &h);
+        std::vector<std::uint8_t> flipped(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadBuffer(GL_BACK);
+        glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, flipped.data());
+        mLastFrame.w = w;
+        mLastFrame.h = h;
+        mLastFrame.rgba.resize(flipped.size());
+        const std::size_t row = static_cast<std::size_t>(w) * 4;
+        for (int y = 0; y < h; ++y)
+            std::memcpy(&mLastFrame.rgba[static_cast<std::size_t>(y) * row],
+                        &flipped[static_cast<std::size_t>(h - 1 - y) * row], row);
+    }
+    glfwSwapBuffers(mWindow);
+}
+
+float GlfwBackend::DesignX(double x) const {
+    return static_cast<float>(x) / (mGraphics ? mGraphics->GetDrawScale() : 1.f);
+}
+float GlfwBackend::DesignY(double y) const {
+    return static_cast<float>(y) / (mGraphics ? mGraphics->GetDrawScale() : 1.f);
+}
+
+IMouseMod GlfwBackend::Mods(int m) const {
+    return IMouseMod(mLeftDown, mRightDown, m & GLFW_MOD_SHIFT, m & GLFW_MOD_CONTROL, m & GLFW_MOD_ALT);
+}
+
+void GlfwBackend::InstallCallbacks() {
+    glfwSetCursorPosCallback(mWindow, [](GLFWwindow* w, double x, double y) {
+        GlfwBackend* self = Self(w);
+        self->mX = x;
+        self->mY = y;
+        if (!self->mGraphics)
+            return;
+        int mods = 0;
+        if (glfwGetKey(w, GLFW_KEY_LEFT_SHIFT) || glfwGetKey(w, GLFW_KEY_RIGHT_SHIFT))
+            mods |= GLFW_MOD_SHIFT;
+        if (glfwGetKey(w, GLFW_KEY_LEFT_CONTROL) || glfwGetKey(w, GLFW_KEY_RIGHT_CONTROL))
+            mods |= GLFW_MOD_CONTROL;
+        if (glfwGetKey(w, GLFW_KEY_LEFT_ALT) || glfwGetKey(w, GLFW_KEY_RIGHT_ALT))
+            mods |= GLFW_MOD_ALT;
+        self->mGraphics->OnMouseMove(self->DesignX(x), self->DesignY(y), self->Mods(mods));
+    });
+    glfwSetCursorEnterCallback(mWindow, [](GLFWwindow* w, int entered) {
+        GlfwBackend* self = Self(w);
+        if (self->mGraphics && !entered)
+            self->mGraphics->OnMouseOut();
+    });
+    glfwSetMouseButtonCallback(mWindow, [](GLFWwindow* w, int button, int action, int mods) {
+        GlfwBackend* self = Self(w);
+        if (!self->mGraphics || (button != GLFW_MOUSE_BUTTON_LEFT && button != GLFW_MOUSE_BUTTON_RIGHT))
+            return;
+        bool& held = button == GLFW_MOUSE_BUTTON_LEFT ? self->mLeftDown : self->mRightDown;
+        const float x = self->DesignX(self->mX), y = self->DesignY(self->mY);
+        if (action == GLFW_PRESS) {
+            held = true;
+            IMouseMod mod = self->Mods(mods);
+            mod.L = button == GLFW_MOUSE_BUTTON_LEFT;
+            mod.R = button == GLFW_MOUSE_BUTTON_RIGHT;
+            self->mGraphics->OnMouseDown(x, y, mod);
+        } else {
+            IMouseMod mod = self->Mods(mods);
+            held = false;
+            self->mGraphics->OnMouseUp(x, y, mod);
+        }
+    });
+    glfwSetScrollCallback(mWindow, [](GLFWwindow* w, double, double dy) {
+        GlfwBackend* self = Self(w);
+        if (!self->mGraphics)
+            return;
+        int mods = 0;
+        if (glfwGetKey(w, GLFW_KEY_LEFT_SHIFT) || glfwGetKey(w, GLFW_KEY_RIGHT_SHIFT))
+            mods |= GLFW_MOD_SHIFT;
+        if (glfwGetKey(w, GLFW_KEY_LEFT_CONTROL) || glfwGetKey(w, GLFW_KEY_RIGHT_CONTROL))
+            mods |= GLFW_MOD_CONTROL;
+        if (glfwGetKey(w, GLFW_KEY_LEFT_ALT) || glfwGetKey(w, GLFW_KEY_RIGHT_ALT))
+            mods |= GLFW_MOD_ALT;
+        self->mGraphics->OnMouseWheel(self->DesignX(self->mX), self->DesignY(self->mY), self->Mods(mods),
+                                      static_cast<float>(dy));
+    });
+    glfwSetKeyCallback(mWindow, [](GLFWwindow* w, int key, int scancode, int action, int mods) {
+        GlfwBackend* self = Self(w);
+        if (!self->mGraphics)
+            return;
+        const float x = self->DesignX(self->mX), y = self->DesignY(self->mY);
+        if (action == GLFW_RELEASE) {
+            self->mGraphics->OnKeyUp(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
+            return;
+        }
+        // A printable key without Ctrl brings its text in the character event that follows.
+        if (Printable(key) && !(mods & GLFW_MOD_CONTROL) && key != GLFW_KEY_SPACE) {
+            self->mPendingKey = key;
+            self->mPendingMods = mods;
+            return;
+        }
+        self->mGraphics->OnKeyDown(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
+    });
+    glfwSetCharCallback(mWindow, [](GLFWwindow* w, unsigned int codepoint) {
+        GlfwBackend* self = Self(w);
+        if (!self->mGraphics)
+            return;
+        const int key = self->mPendingKey, mods = self->mPendingMods;
+        self->mPendingKey = -1;
+        const std::string text = Utf8(codepoint);
+        IKeyPress press = TranslateKey(key, mods, nullptr);
+        press = IKeyPress(text.c_str(), press.VK, press.S, press.C, press.A);
+        self->mGraphics->OnKeyDown(self->DesignX(self->mX), self->DesignY(self->mY), press);
+    });
+}
+
+bool GlfwBackend::PumpOnce(double waitSeconds) {
+    if (waitSeconds > 0.0)
+        glfwWaitEventsTimeout(waitSeconds);
+    else
+        glfwPollEvents();
+    if (mGraphics)
+        mGraphics->OnFrame();
+    return !glfwWindowShouldClose(mWindow);
+}
+
+void GlfwBackend::Run() {
+    const double period = 1.0 / std::max(1, mGraphics ? mGraphics->FPS() : 60);
+    auto next = std::chrono::steady_clock::now();
+    while (true) {
+        next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(period));
+        const double wait = std::chrono::duration<double>(next - std::chrono::steady_clock::now()).count();
+        if (!PumpOnce(std::max(wait, 0.0)))
+            break;
+        if (std::chrono::steady_clock::now() > next + std::chrono::seconds(1))
+            next = std::chrono::steady_clock::now(); // after a stall, do not race to catch up
+    }
+}
+
+} // namespace iplug::igraphics

@@ -1,0 +1,71 @@
+#pragma once
+
+// GlfwBackend: the editor in a real window through GLFW under X11. The window opens hidden with its GL
+// context when the graphics context is made, shows on OpenWindow, follows the drawing scale (the corner
+// resizer), and turns GLFW's mouse, wheel and key events into the context's, in design units. Device
+// pixels follow the screen's content scale (HiDPI). Main thread only.
+
+#include "framework/graphics/igraphics.h"
+#include "framework/graphics/offscreen.h"
+#include "framework/graphics/window/desktop_platform.h"
+
+#include <memory>
+
+struct GLFWwindow;
+
+namespace iplug::igraphics {
+
+// A GLFW key event as the editor's key press. GLFW sends no character event while Ctrl is held, so the
+// text of such a key comes from its key name (keyName may be null for keys without one).
+IKeyPress TranslateKey(int glfwKey, int glfwMods, const char* keyName);
+
+class GlfwBackend : public IRenderBackend {
+public:
+    // Throws std::runtime_error when GLFW cannot start (no display) or the window cannot be made.
+    GlfwBackend();
+    ~GlfwBackend() override;
+    GlfwBackend(const GlfwBackend&) = delete;
+    GlfwBackend& operator=(const GlfwBackend&) = delete;
+
+    void* OpenWindow(void* parent) override;
+    void CloseWindow() noexcept override;
+    void MakeCurrent() override;
+    void BeginFrame(int pixelW, int pixelH) override;
+    void EndFrame() override;
+    float ScreenScale() const override;
+    IPlatform& Platform() override { return *mPlatform; }
+    void SetGraphics(IGraphics* graphics) override;
+
+    // Handles pending events and runs one frame tick; false once the user closed the window.
+    bool PumpOnce(double waitSeconds);
+    // Pumps at the context's frame rate until the window is closed.
+    void Run();
+    // The back buffer as drawn by the last frame (before its swap).
+    RGBAImage LastFrame() const { return mLastFrame; }
+    GLFWwindow* Window() const { return mWindow; }
+    DesktopPlatform& Desktop() { return *mPlatform; }
+
+private:
+    void InstallCallbacks();
+    IMouseMod Mods(int glfwMods) const;
+    float DesignX(double x) const;
+    float DesignY(double y) const;
+
+    GLFWwindow* mWindow = nullptr;
+    IGraphics* mGraphics = nullptr;
+    std::unique_ptr<DesktopPlatform> mPlatform;
+    bool mLeftDown = false;
+    bool mRightDown = false;
+    double mX = 0.0;
+    double mY = 0.0;
+    int mPendingKey = -1; // a printable key waiting for its character event
+    int mPendingMods = 0;
+    RGBAImage mLastFrame;
+    bool mCaptureFrames = false;
+
+public:
+    // Tests: keep each frame's pixels for LastFrame.
+    void SetCaptureFrames(bool capture) { mCaptureFrames = capture; }
+};
+
+} // namespace iplug::igraphics

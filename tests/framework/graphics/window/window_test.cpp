@@ -1,0 +1,135 @@
+// The window backend under a real (virtual, in CI) X server: a frame shows in the window, the corner
+// resizer resizes it, keys translate as the editor expects, and the desktop services start programs with
+// argument vectors and draw their own path prompt.
+
+#include "framework/graphics/basic_controls.h"
+#include "framework/graphics/window/glfw_backend.h"
+
+#include <GLFW/glfw3.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+// The GL and X client libraries keep process-lifetime allocations that are not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libGLX\nleak:libGLdispatch\nleak:libX11\nleak:libEGL_mesa\nleak:swrast_dri\nleak:"
+           "libgallium\n"
+           "leak:libLLVM\nleak:libglfw\nleak:libdrm\nleak:libxcb\n";
+}
+
+namespace iplug::igraphics {
+namespace {
+
+TEST(Window, ShowsAFrameAndFollowsTheCornerResizer) {
+    auto backend = std::make_unique<GlfwBackend>();
+    GlfwBackend* b = backend.get();
+    IGraphics g(nullptr, 200, 100, 60, 1.f, std::move(backend));
+    g.SetScaleConstraints(0.7f, 1.5f);
+    g.AttachCornerResizer(EUIResizerMode::Scale, false, COLOR_TRANSPARENT, COLOR_BLACK, COLOR_BLACK, 20.f);
+    g.AttachControl(std::make_unique<IPanelControl>(IRECT(0, 0, 100, 100), IColor(255, 20, 180, 90)));
+    ASSERT_NE(g.OpenWindow(nullptr), nullptr);
+    b->SetCaptureFrames(true);
+    b->PumpOnce(0.0); // everything starts dirty, so this draws
+    const RGBAImage frame = b->LastFrame();
+    ASSERT_GT(frame.w, 0);
+    const float s = g.GetScreenScale();
+    EXPECT_EQ(frame.At(static_cast<int>(50 * s), static_cast<int>(50 * s)), IColor(255, 20, 180, 90));
+    EXPECT_EQ(frame.At(static_cast<int>(150 * s), static_cast<int>(50 * s)), COLOR_BLACK);
+    // Drag the grip 20 pixels right and down: scale min(220/200, 120/100) = 1.1.
+    g.OnMouseMove(195, 95, {});
+    g.OnMouseDown(195, 95, IMouseMod(true));
+    g.OnMouseMove(215, 115, IMouseMod(true));
+    g.OnMouseUp(215, 115, IMouseMod(true));
+    int w = 0, h = 0;
+    for (int i = 0; i < 100 && w != 220; ++i) { // the X server applies the size asynchronously
+        b->PumpOnce(0.01);
+        glfwGetWindowSize(b->Window(), &w, &h);
+    }
+    EXPECT_EQ(w, 220);
+    EXPECT_EQ(h, 110);
+    g.CloseWindow();
+}
+
+TEST(Window, KeysTranslateWithTheirTextAndModifiers) {
+    struct Case {
+        int key, mods;
+        const char* name;
+        int vk;
+        const char* text;
+        bool shift, cmd, alt;
+    } cases[] = {
+        {GLFW_KEY_Z, GLFW_MOD_CONTROL, "z", 'Z', "z", false, true, false}, // no character event with Ctrl
+        {GLFW_KEY_Z, GLFW_MOD_CONTROL | GLFW_MOD_SHIFT, "z", 'Z', "Z", true, true, false},
+        {GLFW_KEY_EQUAL, GLFW_MOD_CONTROL, "=", 0, "=", false, true, false},
+        {GLFW_KEY_LEFT, GLFW_MOD_CONTROL | GLFW_MOD_ALT, nullptr, kVK_LEFT, "", false, true, true},
+        {GLFW_KEY_ENTER, 0, nullptr, kVK_RETURN, "", false, false, false},
+        {GLFW_KEY_SPACE, 0, nullptr, kVK_SPACE, " ", false, false, false},
+        {GLFW_KEY_ESCAPE, 0, nullptr, kVK_ESCAPE, "", false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const IKeyPress k = TranslateKey(c.key, c.mods, c.name);
+        EXPECT_EQ(k.VK, c.vk);
+        EXPECT_STREQ(k.utf8.data(), c.text);
+        EXPECT_EQ(k.S, c.shift);
+        EXPECT_EQ(k.C, c.cmd);
+        EXPECT_EQ(k.A, c.alt);
+    }
+}
+
+TEST(DesktopServices, ProgramsGetArgumentsVerbatimWithoutAShell) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cv-spawn-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path pwned = dir / "pwned";
+    // printf's own argument vector shows what arrived.
+    int fd = -1;
+    const pid_t pid = SpawnProgram({"printf", "%s\\n", "https://a.invalid/x y;touch " + pwned.string()}, &fd);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::string text(256, '\0');
+    text.resize(static_cast<std::size_t>(std::max<ssize_t>(0, read(fd, text.data(), text.size()))));
+    close(fd);
+    EXPECT_EQ(text, "https://a.invalid/x y;touch " + pwned.string() + "\n");
+    EXPECT_FALSE(std::filesystem::exists(pwned));
+    EXPECT_LT(SpawnProgram({"/nonexistent/program"}), 0);
+    std::filesystem::remove_all(dir);
+    for (const char* url : {"file:///etc/passwd", "-h", "javascript:alert(1)", "https://a\nb", ""})
+        EXPECT_FALSE(IsOpenableURL(url)) << url;
+    EXPECT_TRUE(IsOpenableURL("https://example.invalid/changelog"));
+    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
+                             [](ECursor) {});
+    EXPECT_FALSE(platform.OpenURL("file:///etc/passwd"));
+}
+
+TEST(DesktopServices, TheDrawnPathFieldEditsAcceptsAndCancels) {
+    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
+    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
+                             [](ECursor) {});
+    platform.SetGraphics(g.get());
+    platform.SetUseZenity(false);
+    g->SetPlatform(&platform);
+    std::vector<std::string> results;
+    auto prompt = [&] {
+        g->PromptForFile({EFileAction::Save, "take-edited.wav", "/music", "wav"},
+                         [&](const std::string& p) { results.push_back(p); });
+    };
+    prompt();
+    ASSERT_NE(g->GetModalControl(), nullptr);
+    prompt(); // a second prompt while one is open is cancelled at once
+    for (int i = 0; i < 4; ++i)
+        g->OnKeyDown(0, 0, IKeyPress("", kVK_BACK)); // ".wav" goes
+    g->OnKeyDown(0, 0, IKeyPress("ü", 0));
+    g->OnKeyDown(0, 0, IKeyPress("", kVK_RETURN));
+    g->OnFrame();
+    EXPECT_EQ(g->GetModalControl(), nullptr);
+    prompt();
+    g->OnMouseDown(2, 2, IMouseMod(true)); // outside the box
+    EXPECT_EQ(results, (std::vector<std::string>{"", "/music/take-editedü", ""}));
+    g->SetPlatform(nullptr);
+}
+
+} // namespace
+} // namespace iplug::igraphics
