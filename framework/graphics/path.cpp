@@ -56,7 +56,8 @@ float DistanceToLine(PathPoint p, PathPoint a, PathPoint b) {
 
 void FlattenCubic(std::vector<PathPoint>& out, PathPoint p0, PathPoint p1, PathPoint p2, PathPoint p3,
                   float tol, int depth) {
-    if (depth >= 16 || std::max(DistanceToLine(p1, p0, p3), DistanceToLine(p2, p0, p3)) <= tol) {
+    // At most 2^10 pieces per curve, however large its coordinates are against the tolerance.
+    if (depth >= 10 || std::max(DistanceToLine(p1, p0, p3), DistanceToLine(p2, p0, p3)) <= tol) {
         out.push_back(p3);
         return;
     }

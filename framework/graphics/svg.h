@@ -36,7 +36,8 @@ struct SVGDocument {
 };
 
 // Parses an SVG text; throws std::invalid_argument with a sentence naming the fault when the text has no
-// <svg> root, no usable viewBox (or width and height) or malformed path data.
+// <svg> root, no usable viewBox (or width and height) or malformed path data, or is larger than icons are
+// (more than 1 MiB of text or 100000 path commands), which is checked before it is parsed further.
 SVGDocument ParseSvgDocument(std::string_view text);
 
 // A loaded icon: a shared, immutable parse, cheap to copy. Invalid when default-made.

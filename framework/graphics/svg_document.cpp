@@ -144,7 +144,12 @@ Style Apply(Style s, const Tag& tag) {
 } // namespace
 
 SVGDocument ParseSvgDocument(std::string_view text) {
+    constexpr std::size_t kMaxTextBytes = 1u << 20;
+    constexpr std::size_t kMaxCommands = 100000;
+    if (text.size() > kMaxTextBytes)
+        throw std::invalid_argument("The SVG text is larger than 1 MiB; icons are far smaller.");
     SVGDocument doc;
+    std::size_t commands = 0;
     std::vector<Style> styles;
     bool haveRoot = false;
     std::size_t pos = 0;
@@ -198,6 +203,9 @@ SVGDocument ParseSvgDocument(std::string_view text) {
         std::string error;
         if (!ParseSvgPathData(d->second, shape.path, &error))
             throw std::invalid_argument("The SVG path data is malformed: " + error + ".");
+        commands += shape.path.Commands().size();
+        if (commands > kMaxCommands)
+            throw std::invalid_argument("The SVG has more than 100000 path commands; icons have far fewer.");
         shape.fillCurrentColor = style.paint.currentColor;
         shape.fill = style.paint.color;
         // Icons are a few hundred units wide; a hundredth of a unit is far below any drawn pixel.

@@ -1,6 +1,7 @@
 #include "framework/graphics/svg.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 
 namespace iplug::igraphics {
@@ -62,6 +63,8 @@ public:
         }
         const std::string token(mText.substr(start, p - start));
         out = std::strtof(token.c_str(), nullptr);
+        if (!std::isfinite(out))
+            return false; // "1e99" would poison every later point
         mPos = p;
         return true;
     }

@@ -79,7 +79,7 @@ TEST(SvgPathData, CurvesReflectAndArcsBecomeCubics) {
 }
 
 TEST(SvgPathData, MalformedDataSaysWhere) {
-    for (const char* d : {"L1,1", "M1", "M0,0 X1,1", "M0,0 a1,1 0 2 1 3,3", "M0,0 z 1"}) {
+    for (const char* d : {"L1,1", "M1", "M0,0 X1,1", "M0,0 a1,1 0 2 1 3,3", "M0,0 z 1", "M1e99,0"}) {
         SCOPED_TRACE(d);
         Path p;
         std::string error;
@@ -89,6 +89,9 @@ TEST(SvgPathData, MalformedDataSaysWhere) {
     EXPECT_THROW(ParseSvgDocument("<svg><path d='M0,0 L1'/></svg>"), std::invalid_argument);
     EXPECT_THROW(ParseSvgDocument("<svg viewBox='0 0 0 10'/>"), std::invalid_argument);
     EXPECT_THROW(ParseSvgDocument("<html/>"), std::invalid_argument);
+    // Far beyond any icon: refused before it is parsed.
+    EXPECT_THROW(ParseSvgDocument("<svg viewBox='0 0 1 1'>" + std::string(1 << 20, ' ') + "</svg>"),
+                 std::invalid_argument);
 }
 
 TEST(SubpathFill, NestedOutlinesAlternateByTheRule) {
