@@ -19,6 +19,8 @@ float DegToRad(float deg) {
 // over sweep (radians, y down). Pieces of at most a quarter turn keep the error far below a pixel.
 void AppendEllipticArc(Path& path, float cx, float cy, float rx, float ry, float rotation, float a0,
                        float sweep) {
+    if (!std::isfinite(sweep) || !std::isfinite(a0))
+        return;
     const int pieces = std::max(1, static_cast<int>(std::ceil(std::abs(sweep) / (kPi / 2.f) - 1e-4f)));
     const float step = sweep / static_cast<float>(pieces);
     const float k = 4.f / 3.f * std::tan(step / 4.f);
@@ -198,6 +200,12 @@ void Path::SvgArcTo(float rx, float ry, float xRotationDeg, bool largeArc, bool 
         delta -= 2.f * kPi;
     else if (sweep && delta < 0.f)
         delta += 2.f * kPi;
+    // Coordinates near the float range overflow above: such an arc degrades to a line.
+    if (!std::isfinite(cx) || !std::isfinite(cy) || !std::isfinite(rx) || !std::isfinite(ry) ||
+        !std::isfinite(theta) || !std::isfinite(delta)) {
+        LineTo(x, y);
+        return;
+    }
     AppendEllipticArc(*this, cx, cy, rx, ry, phi, theta, delta);
     // The last cubic ends on the computed point; put it exactly on the requested end.
     mCommands.back().p = {x, y};
