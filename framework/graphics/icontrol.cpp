@@ -73,6 +73,8 @@ const IParam* IControl::GetParam() const {
 }
 
 void IControl::SetRECT(const IRECT& r) {
+    if (mUI && !(r == mRECT))
+        mUI->AddDirtyArea(mRECT.GetPadded(IGraphics::kDirtyMargin)); // where it was
     mRECT = r;
     mDirty = true;
     OnResize();

@@ -221,37 +221,63 @@ void IGraphics::SetAllControlsDirty() {
 bool IGraphics::OnFrame() {
     mRetiredModal.reset();
     Platform().Poll();
-    bool dirty = false;
+    IRECT region = mStaleArea;
+    mStaleArea = {};
+    auto collect = [&](IControl& c) {
+        if (c.IsDirty())
+            region = region.Union(c.GetRECT().GetPadded(kDirtyMargin));
+    };
     // Every control is animated and asked, not only until the first dirty one: IsDirty advances the
-    // controls' own animations.
+    // controls' own animations. A hidden control that is dirty was just hidden: its area is redrawn.
     for (std::size_t i = 0; i < mControls.size(); ++i) {
         IControl* c = mControls[i].get();
         c->Animate();
-        if (c->IsDirty())
-            dirty = true;
+        collect(*c);
     }
-    if (mPopupMenu && mPopupMenu->IsDirty())
-        dirty = true;
-    if (mModal && mModal->IsDirty())
-        dirty = true;
-    if (mCornerResizer && mCornerResizer->IsDirty())
-        dirty = true;
+    if (mPopupMenu)
+        collect(*mPopupMenu);
+    if (mCornerResizer)
+        collect(*mCornerResizer);
+    if (mModal)
+        collect(*mModal);
     const std::string before = mShownTooltip;
     UpdateTooltip();
     if (before != mShownTooltip)
-        dirty = true;
-    if (dirty)
-        Draw();
-    return dirty;
+        region = GetBounds(); // rare: the old box is wherever the pointer was
+    if (region.Empty())
+        return false;
+    DrawRegion(region);
+    return true;
 }
 
 void IGraphics::Draw() {
+    DrawRegion(GetBounds());
+}
+
+void IGraphics::DrawRegion(const IRECT& region) {
     const float s = DeviceScale();
     const int pw = std::max(1, static_cast<int>(std::lround(float(mWidth) * s)));
     const int ph = std::max(1, static_cast<int>(std::lround(float(mHeight) * s)));
     mBackend->MakeCurrent();
-    mBackend->BeginFrame(pw, ph);
-    nvgBeginFrame(mVG, float(pw), float(ph), 1.f);
+    PixelRect px{0, 0, pw, ph};
+    if (mBackend->PrepareFrame(pw, ph)) {
+        const int x0 = std::clamp(static_cast<int>(std::floor(region.L * s)), 0, pw);
+        const int y0 = std::clamp(static_cast<int>(std::floor(region.T * s)), 0, ph);
+        const int x1 = std::clamp(static_cast<int>(std::ceil(region.R * s)), 0, pw);
+        const int y1 = std::clamp(static_cast<int>(std::ceil(region.B * s)), 0, ph);
+        if (x1 <= x0 || y1 <= y0)
+            return;
+        px = {x0, y0, x1 - x0, y1 - y0};
+    }
+    // Controls that may draw into the region: their rectangles grown by the margin reach it.
+    const IRECT reach = IRECT(float(px.x), float(px.y), float(px.x + px.w), float(px.y + px.h))
+                            .GetScaled(1.f / s)
+                            .GetPadded(kDirtyMargin);
+    mBackend->BeginFrame(px);
+    nvgBeginFrame(mVG, float(px.w), float(px.h), 1.f);
+    mFrameOffsetX = float(px.x);
+    mFrameOffsetY = float(px.y);
+    nvgTranslate(mVG, -mFrameOffsetX, -mFrameOffsetY);
     nvgScale(mVG, s, s);
     mInFrame = true;
     mAlphaStack.assign(1, 1.f);
@@ -264,15 +290,17 @@ void IGraphics::Draw() {
     };
     for (std::size_t i = 0; i < mControls.size(); ++i) {
         IControl& c = *mControls[i];
-        if (!c.IsHidden())
+        if (!c.IsHidden() && c.GetRECT().Intersects(reach))
             drawOne(c);
-        else
+        else if (c.IsHidden())
             c.SetClean();
     }
     if (mCornerResizer)
         drawOne(*mCornerResizer);
     if (mPopupMenu && mPopupMenu->IsOpen())
         drawOne(*mPopupMenu);
+    else if (mPopupMenu)
+        mPopupMenu->SetClean();
     if (mModal)
         drawOne(*mModal);
     DrawTooltip();

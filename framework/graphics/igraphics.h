@@ -161,10 +161,19 @@ public:
     IControl* GetMouseOverControl() const { return mMouseOver; }
 
     // ---- Frame tick: runs every control's animation, asks every control IsDirty (each one, every tick,
-    // so animations advance) and redraws when one is dirty. Returns whether it drew.
+    // so animations advance) and redraws where controls are dirty: the union of their rectangles grown
+    // by kDirtyMargin (room for their shadows), every control that reaches into it drawn again there.
+    // Returns whether it drew.
     bool OnFrame();
     // Draws every visible control now, whatever is dirty.
     void Draw();
+    // Draws again the part of the window under region (design units).
+    void DrawRegion(const IRECT& region);
+    // Marks an area for the next frame tick to draw again (where a control was before it moved).
+    void AddDirtyArea(const IRECT& area) { mStaleArea = mStaleArea.Union(area); }
+    // How far around a dirty control's rectangle a frame redraws (design units): the widest shadow a
+    // painter draws outside its rectangle.
+    static constexpr float kDirtyMargin = 32.f;
 
     // ---- Time: the steady clock, or the one the test driver injects.
     TimePoint Now() const { return mClock ? mClock() : Clock::now(); }
@@ -354,6 +363,9 @@ private:
     std::map<std::string, ISVG, std::less<>> mSVGs;
     Path mPath;
     std::vector<float> mAlphaStack{1.f}; // global alpha, saved with the transform
+    IRECT mStaleArea;                    // drawn again at the next frame tick
+    float mFrameOffsetX = 0.f;           // device pixels: the drawn region's top-left corner
+    float mFrameOffsetY = 0.f;
 };
 
 } // namespace iplug::igraphics

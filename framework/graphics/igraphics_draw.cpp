@@ -470,6 +470,7 @@ void IGraphics::PathTransformRestore() {
 
 void IGraphics::PathTransformReset() {
     nvgResetTransform(mVG);
+    nvgTranslate(mVG, -mFrameOffsetX, -mFrameOffsetY);
     const float s = DeviceScale();
     nvgScale(mVG, s, s);
 }

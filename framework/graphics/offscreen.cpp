@@ -7,7 +7,6 @@
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <cstring>
 #include <stb/stb_image_write.h>
 #include <stdexcept>
 #include <string>
@@ -43,11 +42,7 @@ EGLDisplay SharedDisplay() {
 struct OffscreenBackend::Impl {
     EGLDisplay display = EGL_NO_DISPLAY;
     EGLContext context = EGL_NO_CONTEXT;
-    GLuint fbo = 0;
-    GLuint color = 0;
-    GLuint depthStencil = 0;
-    int w = 0;
-    int h = 0;
+    Framebuffer framebuffer;
 };
 
 OffscreenBackend::OffscreenBackend() : mImpl(std::make_unique<Impl>()) {
@@ -69,11 +64,7 @@ OffscreenBackend::OffscreenBackend() : mImpl(std::make_unique<Impl>()) {
 
 OffscreenBackend::~OffscreenBackend() {
     MakeCurrent();
-    if (mImpl->fbo) {
-        glDeleteFramebuffers(1, &mImpl->fbo);
-        glDeleteRenderbuffers(1, &mImpl->color);
-        glDeleteRenderbuffers(1, &mImpl->depthStencil);
-    }
+    mImpl->framebuffer.Release();
     eglMakeCurrent(mImpl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(mImpl->display, mImpl->context);
 }
@@ -83,32 +74,12 @@ void OffscreenBackend::MakeCurrent() {
         eglMakeCurrent(mImpl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, mImpl->context);
 }
 
-void OffscreenBackend::BeginFrame(int pixelW, int pixelH) {
-    Impl& m = *mImpl;
-    if (m.fbo == 0 || m.w != pixelW || m.h != pixelH) {
-        if (m.fbo == 0) {
-            glGenFramebuffers(1, &m.fbo);
-            glGenRenderbuffers(1, &m.color);
-            glGenRenderbuffers(1, &m.depthStencil);
-        }
-        glBindFramebuffer(GL_FRAMEBUFFER, m.fbo);
-        glBindRenderbuffer(GL_RENDERBUFFER, m.color);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, pixelW, pixelH);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m.color);
-        glBindRenderbuffer(GL_RENDERBUFFER, m.depthStencil);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, pixelW, pixelH);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
-                                  m.depthStencil);
-        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
-            throw std::runtime_error("The offscreen framebuffer of " + std::to_string(pixelW) + " x " +
-                                     std::to_string(pixelH) + " pixels is incomplete.");
-        m.w = pixelW;
-        m.h = pixelH;
-    }
-    glBindFramebuffer(GL_FRAMEBUFFER, m.fbo);
-    glViewport(0, 0, pixelW, pixelH);
-    glClearColor(0.f, 0.f, 0.f, 1.f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+bool OffscreenBackend::PrepareFrame(int pixelW, int pixelH) {
+    return mImpl->framebuffer.Ensure(pixelW, pixelH);
+}
+
+void OffscreenBackend::BeginFrame(const PixelRect& region) {
+    mImpl->framebuffer.BeginRegion(region);
 }
 
 void OffscreenBackend::Finish() {
@@ -118,30 +89,7 @@ void OffscreenBackend::Finish() {
 
 RGBAImage OffscreenBackend::ReadPixels() {
     MakeCurrent();
-    RGBAImage image;
-    if (mImpl->fbo == 0)
-        return image;
-    image.w = mImpl->w;
-    image.h = mImpl->h;
-    image.rgba.resize(static_cast<std::size_t>(image.w) * static_cast<std::size_t>(image.h) * 4);
-    glBindFramebuffer(GL_FRAMEBUFFER, mImpl->fbo);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    std::vector<std::uint8_t> flipped(image.rgba.size());
-    glReadPixels(0, 0, image.w, image.h, GL_RGBA, GL_UNSIGNED_BYTE, flipped.data());
-    // GL's rows run bottom to top.
-    const std::size_t row = static_cast<std::size_t>(image.w) * 4;
-    for (int y = 0; y < image.h; ++y)
-        std::memcpy(&image.rgba[static_cast<std::size_t>(y) * row],
-                    &flipped[static_cast<std::size_t>(image.h - 1 - y) * row], row);
-    return image;
-}
-
-IColor RGBAImage::At(int x, int y) const {
-    if (x < 0 || y < 0 || x >= w || y >= h)
-        return COLOR_TRANSPARENT;
-    const std::uint8_t* p =
-        &rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4];
-    return {p[3], p[0], p[1], p[2]};
+    return mImpl->framebuffer.Read();
 }
 
 bool WritePNG(const RGBAImage& image, const std::filesystem::path& path) {

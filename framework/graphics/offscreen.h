@@ -4,6 +4,7 @@
 // framebuffer object with a stencil buffer (NanoVG fills through the stencil), read back as RGBA pixels
 // and written as PNG.
 
+#include "framework/graphics/framebuffer.h"
 #include "framework/graphics/igraphics.h"
 
 #include <cstdint>
@@ -12,15 +13,6 @@
 #include <vector>
 
 namespace iplug::igraphics {
-
-// Pixels top row first, four bytes (R, G, B, A) each.
-struct RGBAImage {
-    int w = 0;
-    int h = 0;
-    std::vector<std::uint8_t> rgba;
-    // The pixel at (x, y); transparent outside the image.
-    IColor At(int x, int y) const;
-};
 
 // Writes the image as PNG (stb_image_write); false when the file could not be written.
 bool WritePNG(const RGBAImage& image, const std::filesystem::path& path);
@@ -38,7 +30,8 @@ public:
     void* OpenWindow(void*) override { return this; }
     void CloseWindow() noexcept override {}
     void MakeCurrent() override;
-    void BeginFrame(int pixelW, int pixelH) override;
+    bool PrepareFrame(int pixelW, int pixelH) override;
+    void BeginFrame(const PixelRect& region) override;
     void EndFrame() override {}
     float ScreenScale() const override { return mScreenScale; }
     IPlatform& Platform() override { return mPlatform; }

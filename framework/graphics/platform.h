@@ -3,6 +3,7 @@
 // Platform services the editor reaches through its graphics context: clipboard, opening a web address,
 // the save-file prompt and the mouse cursor. Each backend supplies one; the test driver replaces it.
 
+#include "framework/graphics/framebuffer.h"
 #include "framework/graphics/input.h"
 
 #include <functional>
@@ -69,8 +70,11 @@ public:
     virtual void* OpenWindow(void* parent) = 0;
     virtual void CloseWindow() noexcept = 0;
     virtual void MakeCurrent() = 0;
-    // Binds a framebuffer of w x h device pixels for the frame about to be drawn.
-    virtual void BeginFrame(int pixelW, int pixelH) = 0;
+    // Makes ready a framebuffer of w x h device pixels; true when it still holds the last frame's pixels
+    // (so a frame may redraw a part of it), false when it is new or was resized.
+    virtual bool PrepareFrame(int pixelW, int pixelH) = 0;
+    // Starts a frame that redraws region (cleared first; drawing outside it is dropped).
+    virtual void BeginFrame(const PixelRect& region) = 0;
     // Finishes the frame (presents it in a window).
     virtual void EndFrame() = 0;
     // Device pixels per logical window pixel (2 on a HiDPI screen).

@@ -53,7 +53,9 @@ void IPopupMenuControl::Open(IControl* caller, IPopupMenu& menu, const IRECT& an
             mHighlight = i;
     }
     mPressInside = false;
-    SetTargetAndDrawRECTs(area);
+    // It draws its panel and shadow; it takes the mouse everywhere while open.
+    SetRECT(mPanel.GetPadded(14.f));
+    SetTargetRECT(area);
     Hide(false);
     SetDirty(false);
 }
@@ -69,7 +71,7 @@ void IPopupMenuControl::Close(int chosen) {
     menu->SetChosenItemIdx(choice ? chosen : -1);
     Hide(true);
     if (GetUI())
-        GetUI()->SetAllControlsDirty();
+        GetUI()->AddDirtyArea(GetRECT().GetPadded(IGraphics::kDirtyMargin));
     if (menu->GetFunction())
         menu->GetFunction()(choice ? menu : nullptr);
     else if (caller)

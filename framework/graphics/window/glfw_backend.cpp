@@ -5,7 +5,6 @@
 #include <GLFW/glfw3.h>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -160,6 +159,8 @@ GlfwBackend::GlfwBackend() {
 
 GlfwBackend::~GlfwBackend() {
     mPlatform.reset();
+    MakeCurrent();
+    mFramebuffer.Release();
     glfwDestroyWindow(mWindow);
 }
 
@@ -193,29 +194,21 @@ float GlfwBackend::ScreenScale() const {
     return ww > 0 && fw > 0 ? static_cast<float>(fw) / static_cast<float>(ww) : 1.f;
 }
 
-void GlfwBackend::BeginFrame(int pixelW, int pixelH) {
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glViewport(0, 0, pixelW, pixelH);
-    glClearColor(0.f, 0.f, 0.f, 1.f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+bool GlfwBackend::PrepareFrame(int pixelW, int pixelH) {
+    return mFramebuffer.Ensure(pixelW, pixelH);
+}
+
+void GlfwBackend::BeginFrame(const PixelRect& region) {
+    mFramebuffer.BeginRegion(region);
 }
 
 void GlfwBackend::EndFrame() {
-    if (mCaptureFrames) {
-        int w = 0, h = 0;
-        glfwGetFramebufferSize(mWindow, &w, &h);
-        std::vector<std::uint8_t> flipped(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadBuffer(GL_BACK);
-        glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, flipped.data());
-        mLastFrame.w = w;
-        mLastFrame.h = h;
-        mLastFrame.rgba.resize(flipped.size());
-        const std::size_t row = static_cast<std::size_t>(w) * 4;
-        for (int y = 0; y < h; ++y)
-            std::memcpy(&mLastFrame.rgba[static_cast<std::size_t>(y) * row],
-                        &flipped[static_cast<std::size_t>(h - 1 - y) * row], row);
-    }
+    if (mCaptureFrames)
+        mLastFrame = mFramebuffer.Read();
+    int w = 0, h = 0;
+    glfwGetFramebufferSize(mWindow, &w, &h);
+    glViewport(0, 0, w, h);
+    mFramebuffer.BlitToWindow();
     glfwSwapBuffers(mWindow);
 }
 

@@ -30,7 +30,8 @@ public:
     void* OpenWindow(void* parent) override;
     void CloseWindow() noexcept override;
     void MakeCurrent() override;
-    void BeginFrame(int pixelW, int pixelH) override;
+    bool PrepareFrame(int pixelW, int pixelH) override;
+    void BeginFrame(const PixelRect& region) override;
     void EndFrame() override;
     float ScreenScale() const override;
     IPlatform& Platform() override { return *mPlatform; }
@@ -40,7 +41,7 @@ public:
     bool PumpOnce(double waitSeconds);
     // Pumps at the context's frame rate until the window is closed.
     void Run();
-    // The back buffer as drawn by the last frame (before its swap).
+    // The window's pixels as drawn by the last frame.
     RGBAImage LastFrame() const { return mLastFrame; }
     GLFWwindow* Window() const { return mWindow; }
     DesktopPlatform& Desktop() { return *mPlatform; }
@@ -61,6 +62,8 @@ private:
     int mPendingKey = -1; // a printable key waiting for its character event
     int mPendingMods = 0;
     RGBAImage mLastFrame;
+    // Frames are drawn here and copied to the window, so a frame may redraw a part of the window.
+    Framebuffer mFramebuffer;
     bool mCaptureFrames = false;
 
 public:

@@ -221,6 +221,42 @@ TEST(Rendering, TextIsMeasuredAsNanoVGDrawsIt) {
     }
 }
 
+TEST(Rendering, APartialRedrawMatchesAFullOne) {
+    // A swatch on top of the scene changes colour: the frame tick redraws around it only, and what it
+    // draws equals a full frame; a control far away is not drawn again.
+    class Swatch : public IControl {
+    public:
+        explicit Swatch(const IRECT& r) : IControl(r) {}
+        void Draw(IGraphics& g) override {
+            ++draws;
+            g.FillRect(color, GetRECT());
+        }
+        IColor color = COLOR_WHITE;
+        int draws = 0;
+    };
+    auto g = MakeOffscreenGraphics(nullptr, kSceneWidth, kSceneHeight, 60, 1.f);
+    BuildTestScene(*g, ResourcesDir());
+    Swatch* swatch = g->AttachControl(std::make_unique<Swatch>(IRECT(600, 300, 640, 340)));
+    Swatch* far = g->AttachControl(std::make_unique<Swatch>(IRECT(20, 700, 40, 720)));
+    TestDriver d(*g);
+    EXPECT_TRUE(d.Tick());
+    EXPECT_FALSE(d.Tick()); // nothing dirty, nothing drawn
+    swatch->color = kRed;
+    swatch->SetDirty(false);
+    const int farDraws = far->draws;
+    EXPECT_TRUE(d.Tick());
+    EXPECT_EQ(far->draws, farDraws);
+    const RGBAImage partial = dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels();
+    const RGBAImage full = d.Render();
+    ASSERT_EQ(partial.rgba.size(), full.rgba.size());
+    std::size_t off = 0;
+    for (int y = 0; y < full.h; ++y)
+        for (int x = 0; x < full.w; ++x)
+            off += MaxChannelDiff(partial.At(x, y), full.At(x, y)) > 1;
+    EXPECT_EQ(off, 0u);
+    EXPECT_EQ(partial.At(620, 320), kRed);
+}
+
 TEST(Rendering, SceneMatchesItsProbesAndTheGoldenImage) {
     for (float scale : {1.f, 0.7f, 1.5f}) {
         SCOPED_TRACE(scale);
