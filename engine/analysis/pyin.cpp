@@ -315,6 +315,10 @@ PitchTrack trackPitchPYin(const float* mono, std::int64_t samples, double sample
     if (beside.joinable())
         beside.join();
 
+    // The helpers' analysers make room for the backward workers; the report needs one only for a
+    // frame whose candidates were not kept.
+    for (std::size_t w = 1; w < workers.size(); ++w)
+        workers[w].yin.reset();
     const std::optional<std::vector<std::uint32_t>> path = decoder.backward(observations, progress);
     if (!path)
         return track;

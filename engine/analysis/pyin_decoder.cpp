@@ -111,12 +111,6 @@ void PYinViterbiStep::bestPredecessors(const double* scores, double* best, std::
     }
 }
 
-std::size_t PYinViterbiStep::workingBytes(std::uint32_t bins) noexcept {
-    // Four double and three u32 vectors of bins, and two score vectors of 2 * bins doubles.
-    return static_cast<std::size_t>(bins) * (4 * sizeof(double) + 3 * sizeof(std::uint32_t)) +
-           static_cast<std::size_t>(bins) * 4 * sizeof(double);
-}
-
 void PYinViterbiStep::run(const FrameObs& obs, std::span<const double> prev, std::span<double> cur) noexcept {
     run<std::uint32_t>(obs, prev, cur, nullptr);
 }
@@ -152,7 +146,7 @@ void PYinViterbiStep::run(const FrameObs& obs, std::span<const double> prev, std
             backPointers[j] = voicedWins ? fromVoiced_[j] : n + fromUnvoiced_[j];
             backPointers[n + j] = unvoicedWins ? n + fromUnvoiced_[j] : fromVoiced_[j];
         } else {
-            // The codes of PYinBackPointerCode, written directly.
+            // The codes that PYinBackPointerCode decodes: (bin move + halfWidth) * 2 + unvoiced.
             const auto voicedCode = static_cast<BackPointer>((fromVoiced_[j] + h - j) * 2);
             const auto unvoicedCode = static_cast<BackPointer>((fromUnvoiced_[j] + h - j) * 2 + 1);
             backPointers[j] = voicedWins ? voicedCode : unvoicedCode;

@@ -54,9 +54,6 @@ public:
     // Emission score of every unvoiced state for obs.
     static double unvoicedEmission(const FrameObs& obs, std::uint32_t bins) noexcept;
 
-    // Bytes of scratch one step and its two score vectors take, for planning threads.
-    static std::size_t workingBytes(std::uint32_t bins) noexcept;
-
 private:
     // best[j] = max over |j - k| <= halfWidth of scores[k] - slope |j - k|, with its k.
     void bestPredecessors(const double* scores, double* best, std::uint32_t* from) noexcept;
@@ -78,11 +75,6 @@ struct PYinBackPointerCode {
     std::uint32_t bins = 0;
     std::uint32_t halfWidth = 1;
 
-    std::uint32_t encode(std::uint32_t state, std::uint32_t predecessor) const noexcept {
-        const std::uint32_t bin = state % bins;
-        const std::uint32_t from = predecessor % bins;
-        return (from + halfWidth - bin) * 2 + (predecessor >= bins ? 1u : 0u);
-    }
     std::uint32_t decode(std::uint32_t state, std::uint32_t code) const noexcept {
         const std::uint32_t from = state % bins + code / 2 - halfWidth;
         return (code & 1u) != 0 ? bins + from : from;
@@ -107,9 +99,8 @@ public:
     PYinDecoder(const PYinDecoder&) = delete;
     PYinDecoder& operator=(const PYinDecoder&) = delete;
 
-    // Steps the next frame of the forward pass (frame forwardFrames()), storing a checkpoint when due.
+    // Steps the next frame of the forward pass, storing a checkpoint when due.
     void forward(const FrameObs& obs) noexcept;
-    std::size_t forwardFrames() const noexcept { return forwarded_; }
 
     // The progress the serial forward pass reports after frame t, when it reports there.
     static constexpr std::size_t kForwardReportFrames = 256;
@@ -136,9 +127,9 @@ private:
     std::vector<double> cur_;
 };
 
-// The serial use of PYinDecoder: progress gets 0.65..0.82 over the forward pass (every 256 frames)
-// and 0.82..0.98 over the backward pass (every 64 frames of a segment); false abandons and gives
-// nullopt.
+// The two passes of PYinDecoder one after the other: progress gets 0.65..0.82 over the forward pass
+// (every 256 frames) and 0.82..0.98 over the backward pass (every 64 frames of a segment); false
+// abandons and gives nullopt.
 std::optional<std::vector<std::uint32_t>> decodePYinPath(std::span<const FrameObs> observations,
                                                          const PYinTransitionModel& model,
                                                          std::uint64_t checkpointInterval,
