@@ -99,10 +99,18 @@ bool ChunkedStage::run(const std::function<void(std::size_t, int)>& work,
     }
     std::size_t reported = 0;
     bool stoppedByReport = false;
-    // Reports every chunk whose predecessors are all done; false once a report said stop.
+    // Reports every chunk whose predecessors are all done; false once a report said stop or threw
+    // (the helpers are joined before the exception goes on).
     const auto reportReady = [&] {
         while (reported < chunks_ && done_[reported].load(std::memory_order_acquire)) {
-            if (!report(reported)) {
+            bool goOn = false;
+            try {
+                goOn = report(reported);
+            } catch (...) {
+                fail(std::current_exception());
+                return false;
+            }
+            if (!goOn) {
                 stoppedByReport = true;
                 stop();
                 return false;

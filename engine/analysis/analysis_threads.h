@@ -31,7 +31,8 @@ int stageThreads(std::size_t chunks, std::uint64_t allowanceBytes, std::uint64_t
 // stage: no chunk starts afterwards and run() returns false once the helpers have finished.
 //
 // work(chunk, worker) may run on any of the threads; worker (0 for the calling thread, below threads)
-// indexes per-thread scratch. An exception thrown by work stops the stage and is rethrown by run().
+// indexes per-thread scratch. An exception thrown by work or report stops the stage and is rethrown
+// by run() once the helpers have finished.
 class ChunkedStage {
 public:
     ChunkedStage(std::size_t chunks, int threads);

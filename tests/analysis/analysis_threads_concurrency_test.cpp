@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -71,6 +72,13 @@ TEST(AnalysisThreads, ResultsAndReportsAreTheSameOnOneOrManyThreads) {
         EXPECT_EQ(bits(parallel.result), bits(serial.result));
         EXPECT_EQ(parallel.reports, serial.reports) << "the calling thread reports in the serial order";
     }
+    // A report that throws stops every thread, and the exception reaches the caller.
+    np::setAnalysisThreadCount(7);
+    int reports = 0;
+    const auto throwing = [&](float) { return ++reports < 3 || (throw std::runtime_error("stop"), false); };
+    EXPECT_THROW(np::analyzeMelodic(audio, kRate, {}, throwing), std::runtime_error);
+    np::setAnalysisThreadCount(0);
+
     // Stopped at any report, the parallel analysis has made exactly the serial reports up to it.
     np::AnalysisResult cancelled;
     cancelled.cancelled = true;
