@@ -76,6 +76,10 @@ bool ChunkedStage::runOne(int worker, const std::function<void(std::size_t, int)
         fail(std::current_exception());
         return false;
     }
+    // A chunk that gave up because the stage stopped did not finish: marking it done would let its
+    // successor run on while an earlier chunk is still writing what they share.
+    if (stopped())
+        return false;
     done_[chunk].store(true, std::memory_order_release);
     events_.fetch_add(1, std::memory_order_acq_rel);
     events_.notify_all();
