@@ -24,6 +24,20 @@ macro(cv_add_existing_subdirectories)
   endforeach()
 endmacro()
 
+# Sanitizer builds compile only what their tests check: the source folders are added outside the "all"
+# target there, so a library is built only when a test program that the sanitizer runs links it.
+macro(cv_add_source_subdirectories)
+  foreach(dir ${ARGN})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      if(CV_SANITIZE STREQUAL "")
+        add_subdirectory(${dir})
+      else()
+        add_subdirectory(${dir} EXCLUDE_FROM_ALL)
+      endif()
+    endif()
+  endforeach()
+endmacro()
+
 # cv_library(<target> [DEPS <targets...>]): a static library of the folder's .cpp files.
 # The include root is the repository, so headers are included as "engine/audio/audio_buffer.h".
 function(cv_library target)
@@ -44,12 +58,14 @@ function(cv_library target)
   endif()
 endfunction()
 
-# cv_tests(<area> LIBS <targets...>): one test program per folder from its *_test.cpp files.
-# Files named *_concurrency_test.cpp form a second program labelled "concurrency"; under
-# CV_SANITIZE=thread only those are built. Files named *_long_test.cpp form a program labelled
-# "long", which CI skips.
+# cv_tests(<area> LIBS <targets...> [ASAN all | ASAN <files...>]): one test program per folder from its
+# *_test.cpp files. Files named *_concurrency_test.cpp form a second program labelled "concurrency";
+# under CV_SANITIZE=thread only those are built. Files named *_long_test.cpp form a program labelled
+# "long", which CI skips. Under CV_SANITIZE=address only the files named after ASAN are built (every
+# plain file with "all"): the parsers, buffers and realtime code that AddressSanitizer checks, not the
+# slow signal-processing tests that would only run ten times slower there.
 function(cv_tests area)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;ASAN" ${ARGN})
   file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   set(plain "")
   set(concurrent "")
@@ -65,6 +81,19 @@ function(cv_tests area)
   endforeach()
   if(CV_SANITIZE STREQUAL "thread")
     set(plain "")
+    set(long "")
+  elseif(CV_SANITIZE STREQUAL "address")
+    if(NOT ARG_ASAN STREQUAL "all")
+      set(kept "")
+      foreach(f ${plain})
+        get_filename_component(name ${f} NAME)
+        if(name IN_LIST ARG_ASAN)
+          list(APPEND kept ${f})
+        endif()
+      endforeach()
+      set(plain "${kept}")
+    endif()
+    set(concurrent "")
     set(long "")
   endif()
   _cv_test_program(${area}_tests "${plain}" "" "${ARG_LIBS}")

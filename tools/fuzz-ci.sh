@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the project reader, the update manifest parser, the host-state chunk
 # decoder and the SVG icon reader (clang, ASan + UBSan), replays the committed corpus, then fuzzes each
-# target for at most 60 s in a scratch copy of its corpus.
+# target for at most 30 s in a scratch copy of its corpus.
 # Exits non-zero on any crash. Regenerate the project reader's seeds with:
 # build-fuzz/tests/fuzz/make_project_seeds tests/fuzz/corpus/<target>, the decoder's with
 # build-fuzz/tests/fuzz/make_dawstate_seeds tests/fuzz/corpus/dawstate_chunk_fuzz; the manifest and SVG seeds are
@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
-seconds=${CV_FUZZ_SECONDS:-60}
+seconds=${CV_FUZZ_SECONDS:-30}
 targets=(project_reader_repaired_fuzz project_reader_raw_fuzz update_manifest_fuzz dawstate_chunk_fuzz svg_reader_fuzz)
 
 cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
