@@ -50,18 +50,6 @@ std::vector<double> spanMono(const AudioBuffer& source, const SpanParams& span) 
     return x;
 }
 
-// The envelope at bin k / ratio, interpolated linearly in power, the position held at the last bin.
-void warpEnvelope(std::span<const double> envelope, double ratio, std::span<double> out) {
-    const auto last = static_cast<double>(envelope.size() - 1);
-    for (std::size_t k = 0; k < out.size(); ++k) {
-        const double position = std::min(static_cast<double>(k) / ratio, last);
-        const auto below = static_cast<std::size_t>(position);
-        const std::size_t above = std::min(below + 1, envelope.size() - 1);
-        const double a = position - static_cast<double>(below);
-        out[k] = (1.0 - a) * envelope[below] + a * envelope[above];
-    }
-}
-
 } // namespace
 
 std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams& span) {
@@ -114,7 +102,7 @@ std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams
             if (ratio != 1.0) {
                 const std::span<double> target(warped.data() + j * static_cast<std::size_t>(bins),
                                                static_cast<std::size_t>(bins));
-                warpEnvelope(envelope.frame(a), ratio, target);
+                vocoder::warpEnvelope(envelope.frame(a), ratio, target);
                 envelopes[j] = target.data();
             }
         }

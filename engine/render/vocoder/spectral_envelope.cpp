@@ -176,4 +176,19 @@ FrameSpectra estimateSpectralEnvelope(std::span<const double> x, int sampleRate,
     return envelopes;
 }
 
+void warpEnvelope(std::span<const double> envelope, double ratio, std::span<double> out) noexcept {
+    const auto last = static_cast<double>(envelope.size() - 1);
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        double position = static_cast<double>(k) / ratio;
+        if (!(position < last)) // past the envelope, infinite or NaN
+            position = last;
+        if (position < 0.0)
+            position = 0.0;
+        const auto below = static_cast<std::size_t>(position);
+        const std::size_t above = std::min(below + 1, envelope.size() - 1);
+        const double a = position - static_cast<double>(below);
+        out[k] = (1.0 - a) * envelope[below] + a * envelope[above];
+    }
+}
+
 } // namespace np::vocoder

@@ -32,4 +32,10 @@ inline constexpr double kPowerFloor = 1e-16;
 FrameSpectra estimateSpectralEnvelope(std::span<const double> x, int sampleRate,
                                       std::span<const double> f0Hz);
 
+// The envelope stretched in frequency by ratio (2: formants an octave up): out[k] is the envelope
+// interpolated linearly at bin k / ratio, the position held within the envelope, so a ratio below 1
+// reads its last bin rather than past it (and a ratio that is not positive or not finite reads bin 0 or
+// the last bin, never outside). envelope is not empty; out may have any length. Pure; never throws.
+void warpEnvelope(std::span<const double> envelope, double ratio, std::span<double> out) noexcept;
+
 } // namespace np::vocoder
