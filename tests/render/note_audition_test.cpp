@@ -1,0 +1,98 @@
+#include "engine/analysis/pyin.h"
+#include "engine/render/note_audition.h"
+#include "engine/render/vocoder/spectral_envelope.h"
+#include "tests/support/signals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace np {
+namespace {
+
+constexpr double kRate = 48000.0;
+
+// The largest sample-to-sample step.
+float largestStep(std::span<const float> x) {
+    float largest = 0.0f;
+    for (std::size_t i = 1; i < x.size(); ++i)
+        largest = std::max(largest, std::abs(x[i] - x[i - 1]));
+    return largest;
+}
+
+TEST(NoteAudition, LoopsAnExcerptItCannotAnalyseWithoutClicks) {
+    const struct {
+        const char* what;
+        std::vector<float> excerpt;
+        double rate;
+    } cases[] = {{"200 samples, too short to analyse", cvtest::sine(440.0, kRate, 200), kRate},
+                 {"0.35 s without a voiced frame", cvtest::noise(16800, 0.3f, 9), kRate},
+                 {"0.1 s at a rate the vocoder refuses", cvtest::sine(440.0, 7000.0, 700), 7000.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const FrozenNote frozen = freezeNoteExcerpt(c.excerpt, c.rate);
+        EXPECT_FALSE(frozen.ready);
+        ASSERT_EQ(frozen.excerpt, c.excerpt);
+        const AudioBuffer out = synthesizeAudition(frozen, {300.0, 20000, 0.0, 1.0}, {});
+        ASSERT_EQ(out.channels, 1);
+        ASSERT_EQ(out.frames, 20000);
+        std::vector<float> looped(20000);
+        detail::loopExcerpt(c.excerpt, looped);
+        EXPECT_EQ(out.samples, looped);
+    }
+    // Across every seam the loop steps no further than the sine itself does (plus the blend of two
+    // phases): wrapping to the start after the seam would jump by a quarter of the amplitude.
+    for (const std::size_t n : {200u, 2000u}) {
+        SCOPED_TRACE(n);
+        const std::vector<float> excerpt = cvtest::sine(440.0, kRate, static_cast<std::int64_t>(n));
+        std::vector<float> looped(24000);
+        detail::loopExcerpt(excerpt, looped);
+        EXPECT_LT(largestStep(looped), 1.5f * largestStep(excerpt));
+    }
+}
+
+// The frequency of the largest envelope value within [fromHz, toHz) of the output's middle frame.
+double envelopePeakHz(const AudioBuffer& out, double rate, double f0, double fromHz, double toHz) {
+    const std::vector<double> x(out.channel(0).begin(), out.channel(0).end());
+    const auto fs = static_cast<int>(rate);
+    const vocoder::FrameSpectra e = vocoder::estimateSpectralEnvelope(
+        x, fs, std::vector<double>(static_cast<std::size_t>(vocoder::frameCount(out.frames, fs)), f0));
+    const std::span<const double> middle = e.frame(e.frames / 2);
+    const auto first = middle.begin() + static_cast<std::ptrdiff_t>(fromHz * e.fftSize / rate);
+    const auto last = middle.begin() + static_cast<std::ptrdiff_t>(toHz * e.fftSize / rate);
+    return static_cast<double>(std::max_element(first, last) - middle.begin()) * rate / e.fftSize;
+}
+
+TEST(NoteAudition, SynthesisesASteadyToneAtTheAskedPitchFormantsAndRate) {
+    // A 200 Hz "ah", frozen at 48 kHz and heard at 120 Hz (harmonics dense enough to show the envelope)
+    // at 44.1 kHz.
+    const FrozenNote frozen = freezeNoteExcerpt(cvtest::vowel(200.0, 200.0, 0.0, 0.0, kRate, 16800), kRate);
+    ASSERT_TRUE(frozen.ready);
+    const double outRate = 44100.0, f0 = 120.0;
+    double unwarpedPeak = 0.0;
+    for (const double ratio : {1.0, 0.5, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const AudioBuffer out = synthesizeAudition(frozen, {f0, 24000, outRate, ratio}, {});
+        ASSERT_EQ(out.frames, 22050);
+        // The wobble stays within 0.6 % (about 10 cents) of the asked F0.
+        const PitchTrack track = trackPitchPYin(out.channel(0).data(), out.frames, outRate, {}, {});
+        int voiced = 0;
+        for (const PitchFrame& f : track.frames) {
+            if (!f.voiced)
+                continue;
+            ++voiced;
+            EXPECT_LT(std::abs(cvtest::centsBetween(f.hz, f0)), 15.0);
+        }
+        EXPECT_GT(voiced, 50);
+        // The first formant moves with the ratio; a ratio of 0.5 reads the envelope up to twice its
+        // length, which must stay inside it.
+        const double peak = envelopePeakHz(out, outRate, f0, 150.0, 2000.0);
+        if (ratio == 1.0)
+            unwarpedPeak = peak;
+        EXPECT_NEAR(peak / unwarpedPeak, ratio, 0.25 * ratio);
+    }
+}
+
+} // namespace
+} // namespace np
