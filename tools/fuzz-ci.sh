@@ -4,8 +4,8 @@
 # target for at most 30 s in a scratch copy of its corpus.
 # Exits non-zero on any crash. Regenerate the project reader's seeds with:
 # build-fuzz/tests/fuzz/make_project_seeds tests/fuzz/corpus/<target>, the decoder's with
-# build-fuzz/tests/fuzz/make_dawstate_seeds tests/fuzz/corpus/dawstate_chunk_fuzz; the manifest and SVG seeds are
-# written by hand.
+# build-fuzz/tests/fuzz/make_dawstate_seeds tests/fuzz/corpus/dawstate_chunk_fuzz; the manifest and SVG
+# seeds are written by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

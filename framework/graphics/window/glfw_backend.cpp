@@ -167,13 +167,13 @@ GlfwBackend::~GlfwBackend() {
 void GlfwBackend::SetGraphics(IGraphics* graphics) {
     mGraphics = graphics;
     mPlatform->SetGraphics(graphics);
-    graphics->mOnPlatformResize = [this](int w, int h) { glfwSetWindowSize(mWindow, w, h); };
-    glfwSetWindowSize(mWindow, graphics->WindowWidth(), graphics->WindowHeight());
+    graphics->mOnPlatformResize = [this](int w, int h) { FitWindow(w, h); };
+    FitWindow(graphics->WindowWidth(), graphics->WindowHeight());
 }
 
 void* GlfwBackend::OpenWindow(void*) {
     if (mGraphics)
-        glfwSetWindowSize(mWindow, mGraphics->WindowWidth(), mGraphics->WindowHeight());
+        FitWindow(mGraphics->WindowWidth(), mGraphics->WindowHeight());
     glfwShowWindow(mWindow);
     return mWindow;
 }
@@ -188,10 +188,17 @@ void GlfwBackend::MakeCurrent() {
 }
 
 float GlfwBackend::ScreenScale() const {
-    int fw = 0, ww = 0, h = 0;
-    glfwGetFramebufferSize(mWindow, &fw, &h);
-    glfwGetWindowSize(mWindow, &ww, &h);
-    return ww > 0 && fw > 0 ? static_cast<float>(fw) / static_cast<float>(ww) : 1.f;
+    // X11 has no logical pixels: a HiDPI screen shows as a content scale (from Xft.dpi), and the window
+    // is made that much larger in pixels.
+    float xs = 1.f, ys = 1.f;
+    glfwGetWindowContentScale(mWindow, &xs, &ys);
+    return std::isfinite(xs) && xs > 0.f ? xs : 1.f;
+}
+
+void GlfwBackend::FitWindow(int windowW, int windowH) {
+    const float s = ScreenScale();
+    glfwSetWindowSize(mWindow, static_cast<int>(std::lround(float(windowW) * s)),
+                      static_cast<int>(std::lround(float(windowH) * s)));
 }
 
 bool GlfwBackend::PrepareFrame(int pixelW, int pixelH) {
@@ -212,11 +219,12 @@ void GlfwBackend::EndFrame() {
     glfwSwapBuffers(mWindow);
 }
 
+// Pointer positions come in window pixels: the drawing scale times the screen's content scale.
 float GlfwBackend::DesignX(double x) const {
-    return static_cast<float>(x) / (mGraphics ? mGraphics->GetDrawScale() : 1.f);
+    return static_cast<float>(x) / (mGraphics ? mGraphics->GetDrawScale() * ScreenScale() : 1.f);
 }
 float GlfwBackend::DesignY(double y) const {
-    return static_cast<float>(y) / (mGraphics ? mGraphics->GetDrawScale() : 1.f);
+    return static_cast<float>(y) / (mGraphics ? mGraphics->GetDrawScale() * ScreenScale() : 1.f);
 }
 
 IMouseMod GlfwBackend::Mods(int m) const {

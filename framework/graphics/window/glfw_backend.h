@@ -2,8 +2,9 @@
 
 // GlfwBackend: the editor in a real window through GLFW under X11. The window opens hidden with its GL
 // context when the graphics context is made, shows on OpenWindow, follows the drawing scale (the corner
-// resizer), and turns GLFW's mouse, wheel and key events into the context's, in design units. Device
-// pixels follow the screen's content scale (HiDPI). Main thread only.
+// resizer), and turns GLFW's mouse, wheel and key events into the context's, in design units. On a HiDPI
+// screen (an X11 content scale above 1) the window and its pixels grow by the content scale, which is the
+// context's screen scale. Main thread only.
 
 #include "framework/graphics/igraphics.h"
 #include "framework/graphics/offscreen.h"
@@ -48,6 +49,8 @@ public:
 
 private:
     void InstallCallbacks();
+    // Sizes the window for a context of windowW x windowH window pixels at the screen's content scale.
+    void FitWindow(int windowW, int windowH);
     IMouseMod Mods(int glfwMods) const;
     float DesignX(double x) const;
     float DesignY(double y) const;
