@@ -1,0 +1,337 @@
+#pragma once
+
+// Corvalinth, the plug-in: one object per instance owns every engine member for its lifetime and ties
+// them to the host through the framework's entry points.
+//
+// Threads, as the framework calls them: ProcessBlock on the host's audio thread (lock-free, no
+// allocation, nothing thrown; only an offline bounce waits); OnReset and OnActivate on the thread the
+// host configures audio from; OnIdle every 20 ms and everything about the editor on the main thread;
+// OnParamChange, the state calls and the restore hook on any host thread. Every guarded callback runs
+// its ...Impl body inside a guard that records a fault in the latch and returns normally.
+//
+// No thread of the plug-in's own starts in the constructor: each worker starts on its first request.
+//
+// The files of this class: corvalinth.cpp (construction, teardown, guards), audio_callback.cpp and
+// audio_reset.cpp (the audio thread and the audio configuration), idle_loop.cpp (the idle loop and the
+// readouts), notices.cpp (notices, progress line, deferred action, cancel), flow_seams.cpp (the roads of
+// capture, analysis, render, audition, state and file jobs that the idle loop polls).
+
+#include "engine/analysis/analysis_worker.h"
+#include "engine/model/edit_session.h"
+#include "engine/playback/host_synced_player.h"
+#include "engine/playback/transfer_capture.h"
+#include "framework/plugin.h"
+#include "plugin/audio_config_seqlock.h"
+#include "plugin/corvalinth_params.h"
+#include "plugin/editor_controls.h"
+#include "plugin/file_job.h"
+#include "plugin/gain_automation.h"
+#include "plugin/host_callback_fault_latch.h"
+#include "plugin/prefs.h"
+#include "plugin/update_status.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class Corvalinth : public iplug::Plugin {
+public:
+    // Who owns the progress line; Any clears whatever is shown.
+    enum class ProgressOwner : int { None = 0, Deferred = 1, FileJob = 2, Analysis = 3, Render = 4, Any = 5 };
+
+    // The steps of OnIdleImpl, in their order. The order is semantic: a pending restore is installed
+    // before the capture is polled, the audio reset before the parameters, the retired nodes are freed
+    // before the workers hand over new ones, and the readouts show the state after every step.
+    enum class IdleStep : int {
+        SurfaceFault,
+        ApplyPendingRestore,
+        AbortCaptureIfDeactivated,
+        PollTransfer,
+        ApplyPendingAudioReset,
+        ApplyPendingEditingParams,
+        AbortCaptureWithoutPosition,
+        FreeRetiredNodes,
+        PollFileJob,
+        PollTransferAgain,
+        PollWorkers,
+        RunDeferredAction,
+        PollUpdateCheck,
+        RefreshReadouts,
+        RefreshProgressLine,
+    };
+    static constexpr std::array<IdleStep, 15> kIdleOrder{
+        IdleStep::SurfaceFault,
+        IdleStep::ApplyPendingRestore,
+        IdleStep::AbortCaptureIfDeactivated,
+        IdleStep::PollTransfer,
+        IdleStep::ApplyPendingAudioReset,
+        IdleStep::ApplyPendingEditingParams,
+        IdleStep::AbortCaptureWithoutPosition,
+        IdleStep::FreeRetiredNodes,
+        IdleStep::PollFileJob,
+        IdleStep::PollTransferAgain,
+        IdleStep::PollWorkers,
+        IdleStep::RunDeferredAction,
+        IdleStep::PollUpdateCheck,
+        IdleStep::RefreshReadouts,
+        IdleStep::RefreshProgressLine,
+    };
+
+    using GainAutomationEvent = cv::GainAutomationEvent;
+
+    // What the constructor takes from outside besides the framework's instance information. The
+    // defaults are the process-wide preferences, the real analyses and the pinned HTTPS fetch; tests and
+    // tools pass their own.
+    struct Services {
+        cv::Prefs* prefs = nullptr;            // null: cv::Prefs::shared()
+        np::AnalysisWorker::Job analysisJob;   // empty: the Melodic and Percussive analyses
+        std::optional<cv::UpdateFetch> update; // empty: cv::fetchHttpsText
+    };
+
+    static constexpr const char* kNoPositionMessage =
+        "Couldn't start capture because the DAW did not provide its playback position.";
+    static constexpr const char* kDefaultDeferredText = "Finishing current background work";
+    static constexpr std::int64_t kProgressDelayNs = 450'000'000;
+
+    explicit Corvalinth(const iplug::InstanceInfo& info);
+    Corvalinth(const iplug::InstanceInfo& info, Services services);
+    // Cancels and joins the file jobs first, then tears the members down in reverse order of
+    // construction, each worker cancelling its work and joining its thread.
+    ~Corvalinth() override;
+
+    // Framework entry points (guarded ones run their ...Impl inside the fault guard).
+    void OnParentWindowResize(int width, int height) override;
+    void OnUIOpen() override;
+    void OnParamChange(int paramIdx, iplug::EParamSource source, int sampleOffset) override;
+    void OnParamChange(int paramIdx) override;
+    bool SerializeState(iplug::IByteChunk& chunk) const override;
+    void OnRestoreStateBegin() override;
+    void OnIdle() override;
+    void ProcessBlock(double** inputs, double** outputs, int nFrames) override;
+    void OnReset() override;
+    void OnActivate(bool active) override;
+
+    // Notices on the notice line (tag 17): nothing for a null or empty text, while the editor is closed
+    // or without the line. Status and success stay 4 s, a warning 8 s, an error until dismissed.
+    void SetStatus(const char* text);
+    void SetSuccess(const char* text);
+    void SetWarning(const char* text);
+    void SetError(const char* text);
+    // The progress line: never covers an error; parks another notice until the progress ends.
+    void SetProgressStatus(const char* text, float fraction, bool cancellable, ProgressOwner owner);
+    // Clears the progress line when owner is Any or the current owner.
+    void ClearProgressStatus(ProgressOwner owner);
+    ProgressOwner CurrentProgressOwner() const noexcept { return progressOwner_; }
+
+    // Shows a latched fault once, as a sticky error; retried on later ticks while it cannot be shown.
+    void SurfaceHostCallbackFailure();
+
+    // True when the analysis, render and note-audition workers are all idle.
+    bool ReplacementWorkersQuiescent() const;
+    // Runs action now when the workers are idle; otherwise cancels them and runs it on the first idle
+    // tick after they are (the progress line shows text, default "Finishing current background work").
+    void RunAfterReplacementWorkersQuiesce(std::function<void()> action, const char* text);
+    // The cancel action (Escape, the progress line's "Cancel"); the first match wins.
+    void CancelBackgroundWork();
+
+    // Original: while on, the player passes the input through instead of the region.
+    void ToggleCompare();
+    bool CompareOn() const noexcept { return player_.compare(); }
+
+    // The playhead in document frames: the last host position relative to the capture anchor.
+    std::int64_t CurrentDocPlayhead() const;
+
+    // The session every edit goes through (main thread).
+    np::EditSession& Session() noexcept { return session_; }
+    const np::EditSession& Session() const noexcept { return session_; }
+
+    double EngineSampleRate() const noexcept { return engineRate_.load(std::memory_order_relaxed); }
+    std::uint64_t PlaybackGeneration() const noexcept { return playbackGeneration_.load(); }
+    std::uint64_t AutomationOverflows() const noexcept { return gainAutomation_.overflows(); }
+
+protected:
+    // Test and editor seams.
+    // The open editor's controls, or null while no editor is open (GetUI() null) or its controls are
+    // not attached.
+    virtual cv::EditorControls* Controls();
+    // Steady clock in nanoseconds, for the progress line's 450 ms rule.
+    virtual std::int64_t SteadyNowNs() const;
+    // One step of the idle loop.
+    virtual void RunIdleStep(IdleStep step);
+
+    // Guarded bodies.
+    virtual void ProcessBlockImpl(double** inputs, double** outputs, int nFrames);
+    virtual void OnResetImpl();
+    virtual void OnIdleImpl();
+    virtual void OnUIOpenImpl();
+    virtual void OnParentWindowResizeImpl(int width, int height);
+    virtual bool SerializeStateImpl(iplug::IByteChunk& chunk) const;
+    virtual void OnRestoreStateBeginImpl();
+
+    // The editor's layout attaches its controls here; OnUIClose detaches them.
+    void AttachEditorControls(cv::EditorControls* controls) noexcept { editorControls_ = controls; }
+
+private:
+    friend struct CorvalinthProbe; // white-box access for the tests
+
+    // The offline (bounce) render state, under offlineMutex_.
+    struct OfflineRenderState {
+        std::uint64_t key = 0;               // document revision playback must show; 0 nothing
+        std::uint64_t requestGeneration = 0; // playback generation of the last request
+        std::uint64_t requestSessionGeneration = 0;
+        std::int64_t anchor = 0; // at the engine rate
+        bool anchorValid = false;
+        std::optional<std::pair<std::uint64_t, std::uint64_t>> installed; // (key, generation)
+        std::optional<std::pair<std::uint64_t, std::uint64_t>> failed;
+    };
+    enum class OfflineInstall : std::uint8_t { Nothing = 0, Installed = 1, Unavailable = 2 };
+
+    void ShowNotice(const char* text, cv::NoticeKind kind, int durationMs);
+    void SetGainTargetFromVolume() noexcept;
+    void SendParameterToHost(int paramIdx, double value);
+
+    // The audio thread (audio_callback.cpp).
+    OfflineInstall InstallRenderForOfflineProcessing();
+    struct HostBlock; // one host block as the sub-blocks see it
+    void ProcessSubBlock(HostBlock& block, int offset, int n) noexcept;
+    void CountFramesWithoutPosition(const HostBlock& block, bool positionValid, int n) noexcept;
+    void FeedCapture(const HostBlock& block, int n, std::int64_t subPos, bool positionValid) noexcept;
+
+    // The audio configuration on the main thread (audio_reset.cpp).
+    void ApplyPendingAudioReset();
+    void CancelCapture() noexcept;
+
+    // The idle loop (idle_loop.cpp).
+    void AbortCaptureIfDeactivated();
+    void AbortCaptureWithoutPosition();
+    void FreeRetiredNodes();
+    void PollWorkers();
+    void RunDeferredActionWhenQuiescent();
+    void PollUpdateCheck();
+    void RefreshReadouts();
+    void RefreshProgressLine();
+    cv::EditorReadouts ComputeReadouts(std::optional<std::size_t> selectedNotes) const;
+    bool DocumentEmpty() const;
+    bool DeferredActionWaits() const noexcept { return static_cast<bool>(deferredAction_); }
+    bool AnalysisBusy() const;
+    bool RenderBusy() const;
+    bool AuditionBusy() const;
+
+    // Session queries shared with the capture flow.
+    bool HasUnsavedEdits() const;
+    bool MetaMatchesSaved() const;
+    np::SessionMeta CurrentSessionMeta() const;
+    void ApplyKeyScaleParams();
+
+    // The roads the idle loop polls (flow_seams.cpp).
+    void ApplyPendingDawRestore();
+    void PollTransfer();
+    void ApplyPendingEditingParams();
+    void ClearCaptureStatistics();
+    void PollFileJob();
+    void PollAnalysis();
+    void PollRenderFlow();
+    void PollAuditionFlow();
+    void ClearDocument(bool);
+    void StopLiveAudition();
+    void CancelRender();
+    void PublishDawStateSnapshot();
+
+    // 1. The framework base (above).
+    // 2. The transport player of the editor's time readout has no processing of its own in this
+    //    system; its position is 0 (TransportSeconds).
+    static constexpr double TransportSeconds() noexcept { return 0.0; }
+    // 3. The player and, audio thread only, whether the previous host block had a position and which.
+    np::HostSyncedPlayer player_;
+    bool previousHadPosition_ = false;
+    std::int64_t previousPosition_ = 0;
+    // 4. The capture recorder; its state word starts idle.
+    np::TransferCapture capture_;
+    // 5. The edit session: no document, key C, chromatic, A4 440 Hz.
+    np::EditSession session_;
+    // 6. The render worker joins here.
+    // 7. The analysis worker.
+    np::AnalysisWorker analysis_;
+    // 8. The host-state snapshot store and the pending restore join here.
+    // 9. The audition voice joins here.
+    // 10. The note-audition worker joins here; the live audition (main thread).
+    std::uint32_t auditionedNote_ = 0; // 0 = none
+    std::uint64_t auditionSequence_ = 0;
+    // 11. Session generation (raised whenever the session is replaced; any thread), the source audio.
+    std::atomic<std::uint64_t> sessionGeneration_{0};
+    std::shared_ptr<const np::AudioBuffer> sourceAudio_;
+    double sourceRate_ = 48000.0;
+    int exportDepthIdx_ = 1;
+    // 12. Capture and playback bookkeeping.
+    std::int64_t captureAnchor_ = 0; // host timeline, document frames
+    std::string fileLabel_;
+    std::atomic<std::int64_t> lastHostPosition_{0}; // last sub-block's, published by the audio thread
+    std::atomic<bool> lastTransportRunning_{false};
+    std::uint64_t requestedRenderRevision_ = 0;
+    std::uint64_t completedRenderRevision_ = 0;
+    cv::AudioConfigSeqLock audioConfig_;
+    std::uint64_t appliedConfigSequence_ = 0; // main thread
+    double appliedConfigRate_ = 0.0;          // main thread
+    // What the capture was last prepared with; read by the reset thread to carry feeding across a reset.
+    std::atomic<double> capturePreparedRate_{0.0};
+    std::atomic<std::uint32_t> capturePreparedChannels_{0};
+    // The configuration sequence the capture is fed under (0 while it is being re-prepared). The audio
+    // thread and the idle side meet here with sequentially consistent operations on both sides.
+    std::atomic<std::uint64_t> capturePreparedSequence_{0};
+    std::atomic<int> inCapture_{0};
+    std::atomic<bool> noPositionFlag_{false};
+    std::atomic<bool> deactivatedFlag_{false};
+    std::atomic<std::int64_t> noPositionFrames_{0};
+    std::uint64_t cleanRevision_ = 0;          // the content revision at which the session is unchanged
+    std::optional<np::SessionMeta> savedMeta_; // session settings recorded with the analysis or restore
+    std::int32_t appliedAlgorithm_ = 0;
+    std::int32_t lastAnalysedAlgorithm_ = 0;
+    // 13. File jobs, progress line and deferred action (main thread).
+    cv::FileJobSlot fileJob_;
+    std::mutex fileJobResultMutex_;
+    std::optional<cv::FileJobResult> fileJobResult_;
+    std::optional<cv::PendingFileJob> queuedFileJob_;
+    std::string progressText_;
+    std::int64_t progressStartNs_ = 0;
+    ProgressOwner progressOwner_ = ProgressOwner::None;
+    std::function<void()> deferredAction_;
+    std::string deferredText_ = kDefaultDeferredText;
+    std::int64_t deferredStartNs_ = 0;
+    std::int64_t analysisStartNs_ = 0;
+    bool analysisCancelling_ = false;
+    bool renderCancelling_ = false;
+    cv::FileJobSlot secondFileJob_; // never started
+    // 14. Parameters other than Volume waiting for the idle loop: bit i for parameter i.
+    std::atomic<std::uint32_t> pendingParams_{0};
+    // 15. The update check.
+    cv::UpdateCheckFlow updates_;
+    // 16. The saved editor viewport joins here.
+    // 17. Volume: the automation ring and newest value (any thread), the slewed gain (audio thread).
+    cv::GainAutomation gainAutomation_;
+    cv::GainSlew gain_;
+    // 18. The fault latch.
+    cv::HostCallbackFaultLatch latch_;
+    // 19. Engine rate (48000 until the first reset), playback generation, offline render state.
+    std::atomic<double> engineRate_{48000.0};
+    std::atomic<std::uint64_t> playbackGeneration_{1};
+    std::mutex offlineMutex_;
+    OfflineRenderState offline_;
+    std::atomic<std::uint64_t> largestRenderBytes_{0}; // written by the idle loop and the offline path
+    // 20. The internal block and the audio thread's scratch: input and output, two planes each.
+    int internalBlock_ = 0;
+    std::vector<float> scratchIn_;
+    std::vector<float> scratchOut_;
+
+    cv::EditorControls* editorControls_ = nullptr;
+
+    static_assert(std::atomic<double>::is_always_lock_free);
+    static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+};

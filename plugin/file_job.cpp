@@ -1,0 +1,43 @@
+#include "plugin/file_job.h"
+
+#include <system_error>
+
+namespace cv {
+
+void FileJobSlot::cancelAndJoin() noexcept {
+    cancel.store(true, std::memory_order_release);
+    if (thread.joinable()) {
+        try {
+            thread.join();
+        } catch (const std::system_error&) {
+            // Nothing more can be done for a thread that cannot be joined.
+        }
+    }
+}
+
+const char* fileJobProgressText(FileJobKind kind) noexcept {
+    switch (kind) {
+    case FileJobKind::WavExport:
+        return "Exporting WAV";
+    case FileJobKind::MidiExport:
+        return "Exporting MIDI";
+    }
+    return "Working";
+}
+
+const char* fileJobCancelText(FileJobKind kind) noexcept {
+    switch (kind) {
+    case FileJobKind::WavExport:
+        return "Cancelling WAV export";
+    case FileJobKind::MidiExport:
+        return "Cancelling MIDI export";
+    }
+    return "Cancelling";
+}
+
+bool fileJobUsesGlobalProgress(FileJobKind kind) noexcept {
+    const auto value = static_cast<std::uint32_t>(kind);
+    return value <= 2 || value == 4 || value == 5;
+}
+
+} // namespace cv

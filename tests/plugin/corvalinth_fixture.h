@@ -1,0 +1,163 @@
+#pragma once
+
+// The plug-in under test in the stand-in host: a Corvalinth whose editor controls, clock and fault
+// injection points are test doubles, white-box access to its members (CorvalinthProbe), and a fixture
+// that owns the host, a private preferences folder and the analysis stand-in.
+
+#include "host/standin/standin_host.h"
+#include "plugin/Corvalinth.h"
+#include "tests/io/storage_test_folder.h"
+#include "tests/plugin/corvalinth_probe.h"
+
+#include <atomic>
+#include <future>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The editor as the plug-in sees it: every notice and readout it was given.
+struct FakeControls : cv::EditorControls {
+    struct Notice {
+        std::string text;
+        cv::NoticeKind kind;
+        int durationMs;
+        float fraction = -1.0f;
+        bool cancellable = false;
+    };
+    bool hasNoticeLine = true;
+    std::optional<cv::NoticeKind> shown;
+    std::vector<Notice> notices;
+    std::optional<std::size_t> selected;
+    cv::EditorReadouts readouts;
+    int readoutUpdates = 0;
+
+    bool HasNoticeLine() const override { return hasNoticeLine; }
+    std::optional<cv::NoticeKind> ShownNotice() const override { return shown; }
+    void ShowNotice(const char* text, cv::NoticeKind kind, int durationMs) override {
+        notices.push_back({text, kind, durationMs});
+        shown = kind;
+    }
+    void ShowProgress(const char* text, float fraction, bool cancellable) override {
+        notices.push_back({text, cv::NoticeKind::Progress, 0, fraction, cancellable});
+        shown = cv::NoticeKind::Progress;
+    }
+    void DismissNotice() override { shown.reset(); }
+    std::optional<std::size_t> SelectedNoteCount() const override { return selected; }
+    void ShowReadouts(const cv::EditorReadouts& r) override {
+        readouts = r;
+        ++readoutUpdates;
+    }
+};
+
+class TestCorvalinth : public Corvalinth {
+public:
+    explicit TestCorvalinth(Services services) : Corvalinth(iplug::InstanceInfo{}, std::move(services)) {}
+
+    FakeControls controls;
+    bool editorOpen = false;
+    const cv::standin::StandinHost* clock = nullptr; // SteadyNowNs follows the host's idle clock
+    cv::standin::FaultInjector* faults = nullptr;
+    std::vector<IdleStep> idleTrace;
+
+protected:
+    cv::EditorControls* Controls() override { return editorOpen ? &controls : nullptr; }
+    std::int64_t SteadyNowNs() const override { return clock ? clock->idleClockMs() * 1'000'000 : 0; }
+    void RunIdleStep(IdleStep step) override {
+        idleTrace.push_back(step);
+        Corvalinth::RunIdleStep(step);
+    }
+    void ProcessBlockImpl(double** in, double** out, int frames) override {
+        check(cv::standin::Callback::Process);
+        Corvalinth::ProcessBlockImpl(in, out, frames);
+    }
+    void OnResetImpl() override {
+        check(cv::standin::Callback::Reset);
+        Corvalinth::OnResetImpl();
+    }
+    void OnIdleImpl() override {
+        check(cv::standin::Callback::Idle);
+        Corvalinth::OnIdleImpl();
+    }
+    void OnUIOpenImpl() override { check(cv::standin::Callback::EditorOpen); }
+
+private:
+    void check(cv::standin::Callback callback) {
+        if (faults != nullptr)
+            faults->check(callback);
+    }
+};
+
+inline std::shared_ptr<const np::AudioBuffer> silentAudio(int channels, std::int64_t frames) {
+    auto audio = std::make_shared<np::AudioBuffer>();
+    audio->resize(channels, frames);
+    return audio;
+}
+
+// A stand-in for the analysis: blocks until released, so a test decides when the worker is busy.
+struct HeldAnalysis {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::shared_ptr<std::atomic<int>> started = std::make_shared<std::atomic<int>>(0);
+    np::AnalysisWorker::Job job() {
+        return [f = released, s = started](const np::AnalysisWorker::Request&,
+                                           const std::function<bool(float)>&) {
+            s->fetch_add(1);
+            f.wait();
+            return np::AnalysisResult{};
+        };
+    }
+};
+
+struct CorvalinthFixture {
+    cvtest::ScratchFolder prefsFolder;
+    HeldAnalysis analysis;
+    TestCorvalinth* plugin = nullptr;
+    std::unique_ptr<cv::standin::StandinHost> host;
+    bool analysisReleased = false;
+
+    explicit CorvalinthFixture(const std::string& prefsText = "") {
+        if (!prefsText.empty())
+            cvtest::writeBytes(prefsFolder / "prefs.ini",
+                               std::vector<std::uint8_t>(prefsText.begin(), prefsText.end()));
+        cv::Prefs prefs(prefsFolder.path());
+        Corvalinth::Services services;
+        services.prefs = &prefs;
+        services.analysisJob = analysis.job();
+        services.update = cv::UpdateFetch{}; // no check reaches the network
+        auto owned = std::make_unique<TestCorvalinth>(std::move(services));
+        plugin = owned.get();
+        host = std::make_unique<cv::standin::StandinHost>(std::move(owned));
+        plugin->clock = host.get();
+        plugin->faults = &host->faults();
+    }
+    ~CorvalinthFixture() {
+        releaseAnalysis();
+        expectNoEscapes();
+        host.reset();
+    }
+    void releaseAnalysis() {
+        if (!analysisReleased) {
+            analysisReleased = true;
+            analysis.release.set_value();
+        }
+    }
+    void expectNoEscapes() const {
+        for (const auto& e : host->escapedExceptions())
+            ADD_FAILURE() << cv::standin::callbackName(e.callback) << ": " << e.what;
+    }
+    // Configures audio and applies it on the main thread, as the first idle tick does.
+    void configure(double rate, int block, int channels) {
+        host->configure({rate, block, channels, channels});
+        host->idle();
+    }
+    // Makes the analysis worker busy until the fixture releases it: the first request is running (not
+    // merely pending) on return, so a cancel cannot drop it.
+    void busyAnalysis() {
+        const bool first = analysis.started->load() == 0;
+        CorvalinthProbe::analysis(*plugin).request(silentAudio(1, 1), 48000.0, false, 0, 0);
+        while (first && analysis.started->load() == 0)
+            std::this_thread::yield();
+    }
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+// White-box access to the plug-in's members for tests and benchmarks (the class names it a friend).
+
+#include "plugin/Corvalinth.h"
+
+#include <mutex>
+#include <optional>
+
+struct CorvalinthProbe {
+    static np::TransferCapture& capture(Corvalinth& p) { return p.capture_; }
+    static np::HostSyncedPlayer& player(Corvalinth& p) { return p.player_; }
+    static np::AnalysisWorker& analysis(Corvalinth& p) { return p.analysis_; }
+    static cv::FileJobSlot& fileJob(Corvalinth& p) { return p.fileJob_; }
+    static int exportDepth(const Corvalinth& p) { return p.exportDepthIdx_; }
+    static const cv::HostCallbackFaultLatch& latch(const Corvalinth& p) { return p.latch_; }
+    static bool deferredWaits(const Corvalinth& p) { return p.DeferredActionWaits(); }
+    static void setOfflineKey(Corvalinth& p, std::uint64_t key) {
+        std::lock_guard lock(p.offlineMutex_);
+        p.offline_.key = key;
+    }
+    static void setCapture(Corvalinth& p, double sourceRate, std::int64_t anchor) {
+        p.sourceRate_ = sourceRate;
+        p.captureAnchor_ = anchor;
+    }
+    static void markAnalysisStart(Corvalinth& p) { p.analysisStartNs_ = p.SteadyNowNs(); }
+    static cv::EditorReadouts readouts(const Corvalinth& p, std::optional<std::size_t> selected) {
+        return p.ComputeReadouts(selected);
+    }
+};

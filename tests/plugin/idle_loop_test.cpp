@@ -1,0 +1,162 @@
+#include "tests/plugin/corvalinth_fixture.h"
+
+#include <thread>
+
+namespace {
+
+using Step = Corvalinth::IdleStep;
+using Kind = cv::NoticeKind;
+using Owner = Corvalinth::ProgressOwner;
+
+TEST(CorvalinthIdle, RunsItsStepsInTheirFixedOrder) {
+    CorvalinthFixture f;
+    f.plugin->idleTrace.clear();
+    f.host->idle();
+    const std::vector<Step> expected{
+        Step::SurfaceFault,
+        Step::ApplyPendingRestore,
+        Step::AbortCaptureIfDeactivated,
+        Step::PollTransfer,
+        Step::ApplyPendingAudioReset,
+        Step::ApplyPendingEditingParams,
+        Step::AbortCaptureWithoutPosition,
+        Step::FreeRetiredNodes,
+        Step::PollFileJob,
+        Step::PollTransferAgain,
+        Step::PollWorkers,
+        Step::RunDeferredAction,
+        Step::PollUpdateCheck,
+        Step::RefreshReadouts,
+        Step::RefreshProgressLine,
+    };
+    EXPECT_EQ(f.plugin->idleTrace, expected);
+}
+
+TEST(CorvalinthIdle, ADeactivationWithdrawsAnArmedCaptureOnTheNextTick) {
+    CorvalinthFixture f;
+    f.configure(48000.0, 512, 2);
+    ASSERT_TRUE(CorvalinthProbe::capture(*f.plugin).arm(np::TransferCapture::kWorkingSetBytes - (8u << 20)));
+    f.host->activate(false);
+    EXPECT_EQ(CorvalinthProbe::capture(*f.plugin).state(), np::TransferCapture::State::Armed);
+    f.host->idle();
+    EXPECT_EQ(CorvalinthProbe::capture(*f.plugin).state(), np::TransferCapture::State::Idle);
+}
+
+TEST(CorvalinthIdle, NoticesLastTheirKindsTimeAndNeedAnOpenEditorWithANoticeLine) {
+    CorvalinthFixture f;
+    f.plugin->SetStatus("closed"); // no editor: nothing
+    f.plugin->editorOpen = true;
+    f.plugin->SetStatus("status");
+    f.plugin->SetSuccess("success");
+    f.plugin->SetWarning("warning");
+    f.plugin->SetError("error");
+    f.plugin->SetWarning("");
+    f.plugin->SetError(nullptr);
+    const std::vector<std::pair<Kind, int>> expected{
+        {Kind::Status, 4000}, {Kind::Success, 4000}, {Kind::Warning, 8000}, {Kind::Error, 0}};
+    ASSERT_EQ(f.plugin->controls.notices.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(f.plugin->controls.notices[i].kind, expected[i].first);
+        EXPECT_EQ(f.plugin->controls.notices[i].durationMs, expected[i].second);
+    }
+    // Progress never covers an error, and its owner stays unchanged then.
+    f.plugin->SetProgressStatus("Working on it", 2.0f, true, Owner::FileJob);
+    EXPECT_EQ(f.plugin->controls.notices.size(), expected.size());
+    EXPECT_EQ(f.plugin->CurrentProgressOwner(), Owner::None);
+}
+
+TEST(CorvalinthIdle, TheProgressLineWaits450MillisecondsAndBelongsToItsOwner) {
+    CorvalinthFixture f;
+    f.plugin->editorOpen = true;
+    f.busyAnalysis();
+    bool ran = false;
+    f.plugin->RunAfterReplacementWorkersQuiesce([&] { ran = true; }, "Preparing capture");
+    EXPECT_TRUE(CorvalinthProbe::deferredWaits(*f.plugin));
+    f.host->idle(22); // 440 ms
+    EXPECT_TRUE(f.plugin->controls.notices.empty());
+    f.host->idle(); // 460 ms
+    ASSERT_EQ(f.plugin->controls.notices.size(), 1u);
+    EXPECT_EQ(f.plugin->controls.notices[0].text, "Preparing capture");
+    EXPECT_TRUE(f.plugin->controls.notices[0].cancellable);
+    EXPECT_EQ(f.plugin->CurrentProgressOwner(), Owner::Deferred);
+    f.plugin->ClearProgressStatus(Owner::Analysis); // not the owner: nothing
+    EXPECT_EQ(f.plugin->controls.shown, Kind::Progress);
+
+    f.releaseAnalysis();
+    while (CorvalinthProbe::analysis(*f.plugin).busy())
+        std::this_thread::yield();
+    EXPECT_FALSE(ran);
+    f.host->idle(); // the first tick after the worker is idle runs the action and clears the line
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(f.plugin->controls.shown.has_value());
+    EXPECT_EQ(f.plugin->CurrentProgressOwner(), Owner::None);
+}
+
+TEST(CorvalinthIdle, CancelBackgroundWorkStopsTheFirstOfDeferredWorkFileJobAndAnalysis) {
+    CorvalinthFixture f;
+    f.plugin->editorOpen = true;
+    f.busyAnalysis();
+    bool ran = false;
+    f.plugin->RunAfterReplacementWorkersQuiesce([&] { ran = true; }, nullptr);
+    cv::FileJobSlot& job = CorvalinthProbe::fileJob(*f.plugin);
+    job.running = true;
+    f.plugin->CancelBackgroundWork(); // the deferred action goes first
+    EXPECT_FALSE(CorvalinthProbe::deferredWaits(*f.plugin));
+    EXPECT_FALSE(job.cancel.load());
+    f.plugin->CancelBackgroundWork(); // then the file job
+    EXPECT_TRUE(job.cancel.load());
+    job.running = false;
+
+    // Then the analysis: with captured audio in the session, Algorithm goes back to the last analysis.
+    np::Document document;
+    document.audio = silentAudio(1, 4800);
+    f.plugin->Session().setDocument(document);
+    f.busyAnalysis();
+    f.host->setParameter(cv::kParamAlgorithm, 1);
+    f.plugin->CancelBackgroundWork();
+    EXPECT_EQ(f.plugin->GetParam(cv::kParamAlgorithm)->Int(), 0);
+    bool informed = false;
+    for (const auto& n : f.host->notifications())
+        informed |=
+            n.kind == cv::standin::HostNotification::Kind::ParamChange && n.paramIdx == cv::kParamAlgorithm;
+    EXPECT_TRUE(informed);
+    f.releaseAnalysis();
+    while (CorvalinthProbe::analysis(*f.plugin).busy())
+        std::this_thread::yield();
+    f.host->idle();
+    EXPECT_FALSE(ran);
+}
+
+TEST(CorvalinthIdle, ReadoutsShowCountsPlayheadAndButtonStates) {
+    CorvalinthFixture f;
+    f.configure(48000.0, 512, 2);
+    cv::EditorReadouts r = CorvalinthProbe::readouts(*f.plugin, std::nullopt);
+    EXPECT_TRUE(r.documentEmpty);
+    EXPECT_EQ(r.noteCountText, "");
+    EXPECT_EQ(r.timeText, "00:00.00");
+
+    np::Document document;
+    document.audio = silentAudio(1, 48000);
+    document.notes.resize(40);
+    f.plugin->Session().setDocument(document);
+    f.plugin->ToggleCompare();
+    ASSERT_TRUE(CorvalinthProbe::capture(*f.plugin).arm(np::TransferCapture::kWorkingSetBytes - (8u << 20)));
+    // Anchor 48000 frames of a 44.1 kHz capture lies at 52245 at 48 kHz; the host is 4800 frames past it.
+    CorvalinthProbe::setCapture(*f.plugin, 44100.0, 48000);
+    f.host->processBlock({64, 52245.0 + 4800.0, false});
+    r = CorvalinthProbe::readouts(*f.plugin, 3);
+    EXPECT_FALSE(r.documentEmpty);
+    EXPECT_EQ(r.noteCountText, "40 notes \xC2\xB7 3 selected");
+    EXPECT_EQ(CorvalinthProbe::readouts(*f.plugin, 0).noteCountText, "40 notes");
+    EXPECT_EQ(r.playheadDocFrame, 4410);
+    EXPECT_EQ(r.captureValue, 1.0);
+    EXPECT_EQ(r.originalValue, 1.0);
+    EXPECT_TRUE(r.unsavedMark); // the session changed since its clean revision
+
+    f.plugin->editorOpen = true;
+    f.host->idle();
+    EXPECT_EQ(f.plugin->controls.readouts.noteCountText, "40 notes");
+    EXPECT_EQ(cv::formatTimeReadout(125.678), "02:05.67");
+}
+
+} // namespace
