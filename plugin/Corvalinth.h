@@ -18,8 +18,10 @@
 
 #include "engine/analysis/analysis_worker.h"
 #include "engine/model/edit_session.h"
+#include "engine/playback/audition_voice.h"
 #include "engine/playback/host_synced_player.h"
 #include "engine/playback/transfer_capture.h"
+#include "engine/render/note_audition_worker.h"
 #include "framework/plugin.h"
 #include "plugin/audio_config_seqlock.h"
 #include "plugin/corvalinth_params.h"
@@ -260,8 +262,10 @@ private:
     // 7. The analysis worker.
     np::AnalysisWorker analysis_;
     // 8. The host-state snapshot store and the pending restore join here.
-    // 9. The audition voice joins here.
-    // 10. The note-audition worker joins here; the live audition (main thread).
+    // 9. The audition voice.
+    np::AuditionVoice voice_;
+    // 10. The note-audition worker and the live audition (main thread).
+    np::NoteAuditionWorker auditionWorker_;
     std::uint32_t auditionedNote_ = 0; // 0 = none
     std::uint64_t auditionSequence_ = 0;
     // 11. Session generation (raised whenever the session is replaced; any thread), the source audio.

@@ -145,6 +145,7 @@ void Corvalinth::ProcessSubBlock(HostBlock& block, int offset, int n) noexcept {
         FeedCapture(block, n, subPos, valid);
         const bool playing = valid && (block.running || block.offline || block.moving);
         player_.processBlock(in, out, block.chans, n, subPos, playing, block.generation, block.offline);
+        voice_.processReplace(out, block.chans, n);
     }
 
     // Per-frame gain: events apply at their frame, in send order at equal frames.

@@ -40,6 +40,7 @@ void Corvalinth::OnResetImpl() {
     player_.setFadeFrames(std::max<std::int64_t>(1, static_cast<std::int64_t>(0.005 * rate)));
     previousHadPosition_ = false;
     previousPosition_ = 0;
+    voice_.prepare(rate);
 
     gainAutomation_.clearPending();
     gain_.reset(cv::gainFromVolume(GetParam(cv::kParamVolume)->Value()));

@@ -37,10 +37,6 @@ bool Corvalinth::RenderBusy() const {
     return false;
 }
 
-bool Corvalinth::AuditionBusy() const {
-    return false;
-}
-
 void Corvalinth::PublishDawStateSnapshot() {}
 
 bool Corvalinth::SerializeStateImpl(iplug::IByteChunk& chunk) const {

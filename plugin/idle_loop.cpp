@@ -99,6 +99,7 @@ void Corvalinth::AbortCaptureWithoutPosition() {
 
 void Corvalinth::FreeRetiredNodes() {
     player_.drainRetired();
+    voice_.drainRetired();
 }
 
 void Corvalinth::PollWorkers() {

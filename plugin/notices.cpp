@@ -80,6 +80,10 @@ bool Corvalinth::AnalysisBusy() const {
     return analysis_.busy();
 }
 
+bool Corvalinth::AuditionBusy() const {
+    return auditionWorker_.busy();
+}
+
 void Corvalinth::RunAfterReplacementWorkersQuiesce(std::function<void()> action, const char* text) {
     if (ReplacementWorkersQuiescent()) {
         if (action)
@@ -128,4 +132,5 @@ void Corvalinth::CancelBackgroundWork() {
 void Corvalinth::StopLiveAudition() {
     auditionedNote_ = 0;
     ++auditionSequence_; // late results of the stopped audition are dropped
+    voice_.clear();
 }

@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(RatesAndChannels, CaptureAlignment,
                                            AlignmentCase{48000.0, 1}, AlignmentCase{48000.0, 2},
                                            AlignmentCase{96000.0, 1}, AlignmentCase{96000.0, 2}));
 
-TEST(CorvalinthAudio, AudioThreadNeitherAllocatesNorLocksAcrossCaptureRegionsEventsAndRateChanges) {
+TEST(CorvalinthAudio, AudioThreadNeitherAllocatesNorLocksAcrossCaptureRegionsAuditionEventsAndRateChanges) {
     CorvalinthFixture f;
     f.configure(48000.0, 512, 2);
     armSmall(*f.plugin);
@@ -111,7 +111,11 @@ TEST(CorvalinthAudio, AudioThreadNeitherAllocatesNorLocksAcrossCaptureRegionsEve
     region(0.25f);
     play(4, 333);
     region(0.5f); // replaced while it plays: a cross-fade
+    auto tone = std::make_unique<np::AudioBuffer>();
+    tone->resize(1, 24000);
+    CorvalinthProbe::voice(*f.plugin).setSource(std::move(tone)); // an audition over it
     play(4, 333);
+    CorvalinthProbe::voice(*f.plugin).clear();
     f.host->idle(); // frees retired regions
     f.plugin->ToggleCompare();
     play(2, 4096);
@@ -195,6 +199,22 @@ TEST(CorvalinthAudio, PassesTheInputThroughRealtimeAndOfflineEvenWhenTheBounceRe
                         << "channel " << c << " frame " << p;
         }
     }
+}
+
+TEST(CorvalinthAudio, TheAuditionSoundsOnEveryChannelBeforeTheVolumeGain) {
+    CorvalinthFixture f;
+    f.host->setParameter(cv::kParamVolume, 50.0);
+    f.configure(48000.0, 1024, 2);
+    auto tone = std::make_unique<np::AudioBuffer>();
+    tone->resize(1, 24000);
+    std::fill(tone->samples.begin(), tone->samples.end(), 0.5f);
+    CorvalinthProbe::voice(*f.plugin).setSource(std::move(tone));
+    f.host->setRecording(true);
+    f.host->processBlock({1024, 0.0, true});
+    const auto out = f.host->takeRecording();
+    for (std::size_t c = 0; c < 2;
+         ++c) // past the 5 ms fade-in the host is ducked out, the voice at full level
+        EXPECT_EQ(out[c][1000], 0.25) << "channel " << c;
 }
 
 } // namespace

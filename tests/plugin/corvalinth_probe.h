@@ -10,6 +10,7 @@
 struct CorvalinthProbe {
     static np::TransferCapture& capture(Corvalinth& p) { return p.capture_; }
     static np::HostSyncedPlayer& player(Corvalinth& p) { return p.player_; }
+    static np::AuditionVoice& voice(Corvalinth& p) { return p.voice_; }
     static np::AnalysisWorker& analysis(Corvalinth& p) { return p.analysis_; }
     static cv::FileJobSlot& fileJob(Corvalinth& p) { return p.fileJob_; }
     static int exportDepth(const Corvalinth& p) { return p.exportDepthIdx_; }
