@@ -23,11 +23,6 @@ TransportScript oddBlocks(std::int64_t from, std::int64_t until) {
     return script;
 }
 
-// Arms the recorder for a few MiB, so the test does not take the whole 192 MiB.
-void armSmall(Corvalinth& plugin) {
-    ASSERT_TRUE(CorvalinthProbe::capture(plugin).arm(np::TransferCapture::kWorkingSetBytes - (8u << 20)));
-}
-
 struct AlignmentCase {
     double rate;
     int channels;
@@ -39,7 +34,7 @@ TEST_P(CaptureAlignment, PlaysTheCaptureBackSampleAlignedWithItsEdgeRamp) {
     const auto [rate, channels] = GetParam();
     CorvalinthFixture f;
     f.configure(rate, 512, channels);
-    armSmall(*f.plugin);
+    f.arm();
     const std::int64_t start = 100003;
     const TransportScript capture = oddBlocks(start, start + 20000);
     std::int64_t end = start;
@@ -92,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(RatesAndChannels, CaptureAlignment,
 TEST(CorvalinthAudio, AudioThreadNeitherAllocatesNorLocksAcrossCaptureRegionsAuditionEventsAndRateChanges) {
     CorvalinthFixture f;
     f.configure(48000.0, 512, 2);
-    armSmall(*f.plugin);
+    f.arm();
     std::int64_t pos = 0;
     const auto play = [&](int blocks, int frames) {
         for (int b = 0; b < blocks; ++b, pos += frames) {
@@ -128,7 +123,7 @@ TEST(CorvalinthAudio, AudioThreadNeitherAllocatesNorLocksAcrossCaptureRegionsAud
 TEST(CorvalinthAudio, KeepsCapturingAcrossAResetWithTheSameRateAndChannels) {
     CorvalinthFixture f;
     f.configure(48000.0, 256, 2);
-    armSmall(*f.plugin);
+    f.arm();
     f.host->run(cv::standin::contiguous(1000, 256, 4));
     f.host->configure({48000.0, 512, 2, 2}); // no idle tick before the next blocks
     f.host->run(cv::standin::contiguous(1000 + 4 * 256, 512, 3));
@@ -151,7 +146,7 @@ TEST(CorvalinthAudio, AbortsACaptureWhenTheHostPlaysWithoutAPosition) {
         CorvalinthFixture f;
         f.plugin->editorOpen = true;
         f.configure(c.rate, 64, 2);
-        armSmall(*f.plugin);
+        f.arm();
         f.host->run(cv::standin::withPosition(cv::standin::contiguous(0, 64, c.limitBlocks - 1), -1.0));
         f.host->idle();
         EXPECT_EQ(CorvalinthProbe::capture(*f.plugin).state(), State::Armed);
@@ -175,29 +170,27 @@ struct BrokenMonoSource : cv::standin::InputSource {
 };
 
 TEST(CorvalinthAudio, PassesTheInputThroughRealtimeAndOfflineEvenWhenTheBounceRenderFails) {
-    for (const std::uint64_t offlineKey : {0u, 1u}) {
-        for (const bool offline : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "key " << offlineKey << (offline ? " offline" : " realtime"));
-            CorvalinthFixture f;
-            f.host->configure({48000.0, 64, 1, 2});
-            f.host->idle();
-            CorvalinthProbe::setOfflineKey(*f.plugin, offlineKey);
-            f.host->setInput(std::make_shared<BrokenMonoSource>());
-            f.host->setRecording(true);
-            TransportScript script = cv::standin::contiguous(0, 100, 3);
-            if (offline)
-                f.host->bounce(script);
-            else
-                f.host->run(script);
-            const auto out = f.host->takeRecording();
-            for (std::size_t c = 0; c < 2; ++c)
-                for (std::int64_t p = 0; p < 300; ++p)
-                    ASSERT_EQ(out[c][static_cast<std::size_t>(p)],
-                              p == 5
-                                  ? 0.0
-                                  : static_cast<double>(static_cast<float>(PositionCodedSource::code(p, 0))))
-                        << "channel " << c << " frame " << p;
-        }
+    // Realtime; a bounce with nothing rendered; a bounce whose render failed.
+    for (const auto& [offline, offlineKey] : {std::pair{false, 0u}, {true, 0u}, {true, 1u}}) {
+        SCOPED_TRACE(testing::Message() << "key " << offlineKey << (offline ? " offline" : " realtime"));
+        CorvalinthFixture f;
+        f.host->configure({48000.0, 64, 1, 2});
+        f.host->idle();
+        CorvalinthProbe::setOfflineKey(*f.plugin, offlineKey);
+        f.host->setInput(std::make_shared<BrokenMonoSource>());
+        f.host->setRecording(true);
+        TransportScript script = cv::standin::contiguous(0, 100, 3);
+        if (offline)
+            f.host->bounce(script);
+        else
+            f.host->run(script);
+        const auto out = f.host->takeRecording();
+        for (std::size_t c = 0; c < 2; ++c)
+            for (std::int64_t p = 0; p < 300; ++p)
+                ASSERT_EQ(out[c][static_cast<std::size_t>(p)],
+                          p == 5 ? 0.0
+                                 : static_cast<double>(static_cast<float>(PositionCodedSource::code(p, 0))))
+                    << "channel " << c << " frame " << p;
     }
 }
 

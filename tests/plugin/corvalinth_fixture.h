@@ -31,7 +31,6 @@ struct FakeControls : cv::EditorControls {
     std::vector<Notice> notices;
     std::optional<std::size_t> selected;
     cv::EditorReadouts readouts;
-    int readoutUpdates = 0;
 
     bool HasNoticeLine() const override { return hasNoticeLine; }
     std::optional<cv::NoticeKind> ShownNotice() const override { return shown; }
@@ -45,10 +44,7 @@ struct FakeControls : cv::EditorControls {
     }
     void DismissNotice() override { shown.reset(); }
     std::optional<std::size_t> SelectedNoteCount() const override { return selected; }
-    void ShowReadouts(const cv::EditorReadouts& r) override {
-        readouts = r;
-        ++readoutUpdates;
-    }
+    void ShowReadouts(const cv::EditorReadouts& r) override { readouts = r; }
 };
 
 class TestCorvalinth : public Corvalinth {
@@ -151,6 +147,11 @@ struct CorvalinthFixture {
     void configure(double rate, int block, int channels) {
         host->configure({rate, block, channels, channels});
         host->idle();
+    }
+    // Arms the recorder for a few MiB rather than the whole 192 MiB.
+    void arm() {
+        ASSERT_TRUE(
+            CorvalinthProbe::capture(*plugin).arm(np::TransferCapture::kWorkingSetBytes - (8u << 20)));
     }
     // Makes the analysis worker busy until the fixture releases it: the first request is running (not
     // merely pending) on return, so a cancel cannot drop it.

@@ -34,7 +34,6 @@ TEST(Corvalinth, DeclaresTheSixParametersTheHostSees) {
         EXPECT_EQ(param->NDisplayTexts(), c.displayTexts);
     }
     EXPECT_STREQ(f.plugin->GetParam(cv::kParamA4)->GetDisplayTextAtIdx(7), "444 Hz");
-    EXPECT_STREQ(f.plugin->GetParam(cv::kParamKey)->GetDisplayTextAtIdx(1), "C#");
     EXPECT_EQ(f.plugin->GetParam(cv::kParamTempo)->Constrain(120.04), 120.04); // fractions are kept
     ASSERT_EQ(f.plugin->NPresets(), 1);
     EXPECT_EQ(f.plugin->GetPreset(0)->mName, "Default");
@@ -77,18 +76,6 @@ TEST(Corvalinth, StartsNoThreadAndWaitsForARunningFileJobWhenDestroyed) {
     });
     f.reset();
     EXPECT_TRUE(sawCancel.load());
-}
-
-TEST(Corvalinth, SessionFollowsKeyScaleAndA4OnTheNextIdleTick) {
-    CorvalinthFixture f;
-    f.host->setParameter(cv::kParamKey, 9);
-    f.host->setParameter(cv::kParamScale, 2);
-    f.host->setParameter(cv::kParamA4, 0);
-    EXPECT_EQ(f.plugin->Session().keyScale().root, 0); // pending until the main thread applies it
-    f.host->idle();
-    EXPECT_EQ(f.plugin->Session().keyScale().root, 9);
-    EXPECT_EQ(f.plugin->Session().keyScale().kind, 2u);
-    EXPECT_EQ(f.plugin->Session().a4Hz(), 415.0);
 }
 
 } // namespace
