@@ -19,20 +19,21 @@ Snapshot sessionSnapshot(const Values& values, np::Document document, std::int64
     return snapshot;
 }
 
-std::shared_ptr<const Snapshot> SnapshotStore::load() const noexcept {
-    return latest_.load(std::memory_order_acquire);
+std::shared_ptr<const Snapshot> SnapshotStore::load() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return latest_;
 }
 
 void SnapshotStore::publish(Snapshot snapshot) {
     publish(std::make_shared<const Snapshot>(std::move(snapshot)));
 }
 
-void SnapshotStore::publish(std::shared_ptr<const Snapshot> snapshot) noexcept {
-    // The previous snapshot comes back out of the exchange and is released here, after the atomic
-    // section, so freeing a large document never holds up a concurrent reader.
-    std::shared_ptr<const Snapshot> previous =
-        latest_.exchange(std::move(snapshot), std::memory_order_acq_rel);
-    previous.reset();
+void SnapshotStore::publish(std::shared_ptr<const Snapshot> snapshot) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        latest_.swap(snapshot);
+    }
+    // `snapshot` now holds the previous one: freeing a large document here never holds up a reader.
 }
 
 std::uint64_t SnapshotStore::raiseGeneration() noexcept {

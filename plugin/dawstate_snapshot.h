@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 // The host-state snapshot: what a host save writes. The host may ask for the state on any of its threads
 // at any moment, also in the middle of a drag, so the state writer never reads the live session. The main
@@ -35,20 +36,23 @@ Snapshot valuesOnlySnapshot(const Values& values);
 // generation 0.
 Snapshot sessionSnapshot(const Values& values, np::Document document, std::int64_t anchor);
 
-// The latest published snapshot and the counter that stamps snapshots. Any thread: the pointer is read
-// and replaced only with atomic shared-pointer operations, and a snapshot is never changed after it is
-// published. Not for the realtime path (the atomic shared pointer may spin briefly); only the offline
-// bounce, which may wait, reads it on the audio thread.
+// The latest published snapshot and the counter that stamps snapshots. Any thread: the pointer is only
+// ever read and replaced as a whole, atomically, and a snapshot is never changed after it is published.
+// The pointer sits under a small mutex held only to copy or swap it, never while a snapshot is freed:
+// the standard library's std::atomic<std::shared_ptr> here releases its inner lock after a load with
+// relaxed order, so a load and the next store race (ThreadSanitizer reports it). Not for the realtime
+// path; only the offline bounce, which may wait, reads it on the audio thread.
 class SnapshotStore {
 public:
     // The latest snapshot, or null before the first publish.
-    std::shared_ptr<const Snapshot> load() const noexcept;
+    std::shared_ptr<const Snapshot> load() const;
 
     // Moves the snapshot into a new shared object and makes it the latest. Throws std::bad_alloc, in
     // which case the latest snapshot stays.
     void publish(Snapshot snapshot);
-    // Makes the given snapshot (which may be null) the latest.
-    void publish(std::shared_ptr<const Snapshot> snapshot) noexcept;
+    // Makes the given snapshot (which may be null) the latest; the one it replaces is released after
+    // the swap, outside the lock.
+    void publish(std::shared_ptr<const Snapshot> snapshot);
 
     // Raises the counter by one for a snapshot being built and returns the new value.
     std::uint64_t raiseGeneration() noexcept;
@@ -56,7 +60,8 @@ public:
     std::uint64_t generation() const noexcept;
 
 private:
-    std::atomic<std::shared_ptr<const Snapshot>> latest_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<const Snapshot> latest_; // guarded by mutex_
     std::atomic<std::uint64_t> generation_{0};
 };
 
