@@ -13,10 +13,12 @@ phosphor_version=2.1.1
 hanken_weights=(Regular:400Regular Medium:500Medium SemiBold:600SemiBold Bold:700Bold)
 # The editor's icon names and the Phosphor (bold) icons that draw them.
 icon_map=(
-  split:scissors merge:arrows-merge unison:arrows-in-line-vertical undo:arrow-u-up-left redo:arrow-u-up-right
-  help:question settings:gear skip-back:skip-back play:play stop:stop zoom-out:magnifying-glass-minus
+  split:scissors merge:arrows-merge unison:equals undo:arrow-counter-clockwise redo:arrow-clockwise
+  help:question settings:gear-six skip-back:skip-back play:play stop:stop zoom-out:magnifying-glass-minus
   zoom-in:magnifying-glass-plus fit:corners-out
 )
+# Written beside the icons: a checkout fetched under another mapping fetches them again.
+icon_stamp="$icons/.phosphor-$phosphor_version-map"
 debian_fonts=(/usr/share/fonts/truetype/dseg/DSEG7Classic-Bold.ttf
   /usr/share/fonts/truetype/jetbrains-mono/JetBrainsMono-Regular.ttf)
 
@@ -24,6 +26,7 @@ complete() {
   local w i f
   for w in "${hanken_weights[@]}"; do [ -s "$fonts/HankenGrotesk-${w%%:*}.ttf" ] || return 1; done
   for i in "${icon_map[@]}"; do [ -s "$icons/${i%%:*}.svg" ] || return 1; done
+  [ "$(cat "$icon_stamp" 2>/dev/null)" = "${icon_map[*]}" ] || return 1
   for f in "${debian_fonts[@]}"; do [ -s "$fonts/$(basename "$f")" ] || return 1; done
   [ -s "$licences/HankenGrotesk-OFL.txt" ] && [ -s "$licences/Phosphor-MIT.txt" ]
 }
@@ -60,5 +63,6 @@ for i in "${icon_map[@]}"; do
   cp "$work/phosphor/package/assets/bold/${i#*:}-bold.svg" "$icons/${i%%:*}.svg"
 done
 cp "$work/phosphor/package/LICENSE" "$licences/Phosphor-MIT.txt"
+echo "${icon_map[*]}" >"$icon_stamp"
 complete || { echo "fetch-resources: the fetched packages lack expected files" >&2; exit 1; }
 echo "Fetched fonts and icons into resources/"
