@@ -26,6 +26,8 @@
 #include "plugin/audio_config_seqlock.h"
 #include "plugin/corvalinth_params.h"
 #include "plugin/editor_controls.h"
+#include "plugin/editor_hosting.h"
+#include "plugin/editor_viewport.h"
 #include "plugin/file_job.h"
 #include "plugin/gain_automation.h"
 #include "plugin/host_callback_fault_latch.h"
@@ -111,6 +113,11 @@ public:
     // Framework entry points (guarded ones run their ...Impl inside the fault guard).
     void OnParentWindowResize(int width, int height) override;
     void OnUIOpen() override;
+    // Saves the canvas's view for the session and lets the editor's controls go (unguarded).
+    void OnUIClose() override;
+    // Proposes the window size of the 1280 x 816 design at the scale w x h allows (0.7..1.5); true when
+    // w x h was that size already.
+    bool ConstrainEditorResize(int& width, int& height) const override;
     void OnParamChange(int paramIdx, iplug::EParamSource source, int sampleOffset) override;
     void OnParamChange(int paramIdx) override;
     bool SerializeState(iplug::IByteChunk& chunk) const override;
@@ -177,9 +184,6 @@ protected:
     virtual bool SerializeStateImpl(iplug::IByteChunk& chunk) const;
     virtual void OnRestoreStateBeginImpl();
 
-    // The editor's layout attaches its controls here; OnUIClose detaches them.
-    void AttachEditorControls(cv::EditorControls* controls) noexcept { editorControls_ = controls; }
-
 private:
     friend struct CorvalinthProbe; // white-box access for the tests
 
@@ -196,6 +200,13 @@ private:
     enum class OfflineInstall : std::uint8_t { Nothing = 0, Installed = 1, Unavailable = 2 };
 
     void ShowNotice(const char* text, cv::NoticeKind kind, int durationMs);
+    // Shows the error notice kept while the editor was closed, once the notice line exists.
+    void ShowPendingError();
+
+    // Editor hosting (editor_hosting.cpp): the make-graphics and layout hooks, and the saved view.
+    void InstallEditorHooks();
+    // A new document is fitted at the next open instead of restoring the view saved before.
+    void ForgetEditorViewport() noexcept;
     void SetGainTargetFromVolume() noexcept;
     void SendParameterToHost(int paramIdx, double value);
 
@@ -316,7 +327,12 @@ private:
     std::atomic<std::uint32_t> pendingParams_{0};
     // 15. The update check.
     cv::UpdateCheckFlow updates_;
-    // 16. The saved editor viewport joins here.
+    // 16. The canvas's view saved when the editor closed, the session generation it belongs to, whether
+    //     one is saved; the window size the host asked for while the editor was closed (0 x 0 for none).
+    EditorViewportState savedViewport_;
+    std::uint64_t savedViewportGeneration_ = 0;
+    bool viewportSaved_ = false;
+    cv::EditorSize lastEditorSize_;
     // 17. Volume: the automation ring and newest value (any thread), the slewed gain (audio thread).
     cv::GainAutomation gainAutomation_;
     cv::GainSlew gain_;
@@ -333,7 +349,11 @@ private:
     std::vector<float> scratchIn_;
     std::vector<float> scratchOut_;
 
+    // The open editor's controls as the layout returned them; null while the editor is closed.
+    std::unique_ptr<cv::EditorControls> ownedEditorControls_;
     cv::EditorControls* editorControls_ = nullptr;
+    // The last error notice raised while the editor was closed, shown when it opens; empty for none.
+    std::string pendingError_;
 
     static_assert(std::atomic<double>::is_always_lock_free);
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);

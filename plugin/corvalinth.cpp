@@ -22,11 +22,13 @@ Corvalinth::Corvalinth(const iplug::InstanceInfo& info, Services services)
     gain_.reset(cv::gainFromVolume(GetParam(cv::kParamVolume)->Value()));
 
     SetLatency(0);
-    // The editor layer installs the make-graphics and layout hooks (1280 x 816 at 60 frames a second).
+    InstallEditorHooks();
     PublishDawStateSnapshot();
 }
 
 Corvalinth::~Corvalinth() {
+    // The editor's controls reach this object: they close while it is whole.
+    CloseWindow();
     fileJob_.cancel.store(true);
     secondFileJob_.cancel.store(true);
     fileJob_.cancelAndJoin();
@@ -158,12 +160,6 @@ void Corvalinth::OnRestoreStateBegin() {
     } catch (...) {
         latch_.ReportHostCallbackFailure(cv::HostCallbackFaultLatch::State);
     }
-}
-
-void Corvalinth::OnUIOpenImpl() {}
-
-void Corvalinth::OnParentWindowResizeImpl(int width, int height) {
-    (void)width, (void)height;
 }
 
 void Corvalinth::OnActivate(bool active) {

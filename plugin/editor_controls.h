@@ -8,6 +8,8 @@
 //
 // Threads: main thread only.
 
+#include "plugin/editor_viewport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -67,6 +69,12 @@ public:
     // Sets every readout control that exists; each changes (and redraws) only when its state differs.
     // The inspector (tag 13) is redrawn.
     virtual void ShowReadouts(const EditorReadouts& readouts) = 0;
+
+    // The note canvas's view (tag 0): empty without a canvas. Restoring returns false, changing nothing,
+    // when the canvas refuses the state (a value that is not finite) or is missing.
+    virtual std::optional<EditorViewportState> CanvasViewport() const { return std::nullopt; }
+    virtual bool RestoreCanvasViewport(const EditorViewportState&) { return false; }
+    virtual void FitCanvasToDocument() {}
 };
 
 } // namespace cv

@@ -10,9 +10,23 @@ void Corvalinth::ShowNotice(const char* text, cv::NoticeKind kind, int durationM
     if (text == nullptr || *text == '\0')
         return;
     cv::EditorControls* controls = Controls();
+    if (controls == nullptr || !controls->HasNoticeLine()) {
+        // An error finishing while the editor is closed (an export, a render) waits for the next open.
+        if (kind == cv::NoticeKind::Error)
+            pendingError_ = text;
+        return;
+    }
+    controls->ShowNotice(text, kind, durationMs);
+}
+
+void Corvalinth::ShowPendingError() {
+    if (pendingError_.empty())
+        return;
+    cv::EditorControls* controls = Controls();
     if (controls == nullptr || !controls->HasNoticeLine())
         return;
-    controls->ShowNotice(text, kind, durationMs);
+    controls->ShowNotice(pendingError_.c_str(), cv::NoticeKind::Error, cv::kStickyNoticeMs);
+    pendingError_.clear();
 }
 
 void Corvalinth::SetStatus(const char* text) {

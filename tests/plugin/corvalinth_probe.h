@@ -25,6 +25,11 @@ struct CorvalinthProbe {
         p.captureAnchor_ = anchor;
     }
     static void markAnalysisStart(Corvalinth& p) { p.analysisStartNs_ = p.SteadyNowNs(); }
+    // A session replaced by one holding this audio (a capture or a restore would), its generation raised.
+    static void replaceSource(Corvalinth& p, std::shared_ptr<const np::AudioBuffer> audio) {
+        p.sourceAudio_ = std::move(audio);
+        p.sessionGeneration_.fetch_add(1);
+    }
     static cv::EditorReadouts readouts(const Corvalinth& p, std::optional<std::size_t> selected) {
         return p.ComputeReadouts(selected);
     }
