@@ -34,6 +34,8 @@ int VirtualKey(int key) {
         return kVK_ESCAPE;
     case GLFW_KEY_SPACE:
         return kVK_SPACE;
+    case GLFW_KEY_HOME:
+        return kVK_HOME;
     case GLFW_KEY_LEFT:
         return kVK_LEFT;
     case GLFW_KEY_UP:
@@ -299,7 +301,7 @@ void GlfwBackend::InstallCallbacks() {
             self->mPendingMods = mods;
             return;
         }
-        self->mGraphics->OnKeyDown(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
+        self->KeyDown(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
     });
     glfwSetCharCallback(mWindow, [](GLFWwindow* w, unsigned int codepoint) {
         GlfwBackend* self = Self(w);
@@ -310,8 +312,13 @@ void GlfwBackend::InstallCallbacks() {
         const std::string text = Utf8(codepoint);
         IKeyPress press = TranslateKey(key, mods, nullptr);
         press = IKeyPress(text.c_str(), press.VK, press.S, press.C, press.A);
-        self->mGraphics->OnKeyDown(self->DesignX(self->mX), self->DesignY(self->mY), press);
+        self->KeyDown(self->DesignX(self->mX), self->DesignY(self->mY), press);
     });
+}
+
+void GlfwBackend::KeyDown(float x, float y, const IKeyPress& key) {
+    if (!mGraphics->OnKeyDown(x, y, key) && mOnUnhandledKey)
+        mOnUnhandledKey(key);
 }
 
 bool GlfwBackend::PumpOnce(double waitSeconds) {

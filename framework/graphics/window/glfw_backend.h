@@ -10,6 +10,7 @@
 #include "framework/graphics/offscreen.h"
 #include "framework/graphics/window/desktop_platform.h"
 
+#include <functional>
 #include <memory>
 
 struct GLFWwindow;
@@ -42,6 +43,11 @@ public:
     bool PumpOnce(double waitSeconds);
     // Pumps at the context's frame rate until the window is closed.
     void Run();
+    // A key the editor did not handle goes on to the window's host, as a DAW gets the keys a plug-in
+    // passes on (Space for its transport).
+    void SetUnhandledKeyHandler(std::function<void(const IKeyPress&)> handler) {
+        mOnUnhandledKey = std::move(handler);
+    }
     // The window's pixels as drawn by the last frame.
     RGBAImage LastFrame() const { return mLastFrame; }
     GLFWwindow* Window() const { return mWindow; }
@@ -49,6 +55,7 @@ public:
 
 private:
     void InstallCallbacks();
+    void KeyDown(float x, float y, const IKeyPress& key);
     // Sizes the window for a context of windowW x windowH window pixels at the screen's content scale.
     void FitWindow(int windowW, int windowH);
     IMouseMod Mods(int glfwMods) const;
@@ -68,6 +75,7 @@ private:
     // Frames are drawn here and copied to the window, so a frame may redraw a part of the window.
     Framebuffer mFramebuffer;
     bool mCaptureFrames = false;
+    std::function<void(const IKeyPress&)> mOnUnhandledKey;
 
 public:
     // Tests: keep each frame's pixels for LastFrame.

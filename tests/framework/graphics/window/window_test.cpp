@@ -66,6 +66,7 @@ TEST(Window, KeysTranslateWithTheirTextAndModifiers) {
         {GLFW_KEY_ENTER, 0, nullptr, kVK_RETURN, "", false, false, false},
         {GLFW_KEY_SPACE, 0, nullptr, kVK_SPACE, " ", false, false, false},
         {GLFW_KEY_ESCAPE, 0, nullptr, kVK_ESCAPE, "", false, false, false},
+        {GLFW_KEY_HOME, 0, nullptr, kVK_HOME, "", false, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
