@@ -1,8 +1,11 @@
 // corvalinth: the command-line front end. `corvalinth analyse FILE [--algorithm melodic|percussive]
-// [--json]` reads an audio file, analyses it as the plug-in would, and prints the notes.
+// [--json]` reads an audio file, analyses it as the plug-in would, and prints the notes. `corvalinth open
+// FILE` and `corvalinth screenshot FILE OUT.png [--scale S]` show the plug-in's editor over FILE.
 
+#include "host/app/editor_app.h"
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
+#include "host/cli_editor_args.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 
@@ -12,11 +15,42 @@
 #include <utility>
 #include <vector>
 
+namespace {
+
+int runEditorCommand(const std::vector<std::string>& args) {
+    using namespace cv::cli;
+    const ParsedEditorArgs parsed = parseEditorArgs(args);
+    if (!parsed.command) {
+        std::fprintf(stderr, "corvalinth: %s\n%s\n%s\n", parsed.error.c_str(), kUsage, kEditorUsage);
+        return 2;
+    }
+    const EditorCommand& command = *parsed.command;
+    try {
+        cv::app::EditorApp app(command.file);
+        if (command.kind == EditorCommand::Kind::Open)
+            return app.RunWindow();
+        std::string error;
+        if (!app.SaveScreenshot(command.out, command.scale, error)) {
+            std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "corvalinth: %s\n", e.what());
+        return 1;
+    }
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     using namespace cv::cli;
-    const ParsedArgs parsed = parseArgs(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (isEditorCommand(args))
+        return runEditorCommand(args);
+    const ParsedArgs parsed = parseArgs(args);
     if (!parsed.command) {
-        std::fprintf(stderr, "corvalinth: %s\n%s\n", parsed.error.c_str(), kUsage);
+        std::fprintf(stderr, "corvalinth: %s\n%s\n%s\n", parsed.error.c_str(), kUsage, kEditorUsage);
         return 2;
     }
     const AnalyseCommand& command = *parsed.command;

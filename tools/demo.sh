@@ -12,3 +12,7 @@ echo "Generated notes (start s, MIDI pitch):"
 sed 's/^/  /' "$expected"
 echo
 "$build/host/corvalinth" analyse "$take"
+shot="$build/demo_take_editor.png"
+"$build/host/corvalinth" screenshot "$take" "$shot"
+echo
+echo "The editor over the take: $shot (open it in a window with: $build/host/corvalinth open $take)"

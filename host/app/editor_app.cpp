@@ -1,0 +1,159 @@
+#include "host/app/editor_app.h"
+
+#include "framework/graphics/offscreen.h"
+#include "framework/graphics/window/glfw_backend.h"
+#include "host/app/audio_output.h"
+#include "host/app/sample_ring.h"
+#include "host/app/track_transport.h"
+#include "plugin/Corvalinth.h"
+#include "ui/editor_layout.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+namespace cv::app {
+
+using namespace iplug::igraphics;
+
+namespace {
+
+constexpr int kBlockFrames = 512;
+constexpr auto kIdleInterval = std::chrono::milliseconds(20);
+
+// Restores the offscreen default when the window is done, whatever happens.
+struct WindowBackendScope {
+    WindowBackendScope() {
+        SetDefaultBackendFactory([] { return std::make_unique<GlfwBackend>(); });
+    }
+    ~WindowBackendScope() { SetDefaultBackendFactory({}); }
+};
+
+} // namespace
+
+EditorApp::EditorApp(const std::string& file, Corvalinth::Services services) {
+    auto source = std::make_shared<const cv::standin::FileSource>(file);
+    mSampleRate = source->sampleRate();
+    if (!std::isfinite(mSampleRate) || mSampleRate < 8000.0 || mSampleRate > 384000.0)
+        throw std::runtime_error(file + " has a sample rate the plug-in cannot take (8000 to 384000 Hz).");
+    mChannels = source->channels() == 1 ? 1 : 2;
+    mTrackFrames = source->frames();
+    cv::ui::RegisterEditorLayout();
+    mHost = std::make_unique<cv::standin::StandinHost>(
+        std::make_unique<Corvalinth>(iplug::InstanceInfo{}, std::move(services)));
+    mHost->configure({mSampleRate, kBlockFrames, mChannels, mChannels});
+    mHost->setInput(std::move(source));
+}
+
+EditorApp::~EditorApp() = default;
+
+Corvalinth& EditorApp::Plugin() {
+    return static_cast<Corvalinth&>(mHost->plugin());
+}
+
+bool EditorApp::SaveScreenshot(const std::string& path, double scale, std::string& error) {
+    if (!(scale >= cv::kMinEditorScale && scale <= cv::kMaxEditorScale)) {
+        error = "The scale must be between 0.7 and 1.5.";
+        return false;
+    }
+    if (!mHost->openEditor()) {
+        error = "The editor did not open.";
+        return false;
+    }
+    mHost->idle(3);
+    mHost->resizeEditorWindow(static_cast<int>(std::lround(cv::kEditorWidth * scale)),
+                              static_cast<int>(std::lround(cv::kEditorHeight * scale)));
+    IGraphics* g = Plugin().GetUI();
+    bool written = false;
+    if (g != nullptr) {
+        g->Draw();
+        written = WritePNG(dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels(), path);
+    }
+    mHost->closeEditor();
+    if (!written)
+        error = "Couldn't write the screenshot to " + path + ".";
+    return written;
+}
+
+int EditorApp::RunWindow() {
+    SampleRing ring(static_cast<std::size_t>(mSampleRate / 10.0) + kBlockFrames, 2);
+    TrackTransport transport(mTrackFrames);
+    std::atomic<bool> stop{false};
+
+    // The host's audio thread: one block at a time while the ring has room for it.
+    std::thread audio([&] {
+        std::vector<float> interleaved(2 * kBlockFrames);
+        mHost->setRecording(true);
+        while (!stop.load()) {
+            if (ring.Space() < static_cast<std::size_t>(kBlockFrames)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            mHost->processBlock(transport.NextBlock(kBlockFrames));
+            const std::vector<std::vector<double>> out = mHost->takeRecording();
+            for (std::size_t f = 0; f < static_cast<std::size_t>(kBlockFrames); ++f)
+                for (std::size_t c = 0; c < 2; ++c) {
+                    float v = 0.f;
+                    if (!out.empty()) {
+                        const std::vector<double>& plane = out[std::min(c, out.size() - 1)];
+                        v = f < plane.size() ? static_cast<float>(plane[f]) : 0.f;
+                    }
+                    interleaved[2 * f + c] = v;
+                }
+            ring.Push(interleaved.data(), kBlockFrames);
+        }
+        mHost->setRecording(false);
+    });
+    struct Join {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~Join() {
+            stop.store(true);
+            thread.join();
+        }
+    } join{stop, audio};
+
+    AudioOutput output(ring, mSampleRate);
+    if (output.HasDevice())
+        std::printf("Playing through %s.\n", output.DeviceName().c_str());
+    else
+        std::printf("No audio output (%s): the transport runs on a silent clock.\n", output.Reason().c_str());
+    std::printf("Space plays and stops, Home returns to the start; close the window to quit.\n");
+    std::fflush(stdout);
+
+    WindowBackendScope scope;
+    if (!mHost->openEditor())
+        throw std::runtime_error("The editor window did not open.");
+    IGraphics* g = Plugin().GetUI();
+    auto& window = dynamic_cast<GlfwBackend&>(g->GetBackend());
+    window.SetUnhandledKeyHandler([&](const iplug::IKeyPress& key) {
+        if (key.VK == iplug::kVK_SPACE)
+            transport.TogglePlay();
+        else if (key.VK == iplug::kVK_HOME)
+            transport.Rewind();
+    });
+    const auto framePeriod = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(1.0 / g->FPS()));
+    auto nextFrame = std::chrono::steady_clock::now();
+    auto nextIdle = nextFrame;
+    while (true) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextIdle) {
+            mHost->idle(1);
+            nextIdle = std::max(nextIdle + kIdleInterval, now - kIdleInterval);
+        }
+        nextFrame = std::max(nextFrame + framePeriod, now - framePeriod);
+        const double wait =
+            std::chrono::duration<double>(std::min(nextFrame, nextIdle) - std::chrono::steady_clock::now())
+                .count();
+        if (!window.PumpOnce(std::max(wait, 0.0)))
+            break;
+    }
+    mHost->closeEditor();
+    return 0;
+}
+
+} // namespace cv::app

@@ -1,0 +1,47 @@
+#pragma once
+
+// EditorApp: what `corvalinth open` and `corvalinth screenshot` run. The plug-in sits in the stand-in host,
+// which plays an audio file as the plug-in's track, as a DAW would; its editor opens in a window (GLFW)
+// with the track heard through the default output device, or renders offscreen to a PNG file.
+// Main thread, except where said.
+
+#include "host/standin/standin_host.h"
+#include "plugin/Corvalinth.h"
+
+#include <memory>
+#include <string>
+
+namespace cv::app {
+
+class EditorApp {
+public:
+    // Reads the file (WAV, AIFF, FLAC) as the track, makes the plug-in with its editor layout, and
+    // configures the host at the file's rate, 512-frame blocks and the file's channels (1 or 2). Throws
+    // std::runtime_error with a sentence naming the file when it cannot be read or has no usable rate.
+    // services: the plug-in's preferences, analysis and update fetch (defaults: the user's own).
+    explicit EditorApp(const std::string& file, Corvalinth::Services services = {});
+    ~EditorApp();
+
+    cv::standin::StandinHost& Host() { return *mHost; }
+    Corvalinth& Plugin();
+    double SampleRate() const { return mSampleRate; }
+    std::int64_t TrackFrames() const { return mTrackFrames; }
+
+    // Draws the editor offscreen at the drawing scale (0.7..1.5) after a few idle ticks and writes it as
+    // PNG. False with a sentence in error when the scale is out of range or the file cannot be written.
+    bool SaveScreenshot(const std::string& path, double scale, std::string& error);
+
+    // Opens the editor in a window and runs until it is closed: the track plays through the plug-in to the
+    // default output (or a silent clock); Space plays and stops, Home returns to the start, whenever the
+    // editor leaves the key unhandled. Returns the process exit code. Throws std::runtime_error when no
+    // window can open (no display).
+    int RunWindow();
+
+private:
+    std::unique_ptr<cv::standin::StandinHost> mHost;
+    double mSampleRate = 0.0;
+    int mChannels = 2;
+    std::int64_t mTrackFrames = 0;
+};
+
+} // namespace cv::app
