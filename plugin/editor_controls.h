@@ -12,8 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cv {
 
@@ -75,6 +77,17 @@ public:
     virtual std::optional<EditorViewportState> CanvasViewport() const { return std::nullopt; }
     virtual bool RestoreCanvasViewport(const EditorViewportState&) { return false; }
     virtual void FitCanvasToDocument() {}
+
+    // The file readout's text (tag 2): a display name, optionally followed by "  —  " and details.
+    virtual void ShowFileText(const char* text) { (void)text; }
+    // Asks with the confirmation dialog (tag 18); onResult later gets the chosen button's index, the
+    // cancel index when dismissed. False, and no call, when the dialog does not exist.
+    virtual bool AskConfirmation(const std::string& title, const std::string& message,
+                                 const std::vector<std::string>& buttons, int cancelIndex,
+                                 std::function<void(int)> onResult) {
+        (void)title, (void)message, (void)buttons, (void)cancelIndex, (void)onResult;
+        return false;
+    }
 };
 
 } // namespace cv

@@ -75,4 +75,19 @@ void EditorControlsView::FitCanvasToDocument() {
         canvas->FitToDocument();
 }
 
+void EditorControlsView::ShowFileText(const char* text) {
+    if (auto* file = dynamic_cast<ITextControl*>(mG.GetControlWithTag(kTagFile)))
+        file->SetStr(text);
+}
+
+bool EditorControlsView::AskConfirmation(const std::string& title, const std::string& message,
+                                         const std::vector<std::string>& buttons, int cancelIndex,
+                                         std::function<void(int)> onResult) {
+    auto* dialog = FindSeam<ConfirmSeam>(&mG, kTagConfirm);
+    if (!dialog)
+        return false;
+    dialog->OpenModal(title, message, buttons, cancelIndex, std::move(onResult));
+    return true;
+}
+
 } // namespace cv::ui

@@ -22,6 +22,10 @@ public:
     std::optional<EditorViewportState> CanvasViewport() const override;
     bool RestoreCanvasViewport(const EditorViewportState& state) override;
     void FitCanvasToDocument() override;
+    void ShowFileText(const char* text) override;
+    bool AskConfirmation(const std::string& title, const std::string& message,
+                         const std::vector<std::string>& buttons, int cancelIndex,
+                         std::function<void(int)> onResult) override;
 
 private:
     iplug::igraphics::IGraphics& mG;

@@ -5,6 +5,7 @@
 #include "tests/plugin/corvalinth_probe.h"
 #include "tests/ui/editor_fixture.h"
 #include "ui/chassis.h"
+#include "ui/editor_controls_view.h"
 #include "ui/editor_geometry.h"
 #include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
@@ -199,6 +200,39 @@ TEST(EditorLayout, ToolTabsSetTheToolAndTheSplitButtonNeedsADocument) {
     f.driver->Click(time.MW(), time.MH());
     EXPECT_EQ(canvas->Tool(), 4u);
     EXPECT_FALSE(canvas->SplitMode());
+}
+
+TEST(EditorLayout, ThePluginsViewSetsReadoutsTheFileTextAndAsksForConfirmation) {
+    EditorFixture f;
+    EditorControlsView view(*f.g);
+    EditorReadouts r;
+    r.timeText = "01:02.50";
+    r.unsavedMark = true;
+    r.documentEmpty = false;
+    r.noteCountText = "40 notes \xC2\xB7 3 selected";
+    r.captureValue = 1.0;
+    view.ShowReadouts(r);
+    EXPECT_EQ(dynamic_cast<ITextControl*>(f.Tagged(kTagTime))->GetStr(), "01:02.50");
+    EXPECT_STREQ(dynamic_cast<FileReadout*>(f.Tagged(kTagFile))->StatusWord(), "Unsaved");
+    EXPECT_FALSE(f.Tagged(kTagNoteCount)->IsHidden());
+    EXPECT_EQ(f.Tagged(kTagCapture)->GetValue(), 1.0);
+    f.g->ForControlInGroup(kGroupDoc, [](IControl& c) { EXPECT_FALSE(c.IsDisabled()); });
+    r.documentEmpty = true;
+    r.noteCountText.clear();
+    view.ShowReadouts(r);
+    EXPECT_TRUE(f.Tagged(kTagNoteCount)->IsHidden());
+    f.g->ForControlInGroup(kGroupDoc, [](IControl& c) { EXPECT_TRUE(c.IsDisabled()); });
+    f.g->ForControlInGroup(kGroupZoom, [](IControl& c) { EXPECT_TRUE(c.IsHidden()); });
+
+    view.ShowFileText("take.wav  \xE2\x80\x94  48.0 kHz");
+    EXPECT_EQ(dynamic_cast<ITextControl*>(f.Tagged(kTagFile))->GetStr(), "take.wav  \xE2\x80\x94  48.0 kHz");
+    int answer = -1;
+    ASSERT_TRUE(view.AskConfirmation("Clear capture?", "Remove this capture and all its edits?",
+                                     {"Clear capture", "Cancel"}, 5, [&](int i) { answer = i; }));
+    EXPECT_FALSE(f.Tagged(kTagConfirm)->IsHidden());
+    f.driver->Click(20, 20); // the backdrop cancels, with the cancel index held to the last button
+    EXPECT_EQ(answer, 1);
+    EXPECT_TRUE(f.Tagged(kTagConfirm)->IsHidden());
 }
 
 } // namespace
