@@ -20,6 +20,8 @@
 
 #if CV_ALLOCATION_HOOKS
 #include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
 #endif
 
 namespace {
@@ -29,6 +31,15 @@ constinit thread_local bool tCounting = false;
 constinit thread_local std::uint64_t tAllocations = 0;
 constinit thread_local std::uint64_t tFrees = 0;
 constinit thread_local int tFailuresLeft = 0;
+// Bytes held net of frees since the counter started (negative after freeing older blocks), and the peak.
+constinit thread_local std::int64_t tBytes = 0;
+constinit thread_local std::int64_t tPeakBytes = 0;
+
+void countBytes(std::int64_t bytes) noexcept {
+    tBytes += bytes;
+    if (tBytes > tPeakBytes)
+        tPeakBytes = tBytes;
+}
 
 #if !CV_ALLOCATION_HOOKS
 void* allocate(std::size_t size, std::size_t alignment) noexcept {
@@ -40,11 +51,13 @@ void* allocate(std::size_t size, std::size_t alignment) noexcept {
     }
     if (size == 0)
         size = 1;
-    if (alignment <= alignof(std::max_align_t))
-        return std::malloc(size);
     // aligned_alloc wants the size to be a multiple of the alignment.
-    const std::size_t rounded = (size + alignment - 1) / alignment * alignment;
-    return std::aligned_alloc(alignment, rounded);
+    void* p = alignment <= alignof(std::max_align_t)
+                  ? std::malloc(size)
+                  : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    if (tCounting && p != nullptr)
+        countBytes(static_cast<std::int64_t>(malloc_usable_size(p)));
+    return p;
 }
 
 void* allocateOrThrow(std::size_t size, std::size_t alignment) {
@@ -57,21 +70,27 @@ void* allocateOrThrow(std::size_t size, std::size_t alignment) {
 void release(void* p) noexcept {
     if (p == nullptr)
         return;
-    if (tCounting)
+    if (tCounting) {
         ++tFrees;
+        countBytes(-static_cast<std::int64_t>(malloc_usable_size(p)));
+    }
     std::free(p);
 }
 
 constexpr std::size_t kPlain = alignof(std::max_align_t);
 
 #else
-void countAllocation(const volatile void*, std::size_t) {
-    if (tCounting)
+void countAllocation(const volatile void*, std::size_t size) {
+    if (tCounting) {
         ++tAllocations;
+        countBytes(static_cast<std::int64_t>(size));
+    }
 }
 void countFree(const volatile void* p) {
-    if (tCounting && p != nullptr)
+    if (tCounting && p != nullptr) {
         ++tFrees;
+        countBytes(-static_cast<std::int64_t>(__sanitizer_get_allocated_size(const_cast<const void*>(p))));
+    }
 }
 // Installed before main, while the process has one thread, as the runtime requires.
 [[maybe_unused]] const int kHooksInstalled =
@@ -85,6 +104,8 @@ namespace cvtest {
 ScopedAllocationCounter::ScopedAllocationCounter() noexcept {
     tAllocations = 0;
     tFrees = 0;
+    tBytes = 0;
+    tPeakBytes = 0;
     tCounting = true;
 }
 
@@ -94,6 +115,10 @@ ScopedAllocationCounter::~ScopedAllocationCounter() {
 
 AllocationCounts ScopedAllocationCounter::counts() const noexcept {
     return {tAllocations, tFrees};
+}
+
+std::uint64_t ScopedAllocationCounter::peakBytes() const noexcept {
+    return static_cast<std::uint64_t>(tPeakBytes);
 }
 
 void failAllocationsOnThisThread(int count) noexcept {

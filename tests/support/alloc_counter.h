@@ -29,6 +29,10 @@ public:
 
     // The calls counted so far on this thread.
     AllocationCounts counts() const noexcept;
+
+    // The most bytes (as the allocator sized the blocks) that this thread's allocations held at once
+    // since the counter started, net of its frees. Memory taken by other threads is not seen.
+    std::uint64_t peakBytes() const noexcept;
 };
 
 // The next `count` operator new calls on this thread fail (std::bad_alloc, or null for the nothrow

@@ -1,0 +1,175 @@
+#include "engine/render/psola_render.h"
+
+#include "engine/render/epochs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+
+namespace np {
+namespace {
+
+// Consecutive epochs further apart than this many periods start a new run.
+constexpr double kRunBreakPeriods = 1.6;
+constexpr std::size_t kMinRunEpochs = 3;
+// The local period is kept within these multiples of the track's period.
+constexpr double kMinPeriodRatio = 0.6;
+constexpr double kMaxPeriodRatio = 1.6;
+// Samples whose grain weight reaches this count as covered by the re-synthesis.
+constexpr float kCoveredWeight = 0.25f;
+constexpr float kMinBlendWeight = 0.001f;
+
+// Replaces x by its running mean over the last w samples (fewer at the start). A window of zeros gives
+// exactly 0, so stretches without grains stay exactly the copy however long the span.
+void runningMean(std::vector<float>& x, std::size_t w, std::vector<float>& ring) {
+    ring.assign(w, 0.0f);
+    double sum = 0.0;
+    std::size_t nonZero = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        float& slot = ring[i % w];
+        if (i >= w) {
+            sum -= slot;
+            nonZero -= slot != 0.0f ? 1 : 0;
+        }
+        slot = x[i];
+        sum += slot;
+        nonZero += slot != 0.0f ? 1 : 0;
+        if (nonZero == 0)
+            sum = 0.0;
+        x[i] = nonZero == 0 ? 0.0f : static_cast<float>(sum / static_cast<double>(std::min(i + 1, w)));
+    }
+}
+
+struct Accumulators {
+    std::vector<std::vector<float>> sum; // per channel
+    std::vector<float> weight;
+};
+
+// Lays the grains of one run of epochs [first, last] of the table into acc.
+void layRun(const AudioBuffer& source, double rate, const PitchTrack& track,
+            const std::vector<long long>& epochs, std::size_t first, std::size_t last, long long spanStart,
+            long long spanLength, const std::vector<double>& centsPerHop, Accumulators& acc,
+            std::vector<float>& window) {
+    const auto hop = static_cast<long long>(track.hop);
+    double t = static_cast<double>(epochs[first] - spanStart);
+    const double end = static_cast<double>(epochs[last] - spanStart);
+    std::size_t k = first;
+    long long windowHalf = -1;
+    while (t < end) {
+        const long long at = std::llround(t);
+        // Nearest epoch; t only grows, so the search goes on from the last one (ties stay earlier).
+        const long long target = spanStart + at;
+        while (k < last && std::llabs(epochs[k + 1] - target) < std::llabs(epochs[k] - target))
+            ++k;
+        const long long epoch = epochs[k];
+        const double period = epochPeriodAt(track, rate, epoch);
+        double q = k < last    ? static_cast<double>(epochs[k + 1] - epoch)
+                   : k > first ? static_cast<double>(epoch - epochs[k - 1])
+                               : period;
+        if (period > 2.0)
+            q = std::clamp(q, kMinPeriodRatio * period, kMaxPeriodRatio * period);
+        if (q <= 2.0)
+            return;
+        double cents = 0.0;
+        if (!centsPerHop.empty()) {
+            const auto index = static_cast<std::size_t>(std::max(0LL, at) / hop);
+            cents = centsPerHop[std::min(index, centsPerHop.size() - 1)];
+        }
+        const double ratio = std::exp2(cents / 1200.0);
+
+        const auto frame = static_cast<std::size_t>(epoch / hop);
+        const bool sibilant =
+            frame < track.frames.size() && (track.frames[frame].flags & PitchFrame::kSibilant) != 0;
+        const long long half = std::lround(q);
+        if (!sibilant && half >= 4) {
+            if (half != windowHalf) {
+                window.resize(static_cast<std::size_t>(2 * half + 1));
+                for (long long d = -half; d <= half; ++d)
+                    window[static_cast<std::size_t>(d + half)] =
+                        static_cast<float>(0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(d) /
+                                                                static_cast<double>(half + 1)));
+                windowHalf = half;
+            }
+            // Output and source indices that both lie inside their buffers.
+            const long long lo = std::max({-half, -at, -epoch});
+            const long long hi = std::min({half, spanLength - 1 - at, source.frames - 1 - epoch});
+            for (long long d = lo; d <= hi; ++d) {
+                const float w = window[static_cast<std::size_t>(d + half)];
+                const auto o = static_cast<std::size_t>(at + d);
+                const auto s = static_cast<std::size_t>(epoch + d);
+                for (int c = 0; c < source.channels; ++c)
+                    acc.sum[static_cast<std::size_t>(c)][o] += w * source.channel(c)[s];
+                acc.weight[o] += w;
+            }
+        }
+        // Grains closer together raise the pitch.
+        t += q / ratio;
+    }
+}
+
+} // namespace
+
+AudioBuffer copySourceSpan(const AudioBuffer& source, long long spanStart, long long spanLength) {
+    AudioBuffer out;
+    out.resize(source.channels, std::max(0LL, spanLength));
+    const long long lo = std::max(0LL, spanStart);
+    const long long hi = std::min<long long>(source.frames, spanStart + spanLength);
+    for (int c = 0; c < source.channels && lo < hi; ++c)
+        std::copy(source.channel(c).begin() + lo, source.channel(c).begin() + hi,
+                  out.channel(c).begin() + (lo - spanStart));
+    return out;
+}
+
+AudioBuffer renderPsolaSpan(const AudioBuffer& source, double sampleRate, const PitchTrack& track,
+                            const std::vector<long long>& epochs, long long spanStart, long long spanLength,
+                            const std::vector<double>& centsPerHop) {
+    AudioBuffer out = copySourceSpan(source, spanStart, spanLength);
+    const auto inSpanBegin = std::lower_bound(epochs.begin(), epochs.end(), spanStart);
+    const auto inSpanEnd = std::lower_bound(inSpanBegin, epochs.end(), spanStart + std::max(0LL, spanLength));
+    if (spanLength <= 0 || source.channels < 1 || track.hop == 0 || track.frames.empty() ||
+        inSpanBegin == inSpanEnd)
+        return out;
+
+    const auto length = static_cast<std::size_t>(spanLength);
+    Accumulators acc;
+    acc.sum.assign(static_cast<std::size_t>(source.channels), std::vector<float>(length, 0.0f));
+    acc.weight.assign(length, 0.0f);
+    std::vector<float> window;
+    const auto begin = static_cast<std::size_t>(inSpanBegin - epochs.begin());
+    const auto end = static_cast<std::size_t>(inSpanEnd - epochs.begin());
+    for (std::size_t first = begin; first < end;) {
+        std::size_t last = first;
+        while (last + 1 < end && static_cast<double>(epochs[last + 1] - epochs[last]) <
+                                     kRunBreakPeriods * epochPeriodAt(track, sampleRate, epochs[last]))
+            ++last;
+        if (last + 1 - first >= kMinRunEpochs)
+            layRun(source, sampleRate, track, epochs, first, last, spanStart, spanLength, centsPerHop, acc,
+                   window);
+        first = last + 1;
+    }
+
+    // Where grains cover the span, a mask smoothed over about 2 ms blends the re-synthesis in.
+    std::vector<float> mask(length);
+    for (std::size_t i = 0; i < length; ++i)
+        mask[i] = acc.weight[i] > kCoveredWeight ? 1.0f : 0.0f;
+    std::size_t w = static_cast<std::size_t>(0.002 * sampleRate) / 3;
+    if (w < 2)
+        w = 1;
+    for (int pass = 0; pass < 3; ++pass)
+        runningMean(mask, w, window);
+    for (std::size_t i = 0; i < length; ++i) {
+        const float g = std::min(1.0f, mask[i]);
+        const float weight = acc.weight[i];
+        if (!(g > 0.0f) || !(weight > kMinBlendWeight))
+            continue;
+        const float norm = std::max(weight, kCoveredWeight);
+        for (int c = 0; c < source.channels; ++c) {
+            float& y = out.channel(c)[i];
+            y = y * (1.0f - g) + acc.sum[static_cast<std::size_t>(c)][i] / norm * g;
+        }
+    }
+    return out;
+}
+
+} // namespace np

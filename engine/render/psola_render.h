@@ -1,0 +1,31 @@
+#pragma once
+
+// The pitch-synchronous engine: time-domain pitch-synchronous overlap-add (Moulines and Charpentier,
+// "Pitch-synchronous waveform processing techniques for text-to-speech synthesis using diphones",
+// Speech Communication 9, 1990). Two-period Hann grains cut around the source's epochs are laid again
+// at spacings divided by the pitch ratio, which shifts the pitch and keeps the length and the spectral
+// envelope. The re-synthesis is blended into an unchanged copy of the span wherever grains were laid.
+
+#include "engine/analysis/analysis_records.h"
+#include "engine/audio/audio_buffer.h"
+
+#include <vector>
+
+namespace np {
+
+// Source frames [spanStart, spanStart + spanLength) with the source's channels, zeros where the span
+// leaves the source: the pitch-synchronous engine's starting point and the copy engine's whole work.
+AudioBuffer copySourceSpan(const AudioBuffer& source, long long spanStart, long long spanLength);
+
+// Renders source frames [spanStart, spanStart + spanLength) with the pitch shifted by centsPerHop (per
+// hop of the track, counted from spanStart; empty: no shift). epochs is the source's table
+// (detectEpochs). Runs of fewer than 3 epochs, sibilant frames and stretches without grains keep the
+// source; so does the whole span when the track is empty or no epoch lies inside it. The result has the
+// source's channels and spanLength frames (zeros where the span leaves the source). Takes the output,
+// one accumulator per channel, a weight and a mask buffer of spanLength floats; std::bad_alloc passes
+// through. Runs on the render thread.
+AudioBuffer renderPsolaSpan(const AudioBuffer& source, double sampleRate, const PitchTrack& track,
+                            const std::vector<long long>& epochs, long long spanStart, long long spanLength,
+                            const std::vector<double>& centsPerHop);
+
+} // namespace np

@@ -1,0 +1,114 @@
+#pragma once
+
+// Documents for the document render tests: a sung-like vowel with vibrato, tracked by the pitch
+// tracker as an analysis would, cut into notes at given times; and an independent pitch measure of
+// rendered audio. Header-only because only the render tests use them.
+
+#include "engine/analysis/pyin.h"
+#include "engine/model/document.h"
+#include "tests/support/signals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace cvtest {
+
+inline constexpr double kVowelHz = 220.0;
+inline constexpr double kVibratoCents = 20.0;
+inline constexpr double kVibratoHz = 5.5;
+
+// The vowel's fundamental at sample i.
+inline double vowelHzAt(double rate, std::int64_t i) {
+    return kVowelHz * std::exp2(kVibratoCents * std::sin(2.0 * M_PI * kVibratoHz * i / rate) / 1200.0);
+}
+
+// seconds of the vowel at rate (mono), tracked, cut into pitched notes at the given times (seconds,
+// ascending, inside the take); each note's curve holds its hops' cents from its pitch.
+inline np::Document vowelDocument(double seconds, const std::vector<double>& cuts, double rate = 48000.0) {
+    const auto frames = static_cast<std::int64_t>(seconds * rate);
+    std::vector<float> x = vowel(kVowelHz, kVowelHz, kVibratoCents, kVibratoHz, rate, frames, 0.2f);
+    np::Document doc;
+    doc.sampleRate = rate;
+    np::PYinConfig config;
+    doc.track = np::trackPitchPYin(x.data(), frames, rate, config, {});
+    doc.audio = std::make_shared<np::AudioBuffer>(np::AudioBuffer::fromInterleaved(x.data(), 1, frames));
+    const std::int64_t hop = doc.track.hop;
+    std::vector<std::int64_t> bounds = {0};
+    for (const double cut : cuts)
+        bounds.push_back(static_cast<std::int64_t>(cut * rate));
+    bounds.push_back(frames);
+    for (std::size_t n = 0; n + 1 < bounds.size(); ++n) {
+        np::Note note;
+        note.id = static_cast<std::uint32_t>(n + 1);
+        note.sourceStart = note.start = bounds[n];
+        note.sourceEnd = bounds[n + 1];
+        note.length = note.sourceEnd - note.sourceStart;
+        note.pitch = 69.0 + 12.0 * std::log2(kVowelHz / 440.0);
+        note.pitchConfidence = 0.97f;
+        std::vector<float> curve;
+        for (std::int64_t p = note.sourceStart; p < note.sourceEnd; p += hop) {
+            const auto f =
+                static_cast<std::size_t>(std::min<std::int64_t>(p / hop, doc.track.frames.size() - 1));
+            const double hz = doc.track.frames[f].voiced ? doc.track.frames[f].hz : kVowelHz;
+            curve.push_back(static_cast<float>(1200.0 * std::log2(hz / kVowelHz)));
+        }
+        note.pitchCurve = std::make_shared<const std::vector<float>>(std::move(curve));
+        doc.notes.push_back(note);
+    }
+    doc.nextNoteId = static_cast<std::uint32_t>(doc.notes.size() + 1);
+    return doc;
+}
+
+// An independent pitch measure: the lag of the largest normalised autocorrelation of x over
+// [centre - 512, centre + 512) within 15 % of the expected period, refined by a parabola; in Hz.
+inline double autocorrelationHz(const std::vector<float>& x, double rate, std::int64_t centre,
+                                double expectedHz) {
+    constexpr std::int64_t kHalf = 512;
+    const double expected = rate / expectedHz;
+    const auto lo = static_cast<std::int64_t>(expected * 0.85),
+               hi = static_cast<std::int64_t>(expected * 1.15) + 1;
+    std::vector<double> r(static_cast<std::size_t>(hi + 2), 0.0);
+    for (std::int64_t lag = lo - 1; lag <= hi + 1; ++lag) {
+        double xy = 0.0, xx = 0.0, yy = 0.0;
+        for (std::int64_t i = centre - kHalf; i < centre + kHalf; ++i) {
+            const double a = x[static_cast<std::size_t>(i)], b = x[static_cast<std::size_t>(i + lag)];
+            xy += a * b;
+            xx += a * a;
+            yy += b * b;
+        }
+        r[static_cast<std::size_t>(lag)] = xy / std::sqrt(std::max(xx * yy, 1e-30));
+    }
+    std::int64_t best = lo;
+    for (std::int64_t lag = lo; lag <= hi; ++lag)
+        if (r[static_cast<std::size_t>(lag)] > r[static_cast<std::size_t>(best)])
+            best = lag;
+    const double a = r[static_cast<std::size_t>(best - 1)], b = r[static_cast<std::size_t>(best)],
+                 c = r[static_cast<std::size_t>(best + 1)];
+    const double denominator = a - 2.0 * b + c;
+    const double offset = denominator < 0.0 ? 0.5 * (a - c) / denominator : 0.0;
+    return rate / (static_cast<double>(best) + offset);
+}
+
+// The median absolute error in cents of the rendered vowel against the source's fundamental shifted by
+// `semitones`, measured every 10 ms over [from, to) samples; the expectation is the mean fundamental
+// over the measured window and its lag.
+inline double medianPitchErrorCents(const std::vector<float>& y, double rate, double semitones,
+                                    std::int64_t from, std::int64_t to) {
+    std::vector<double> errors;
+    for (std::int64_t centre = from; centre < to; centre += static_cast<std::int64_t>(0.01 * rate)) {
+        double sumCents = 0.0;
+        int count = 0;
+        for (std::int64_t i = centre - 512; i < centre + 512 + static_cast<std::int64_t>(rate / 200);
+             i += 16, ++count)
+            sumCents += 1200.0 * std::log2(vowelHzAt(rate, i) / kVowelHz);
+        const double expected = kVowelHz * std::exp2((sumCents / count) / 1200.0 + semitones / 12.0);
+        errors.push_back(std::abs(centsBetween(autocorrelationHz(y, rate, centre, expected), expected)));
+    }
+    std::nth_element(errors.begin(), errors.begin() + static_cast<std::ptrdiff_t>(errors.size() / 2),
+                     errors.end());
+    return errors[errors.size() / 2];
+}
+
+} // namespace cvtest
