@@ -1,10 +1,188 @@
 #include "host/cli_args.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
 namespace cv::cli {
 namespace {
 
 ParsedArgs refuse(std::string error) {
-    return ParsedArgs{std::nullopt, std::move(error)};
+    return ParsedArgs{std::nullopt, std::nullopt, std::move(error)};
+}
+
+// Walks the arguments after the command: options "--name value" or "--name=value", and positionals.
+class ArgWalker {
+public:
+    explicit ArgWalker(const std::vector<std::string>& args) : args_(args) {}
+
+    bool done() const { return i_ >= args_.size(); }
+    const std::string& current() const { return args_[i_]; }
+    // Whether the current argument is an option ("-" alone names standard input).
+    bool isOption() const { return current().size() > 1 && current()[0] == '-'; }
+    // The option's name without its value.
+    std::string name() const { return current().substr(0, current().find('=')); }
+    // Moves on; for an option that takes a value, reads it into value (false when there is none).
+    bool next(bool takesValue, std::string& value) {
+        const std::string& arg = args_[i_++];
+        if (!takesValue)
+            return true;
+        const std::size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            return true;
+        }
+        if (done())
+            return false;
+        value = args_[i_++];
+        return true;
+    }
+
+private:
+    const std::vector<std::string>& args_;
+    std::size_t i_ = 1;
+};
+
+bool parseAlgorithm(const std::string& value, Algorithm& algorithm, std::string& error) {
+    if (value == "melodic")
+        algorithm = Algorithm::Melodic;
+    else if (value == "percussive")
+        algorithm = Algorithm::Percussive;
+    else
+        error = "unknown algorithm \"" + value + "\": use melodic or percussive";
+    return error.empty();
+}
+
+ParsedArgs parseAnalyse(const std::vector<std::string>& args) {
+    AnalyseCommand command;
+    bool haveFile = false;
+    for (ArgWalker walk(args); !walk.done();) {
+        std::string value, error;
+        if (!walk.isOption()) {
+            if (haveFile)
+                return refuse("only one file can be analysed at a time");
+            command.file = walk.current();
+            haveFile = true;
+            walk.next(false, value);
+        } else if (walk.name() == "--json" && walk.current() == "--json") {
+            command.format = OutputFormat::Json;
+            walk.next(false, value);
+        } else if (walk.name() == "--algorithm") {
+            if (!walk.next(true, value))
+                return refuse("--algorithm needs a value: melodic or percussive");
+            if (!parseAlgorithm(value, command.algorithm, error))
+                return refuse(error);
+        } else {
+            return refuse("unknown option \"" + walk.current() + "\"");
+        }
+    }
+    if (!haveFile)
+        return refuse("no audio file given");
+    return ParsedArgs{command, std::nullopt, {}};
+}
+
+// A finite number within [low, high], or an error naming the option and its range.
+bool parseNumber(const std::string& option, const std::string& value, double low, double high,
+                 const char* unit, std::optional<double>& out, std::string& error) {
+    errno = 0;
+    char* end = nullptr;
+    const double x = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || errno == ERANGE || !std::isfinite(x) ||
+        x < low || x > high) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%g to %g%s%s", low, high, *unit ? " " : "", unit);
+        error = option + " needs a number from " + range + ", not \"" + value + "\"";
+        return false;
+    }
+    out = x;
+    return true;
+}
+
+bool parseNotes(const std::string& value, std::vector<std::uint32_t>& notes, std::string& error) {
+    std::size_t at = 0;
+    while (at <= value.size()) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        const std::string id = value.substr(at, comma - at);
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long n = std::strtoull(id.c_str(), &end, 10);
+        if (id.empty() || id[0] < '0' || id[0] > '9' || end != id.c_str() + id.size() || errno == ERANGE ||
+            n < 1 || n > std::numeric_limits<std::uint32_t>::max()) {
+            error = "--notes needs note ids from 1 as `analyse` prints them, separated by commas, not \"" +
+                    value + "\"";
+            return false;
+        }
+        notes.push_back(static_cast<std::uint32_t>(n));
+        at = comma + 1;
+    }
+    return true;
+}
+
+bool parseEngine(const std::string& value, EngineChoice& engine, std::string& error) {
+    if (value == "auto")
+        engine = EngineChoice::Automatic;
+    else if (value == "psola")
+        engine = EngineChoice::Psola;
+    else if (value == "stretch")
+        engine = EngineChoice::Stretch;
+    else if (value == "vocoder")
+        engine = EngineChoice::Vocoder;
+    else
+        error = "unknown engine \"" + value + "\": use auto, psola, stretch or vocoder";
+    return error.empty();
+}
+
+ParsedArgs parseRender(const std::vector<std::string>& args) {
+    RenderCommand command;
+    std::vector<std::string> files;
+    for (ArgWalker walk(args); !walk.done();) {
+        std::string value, error;
+        if (!walk.isOption()) {
+            files.push_back(walk.current());
+            walk.next(false, value);
+            continue;
+        }
+        const std::string name = walk.name();
+        if (name == "--json" && walk.current() == "--json") {
+            command.format = OutputFormat::Json;
+            walk.next(false, value);
+            continue;
+        }
+        const bool known = name == "--algorithm" || name == "--notes" || name == "--transpose" ||
+                           name == "--formant" || name == "--gain" || name == "--stretch" ||
+                           name == "--correct" || name == "--engine";
+        if (!known)
+            return refuse("unknown option \"" + walk.current() + "\"");
+        if (!walk.next(true, value))
+            return refuse(name + " needs a value");
+        bool ok = true;
+        if (name == "--algorithm")
+            ok = parseAlgorithm(value, command.algorithm, error);
+        else if (name == "--notes")
+            ok = parseNotes(value, command.notes, error);
+        else if (name == "--transpose")
+            ok = parseNumber(name, value, -24.0, 24.0, "semitones", command.transpose, error);
+        else if (name == "--formant")
+            ok = parseNumber(name, value, -12.0, 12.0, "semitones", command.formant, error);
+        else if (name == "--gain")
+            ok = parseNumber(name, value, -60.0, 24.0, "dB", command.gain, error);
+        else if (name == "--stretch")
+            ok = parseNumber(name, value, 0.125, 8.0, "", command.stretch, error);
+        else if (name == "--correct")
+            ok = parseNumber(name, value, 0.0, 1.0, "", command.correct, error);
+        else
+            ok = parseEngine(value, command.engine, error);
+        if (!ok)
+            return refuse(error);
+    }
+    if (files.size() != 2)
+        return refuse(files.size() < 2 ? "render needs an input audio file and an output WAV file"
+                                       : "render takes one input file and one output file");
+    command.input = files[0];
+    command.output = files[1];
+    return ParsedArgs{std::nullopt, command, {}};
 }
 
 } // namespace
@@ -12,41 +190,11 @@ ParsedArgs refuse(std::string error) {
 ParsedArgs parseArgs(const std::vector<std::string>& args) {
     if (args.empty())
         return refuse("no command given");
-    if (args[0] != "analyse" && args[0] != "analyze")
-        return refuse("unknown command \"" + args[0] + "\"");
-    AnalyseCommand command;
-    bool haveFile = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--json") {
-            command.format = OutputFormat::Json;
-        } else if (arg == "--algorithm" || arg.rfind("--algorithm=", 0) == 0) {
-            std::string value;
-            if (arg == "--algorithm") {
-                if (i + 1 >= args.size())
-                    return refuse("--algorithm needs a value: melodic or percussive");
-                value = args[++i];
-            } else {
-                value = arg.substr(std::string("--algorithm=").size());
-            }
-            if (value == "melodic")
-                command.algorithm = Algorithm::Melodic;
-            else if (value == "percussive")
-                command.algorithm = Algorithm::Percussive;
-            else
-                return refuse("unknown algorithm \"" + value + "\": use melodic or percussive");
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            return refuse("unknown option \"" + arg + "\"");
-        } else if (haveFile) {
-            return refuse("only one file can be analysed at a time");
-        } else {
-            command.file = arg;
-            haveFile = true;
-        }
-    }
-    if (!haveFile)
-        return refuse("no audio file given");
-    return ParsedArgs{command, {}};
+    if (args[0] == "analyse" || args[0] == "analyze")
+        return parseAnalyse(args);
+    if (args[0] == "render")
+        return parseRender(args);
+    return refuse("unknown command \"" + args[0] + "\"");
 }
 
 } // namespace cv::cli

@@ -290,6 +290,7 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
     out.audio = samples.take();
     out.sampleRate = rate;
     out.replacedSamples = replaced;
+    out.fileFormat = info.format;
     return true;
 }
 

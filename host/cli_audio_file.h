@@ -12,6 +12,7 @@ struct LoadedAudio {
     np::AudioBuffer audio;
     double sampleRate = 0.0;
     std::int64_t replacedSamples = 0; // NaN or infinite samples of the file, read as 0
+    int fileFormat = 0;               // the file's libsndfile format: container | sample coding
 };
 
 // Reads a WAV, AIFF or FLAC file (anything libsndfile reads) into planar float audio; "-" reads standard

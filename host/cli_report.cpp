@@ -135,6 +135,13 @@ std::string jsonEscape(const std::string& s) {
     return out;
 }
 
+std::string replacedSamplesNotice(const std::string& file, std::int64_t count) {
+    const bool one = count == 1;
+    return "corvalinth: " + std::to_string(count) + " sample" + (one ? "" : "s") + " of " +
+           (file == "-" ? "standard input" : file) + (one ? " was" : " were") + " NaN or infinite and " +
+           (one ? "was" : "were") + " read as 0.\n";
+}
+
 std::string formatReport(const std::string& file, Algorithm algorithm, const np::AnalysisResult& result,
                          OutputFormat format) {
     return format == OutputFormat::Json ? jsonReport(file, algorithm, result)

@@ -3,6 +3,7 @@
 #include "engine/analysis/analysis_records.h"
 #include "host/cli_args.h"
 
+#include <cstdint>
 #include <string>
 
 namespace cv::cli {
@@ -12,6 +13,10 @@ namespace cv::cli {
 // several-voices score (and the plug-in's warning above 0.25). Text is a table; JSON one object.
 std::string formatReport(const std::string& file, Algorithm algorithm, const np::AnalysisResult& result,
                          OutputFormat format);
+
+// The line telling that `count` samples of file (or of standard input, "-") were NaN or infinite and
+// were read as 0.
+std::string replacedSamplesNotice(const std::string& file, std::int64_t count);
 
 // s as the contents of a JSON string (without the quotes). Bytes that are not part of well-formed UTF-8
 // are written as the escaped code point of their value (\u0080..\u00ff), so the output is always JSON.

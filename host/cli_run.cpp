@@ -10,9 +10,15 @@ namespace cv::cli {
 
 bool runAnalysis(LoadedAudio&& loaded, Algorithm algorithm, const std::function<void(float)>& onProgress,
                  np::AnalysisResult& result, std::string& error) {
-    auto audio = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));
+    return runAnalysis(std::make_shared<const np::AudioBuffer>(std::move(loaded.audio)), loaded.sampleRate,
+                       algorithm, onProgress, result, error);
+}
+
+bool runAnalysis(std::shared_ptr<const np::AudioBuffer> audio, double sampleRate, Algorithm algorithm,
+                 const std::function<void(float)>& onProgress, np::AnalysisResult& result,
+                 std::string& error) {
     np::AnalysisWorker worker;
-    worker.request(std::move(audio), loaded.sampleRate, algorithm == Algorithm::Percussive, 1, 0);
+    worker.request(std::move(audio), sampleRate, algorithm == Algorithm::Percussive, 1, 0);
     for (;;) {
         if (std::optional<np::AnalysisWorker::Result> done = worker.takeResult()) {
             if (!done->error.empty()) {

@@ -5,6 +5,7 @@
 #include "host/cli_audio_file.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace cv::cli {
@@ -14,5 +15,10 @@ namespace cv::cli {
 // the worker's error sentence when the analysis failed. The audio is moved to the worker, never copied.
 bool runAnalysis(LoadedAudio&& loaded, Algorithm algorithm, const std::function<void(float)>& onProgress,
                  np::AnalysisResult& result, std::string& error);
+
+// The same for audio the caller keeps sharing (the render command renders it afterwards).
+bool runAnalysis(std::shared_ptr<const np::AudioBuffer> audio, double sampleRate, Algorithm algorithm,
+                 const std::function<void(float)>& onProgress, np::AnalysisResult& result,
+                 std::string& error);
 
 } // namespace cv::cli

@@ -1,11 +1,16 @@
-// corvalinth: the command-line front end. `corvalinth analyse FILE [--algorithm melodic|percussive]
-// [--json]` reads an audio file, analyses it as the plug-in would, and prints the notes. `corvalinth open
-// FILE` and `corvalinth screenshot FILE OUT.png [--scale S]` show the plug-in's editor over FILE.
+// corvalinth: the command-line front end.
+// `corvalinth analyse FILE [--algorithm melodic|percussive] [--json]` reads an audio file, analyses it as
+// the plug-in would, and prints the notes.
+// `corvalinth render IN OUT.wav [edits] [--engine ...]` analyses IN, edits its notes, renders the edit and
+// writes it as a WAV file.
+// `corvalinth open FILE` and `corvalinth screenshot FILE OUT.png [--scale S]` show the plug-in's editor
+// over FILE.
 
 #include "host/app/editor_app.h"
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_editor_args.h"
+#include "host/cli_render.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 
@@ -49,6 +54,8 @@ int main(int argc, char** argv) {
     if (isEditorCommand(args))
         return runEditorCommand(args);
     const ParsedArgs parsed = parseArgs(args);
+    if (parsed.render)
+        return runRender(*parsed.render);
     if (!parsed.command) {
         std::fprintf(stderr, "corvalinth: %s\n%s\n%s\n", parsed.error.c_str(), kUsage, kEditorUsage);
         return 2;
@@ -61,13 +68,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;
         }
-        if (loaded.replacedSamples > 0) {
-            const bool one = loaded.replacedSamples == 1;
-            std::fprintf(stderr, "corvalinth: %lld sample%s of %s %s NaN or infinite and %s read as 0.\n",
-                         static_cast<long long>(loaded.replacedSamples), one ? "" : "s",
-                         command.file == "-" ? "standard input" : command.file.c_str(), one ? "was" : "were",
-                         one ? "was" : "were");
-        }
+        if (loaded.replacedSamples > 0)
+            std::fputs(replacedSamplesNotice(command.file, loaded.replacedSamples).c_str(), stderr);
         int shown = -1;
         const auto progress = [&shown](float fraction) {
             const int percent = static_cast<int>(fraction * 100.0f);

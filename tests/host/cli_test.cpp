@@ -79,12 +79,15 @@ std::string flacClaiming(const cvtest::ScratchFolder& folder, const std::string&
     return path;
 }
 
-// Runs the program's analyse command (on a file piped to its standard input when piped is given); returns
-// its exit code and what it wrote to the error stream.
-std::pair<int, std::string> runProgram(const std::string& args, const std::string& piped = "") {
-    const std::string command = (piped.empty() ? "" : "cat '" + piped + "' | ") + CV_CLI_PROGRAM +
-                                " analyse " + args + " 2>&1 >/dev/null";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
+// Runs the program (the analyse command unless told otherwise; on a file piped to its standard input when
+// piped is given); returns its exit code and what it wrote to the error stream, or with toStandardOutput
+// what it wrote there.
+std::pair<int, std::string> runProgram(const std::string& args, const std::string& piped = "",
+                                       const std::string& command = "analyse",
+                                       bool toStandardOutput = false) {
+    const std::string line = (piped.empty() ? "" : "cat '" + piped + "' | ") + CV_CLI_PROGRAM + " " +
+                             command + " " + args + (toStandardOutput ? " 2>/dev/null" : " 2>&1 >/dev/null");
+    std::FILE* pipe = ::popen(line.c_str(), "r");
     std::string output;
     for (int c; (c = std::fgetc(pipe)) != EOF;)
         output.push_back(static_cast<char>(c));
@@ -243,6 +246,96 @@ TEST(DemoTake, FrontEndFindsEveryGeneratedNote) {
         EXPECT_EQ(found, 1) << "note at " << expected.startSeconds << " s, MIDI " << expected.midi;
     }
     EXPECT_EQ(result.notes.size(), take.notes.size()) << "no extra notes from consonants or slides";
+}
+
+TEST(CliArgs, ParsesTheRenderCommandWithItsRangesInOneLine) {
+    const auto parse = [](const std::string& line) {
+        std::istringstream words(line);
+        return parseArgs({std::istream_iterator<std::string>(words), {}});
+    };
+    const ParsedArgs p =
+        parse("render - out.wav --notes 3,1,12 --transpose=-2.5 --formant 1 --gain -6 --stretch 1.25 "
+              "--correct 0.5 --engine vocoder --algorithm percussive --json");
+    ASSERT_TRUE(p.render) << p.error;
+    const RenderCommand& r = *p.render;
+    EXPECT_EQ(std::tie(r.input, r.output, r.algorithm, r.format, r.engine),
+              std::make_tuple(std::string("-"), std::string("out.wav"), Algorithm::Percussive,
+                              OutputFormat::Json, EngineChoice::Vocoder));
+    EXPECT_EQ(r.notes, (std::vector<std::uint32_t>{3, 1, 12}));
+    EXPECT_EQ(std::tie(r.transpose, r.formant, r.gain, r.stretch, r.correct),
+              std::make_tuple(std::optional(-2.5), std::optional(1.0), std::optional(-6.0),
+                              std::optional(1.25), std::optional(0.5)));
+    EXPECT_FALSE(parse("render in.wav out.wav").render->transpose);
+    for (const char* line :
+         {"render in.wav", "render in.wav out.wav extra.wav", "render a b --transpose 24.5",
+          "render a b --gain nan", "render a b --stretch 0.1", "render a b --correct 1.5",
+          "render a b --formant 2x", "render a b --notes 0", "render a b --notes 1,,2",
+          "render a b --notes -1", "render a b --engine world", "render a b --transpose",
+          "render a b --verbose"}) {
+        const ParsedArgs refused = parse(line);
+        EXPECT_FALSE(refused.render || refused.command) << line;
+        EXPECT_FALSE(refused.error.empty());
+        EXPECT_EQ(refused.error.find('\n'), std::string::npos) << refused.error;
+    }
+}
+
+// The demonstration take, written at 16 and 24 bits and in float, rendered with one note's gain changed:
+// the output has the input's rate and depth (24-bit for float), and every frame outside that note's span
+// reads back exactly as the input's (float within 24-bit rounding); a forced engine shows in the report.
+TEST(CliRender, RendersAnEditWithEveryOtherFrameExactlyTheInputs) {
+    const cvdemo::DemoTake take = cvdemo::makeDemoTake();
+    cvtest::ScratchFolder folder;
+    for (const auto& [coding, depth] :
+         {std::pair{SF_FORMAT_PCM_16, SF_FORMAT_PCM_16}, std::pair{SF_FORMAT_PCM_24, SF_FORMAT_PCM_24},
+          std::pair{SF_FORMAT_FLOAT, SF_FORMAT_PCM_24}}) {
+        SCOPED_TRACE(coding);
+        const std::string in = folder / "in.wav", out = folder / "out.wav";
+        writeAudio(in, SF_FORMAT_WAV | coding, 1, 48000, take.mono);
+        const auto [code, report] =
+            runProgram("'" + in + "' '" + out + "' --notes 3 --gain -6 --json", "", "render", true);
+        ASSERT_EQ(code, 0);
+        EXPECT_NE(report.find("\"units\":[{\"notes\":[3],"), std::string::npos) << report;
+        EXPECT_NE(report.find("\"engine\":\"copy\"}]}"), std::string::npos) << report;
+
+        LoadedAudio input, output;
+        std::string error;
+        ASSERT_TRUE(readAudioFile(in, Algorithm::Melodic, input, error)) << error;
+        ASSERT_TRUE(readAudioFile(out, Algorithm::Melodic, output, error)) << error;
+        EXPECT_EQ(output.fileFormat, SF_FORMAT_WAV | depth);
+        EXPECT_EQ(output.sampleRate, 48000.0);
+        ASSERT_EQ(output.audio.frames, input.audio.frames);
+        const auto sharedInput = std::make_shared<const np::AudioBuffer>(input.audio);
+        np::AnalysisResult analysis;
+        ASSERT_TRUE(runAnalysis(sharedInput, 48000.0, Algorithm::Melodic, {}, analysis, error));
+        const np::NoteEvent& third = analysis.notes.at(2);
+        std::int64_t changed = 0;
+        for (std::int64_t i = 0; i < input.audio.frames; ++i) {
+            const float x = input.audio.channel(0)[static_cast<std::size_t>(i)];
+            const float y = output.audio.channel(0)[static_cast<std::size_t>(i)];
+            if (i < third.start || i >= third.end)
+                ASSERT_NEAR(y, x, coding == SF_FORMAT_FLOAT ? 1.0 / 8388607 : 0.0) << i;
+            else
+                changed += y != x;
+        }
+        EXPECT_GT(changed, (third.end - third.start) / 2);
+    }
+    const std::string in = folder / "in.wav";
+    const auto [code, report] =
+        runProgram("'" + in + "' '" + (folder / "up.wav").string() + "' --transpose 2 --engine stretch", "",
+                   "render", true);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(report.find("stretch"), std::string::npos) << report;
+    EXPECT_EQ(report.find("psola"), std::string::npos) << report;
+    using Failure = std::pair<std::string, std::string>;
+    for (const auto& [args, words] :
+         {Failure{"'" + in + "' '" + (folder / "x.wav").string() + "' --notes 99", "note 99 does not exist"},
+          Failure{"'" + in + "' '" + folder.path().string() + "'",
+                  "Could not write " + folder.path().string()},
+          Failure{"'" + (folder / "missing.wav").string() + "' x.wav", "No such file"}}) {
+        const auto [failed, error] = runProgram(args, "", "render");
+        EXPECT_EQ(failed, 1) << args;
+        EXPECT_NE(error.find(words), std::string::npos) << error;
+    }
 }
 
 np::AnalysisResult twoNotes() {
