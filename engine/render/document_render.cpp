@@ -70,13 +70,12 @@ std::int64_t validateNotes(const Document& doc) {
 
 void validateOutput(const Document& doc, std::int64_t outputFrames, const RenderOptions& options) {
     const AudioBuffer& source = *doc.audio;
-    const auto samples =
-        static_cast<std::uint64_t>(outputFrames) * static_cast<std::uint64_t>(source.channels);
-    // Within the sample limit the products and the sum below cannot overflow.
-    const std::uint64_t total = 4 * (samples + static_cast<std::uint64_t>(source.frames) * source.channels) +
-                                kNoteListBytesPerNote * doc.notes.size();
-    if (outputFrames > AudioBuffer::kMaxSamples / source.channels || total > kRenderWorkingSetBytes ||
-        options.reservedBytes > kRenderWorkingSetBytes - total)
+    if (outputFrames > AudioBuffer::kMaxSamples / source.channels)
+        throw std::length_error(kRenderWorkingSetMessage);
+    // Within the sample and note limits the products and the sum cannot overflow.
+    const auto samples = static_cast<std::uint64_t>(outputFrames + source.frames) * source.channels;
+    const std::uint64_t total = 4 * samples + kNoteListBytesPerNote * doc.notes.size();
+    if (total > kRenderWorkingSetBytes || options.reservedBytes > kRenderWorkingSetBytes - total)
         throw std::length_error(kRenderWorkingSetMessage);
 }
 

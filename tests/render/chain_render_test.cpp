@@ -16,8 +16,9 @@ constexpr std::int64_t kFrames = 24000;
 // the second rendering must ask for the shift corrected by the miss.
 TEST(PitchCheck, RendersOnceMoreOnlyWhenTheUnitMissesItsPitch) {
     const Document doc = cvtest::spanDocument({cvtest::harmonicTone(kHz, kRate, kFrames)}, kRate, kHz);
-    for (const auto& [flatCents, renders] : {std::pair{20.0, 2}, std::pair{2.0, 1}}) {
-        SCOPED_TRACE(flatCents);
+    for (const auto& [flat, renders] : {std::pair{20.0, 2}, std::pair{2.0, 1}}) {
+        SCOPED_TRACE(flat);
+        const double flatCents = flat; // a copy the stand-in can capture
         int calls = 0;
         const auto standIn = [&](const std::vector<double>& cents) {
             ++calls;

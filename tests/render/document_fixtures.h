@@ -1,11 +1,12 @@
 #pragma once
 
 // Documents for the document render tests: a sung-like vowel with vibrato, tracked by the pitch
-// tracker as an analysis would, cut into notes at given times; and an independent pitch measure of
-// rendered audio. Header-only because only the render tests use them.
+// tracker as an analysis would, cut into notes at given times; and the pitch error of a rendering.
+// Header-only because only the render tests use them.
 
 #include "engine/analysis/pyin.h"
 #include "engine/model/document.h"
+#include "tests/render/render_measures.h"
 #include "tests/support/signals.h"
 
 #include <algorithm>
@@ -61,50 +62,20 @@ inline np::Document vowelDocument(double seconds, const std::vector<double>& cut
     return doc;
 }
 
-// An independent pitch measure: the lag of the largest normalised autocorrelation of x over
-// [centre - 512, centre + 512) within 15 % of the expected period, refined by a parabola; in Hz.
-inline double autocorrelationHz(const std::vector<float>& x, double rate, std::int64_t centre,
-                                double expectedHz) {
-    constexpr std::int64_t kHalf = 512;
-    const double expected = rate / expectedHz;
-    const auto lo = static_cast<std::int64_t>(expected * 0.85),
-               hi = static_cast<std::int64_t>(expected * 1.15) + 1;
-    std::vector<double> r(static_cast<std::size_t>(hi + 2), 0.0);
-    for (std::int64_t lag = lo - 1; lag <= hi + 1; ++lag) {
-        double xy = 0.0, xx = 0.0, yy = 0.0;
-        for (std::int64_t i = centre - kHalf; i < centre + kHalf; ++i) {
-            const double a = x[static_cast<std::size_t>(i)], b = x[static_cast<std::size_t>(i + lag)];
-            xy += a * b;
-            xx += a * a;
-            yy += b * b;
-        }
-        r[static_cast<std::size_t>(lag)] = xy / std::sqrt(std::max(xx * yy, 1e-30));
-    }
-    std::int64_t best = lo;
-    for (std::int64_t lag = lo; lag <= hi; ++lag)
-        if (r[static_cast<std::size_t>(lag)] > r[static_cast<std::size_t>(best)])
-            best = lag;
-    const double a = r[static_cast<std::size_t>(best - 1)], b = r[static_cast<std::size_t>(best)],
-                 c = r[static_cast<std::size_t>(best + 1)];
-    const double denominator = a - 2.0 * b + c;
-    const double offset = denominator < 0.0 ? 0.5 * (a - c) / denominator : 0.0;
-    return rate / (static_cast<double>(best) + offset);
-}
-
-// The median absolute error in cents of the rendered vowel against the source's fundamental shifted by
-// `semitones`, measured every 10 ms over [from, to) samples; the expectation is the mean fundamental
-// over the measured window and its lag.
+// The median absolute error in cents of the rendered vowel y against the source's fundamental shifted by
+// `semitones`, measured every 10 ms over [from, to) samples by the phase advance of the fundamental
+// (frequencyNear, which shares nothing with the render), against the mean fundamental over its window.
 inline double medianPitchErrorCents(const std::vector<float>& y, double rate, double semitones,
                                     std::int64_t from, std::int64_t to) {
+    constexpr int kWindow = 2048, kLag = 256;
     std::vector<double> errors;
     for (std::int64_t centre = from; centre < to; centre += static_cast<std::int64_t>(0.01 * rate)) {
-        double sumCents = 0.0;
-        int count = 0;
-        for (std::int64_t i = centre - 512; i < centre + 512 + static_cast<std::int64_t>(rate / 200);
-             i += 16, ++count)
-            sumCents += 1200.0 * std::log2(vowelHzAt(rate, i) / kVowelHz);
-        const double expected = kVowelHz * std::exp2((sumCents / count) / 1200.0 + semitones / 12.0);
-        errors.push_back(std::abs(centsBetween(autocorrelationHz(y, rate, centre, expected), expected)));
+        double cents = 0.0;
+        for (std::int64_t i = -kWindow / 2 - kLag / 2; i < kWindow / 2 + kLag / 2; ++i)
+            cents += 1200.0 * std::log2(vowelHzAt(rate, centre + i) / kVowelHz) / (kWindow + kLag);
+        const double expected = kVowelHz * std::exp2(cents / 1200.0 + semitones / 12.0);
+        const double measured = frequencyNear(y, rate, centre, expected, kWindow, kLag);
+        errors.push_back(std::abs(centsBetween(measured, expected)));
     }
     std::nth_element(errors.begin(), errors.begin() + static_cast<std::ptrdiff_t>(errors.size() / 2),
                      errors.end());

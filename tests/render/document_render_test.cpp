@@ -39,9 +39,11 @@ float sourceAt(const Document& doc, std::int64_t i) {
 // Every frame outside [from, to) equals the source's.
 void expectSourceOutside(const AudioBuffer& out, const Document& doc, std::int64_t from, std::int64_t to) {
     ASSERT_EQ(out.frames, doc.audio->frames);
-    for (std::int64_t i = 0; i < out.frames; ++i)
-        if (i < from || i >= to)
+    for (std::int64_t i = 0; i < out.frames; ++i) {
+        if (i < from || i >= to) {
             ASSERT_EQ(out.channel(0)[static_cast<std::size_t>(i)], sourceAt(doc, i)) << i;
+        }
+    }
 }
 
 TEST(DocumentRender, UneditedNotesRenderTheSourceBitForBitWithoutHints) {
@@ -85,8 +87,6 @@ TEST(DocumentRender, RefusesInTheStatedOrderBeforeTakingMemory) {
          "Render source exceeds the supported duration, channel, sample-rate, or memory limits"},
         {"too many notes", [](Document& d, RenderOptions&) { d.notes.resize(100001); },
          "Render document contains too many notes"},
-        {"track rate", [](Document& d, RenderOptions&) { d.track.sampleRate = 44100.0; },
-         "Render pitch-track metadata is invalid"},
         {"track longer than the source",
          [](Document& d, RenderOptions&) { d.track.frames.resize(d.audio->frames / d.track.hop + 3); },
          "Render pitch-track metadata is invalid"},
@@ -137,51 +137,39 @@ TEST(DocumentRender, StopsAtEveryCancelPoint) {
 
 TEST(DocumentRender, GainMoveAndMuteChangeOnlyTheirUnit) {
     const Document& source = threeNotes();
-    const Note& note = source.notes[1];
-    const std::int64_t s = note.sourceStart, e = note.sourceEnd, shift = 2400;
-    const float gain = static_cast<float>(std::pow(10.0, -6.0 / 20.0));
+    const std::int64_t s = source.notes[1].sourceStart, e = source.notes[1].sourceEnd, shift = 2400;
     RenderHints hints;
     RenderOptions options;
     options.hints = &hints;
-
-    Document gained = source;
-    gained.notes[1].gainDb = -6.0;
-    AudioBuffer out = renderDocument(gained, options);
-    expectSourceOutside(out, source, s, e);
-    for (std::int64_t i = s + kEdge; i < e - kEdge; ++i)
-        ASSERT_EQ(out.channel(0)[static_cast<std::size_t>(i)], sourceAt(source, i) * gain) << i;
-    EXPECT_EQ(hints.engineByNote.at(2), RenderEngine::Copy);
-    EXPECT_TRUE(hints.timeDomainByNote.at(2));
+    // A gain, and a mute (a gain of 0): the unit is copied, scaled and cross-faded.
+    for (const bool mute : {false, true}) {
+        Document edited = source;
+        edited.notes[1].gainDb = mute ? 0.0 : -6.0;
+        edited.notes[1].muted = mute;
+        const float gain = mute ? 0.0f : static_cast<float>(std::pow(10.0, -6.0 / 20.0));
+        const AudioBuffer out = renderDocument(edited, options);
+        expectSourceOutside(out, source, s, e);
+        for (std::int64_t i = s; i < e; ++i) {
+            const float x = sourceAt(source, i), y = out.channel(0)[static_cast<std::size_t>(i)];
+            ASSERT_TRUE(i >= s + kEdge && i < e - kEdge ? y == x * gain : std::abs(y) <= std::abs(x)) << i;
+        }
+        EXPECT_EQ(hints.engineByNote.at(2), RenderEngine::Copy);
+        EXPECT_TRUE(hints.timeDomainByNote.at(2));
+    }
 
     Document moved = source;
     moved.notes[1].start += shift;
-    out = renderDocument(moved, options);
+    const AudioBuffer out = renderDocument(moved, options);
     expectSourceOutside(out, source, s, e + shift);
-    const auto nearEdge = [&](std::int64_t i) {
-        return std::min({std::abs(i - s), std::abs(i - e), std::abs(i - s - shift),
-                         std::abs(i - e - shift)}) < kEdge;
-    };
     for (std::int64_t i = s; i < e + shift; ++i) {
-        if (nearEdge(i))
+        if (std::min({std::abs(i - s), std::abs(i - e), std::abs(i - s - shift), std::abs(i - e - shift)}) <
+            kEdge)
             continue;
         // The old span is faded out; the note plays again, on top of whatever the source holds there.
         const float old = i < e ? 0.0f : sourceAt(source, i);
         const float added = i >= s + shift ? sourceAt(source, i - shift) : 0.0f;
         ASSERT_EQ(out.channel(0)[static_cast<std::size_t>(i)], old + added) << i;
     }
-
-    Document muted = source;
-    muted.notes[1].muted = true;
-    hints = {};
-    out = renderDocument(muted, options);
-    expectSourceOutside(out, source, s, e);
-    for (std::int64_t i = s; i < e; ++i) {
-        const float y = out.channel(0)[static_cast<std::size_t>(i)];
-        ASSERT_TRUE(i >= s + kEdge && i < e - kEdge ? y == 0.0f
-                                                    : std::abs(y) <= std::abs(sourceAt(source, i)))
-            << i;
-    }
-    EXPECT_EQ(hints.engineByNote.at(2), RenderEngine::Copy); // a chain of one note, gain 0
 }
 
 // A note moved onto the span of a later edited unit keeps its audio: every unit's fade comes before
@@ -200,128 +188,86 @@ TEST(DocumentRender, FadesEveryUnitBeforeAddingAny) {
             << i;
 }
 
-// Moves a note's start in source and timeline alike, keeping its end.
-void moveStart(Note& note, std::int64_t frames) {
-    note.sourceStart += frames;
-    note.start += frames;
-    note.length -= frames;
-}
-
 TEST(DocumentRender, GroupsCloseUnstretchedPitchedNotesIntoChains) {
-    struct Case {
-        const char* what;
-        std::function<void(Document&)> edit;
-        std::vector<std::size_t> unitSizes;
+    constexpr std::int64_t hop = 256;
+    // Moves a note's start in source and timeline alike, keeping its end.
+    const auto moveStart = [](Note& note, std::int64_t frames) {
+        note.sourceStart += frames;
+        note.start += frames;
+        note.length -= frames;
     };
-    const std::int64_t hop = 256;
-    const Case cases[] = {
+    const std::tuple<const char*, std::function<void(Document&)>, std::vector<std::size_t>> cases[] = {
         {"gaps of 2 hops", [](Document&) {}, {3}},
-        {"a gap of 3 hops", [](Document& d) { moveStart(d.notes[1], hop); }, {1, 2}},
-        {"an overlap", [](Document& d) { moveStart(d.notes[1], -3 * hop); }, {3}},
+        {"a gap of 3 hops", [&](Document& d) { moveStart(d.notes[1], hop); }, {1, 2}},
+        {"an overlap", [&](Document& d) { moveStart(d.notes[1], -3 * hop); }, {3}},
         {"another timeline offset", [](Document& d) { d.notes[2].start += 1; }, {2, 1}},
         {"a stretched note", [](Document& d) { d.notes[1].length += 100; }, {1, 1, 1}},
         {"an unpitched note", [](Document& d) { d.notes[0].pitched = false; }, {1, 2}},
         {"sorted by source start", [](Document& d) { std::swap(d.notes[0], d.notes[2]); }, {3}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, edit, expected] : cases) {
+        SCOPED_TRACE(what);
         Document doc = threeNotes();
         for (std::size_t n = 0; n + 1 < doc.notes.size(); ++n) {
-            const std::int64_t end = doc.notes[n + 1].sourceStart - 2 * hop;
-            doc.notes[n].length += end - doc.notes[n].sourceEnd;
-            doc.notes[n].sourceEnd = end;
+            doc.notes[n].sourceEnd = doc.notes[n + 1].sourceStart - 2 * hop;
+            doc.notes[n].length = doc.notes[n].sourceEnd - doc.notes[n].sourceStart;
         }
-        for (Note& note : doc.notes)
-            note.length = note.sourceEnd - note.sourceStart;
-        c.edit(doc);
+        edit(doc);
         std::vector<std::size_t> sizes;
         for (const RenderUnit& unit : groupRenderUnits(doc).units)
             sizes.push_back(unit.count);
-        EXPECT_EQ(sizes, c.unitSizes);
+        EXPECT_EQ(sizes, expected);
     }
 }
 
-TEST(DocumentRender, ChoosesEnginesByHintsAndOverrides) {
+// The engine recorded for the unit of note 1 (a chain, or a single note when stretched), through the
+// automatic choice, the overrides and the vocoder's refusal of output that does not show the pitch.
+TEST(DocumentRender, RecordsTheEngineOfEachUnit) {
     const Document one = cvtest::vowelDocument(0.5, {});
+    enum Force { None, Stretch, World };
     struct Case {
         const char* what;
-        std::function<void(Document&, RenderOptions&)> set;
+        double offset = 2.0;
+        float score = 0.97f;
+        std::int64_t longer = 0; // frames added to the timeline length
+        bool pitched = true, silent = false;
+        Force force = None;
         RenderEngine engine;
     };
     const Case cases[] = {
-        {"automatic chain", [](Document& d, RenderOptions&) { d.notes[0].pitchOffset = 2; },
-         RenderEngine::Psola},
-        {"forced stretch",
-         [](Document& d, RenderOptions& o) {
-             d.notes[0].pitchOffset = 2;
-             o.forceStretch = true;
-         },
-         RenderEngine::Stretch},
-        {"forced stretch, formant only",
-         [](Document& d, RenderOptions& o) {
-             d.notes[0].formantShift = 2;
-             o.forceStretch = true;
-         },
-         RenderEngine::Stretch},
-        {"formant only", [](Document& d, RenderOptions&) { d.notes[0].formantShift = 2; },
-         RenderEngine::Copy},
-        {"forced vocoder",
-         [](Document& d, RenderOptions& o) {
-             d.notes[0].pitchOffset = 2;
-             o.forceWorld = true;
-         },
-         RenderEngine::World},
-        {"pitch-synchronous wins",
-         [](Document& d, RenderOptions& o) {
-             d.notes[0].pitchOffset = 2;
-             o.forceWorld = o.forceStretch = o.forcePsola = true;
-         },
-         RenderEngine::Psola},
-        {"+12, trusted", [](Document& d, RenderOptions&) { d.notes[0].pitchOffset = 12; },
-         RenderEngine::Psola},
-        {"+12, scored 0.9",
-         [](Document& d, RenderOptions&) {
-             d.notes[0].pitchOffset = 12;
-             d.notes[0].pitchConfidence = 0.9f;
-         },
-         RenderEngine::World},
-        {"single note",
-         [](Document& d, RenderOptions&) {
-             d.notes[0].pitchOffset = 2;
-             d.notes[0].length += 4800;
-         },
-         RenderEngine::Stretch},
-        {"single note, forced vocoder",
-         [](Document& d, RenderOptions& o) {
-             d.notes[0].pitchOffset = 2;
-             d.notes[0].length += 4800;
-             o.forceWorld = true;
-         },
-         RenderEngine::World},
-        {"unpitched note, forced vocoder",
-         [](Document& d, RenderOptions& o) {
-             d.notes[0].pitched = false;
-             d.notes[0].pitchOffset = 2;
-             o.forceWorld = true;
-         },
-         RenderEngine::Stretch},
-        {"refused vocoder output",
-         [](Document& d, RenderOptions& o) {
-             auto silent = std::make_shared<AudioBuffer>(*d.audio);
-             silent->clear();
-             d.audio = silent;
-             d.notes[0].pitchOffset = 2;
-             o.forceWorld = true;
-         },
-         RenderEngine::Stretch},
+        {.what = "automatic chain", .engine = RenderEngine::Psola},
+        {.what = "forced stretch", .force = Stretch, .engine = RenderEngine::Stretch},
+        {.what = "forced vocoder", .force = World, .engine = RenderEngine::World},
+        {.what = "+12, scored 0.9", .offset = 12.0, .score = 0.9f, .engine = RenderEngine::World},
+        {.what = "single note", .longer = 4800, .engine = RenderEngine::Stretch},
+        {.what = "single note, forced vocoder",
+         .longer = 4800,
+         .force = World,
+         .engine = RenderEngine::World},
+        {.what = "unpitched, forced vocoder",
+         .pitched = false,
+         .force = World,
+         .engine = RenderEngine::Stretch},
+        {.what = "refused vocoder output", .silent = true, .force = World, .engine = RenderEngine::Stretch},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Document doc = one;
+        Note& note = doc.notes[0];
+        note.pitchOffset = c.offset;
+        note.pitchConfidence = c.score;
+        note.length += c.longer;
+        note.pitched = c.pitched;
+        if (c.silent) {
+            auto silence = std::make_shared<AudioBuffer>(*doc.audio);
+            silence->clear();
+            doc.audio = silence;
+        }
         RenderHints hints;
         RenderOptions options;
         options.hints = &hints;
-        c.set(doc, options);
+        options.forceStretch = c.force == Stretch;
+        options.forceWorld = c.force == World;
         renderDocument(doc, options);
         EXPECT_EQ(hints.engineByNote.at(1), c.engine);
         EXPECT_EQ(hints.timeDomainByNote.at(1), isTimeDomainEngine(c.engine));
@@ -373,8 +319,6 @@ TEST(DocumentRender, PeakHeapStaysWithinTheUnitPlan) {
             renderDocument(doc, options);
             peak = counter.peakBytes();
         }
-        std::printf("peak %.2f MiB of %.2f MiB planned\n", peak / 1048576.0,
-                    (plan.peakBytes - plan.sourceBytes) / 1048576.0);
         EXPECT_LE(peak, plan.peakBytes - plan.sourceBytes);
     }
     setAnalysisThreadCount(0);

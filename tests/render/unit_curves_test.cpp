@@ -135,6 +135,7 @@ TEST(EngineChoice, SingleNotesGoToTheVocoderOnlyForLargeExcursions) {
         float score;
         std::vector<float> curve;
         bool world;
+        bool forcePsola = false, forceStretch = false, forceWorld = false;
     };
     const Case cases[] = {
         {"+8 scored 0.9", 8, 0.9f, {}, true},
@@ -144,6 +145,9 @@ TEST(EngineChoice, SingleNotesGoToTheVocoderOnlyForLargeExcursions) {
         {"-5 scored 0.94", -5, 0.94f, {}, false},
         {"drift reaches +8", 0, 0.9f, {0, 800}, true},
         {"beyond its hops", 0, 0.9f, {0, 0, 900}, false},
+        {"forced", 0, 0.97f, {}, true, false, false, true},
+        {"forced elsewhere too", 0, 0.97f, {}, false, false, true, true},
+        {"pitch-synchronous forced", 22, 0.97f, {}, false, true, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -152,20 +156,12 @@ TEST(EngineChoice, SingleNotesGoToTheVocoderOnlyForLargeExcursions) {
         note.pitchConfidence = c.score;
         note.driftScale = 2.0;
         note.pitchCurve = std::make_shared<const std::vector<float>>(c.curve);
-        EXPECT_EQ(singleNoteUsesWorld(doc, note, {}), c.world);
+        RenderOptions options;
+        options.forcePsola = c.forcePsola;
+        options.forceStretch = c.forceStretch;
+        options.forceWorld = c.forceWorld;
+        EXPECT_EQ(singleNoteUsesWorld(doc, note, options), c.world);
     }
-    Note note = pitchedNote(1, 0, 2 * kHop);
-    RenderOptions options;
-    options.forceWorld = true;
-    EXPECT_TRUE(singleNoteUsesWorld(doc, note, options));
-    options.forceStretch = true;
-    EXPECT_FALSE(singleNoteUsesWorld(doc, note, options));
-    options = {};
-    options.forceWorld = options.forcePsola = true;
-    EXPECT_FALSE(singleNoteUsesWorld(doc, note, options));
-    options.forcePsola = false;
-    note.pitched = false;
-    EXPECT_FALSE(singleNoteUsesWorld(doc, note, options));
 }
 
 } // namespace
