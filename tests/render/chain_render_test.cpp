@@ -31,8 +31,9 @@ TEST(PitchCheck, RendersOnceMoreOnlyWhenTheUnitMissesItsPitch) {
             detail::checkPitchAndRenderAgain(doc, 0, standIn(cents), cents, PYinConfig{}, {}, standIn);
         EXPECT_EQ(calls, renders);
         EXPECT_EQ(out.frames, kFrames);
-        if (renders == 2)
+        if (renders == 2) {
             EXPECT_NEAR(cents[cents.size() / 2], 300.0 + flatCents, 1.0);
+        }
     }
 }
 

@@ -26,7 +26,7 @@ inline double vowelHzAt(double rate, std::int64_t i) {
 }
 
 // seconds of the vowel at rate (mono), tracked, cut into pitched notes at the given times (seconds,
-// ascending, inside the take); each note's curve holds its hops' cents from its pitch.
+// ascending, inside the take), without pitch curves.
 inline np::Document vowelDocument(double seconds, const std::vector<double>& cuts, double rate = 48000.0) {
     const auto frames = static_cast<std::int64_t>(seconds * rate);
     std::vector<float> x = vowel(kVowelHz, kVowelHz, kVibratoCents, kVibratoHz, rate, frames, 0.2f);
@@ -35,7 +35,6 @@ inline np::Document vowelDocument(double seconds, const std::vector<double>& cut
     np::PYinConfig config;
     doc.track = np::trackPitchPYin(x.data(), frames, rate, config, {});
     doc.audio = std::make_shared<np::AudioBuffer>(np::AudioBuffer::fromInterleaved(x.data(), 1, frames));
-    const std::int64_t hop = doc.track.hop;
     std::vector<std::int64_t> bounds = {0};
     for (const double cut : cuts)
         bounds.push_back(static_cast<std::int64_t>(cut * rate));
@@ -48,14 +47,6 @@ inline np::Document vowelDocument(double seconds, const std::vector<double>& cut
         note.length = note.sourceEnd - note.sourceStart;
         note.pitch = 69.0 + 12.0 * std::log2(kVowelHz / 440.0);
         note.pitchConfidence = 0.97f;
-        std::vector<float> curve;
-        for (std::int64_t p = note.sourceStart; p < note.sourceEnd; p += hop) {
-            const auto f =
-                static_cast<std::size_t>(std::min<std::int64_t>(p / hop, doc.track.frames.size() - 1));
-            const double hz = doc.track.frames[f].voiced ? doc.track.frames[f].hz : kVowelHz;
-            curve.push_back(static_cast<float>(1200.0 * std::log2(hz / kVowelHz)));
-        }
-        note.pitchCurve = std::make_shared<const std::vector<float>>(std::move(curve));
         doc.notes.push_back(note);
     }
     doc.nextNoteId = static_cast<std::uint32_t>(doc.notes.size() + 1);

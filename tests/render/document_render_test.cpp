@@ -278,11 +278,9 @@ TEST(DocumentRender, RecordsTheEngineOfEachUnit) {
 // neither may read before a curve or divide by a zero fade.
 TEST(DocumentRender, EmptyCurvesAndTinyUnitsRenderCleanly) {
     Document doc = threeNotes();
-    doc.notes[0].pitchCurve = std::make_shared<const std::vector<float>>();
-    doc.notes[0].driftScale = 1.5;
-    doc.notes[0].pitchOffset = 1.0;
-    doc.notes[1].pitchCurve = doc.notes[0].pitchCurve;
+    doc.notes[1].pitchCurve = std::make_shared<const std::vector<float>>();
     doc.notes[1].driftScale = 0.5;
+    doc.notes[1].pitchConfidence = 0.5f;
     doc.notes[1].length += 2400; // a single note
     Note tiny = doc.notes[2];
     tiny.id = 4;
