@@ -149,6 +149,13 @@ void restoreSibilants(AudioBuffer& out, const AudioBuffer& source, const PitchTr
     }
 }
 
+// The stretch engine's budget for a span of `frames` frames: 16 bytes a sample and its fixed allowance.
+std::uint64_t stretchBytes(std::int64_t frames, int channels) {
+    return checkedBytes(static_cast<std::uint64_t>(frames),
+                        static_cast<std::uint64_t>(channels) * kStretchBytesPerSample,
+                        frames > 0 ? kRenderEngineAllowanceBytes : 0, kRenderWorkingSetMessage);
+}
+
 double linearGain(const Note& note) {
     return note.muted ? 0.0 : std::pow(10.0, note.gainDb / 20.0);
 }
@@ -226,9 +233,8 @@ RenderedUnit renderChain(RenderContext& context, std::span<const Note* const> ch
     const PYinConfig* retrack = nullptr;
     if (engine == RenderEngine::World) {
         // The stretch engine must be able to stand in when the vocoder's output is refused.
-        requireWorkingSet({held.source, held.output, curveBytes,
-                           sampleBytes(spanLength, source.channels) * (kStretchBytesPerSample / 4),
-                           kRenderEngineAllowanceBytes, held.metadata, held.reserved});
+        requireWorkingSet({held.source, held.output, curveBytes, stretchBytes(spanLength, source.channels),
+                           held.metadata, held.reserved});
     } else {
         if (largestMagnitude(cents) > kPitchCheckCents && pitchCheckUsable(config, rate))
             retrack = &config;
@@ -297,12 +303,10 @@ RenderedUnit renderSingleNote(RenderContext& context, const Note& note) {
             throw std::length_error(kCurveBytesMessage);
         curveBytes = hops * kNoteCurveBytesPerHop;
     }
-    const std::int64_t longer = std::max(note.length, sourceLength);
-    const std::uint64_t stretchBytes =
-        checkedBytes(static_cast<std::uint64_t>(longer), static_cast<std::uint64_t>(source.channels) * 16,
-                     longer > 0 ? kRenderEngineAllowanceBytes : 0, kRenderWorkingSetMessage);
     const SpanBytes held = spanBytes(context);
-    requireWorkingSet({held.source, held.output, curveBytes, stretchBytes, held.metadata, held.reserved});
+    requireWorkingSet({held.source, held.output, curveBytes,
+                       stretchBytes(std::max(note.length, sourceLength), source.channels), held.metadata,
+                       held.reserved});
     if (note.muted)
         return {};
 
