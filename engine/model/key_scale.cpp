@@ -22,9 +22,11 @@ int pitchClass(int note) noexcept {
 
 std::array<bool, 12> KeyScale::degrees() const noexcept {
     std::array<bool, 12> mask{};
+    // The root is wrapped first: root + s would overflow for a root near the largest int.
+    const int rootClass = pitchClass(root);
     const auto mark = [&](const std::array<int, 7>& steps) {
         for (int s : steps)
-            mask[static_cast<std::size_t>(pitchClass(root + s))] = true;
+            mask[static_cast<std::size_t>(pitchClass(rootClass + s))] = true;
     };
     switch (kind) {
     case 0:

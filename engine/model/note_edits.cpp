@@ -10,6 +10,8 @@
 namespace np {
 namespace {
 
+__extension__ typedef __int128 Int128;
+
 bool finite(double v) noexcept {
     return std::isfinite(v);
 }
@@ -110,15 +112,14 @@ bool EditSession::resizeNote(std::uint32_t id, std::int64_t newLength) {
     const std::uint32_t ids[] = {id};
     return applyEdit(std::span<const std::uint32_t>(ids), [&](const Note& n) {
         auto f = fieldsOf(n);
-        const std::int64_t span = n.sourceEnd - n.sourceStart;
-        const std::int64_t room = std::max<std::int64_t>(limit - n.start, 0);
-        std::int64_t upper = room;
-        if (span <= std::numeric_limits<std::int64_t>::max() / 8)
-            upper = std::min(8 * span, room);
+        // In 128 bits, so that neither the span of a damaged note nor eight times it can overflow.
+        const Int128 span = Int128{n.sourceEnd} - n.sourceStart;
+        const Int128 room = std::max<Int128>(Int128{limit} - n.start, 0);
+        Int128 upper = std::min<Int128>(8 * span, room);
         if (upper < 2)
             upper = 1;
-        const std::int64_t lower = std::min(upper, std::max<std::int64_t>(256, span / 8));
-        f.length = newLength < lower ? lower : std::min(upper, newLength);
+        const Int128 lower = std::min<Int128>(upper, std::max<Int128>(256, span / 8));
+        f.length = static_cast<std::int64_t>(newLength < lower ? lower : std::min<Int128>(upper, newLength));
         return f;
     });
 }

@@ -16,6 +16,8 @@ namespace {
 
 constexpr std::int64_t kMaxMergedCurveValues = 67108864;
 
+__extension__ typedef __int128 Int128;
+
 std::int64_t curveHop(const PitchTrack& track) noexcept {
     return track.hop < 2 ? 1 : track.hop;
 }
@@ -67,17 +69,13 @@ std::uint32_t EditSession::splitNote(std::uint32_t id, std::int64_t at) {
     if (!(note.start < at && at < end) || span <= 0)
         return 0;
 
-    // Source cut in extended precision, truncated toward zero. The product is formed before the
-    // division: (at - start) / length * span loses the exact integer cuts (1 / 4000 * 4000 truncates
-    // to 0), so a split one sample into a note would be refused.
-    const long double cut = static_cast<long double>(at - note.start) * static_cast<long double>(span) /
-                            static_cast<long double>(note.length);
-    if (!std::isfinite(cut) || cut < 1.0L || cut >= 9.2e18L)
+    // Source cut (at - start) / length x span, truncated toward zero, computed exactly: the product is
+    // formed first in 128 bits (dividing first loses the exact cuts, 1 / 4000 x 4000 truncating to 0),
+    // and neither a double nor every target's long double holds it. As at - start < length, the cut is
+    // below the span and fits 64 bits.
+    const auto c = static_cast<std::int64_t>(static_cast<Int128>(at - note.start) * span / note.length);
+    if (c < 1)
         return 0;
-    const auto c = static_cast<std::int64_t>(cut);
-    if (note.sourceStart + c >= note.sourceEnd)
-        return 0;
-
     Note left = note;
     left.sourceEnd = note.sourceStart + c;
     left.length = at - note.start;

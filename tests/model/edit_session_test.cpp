@@ -1,205 +1,147 @@
-#include "engine/model/edit_session.h"
 #include "tests/model/document_fixture.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-constexpr std::uint32_t kFirst[] = {1};
+using Ids = std::vector<std::uint32_t>;
+const Ids kFirst{1};
 
-np::EditSession sessionWith(int notes, std::size_t curveLength = 16) {
+auto stacks(const np::EditSession& s) {
+    return std::pair(s.undoStates().size(), s.redoStates().size());
+}
+
+TEST(EditSession, CountsChangesKeepsTheNewest200StatesAndSharesCurves) {
     np::EditSession session;
-    session.setDocument(cvtest::makeTestDocument(notes, curveLength));
+    EXPECT_EQ(std::tuple(session.undo(), session.redo(), session.editCount(), session.historyBudgetBytes()),
+              std::tuple(false, false, 0u, 134217728u));
+    session.setDocument(cvtest::makeTestDocument(2, 10000));
+    const auto base = session.estimatedResidentBytes();
+    session.addPitchOffset(kFirst, 1.0);
+    session.addPitchOffset(kFirst, 1.0);
+    // Each state counts its curves, but the session's estimate counts curves the states share once.
+    EXPECT_GT(session.undoStates()[0].bytes, 4 * 40000u);
+    EXPECT_LT(session.estimatedResidentBytes() - base, 40000u);
+    const auto state = [&] {
+        return std::tuple(cvtest::noteOf(session, 1).pitchOffset, session.contentRevision(),
+                          session.documentRevision(), session.editCount());
+    };
+    EXPECT_EQ(state(), std::tuple(2.0, 3u, 1u, 3u));
+    ASSERT_TRUE(session.undo());
+    EXPECT_EQ(state(), std::tuple(1.0, 2u, 1u, 4u));
+    ASSERT_TRUE(session.undo() && !session.undo());
+    EXPECT_EQ(state(), std::tuple(0.0, 1u, 1u, 5u));
+    ASSERT_TRUE(session.redo() && session.redo() && !session.redo());
+    EXPECT_EQ(state(), std::tuple(2.0, 3u, 1u, 7u));
+    for (int i = 0; i < 201; ++i) // 203 states in all: the oldest three go
+        session.moveTime(kFirst, 1);
+    for (int i = 0; i < 60; ++i)
+        ASSERT_TRUE(session.undo());
+    EXPECT_EQ(stacks(session), std::pair(140ul, 60ul));
+    session.addGainDb(kFirst, -1.0);
+    EXPECT_EQ(std::tuple(stacks(session), session.redoBytes()), std::tuple(std::pair(141ul, 0ul), 0u));
+    while (session.undo()) {
+    }
+    EXPECT_EQ(cvtest::noteOf(session, 1).start, 1);
+    session.setDocument(cvtest::makeTestDocument(2)); // drops the history; a fresh revision for both
+    EXPECT_EQ(std::tuple(stacks(session), session.contentRevision(), session.documentRevision()),
+              std::tuple(std::pair(0ul, 0ul), 206u, 206u));
+}
+
+// Note 1's curves hold one value each but reserve `reserved` floats, which every state counts in full
+// (their pages are never touched). Notes 2 and 3, and 4 and 5, merge at hop 1 into curves of 2 x pair values.
+np::EditSession budgetSession(std::size_t reserved, std::int64_t pair) {
+    const std::int64_t a = 1 << 30, b = std::int64_t{1} << 31;
+    np::Document document = cvtest::makeSpanDocument({{0, 256, 60},
+                                                      {a, a + pair, 61},
+                                                      {a + pair, a + 2 * pair, 62},
+                                                      {b, b + pair, 63},
+                                                      {b + pair, b + 2 * pair, 64}});
+    document.track.hop = 1;
+    for (np::SharedCurve* curve : {&document.notes[0].pitchCurve, &document.notes[0].levelCurve}) {
+        std::vector<float> values(1);
+        values.reserve(reserved);
+        *curve = std::make_shared<const std::vector<float>>(std::move(values));
+    }
+    auto session = cvtest::sessionOf(std::move(document));
+    session.addGainDb(kFirst, 1.0);
+    EXPECT_TRUE(session.mergeNotes(Ids{2, 3}, nullptr));
     return session;
 }
 
-double offsetOf(const np::EditSession& s, std::uint32_t id) {
-    return s.document().findNote(id)->pitchOffset;
-}
-
-TEST(EditSession, FreshSessionAndSetDocumentCounters) {
-    np::EditSession session;
-    EXPECT_EQ(session.editCount(), 0u);
-    EXPECT_EQ(session.historyBudgetBytes(), 134217728u);
-    EXPECT_FALSE(session.undo());
-    EXPECT_FALSE(session.redo());
-    EXPECT_EQ(session.editCount(), 0u);
-
-    session.setDocument(cvtest::makeTestDocument(2));
-    EXPECT_EQ(session.editCount(), 1u);
-    EXPECT_EQ(session.contentRevision(), 1u);
-    EXPECT_EQ(session.documentRevision(), 1u);
-
-    session.addPitchOffset(kFirst, 1.0);
-    EXPECT_EQ(session.editCount(), 2u);
-    EXPECT_EQ(session.contentRevision(), 2u);
-    EXPECT_EQ(session.documentRevision(), 1u);
-
-    // A new document drops the history and takes a fresh revision for both.
-    session.setDocument(cvtest::makeTestDocument(2));
-    EXPECT_TRUE(session.undoStates().empty());
-    EXPECT_EQ(session.contentRevision(), 3u);
-    EXPECT_EQ(session.documentRevision(), 3u);
-}
-
-TEST(EditSession, UndoRedoRestoreNotesAndRevisions) {
-    auto session = sessionWith(2);
-    const auto r0 = session.contentRevision();
-    session.addPitchOffset(kFirst, 1.0);
-    const auto r1 = session.contentRevision();
-    session.addPitchOffset(kFirst, 1.0);
-    EXPECT_EQ(offsetOf(session, 1), 2.0);
-
+// States of 36 MB grow by 10 MB with each merge. Undoing both merges would keep 36, 46 and 56 MB: over the
+// 128 MiB budget, so the oldest undo state goes, not the redo states the user has just left.
+TEST(EditSession, AnUndoOverTheBudgetDropsTheOldestUndoStateFirst) {
+    auto session = budgetSession(4500000, 625000);
+    ASSERT_TRUE(session.mergeNotes(Ids{4, 5}, nullptr));
     ASSERT_TRUE(session.undo());
-    EXPECT_EQ(offsetOf(session, 1), 1.0);
-    EXPECT_EQ(session.contentRevision(), r1);
+    EXPECT_EQ(stacks(session), std::pair(2ul, 1ul));
     ASSERT_TRUE(session.undo());
-    EXPECT_EQ(session.contentRevision(), r0);
-    EXPECT_FALSE(session.undo());
-    ASSERT_TRUE(session.redo());
-    ASSERT_TRUE(session.redo());
-    EXPECT_EQ(offsetOf(session, 1), 2.0);
-    EXPECT_FALSE(session.redo());
-    EXPECT_EQ(session.editCount(), 1u + 2 + 4);
+    EXPECT_EQ(stacks(session), std::pair(0ul, 2ul));
+    EXPECT_EQ(session.undoBytes() + session.redoBytes(),
+              session.redoStates()[0].bytes + session.redoStates()[1].bytes);
+    EXPECT_EQ(cvtest::noteOf(session, 1).gainDb, 1.0);
+    ASSERT_TRUE(session.redo() && session.redo());
+    EXPECT_EQ(std::tuple(session.document().notes.size(), stacks(session)),
+              std::tuple(3ul, std::pair(2ul, 0ul)));
 }
 
-TEST(EditSession, HistoryKeepsAtMost200StatesAndAnEditClearsRedo) {
-    auto session = sessionWith(1);
-    for (int i = 0; i < 150; ++i)
-        session.addGainDb(kFirst, (i % 2 == 0) ? 0.5 : -0.25);
-    for (int i = 0; i < 60; ++i)
-        ASSERT_TRUE(session.undo());
-    EXPECT_EQ(session.undoStates().size(), 90u);
-    EXPECT_EQ(session.redoStates().size(), 60u);
-    session.addGainDb(kFirst, 1.0);
-    EXPECT_TRUE(session.redoStates().empty());
-    EXPECT_EQ(session.redoBytes(), 0u);
-
-    auto full = sessionWith(1);
-    const double before = full.document().notes[0].gainDb;
-    for (int i = 0; i < 201; ++i)
-        full.addGainDb(kFirst, 0.1);
-    EXPECT_EQ(full.undoStates().size(), 200u);
-    while (full.undo()) {
+// 120 MB of curves plus a merge of 16 MB is more than the whole budget: such a state is never kept, and
+// the states before it no longer lead to the notes. A drag from there holds its first state aside.
+TEST(EditSession, AStateOverTheWholeBudgetIsNeverKept) {
+    for (const bool gesture : {false, true}) {
+        SCOPED_TRACE(gesture ? "inside a gesture" : "outside a gesture");
+        auto session = budgetSession(15000000, 1000000);
+        ASSERT_EQ(stacks(session), std::pair(1ul, 0ul));
+        if (gesture) {
+            session.beginGesture();
+            session.addGainDb(kFirst, 1.0);
+            session.addGainDb(kFirst, 1.0);
+            session.cancelGesture();
+            EXPECT_EQ(cvtest::noteOf(session, 1).gainDb, 1.0);
+            session.beginGesture();
+        }
+        session.addGainDb(kFirst, 1.0);
+        EXPECT_EQ(gesture, session.endGesture());
+        EXPECT_EQ(std::tuple(stacks(session), cvtest::noteOf(session, 1).gainDb),
+                  std::tuple(std::pair(0ul, 0ul), 2.0));
     }
-    // The very first state was dropped, so undo stops one step short of the original.
-    EXPECT_NEAR(full.document().notes[0].gainDb, before + 0.1, 1e-9);
 }
 
-TEST(EditSession, ByteBudgetTrimsOldestStatesOfLargeNotes) {
-    // Each state counts its curves in full (about 40 MB here), although the memory is shared.
-    auto session = sessionWith(1, 5'000'000);
-    const std::uint64_t stateBytes = 104 + sizeof(np::Note) + 64 + 2 * (20'000'000 + 152);
-    for (int i = 0; i < 5; ++i)
-        session.addPitchOffset(kFirst, 1.0);
-    EXPECT_EQ(session.undoStates().size(), 3u); // a fourth would pass 128 MiB
-    EXPECT_EQ(session.undoBytes(), 3 * stateBytes);
-    EXPECT_LE(session.undoBytes() + session.redoBytes(), session.historyBudgetBytes());
-
-    // Undo makes room in redo by dropping the oldest undo states first (rule after edits).
-    ASSERT_TRUE(session.undo());
-    EXPECT_EQ(session.undoStates().size() + session.redoStates().size(), 3u);
-    EXPECT_EQ(offsetOf(session, 1), 4.0);
-    // Redo drops the oldest redo state first, then undo states.
-    ASSERT_TRUE(session.redo());
-    EXPECT_EQ(offsetOf(session, 1), 5.0);
-    EXPECT_EQ(session.undoStates().size() + session.redoStates().size(), 3u);
-}
-
-TEST(EditSession, StateLargerThanTheBudgetIsNeverKept) {
-    // 2 * 17M floats = 136 MB in one state: over the 128 MiB budget on its own.
-    auto session = sessionWith(1, 17'000'000);
-    EXPECT_TRUE(session.addPitchOffset(kFirst, 1.0));
-    EXPECT_TRUE(session.undoStates().empty());
-    EXPECT_FALSE(session.undo());
-
-    // Inside a gesture the over-budget state is held aside so a cancel can still restore it.
-    session.beginGesture();
-    session.addPitchOffset(kFirst, 1.0);
-    session.addPitchOffset(kFirst, 1.0);
-    session.cancelGesture();
-    EXPECT_EQ(offsetOf(session, 1), 1.0);
-
-    session.beginGesture();
-    session.addPitchOffset(kFirst, 1.0);
-    EXPECT_TRUE(session.endGesture());
-    EXPECT_EQ(offsetOf(session, 1), 2.0);
-    EXPECT_TRUE(session.undoStates().empty());
-}
-
-TEST(EditSession, GestureIsOneUndoStep) {
-    auto session = sessionWith(1);
-    session.beginGesture();
-    for (int i = 0; i < 50; ++i)
-        session.addPitchOffset(kFirst, 0.1);
-    EXPECT_TRUE(session.endGesture());
-    EXPECT_EQ(session.undoStates().size(), 1u);
-    ASSERT_TRUE(session.undo());
-    EXPECT_EQ(offsetOf(session, 1), 0.0);
-    EXPECT_FALSE(session.endGesture()); // outside a gesture
-}
-
-TEST(EditSession, UnchangedGestureKeepsRedoAndCancelRestoresIt) {
-    auto session = sessionWith(1);
+TEST(EditSession, AGestureIsOneStepThatACancelTakesBack) {
+    auto session = cvtest::sessionOf(cvtest::makeTestDocument(1));
     session.addPitchOffset(kFirst, 1.0);
     session.addPitchOffset(kFirst, 1.0);
     ASSERT_TRUE(session.undo());
-    ASSERT_EQ(session.redoStates().size(), 1u);
-
-    session.beginGesture();
-    session.addPitchOffset(kFirst, 0.0); // no change: records nothing
+    session.beginGesture(); // a gesture that changes nothing leaves redo alone
+    session.addPitchOffset(kFirst, 0.0);
     EXPECT_FALSE(session.endGesture());
-    EXPECT_EQ(session.redoStates().size(), 1u);
-
-    const auto revision = session.contentRevision();
-    const auto edits = session.editCount();
+    EXPECT_EQ(stacks(session), std::pair(1ul, 1ul));
+    // A cancelled drag restores the notes, the revision and redo and counts as an edit; undo and redo wait
+    // until the drag ends.
+    const auto state = [&] {
+        return std::tuple(cvtest::noteOf(session, 1).pitchOffset, session.contentRevision());
+    };
+    const auto before = std::tuple(state(), session.editCount());
     session.beginGesture();
     session.addPitchOffset(kFirst, 3.0);
     session.addPitchOffset(kFirst, 3.0);
-    EXPECT_TRUE(session.redoStates().empty()); // parked while the gesture runs
+    EXPECT_EQ(stacks(session), std::pair(2ul, 0ul)) << "redo is parked while the gesture runs";
+    EXPECT_FALSE(session.undo() || session.redo());
     session.cancelGesture();
-    EXPECT_EQ(offsetOf(session, 1), 1.0);
-    EXPECT_EQ(session.contentRevision(), revision);
-    EXPECT_EQ(session.editCount(), edits + 2 + 1);
-    EXPECT_EQ(session.redoStates().size(), 1u);
-    EXPECT_EQ(session.undoStates().size(), 1u);
-    ASSERT_TRUE(session.redo());
-    EXPECT_EQ(offsetOf(session, 1), 2.0);
-
-    // A finished changed gesture drops the parked redo stack.
-    ASSERT_TRUE(session.undo());
+    EXPECT_EQ(std::tuple(state(), session.editCount() - 3), before);
+    EXPECT_EQ(stacks(session), std::pair(1ul, 1ul));
+    // Fifty drag steps are one undo step, a second begin changes nothing, and the end drops redo.
     session.beginGesture();
     session.addPitchOffset(kFirst, 0.5);
-    EXPECT_TRUE(session.endGesture());
-    EXPECT_TRUE(session.redoStates().empty());
-}
-
-TEST(EditSession, UndoAndRedoAreRefusedInsideAGesture) {
-    auto session = sessionWith(1);
-    session.addPitchOffset(kFirst, 1.0); // the user's earlier edit
-    session.addPitchOffset(kFirst, 1.0);
-    ASSERT_TRUE(session.undo());
-    const auto edits = session.editCount();
-
     session.beginGesture();
-    session.addPitchOffset(kFirst, 5.0);
-    EXPECT_FALSE(session.undo());
-    EXPECT_FALSE(session.redo());
-    EXPECT_EQ(session.editCount(), edits + 1);
-    session.cancelGesture();
-    // The earlier edit survives the cancelled drag, and redo is back.
-    EXPECT_EQ(offsetOf(session, 1), 1.0);
-    EXPECT_EQ(session.redoStates().size(), 1u);
-}
-
-TEST(EditSession, ResidentEstimateCountsSharedCurvesOnce) {
-    auto session = sessionWith(2, 1000);
-    const auto base = session.estimatedResidentBytes();
-    EXPECT_EQ(base, np::estimateDocumentResidentBytes(session.document()) + 304);
-    session.addPitchOffset(kFirst, 1.0);
-    const auto after = session.estimatedResidentBytes();
-    // One more state: its note vector and its entry, but no curve bytes (they are shared).
-    EXPECT_EQ(after - base, 2 * sizeof(np::Note) + 64 + 40 * session.undoStates().capacity());
+    for (int i = 0; i < 50; ++i)
+        session.addPitchOffset(kFirst, 0.25);
+    EXPECT_TRUE(session.endGesture());
+    EXPECT_FALSE(session.endGesture());
+    EXPECT_EQ(stacks(session), std::pair(2ul, 0ul));
+    ASSERT_TRUE(session.undo());
+    EXPECT_EQ(cvtest::noteOf(session, 1).pitchOffset, 1.0);
 }
 
 } // namespace

@@ -1,4 +1,6 @@
-#include "engine/model/edit_session.h"
+// Every elementary edit and whole-selection macro, one row each: the edit's result on every note, and
+// the dry-run rule (a change records one history state and a new revision; no change records nothing).
+
 #include "tests/model/document_fixture.h"
 
 #include <gtest/gtest.h>
@@ -6,140 +8,131 @@
 
 namespace {
 
-constexpr std::uint32_t kFirst[] = {1};
+using Ids = std::vector<std::uint32_t>;
+using Field = double (*)(const np::Note&);
+using Prep = void (*)(np::Document&);
 
-np::EditSession sessionWith(int notes) {
-    np::EditSession session;
-    session.setDocument(cvtest::makeTestDocument(notes));
-    return session;
-}
+constexpr std::int64_t kLimit = 134217728;   // timeline of mono audio
+constexpr std::int64_t kEnd = kLimit - 4800; // the latest start of a note of 4800
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kT432 = np::tuningOffsetSemitones(432.0);
 
-const np::Note& note(const np::EditSession& s, std::uint32_t id) {
-    return *s.document().findNote(id);
-}
+constexpr Field offset = [](const np::Note& n) { return n.pitchOffset; };
+constexpr Field drift = [](const np::Note& n) { return n.driftScale; };
+constexpr Field formant = [](const np::Note& n) { return n.formantShift; };
+constexpr Field gain = [](const np::Note& n) { return n.gainDb; };
+constexpr Field muted = [](const np::Note& n) { return n.muted ? 1.0 : 0.0; };
+constexpr Field start = [](const np::Note& n) { return static_cast<double>(n.start); };
+constexpr Field length = [](const np::Note& n) { return static_cast<double>(n.length); };
 
-// Runs an edit that must change nothing: no history, no counters.
-template <typename Edit>
-void expectNoOp(np::EditSession& session, Edit edit) {
-    const auto edits = session.editCount();
-    const auto revision = session.contentRevision();
-    const auto states = session.undoStates().size();
-    EXPECT_FALSE(edit());
-    EXPECT_EQ(session.editCount(), edits);
-    EXPECT_EQ(session.contentRevision(), revision);
-    EXPECT_EQ(session.undoStates().size(), states);
-}
+// Preparations of the table's document. At the top, pulling note 1 up to its nearest degree would pass +24.
+constexpr Prep atTheTop = [](np::Document& d) {
+    std::tie(d.notes[0].pitch, d.notes[0].pitchOffset) = std::tuple(59.6, 24.0);
+};
+constexpr Prep starts = [](np::Document& d) {
+    std::tie(d.notes[0].start, d.notes[1].start, d.notes[2].start) = std::tuple(1499, 1500, 2600);
+};
+constexpr Prep flatFirst = [](np::Document& d) { d.notes[0].driftScale = 0.5; };
+constexpr Prep offsetThird = [](np::Document& d) { d.notes[2].pitchOffset = 1.0; };
+constexpr Prep lowThird = [](np::Document& d) { d.notes[2].pitch = 64.4; };
+constexpr Prep shortThird = [](np::Document& d) { d.notes[2].sourceEnd = 20200; };
+constexpr Prep highSecond = [](np::Document& d) { d.notes[1].pitch = 90.0; };
+constexpr Prep roomOf5000 = [](np::Document& d) { d.notes[0].start = kLimit - 5000; };
+constexpr Prep noRoom = [](np::Document& d) { d.notes[0].start = kLimit; };
+constexpr Prep nearTheEnd = [](np::Document& d) { d.notes[0].start = kLimit - 4728; };
+constexpr Prep negativeSpan = [](np::Document& d) { d.notes[0].sourceStart = kMax; };
+constexpr Prep noAudio = [](np::Document& d) { d.audio = nullptr; };
+constexpr Prep stereo = [](np::Document& d) { d.audio = cvtest::makeTestDocument(1, 0, 2).audio; };
 
-TEST(NoteEdits, AdditiveEditsClampAndStopAtTheLimit) {
-    auto session = sessionWith(1);
-    EXPECT_TRUE(session.addPitchOffset(kFirst, 30.0));
-    EXPECT_EQ(note(session, 1).pitchOffset, 24.0);
-    expectNoOp(session, [&] { return session.addPitchOffset(kFirst, 1.0); });
-    EXPECT_TRUE(session.addPitchOffset(kFirst, -1.0)); // dragging back starts from the limit
-    EXPECT_EQ(note(session, 1).pitchOffset, 23.0);
+using S = np::EditSession;
+using I = std::int64_t;
+using Edit = bool (*)(S&, const Ids&, double amount, I frames);
+constexpr Edit pitch = [](S& s, const Ids& ids, double a, I) { return s.addPitchOffset(ids, a); };
+constexpr Edit drifts = [](S& s, const Ids& ids, double a, I) { return s.setDriftScale(ids, a); };
+constexpr Edit formants = [](S& s, const Ids& ids, double a, I) { return s.addFormantShift(ids, a); };
+constexpr Edit gains = [](S& s, const Ids& ids, double a, I) { return s.addGainDb(ids, a); };
+constexpr Edit mute = [](S& s, const Ids& ids, double, I) { return s.setMuted(ids, true); };
+constexpr Edit move = [](S& s, const Ids& ids, double, I n) { return s.moveTime(ids, n); };
+constexpr Edit resize = [](S& s, const Ids& ids, double, I n) { return s.resizeNote(ids[0], n); };
+constexpr Edit snap = [](S& s, const Ids& ids, double a4, I) { return s.setA4Hz(a4), s.snapToScale(ids); };
+constexpr Edit correct = [](S& s, const Ids& ids, double a, I quarters) { // flatten in quarters
+    return s.applyPitchCorrection(ids, a, static_cast<double>(quarters) / 4);
+};
+constexpr Edit quantize = [](S& s, const Ids& ids, double a, I grid) {
+    return s.applyTimeQuantize(ids, grid, a);
+};
+constexpr Edit unison = [](S& s, const Ids& ids, double a, I) { return s.applyUnison(ids, a); };
 
-    session.addFormantShift(kFirst, -20.0);
-    EXPECT_EQ(note(session, 1).formantShift, -12.0);
-    session.addGainDb(kFirst, 100.0);
-    EXPECT_EQ(note(session, 1).gainDb, 24.0);
-    session.addGainDb(kFirst, -200.0);
-    EXPECT_EQ(note(session, 1).gainDb, -60.0);
-    session.setDriftScale(kFirst, 3.0);
-    EXPECT_EQ(note(session, 1).driftScale, 2.0);
-}
+struct Case {
+    const char* what;
+    Prep prep;
+    Edit edit;
+    Ids ids;
+    double amount;
+    std::int64_t frames;
+    Field field;
+    std::vector<double> values; // of notes 1 to 4; empty: nothing may change
+};
 
-TEST(NoteEdits, DryRunRecordsNothingWhenNothingChanges) {
-    auto session = sessionWith(3);
-    const std::uint32_t all[] = {1, 2, 3};
-    ASSERT_TRUE(session.setMuted(all, true));
-    expectNoOp(session, [&] { return session.setMuted(all, true); });
-    expectNoOp(session, [&] { return session.addGainDb({}, 3.0); });
-    const std::uint32_t unknown[] = {77, 78};
-    expectNoOp(session, [&] { return session.addGainDb(unknown, 3.0); });
-    expectNoOp(session, [&] { return session.setDriftScale(all, 1.0); });
-}
-
-TEST(NoteEdits, NonFiniteArgumentsAreRefused) {
-    auto session = sessionWith(1);
-    for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                       -std::numeric_limits<double>::infinity()}) {
-        SCOPED_TRACE(bad);
-        expectNoOp(session, [&] { return session.addPitchOffset(kFirst, bad); });
-        expectNoOp(session, [&] { return session.setDriftScale(kFirst, bad); });
-        expectNoOp(session, [&] { return session.addFormantShift(kFirst, bad); });
-        expectNoOp(session, [&] { return session.addGainDb(kFirst, bad); });
+TEST(NoteEdits, EachEditChangesWhatItShouldAndRecordsOneStepOrNothing) {
+    const Ids all{1, 2, 3, 4};
+    // clang-format off
+    const std::vector<Case> cases{
+        {"pitch clamps at +24", nullptr, pitch, {1}, 30, 0, offset, {24, 0, 0, 0}},
+        {"a repeated id is edited once", nullptr, pitch, {2, 2, 1}, 1, 0, offset, {1, 1, 0, 0}},
+        {"nothing more at the limit", atTheTop, pitch, {1}, 1, 0, offset, {}},
+        {"drift clamps at 2", nullptr, drifts, {1, 3}, 3, 0, drift, {2, 1, 2, 1}},
+        {"formant clamps at -12", nullptr, formants, {2}, -20, 0, formant, {0, -12, 0, 0}},
+        {"gain clamps at -60", nullptr, gains, {1}, -200, 0, gain, {-60, 0, 0, 0}},
+        {"mute", nullptr, mute, {1, 2}, 1, 0, muted, {1, 1, 0, 0}},
+        {"pitch by NaN", nullptr, pitch, all, kNan, 0, offset, {}},
+        {"gain by NaN", nullptr, gains, all, kNan, 0, gain, {}},
+        {"move to 0, unknown skipped", nullptr, move, {99, 2}, 0, -20000, start, {0, 0, 19200, 28800}},
+        {"move stops at the end", nullptr, move, {2}, 0, kMax, start, {0, kEnd, 19200, 28800}},
+        {"move without audio", noAudio, move, {2}, 0, kMax, start, {0, kEnd, 19200, 28800}},
+        {"move over stereo audio", stereo, move, {2}, 0, kMax, start, {0, kLimit / 2 - 4800, 19200, 28800}},
+        {"resize to an eighth", nullptr, resize, {1}, 0, 10, length, {600, 4800, 4800, 4800}},
+        {"resize to at least 256", shortThird, resize, {3}, 0, 10, length, {4800, 4800, 256, 4800}},
+        {"resize to eight times", nullptr, resize, {1}, 0, 100000, length, {38400, 4800, 4800, 4800}},
+        {"resize within the room", roomOf5000, resize, {1}, 0, 100000, length, {5000, 4800, 4800, 4800}},
+        {"resize without room", noRoom, resize, {1}, 0, 500, length, {1, 4800, 4800, 4800}},
+        {"resize a negative span", negativeSpan, resize, {1}, 0, 500, length, {1, 4800, 4800, 4800}},
+        {"snap the sounding pitch, ties up", offsetThird, snap, {2, 3}, 440, 0, offset, {0, 1, 2, 0}},
+        {"snap at A4 = 432 Hz", nullptr, snap, {1}, 432, 0, offset, {kT432, 0, 0, 0}},
+        {"snap within the offset range", atTheTop, snap, {1}, 440, 0, offset, {}},
+        {"correct: amount 5 is 1", lowThird, correct, all, 5, 1, offset, {0, 1, -0.4, 0}},
+        {"correct: flatten 1/4", nullptr, correct, all, 5, 1, drift, {0.75, 0.75, 0.75, 1}},
+        {"correct: flatten above 1", nullptr, correct, {1}, 0, 12, drift, {0, 1, 1, 1}},
+        {"correct: flatten below 0", flatFirst, correct, {1}, 0, -4, drift, {1, 1, 1, 1}},
+        {"correct: by NaN", nullptr, correct, all, kNan, 0, drift, {}},
+        {"correct within the offset range", atTheTop, correct, {1}, 1, 0, offset, {}},
+        {"quantize, halves up", starts, quantize, {1, 2, 3}, 5, 1000, start, {1000, 2000, 3000, 28800}},
+        {"quantize by half", starts, quantize, {1, 2, 3}, 0.5, 1000, start, {1250, 1750, 2800, 28800}},
+        {"quantize to the end", nearTheEnd, quantize, {1}, 1, 1000, start, {kEnd, 9600, 19200, 28800}},
+        {"quantize without a grid", nullptr, quantize, all, 1, 0, start, {}},
+        {"quantize by NaN", nullptr, quantize, all, kNan, 1000, start, {}},
+        {"unison, within range", highSecond, unison, {1, 2, 3, 9}, 60.5, 0, offset, {0.5, -24, -1.5, 0}},
+        {"unison to infinity", nullptr, unison, all, kInf, 0, offset, {}},
+    };
+    // clang-format on
+    // Notes 1 to 4 start at 0, 9600, 19200 and 28800 with pitches 60 to 63 and 4800 samples of source
+    // each; note 4 is unpitched. The key is C major.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        np::Document document = cvtest::makeTestDocument(4);
+        if (c.prep != nullptr)
+            c.prep(document);
+        np::EditSession session = cvtest::sessionOf(std::move(document));
+        session.setKeyScale({0, 1});
+        const bool changed = c.edit(session, c.ids, c.amount, c.frames);
+        EXPECT_EQ(
+            std::tuple(changed, session.undoStates().size(), session.editCount(), session.contentRevision()),
+            changed ? std::tuple(true, 1ul, 2u, 2u) : std::tuple(false, 0ul, 1u, 1u));
+        for (std::uint32_t id = 1; id <= c.values.size(); ++id)
+            EXPECT_NEAR(c.field(cvtest::noteOf(session, id)), c.values[id - 1], 1e-9) << "note " << id;
     }
-    EXPECT_EQ(note(session, 1).pitchOffset, 0.0);
-}
-
-TEST(NoteEdits, MoveTimeClampsToTheTimelineAndSkipsUnknownIds) {
-    auto session = sessionWith(2);
-    const std::uint32_t ids[] = {99, 1};
-    ASSERT_TRUE(session.moveTime(ids, 200));
-    EXPECT_EQ(note(session, 1).start, 200);
-    ASSERT_TRUE(session.moveTime(ids, -1000));
-    EXPECT_EQ(note(session, 1).start, 0);
-
-    // Mono audio: the timeline holds 536870912 / 4 samples; the note ends there at the latest.
-    const std::int64_t limit = session.timelineLimitFrames();
-    EXPECT_EQ(limit, 134217728);
-    ASSERT_TRUE(session.moveTime(kFirst, std::numeric_limits<std::int64_t>::max()));
-    EXPECT_EQ(note(session, 1).start, limit - note(session, 1).length);
-    ASSERT_TRUE(session.moveTime(kFirst, std::numeric_limits<std::int64_t>::min()));
-    EXPECT_EQ(note(session, 1).start, 0);
-
-    np::EditSession stereo;
-    stereo.setDocument(cvtest::makeTestDocument(1, 16, 2));
-    EXPECT_EQ(stereo.timelineLimitFrames(), 67108864);
-}
-
-TEST(NoteEdits, ResizeKeepsWithinAnEighthAndEightTimesTheSource) {
-    np::AnalysisResult result;
-    np::NoteEvent event;
-    event.start = 0;
-    event.end = 1000;
-    result.notes.push_back(event);
-    np::EditSession session;
-    session.setDocument(np::makeDocument(nullptr, 48000.0, result));
-
-    EXPECT_TRUE(session.resizeNote(1, 10));
-    EXPECT_EQ(note(session, 1).length, 256);
-    EXPECT_TRUE(session.resizeNote(1, 100000));
-    EXPECT_EQ(note(session, 1).length, 8000);
-    expectNoOp(session, [&] { return session.resizeNote(1, 9000); });
-    expectNoOp(session, [&] { return session.resizeNote(42, 500); });
-
-    // Near the end of the timeline the room left wins over the 256-sample floor.
-    ASSERT_TRUE(session.moveTime(kFirst, 134217728 - 8000 - 100));
-    EXPECT_TRUE(session.resizeNote(1, 5000));
-    EXPECT_EQ(note(session, 1).start, 134217728 - 8100);
-    EXPECT_EQ(note(session, 1).length, 5000);
-    EXPECT_TRUE(session.resizeNote(1, 20000));
-    EXPECT_EQ(note(session, 1).length, 8000);
-}
-
-TEST(NoteEdits, SnapToScaleUsesTheSessionKeyAndReference) {
-    auto session = sessionWith(2); // note 1 at 60, note 2 at 61
-    session.setKeyScale({0, 1});
-    const std::uint32_t second[] = {2};
-    ASSERT_TRUE(session.snapToScale(second));
-    EXPECT_EQ(note(session, 2).pitchOffset, 1.0); // C# ties between C and D: D wins
-    expectNoOp(session, [&] { return session.snapToScale(second); });
-
-    session.setA4Hz(432.0);
-    ASSERT_TRUE(session.snapToScale(kFirst));
-    EXPECT_NEAR(note(session, 1).pitchOffset, -0.31767, 1e-5);
-}
-
-TEST(NoteEdits, ManyIdsFindTheSameNotesAsSingleLookups) {
-    auto session = sessionWith(50);
-    auto ids = cvtest::allIds(session.document());
-    ids.push_back(1000); // unknown
-    ids.push_back(3);    // listed twice: the additive edit applies twice, as for two single edits
-    ASSERT_TRUE(session.addGainDb(ids, 1.0));
-    for (const auto& n : session.document().notes)
-        EXPECT_EQ(n.gainDb, n.id == 3 ? 2.0 : 1.0) << n.id;
-    EXPECT_EQ(session.undoStates().size(), 1u);
 }
 
 } // namespace

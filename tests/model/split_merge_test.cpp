@@ -1,203 +1,143 @@
-#include "engine/model/edit_session.h"
 #include "tests/model/document_fixture.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace {
 
+using cvtest::noteOf;
 using Failure = np::EditSession::MergeNotesFailure;
+using Ids = std::vector<std::uint32_t>;
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
-// One note per (sourceStart, sourceEnd, pitch), at hop 256, each with a pitch curve from curveOf.
-template <typename CurveOf>
-np::EditSession sessionOf(std::vector<std::tuple<std::int64_t, std::int64_t, double>> spans,
-                          CurveOf curveOf) {
-    np::AnalysisResult result;
-    for (auto [start, end, pitch] : spans) {
-        np::NoteEvent e;
-        e.start = start;
-        e.end = end;
-        e.pitch = pitch;
-        e.pitched = true;
-        const auto hops = static_cast<std::size_t>((end - start) / 256);
-        for (std::size_t i = 0; i < hops; ++i) {
-            e.pitchCurve.push_back(curveOf(i, hops));
-            e.levelCurve.push_back(0.5f);
-        }
-        result.notes.push_back(std::move(e));
-    }
-    auto audio = std::make_shared<np::AudioBuffer>();
-    audio->resize(1, std::get<1>(spans.back()) + 1000);
-    np::EditSession session;
-    session.setDocument(np::makeDocument(std::move(audio), 48000.0, result));
-    return session;
-}
-
-np::EditSession flatNotes(std::vector<std::tuple<std::int64_t, std::int64_t, double>> spans) {
-    return sessionOf(std::move(spans), [](std::size_t, std::size_t) { return 0.0f; });
-}
-
-const np::Note& note(const np::EditSession& s, std::uint32_t id) {
-    return *s.document().findNote(id);
-}
-
-TEST(SplitNote, SplitsInTheMiddleAndNeverReusesIds) {
-    // Two seconds, the right half 30 cents sharp.
-    auto session =
-        sessionOf({{0, 96000, 60.0}}, [](std::size_t i, std::size_t n) { return i < n / 2 ? 0.0f : 30.0f; });
-    const std::uint32_t right = session.splitNote(1, 48000);
-    ASSERT_EQ(right, 2u);
-    ASSERT_EQ(session.document().notes.size(), 2u);
-    EXPECT_EQ(session.document().notes[1].id, 2u);
-    const auto& l = note(session, 1);
-    const auto& r = note(session, 2);
-    EXPECT_EQ(l.sourceEnd, 48000);
-    EXPECT_EQ(l.length, 48000);
-    EXPECT_EQ(r.sourceStart, 48000);
-    EXPECT_EQ(r.start, 48000);
-    EXPECT_EQ(r.length, 48000);
-    EXPECT_NEAR(r.pitch, 60.3, 1e-9);
-    EXPECT_EQ(r.pitchCurve->front(), 0.0f);
-    EXPECT_EQ(l.pitch, 60.0);
-    EXPECT_EQ(l.pitchCurve->size() + r.pitchCurve->size(), 375u);
-
-    ASSERT_TRUE(session.undo());
-    EXPECT_EQ(session.document().notes.size(), 1u);
-    EXPECT_EQ(session.splitNote(1, 30000), 3u); // id 2 is not given again
-}
-
-TEST(SplitNote, RefusesPositionsOutsideTheNoteAndTinySources) {
-    auto session = flatNotes({{1000, 5000, 60.0}, {6000, 6001, 62.0}});
-    for (std::int64_t at : {1000, 5000, 999, 5001}) {
-        SCOPED_TRACE(at);
-        EXPECT_EQ(session.splitNote(1, at), 0u);
-    }
-    EXPECT_EQ(session.splitNote(2, 6000), 0u); // one sample long
-    EXPECT_EQ(session.splitNote(42, 2000), 0u);
-    EXPECT_TRUE(session.undoStates().empty());
-
-    // The first and last possible samples.
-    EXPECT_NE(session.splitNote(1, 1001), 0u);
-    EXPECT_EQ(note(session, 1).length, 1);
-    EXPECT_NE(session.splitNote(3, 4999), 0u);
-    EXPECT_EQ(note(session, 4).length, 1);
-    EXPECT_EQ(note(session, 4).sourceEnd, 5000);
-}
-
-TEST(SplitNote, InsertsTheRightPieceNextToTheLeftInAnUnsortedList) {
-    auto session = flatNotes({{0, 4800, 60.0}, {9600, 14400, 62.0}, {19200, 24000, 64.0}});
-    const std::uint32_t third[] = {3};
-    ASSERT_TRUE(session.moveTime(third, -19000)); // note 3 now starts first, list unsorted
-    ASSERT_EQ(session.splitNote(2, 12000), 4u);
+TEST(SplitNote, CutsTheSourceAndTheCurvesAndRecentresEachPiece) {
+    // Two seconds at hop 256 (375 hops): the left half alternates 0 and 10 cents, the right 30 and 40.
+    np::Document document = cvtest::makeSpanDocument({{0, 96000, 60.0}, {100000, 104800, 62.0}});
+    std::vector<float> cents(375);
+    for (std::size_t i = 0; i < cents.size(); ++i)
+        cents[i] = (i < 187 ? 0.0f : 30.0f) + static_cast<float>(i % 2) * 10;
+    document.notes[0].pitchCurve = std::make_shared<const std::vector<float>>(std::move(cents));
+    auto session = cvtest::sessionOf(std::move(document));
+    ASSERT_TRUE(session.moveTime(Ids{2}, -100000)); // the list is no longer sorted by start
+    ASSERT_EQ(session.splitNote(1, 48000), 3u);
     const auto& notes = session.document().notes;
-    ASSERT_EQ(notes.size(), 4u);
-    EXPECT_EQ(notes[1].id, 2u);
-    EXPECT_EQ(notes[2].id, 4u);
-    EXPECT_EQ(notes[3].id, 3u);
-}
-
-TEST(SplitNote, RefusedAtTheNoteLimit) {
-    np::Document document = cvtest::makeTestDocument(1);
-    document.notes.resize(np::EditSession::kMaxNotes, document.notes[0]);
-    for (std::size_t i = 0; i < document.notes.size(); ++i)
-        document.notes[i].id = static_cast<std::uint32_t>(i + 1);
-    document.nextNoteId = static_cast<std::uint32_t>(document.notes.size() + 1);
-    np::EditSession session;
-    session.setDocument(std::move(document));
-    EXPECT_EQ(session.splitNote(1, 2400), 0u);
-    EXPECT_EQ(session.document().notes.size(), np::EditSession::kMaxNotes);
-    EXPECT_EQ(session.document().nextNoteId, 100001u);
-    EXPECT_TRUE(session.undoStates().empty());
-}
-
-TEST(SplitNote, RefusesPiecesThatCouldNotBeSaved) {
-    // A glide from -4800 to +4800 cents: each half re-centred on its median would exceed the range.
-    auto session = sessionOf({{0, 96000, 60.0}}, [](std::size_t i, std::size_t n) {
-        return i < n / 4 ? -4800.0f : (i < n / 2 ? 4800.0f : 0.0f);
-    });
-    EXPECT_EQ(session.splitNote(1, 48000), 0u);
-    EXPECT_EQ(session.document().notes.size(), 1u);
-}
-
-TEST(MergeNotes, JoinsNeighboursAndOffsetsTheCurveByThePitchStep) {
-    auto session = flatNotes({{0, 25600, 60.0}, {25600, 51200, 62.0}});
-    const std::uint32_t ids[] = {2, 1};
-    Failure why = Failure::NotMergeable;
-    ASSERT_TRUE(session.mergeNotes(ids, &why));
-    EXPECT_EQ(why, Failure::None);
-    ASSERT_EQ(session.document().notes.size(), 1u);
-    const auto& merged = note(session, 1);
-    EXPECT_EQ(merged.pitch, 60.0);
-    EXPECT_EQ(merged.sourceEnd, 51200);
-    EXPECT_EQ(merged.length, 51200);
-    ASSERT_EQ(merged.pitchCurve->size(), 200u);
-    EXPECT_EQ((*merged.pitchCurve)[99], 0.0f);
-    EXPECT_EQ((*merged.pitchCurve)[100], 200.0f);
-    EXPECT_EQ((*merged.levelCurve)[150], 0.5f);
-
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[1].id, 3u) << "the right piece follows the left one";
+    const auto& l = noteOf(session, 1);
+    const auto& r = noteOf(session, 3);
+    EXPECT_EQ(std::tuple(l.sourceEnd, l.length, r.sourceStart, r.start, r.length),
+              std::tuple(48000, 48000, 48000, 48000, 48000));
+    // 187 hops go left, whose median is 0; the right piece (an even count) takes its upper median, 40.
+    EXPECT_EQ(std::tuple(l.pitch, l.pitchCurve->size(), l.levelCurve->size()),
+              std::tuple(60.0, 187ul, 187ul));
+    EXPECT_NEAR(r.pitch, 60.4, 1e-9);
+    EXPECT_EQ(std::tuple(r.pitchCurve->size(), r.levelCurve->size(), r.pitchCurve->front()),
+              std::tuple(188ul, 188ul, 0.0f));
     ASSERT_TRUE(session.undo());
-    EXPECT_EQ(session.document().notes.size(), 2u);
+    EXPECT_EQ(notes.size(), 2u);
+    EXPECT_EQ(session.splitNote(1, 30000), 4u) << "id 3 is not given again";
 }
 
-TEST(MergeNotes, NonAdjacentNotesMergeWhenNothingLiesBetween) {
-    auto session = flatNotes({{0, 2560, 60.0}, {5120, 7680, 61.0}, {20000, 22560, 62.0}});
-    const std::uint32_t ids[] = {1, 2};
-    ASSERT_TRUE(session.mergeNotes(ids, nullptr));
-    const auto& merged = note(session, 1);
-    ASSERT_EQ(merged.pitchCurve->size(), 30u);
-    EXPECT_EQ((*merged.pitchCurve)[15], 0.0f); // the gap stays zero
-    EXPECT_EQ((*merged.pitchCurve)[20], 100.0f);
-}
-
-TEST(MergeNotes, RefusalsLeaveTheDocumentUnchanged) {
-    auto session = flatNotes({{0, 2560, 60.0}, {2560, 5120, 61.0}, {5120, 7680, 62.0}, {7000, 9000, 63.0}});
-    const auto edits = session.editCount();
+// The cut (at - start) x span / length needs up to 126 bits before the division.
+TEST(SplitNote, CutsExactlyNearTheLimits) {
     struct Case {
-        const char* what;
-        std::vector<std::uint32_t> ids;
-        Failure expected;
+        std::int64_t span, length, at, cut;
+        std::size_t leftValues; // of a 16-value curve at hop 256: at least one each side
     };
-    const Case cases[] = {
-        {"a single note", {1}, Failure::NotMergeable},
-        {"a note with itself", {1, 1}, Failure::NotMergeable},
-        {"an unselected note between", {1, 3}, Failure::NotMergeable},
-        {"overlapping sources", {3, 4}, Failure::NotMergeable},
-        {"unknown ids", {8, 9}, Failure::NotMergeable},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Failure why = Failure::None;
-        EXPECT_FALSE(session.mergeNotes(c.ids, &why));
-        EXPECT_EQ(why, c.expected);
+    for (const Case& c :
+         {Case{4000, 4000, 1, 1, 1}, // dividing first would give 0
+          Case{(std::int64_t{1} << 53) + 3, 2, 1, (std::int64_t{1} << 52) + 1, 15}, // double: +1
+          Case{kMax, 1000, 999, 9214148664817921031, 15},                           // above 9.2e18
+          Case{5355851478661832173, 1017287, 797616, 4199319201960052502, 15}}) {   // 80 bits: +1
+        SCOPED_TRACE(c.span);
+        np::Document document = cvtest::makeTestDocument(1);
+        document.notes[0].sourceEnd = c.span;
+        document.notes[0].length = c.length;
+        auto session = cvtest::sessionOf(std::move(document));
+        ASSERT_EQ(session.splitNote(1, c.at), 2u);
+        EXPECT_EQ(std::tuple(noteOf(session, 1).sourceEnd, noteOf(session, 2).sourceStart,
+                             noteOf(session, 1).pitchCurve->size()),
+                  std::tuple(c.cut, c.cut, c.leftValues));
     }
-    EXPECT_EQ(session.editCount(), edits);
-    EXPECT_EQ(session.document().notes.size(), 4u);
 }
 
-TEST(MergeNotes, RefusesACurveBeyondTheStorableRange) {
-    // 50 semitones apart: the merged curve would need 5000 cents.
-    auto session = flatNotes({{0, 2560, 40.0}, {2560, 5120, 90.0}});
-    const std::uint32_t ids[] = {1, 2};
-    Failure why = Failure::None;
-    EXPECT_FALSE(session.mergeNotes(ids, &why));
-    EXPECT_EQ(why, Failure::TooLarge);
-    EXPECT_EQ(session.document().notes.size(), 2u);
-    EXPECT_TRUE(session.undoStates().empty());
+// Notes 1 to 4 at sources 0, 9600, 19200 and 28800, 4800 samples each, with four hops of 1200; a split at
+// 2400 cuts note 1 at its third hop.
+TEST(SplitAndMerge, RefusalsChangeNothing) {
+    const auto curve = [](std::vector<float> cents, double pitch) {
+        return [=](np::Document& d) {
+            d.notes[0].pitchCurve = std::make_shared<const std::vector<float>>(cents);
+            d.notes[0].pitch = pitch;
+        };
+    };
+    constexpr std::int64_t kMerge = -1; // the row merges its ids
+    const struct {
+        const char* what;
+        std::function<void(np::Document&)> prep;
+        Ids ids;
+        std::int64_t at;
+        Failure why = Failure::NotMergeable;
+    } cases[] = {
+        {"split at the start", {}, {1}, 0},
+        {"split at the end", {}, {1}, 4800},
+        {"split outside", {}, {1}, 6000},
+        {"split an unknown note", {}, {9}, 100},
+        {"a cut below one source sample", [](auto& d) { d.notes[0].sourceEnd = 100; }, {1}, 1},
+        {"the last id", [](auto& d) { d.nextNoteId = std::numeric_limits<std::uint32_t>::max(); }, {1}, 2400},
+        {"the note limit", [](auto& d) { d.notes.resize(100000, d.notes[0]); }, {1}, 2400},
+        {"a piece beyond the curve range", curve({-4800, 4800, 0, 0}, 60), {1}, 2400},
+        {"a piece beyond the pitch range", curve({0, 0, 30, 30}, 155.9), {1}, 2400},
+        {"merge a single note", {}, {1}, kMerge},
+        {"merge a note with itself", {}, {1, 1}, kMerge},
+        {"merge unknown notes", {}, {8, 9}, kMerge},
+        {"merge across a note", {}, {1, 3}, kMerge},
+        {"merge overlapping sources", [](auto& d) { d.notes[1].sourceStart = 4000; }, {1, 2}, kMerge},
+        {"merge 50 semitones apart",
+         [](auto& d) { d.notes[1].pitch = 110; },
+         {1, 2},
+         kMerge,
+         Failure::TooLarge},
+        {"merge a curve too long",
+         [](auto& d) { d.notes[3].sourceEnd = kMax; },
+         {3, 4},
+         kMerge,
+         Failure::TooLarge},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        np::Document document = cvtest::makeTestDocument(4, 4);
+        document.track.hop = 1200;
+        if (c.prep)
+            c.prep(document);
+        auto session = cvtest::sessionOf(std::move(document));
+        Failure why = Failure::None;
+        EXPECT_FALSE(c.at == kMerge ? session.mergeNotes(c.ids, &why)
+                                    : session.splitNote(c.ids[0], c.at) != 0);
+        EXPECT_EQ(why, c.at == kMerge ? c.why : Failure::None);
+        EXPECT_EQ(std::tuple(session.editCount(), session.undoStates().size()), std::tuple(1u, 0ul));
+    }
 }
 
-} // namespace
-
-namespace {
-
-TEST(MergeNotes, PullsAMergedNoteBackInsideTheTimeline) {
-    auto session = flatNotes({{0, 25600, 60.0}, {25600, 51200, 62.0}});
-    const std::uint32_t first[] = {1};
-    ASSERT_TRUE(session.resizeNote(1, 3200)); // squeezed to an eighth
-    ASSERT_TRUE(session.moveTime(first, session.timelineLimitFrames()));
-    ASSERT_EQ(note(session, 1).start, session.timelineLimitFrames() - 3200);
-    const std::uint32_t ids[] = {1, 2};
-    ASSERT_TRUE(session.mergeNotes(ids, nullptr));
-    EXPECT_EQ(note(session, 1).length, 51200);
-    EXPECT_EQ(note(session, 1).start + note(session, 1).length, session.timelineLimitFrames());
+// Merging resets a stretch, so a merged note may reach past the end of the timeline: it is pulled back.
+TEST(MergeNotes, JoinsNotesThatFollowInTheSource) {
+    auto session =
+        cvtest::sessionOf(cvtest::makeSpanDocument({{0, 2560, 60}, {5120, 7680, 61}, {20000, 22560, 62}}));
+    const std::int64_t limit = session.timelineLimitFrames();
+    ASSERT_TRUE(session.resizeNote(1, 320) && session.moveTime(Ids{1}, limit)); // an eighth, at the end
+    Failure why = Failure::NotMergeable;
+    ASSERT_TRUE(session.mergeNotes(Ids{2, 1, 2}, &why)); // listed twice, still one note
+    EXPECT_EQ(why, Failure::None);
+    ASSERT_EQ(session.document().notes.size(), 2u);
+    const auto& merged = noteOf(session, 1);
+    EXPECT_EQ(std::tuple(merged.pitch, merged.sourceEnd, merged.start, merged.length),
+              std::tuple(60.0, 7680, limit - 7680, 7680));
+    ASSERT_EQ(merged.pitchCurve->size(), 30u);
+    // The gap between the notes stays 0; the second note's part is 100 cents up.
+    EXPECT_EQ(std::tuple((*merged.pitchCurve)[15], (*merged.pitchCurve)[20], (*merged.levelCurve)[15]),
+              std::tuple(0.0f, 100.0f, 0.0f));
+    ASSERT_TRUE(session.undo());
+    EXPECT_EQ(std::tuple(session.document().notes.size(), noteOf(session, 1).start),
+              std::tuple(3ul, limit - 320));
 }
 
 } // namespace
