@@ -102,7 +102,8 @@ std::vector<std::uint8_t> exportMidi(const Document& document, double tempoBpm, 
         document.sampleRate > 384000.0) {
         return {};
     }
-    if (!std::isfinite(tempoBpm) || tempoBpm < 20.0 || tempoBpm > 300.0 || !std::isfinite(tuningOffset)) {
+    if (!std::isfinite(tempoBpm) || tempoBpm < 20.0 || tempoBpm > 300.0 || !std::isfinite(tuningOffset) ||
+        stopRequested(keepGoing)) {
         return {};
     }
 

@@ -27,7 +27,8 @@ inline constexpr std::uint8_t kMidiNoteOffVelocity = 64;
 //   tuningOffset: semitones subtracted from each note's sounding pitch (pitch + pitchOffset) before it
 //     is rounded to a note number; 12 * log2(a4Hz / 440) lands notes tuned to another A4 on the nearest
 //     note of 440 Hz tuning.
-//   keepGoing: optional; polled every 256 notes and 512 events; false stops.
+//   keepGoing: optional; polled once the arguments are checked, before notes 0, 256, 512..., after
+//     collecting, after sorting, before events 0, 512, 1024... and at the end; false stops.
 // A note is left out when it is muted, empty, not finite, outside the note range 0..127 after
 // rounding, or would end past kMidiMaxTick. Returns an empty vector when nothing is exported, an
 // argument is out of range or keepGoing said stop. Builds bytes only; any thread; no file access.

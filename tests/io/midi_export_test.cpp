@@ -259,8 +259,13 @@ TEST(MidiExport, StoppingAtAnyPollGivesNothing) {
     int polls = 0;
     const auto full = np::exportMidi(doc, 120.0, 0.0, [&] { return ++polls > 0; });
     EXPECT_EQ(parse(full).notes.size(), 1400u);
-    // Notes 0, 256 and 512; after collecting; after sorting; events 0, 512 and 1024; at the end.
-    EXPECT_GE(polls, 9);
+    // Once the arguments are checked; notes 0, 256 and 512; after collecting; after sorting; events 0,
+    // 512 and 1024; at the end. A single note is polled at each of the six points once.
+    EXPECT_EQ(polls, 10);
+    int single = 0;
+    EXPECT_FALSE(
+        np::exportMidi(makeDoc({makeNote(60.0, 0, 4800)}), 120.0, 0.0, [&] { return ++single > 0; }).empty());
+    EXPECT_EQ(single, 6);
     for (int stopAt = 0; stopAt < polls; ++stopAt) {
         SCOPED_TRACE(stopAt);
         int seen = 0;
