@@ -67,18 +67,15 @@ inline float contribution(const RegionView& region, int c, std::int64_t p, float
     return finiteOrZero(blend(x, s, gain));
 }
 
-// Moves level one step toward target. Within half a step it lands on the target, so a full swing takes
-// exactly fadeFrames frames despite the rounding of the accumulated steps.
-inline float slew(float level, float target, float step) noexcept {
-    if (level < target) {
-        level += step;
-        return level >= target - 0.5f * step ? target : level;
-    }
-    if (level > target) {
-        level -= step;
-        return level <= target + 0.5f * step ? target : level;
-    }
-    return level;
+// Moves level toward target by at most one step, landing on it once it lies within a step. The levels
+// are kept in double, so after fadeFrames - 1 steps the rest of a full swing is one step up to a rounding
+// far below the slack, and the swing ends on its fadeFrames-th frame exactly.
+inline double slew(double level, double target, double step) noexcept {
+    constexpr double kSlack = 1.0 + 1e-6;
+    const double distance = target - level;
+    if (std::abs(distance) <= step * kSlack)
+        return target;
+    return distance > 0.0 ? level + step : level - step;
 }
 
 } // namespace
@@ -152,7 +149,7 @@ void HostSyncedPlayer::takeNewRegion(std::int64_t fade, std::uint64_t generation
     // A region published during a cross-fade waits in the slot until the fade has ended.
     if (crossfadeRemaining_ > 0)
         return;
-    if (current_ != nullptr && regionLevel_ <= 0.0f && current_->generation != generation)
+    if (current_ != nullptr && regionLevel_ <= 0.0 && current_->generation != generation)
         retire(current_);
     RegionNode* taken = mailbox_.take();
     if (taken == nullptr)
@@ -166,7 +163,7 @@ void HostSyncedPlayer::takeNewRegion(std::int64_t fade, std::uint64_t generation
     } else {
         current_ = incoming;
         if (incoming != nullptr)
-            regionLevel_ = 0.0f;
+            regionLevel_ = 0.0;
     }
 }
 
@@ -179,8 +176,8 @@ void HostSyncedPlayer::processBlock(const float* const* in, float* const* out, i
     if (frames < 1 || channels < 1 || out == nullptr)
         return;
 
-    const float step = 1.0f / static_cast<float>(fade);
-    const float transportTarget = playing && !compareOn ? 1.0f : 0.0f;
+    const double step = 1.0 / static_cast<double>(fade);
+    const double transportTarget = playing && !compareOn ? 1.0 : 0.0;
     const bool currentMatches = current_ != nullptr && current_->generation == generation;
     const RegionView currentView = viewOf(current_, fade);
     RegionView fadingView = viewOf(fading_, fade);
@@ -188,7 +185,7 @@ void HostSyncedPlayer::processBlock(const float* const* in, float* const* out, i
     for (int i = 0; i < frames; ++i) {
         const bool crossfading = crossfadeRemaining_ > 0;
         const bool matches = currentMatches || (crossfading && fading_->generation == generation);
-        const float regionTarget = matches ? 1.0f : 0.0f;
+        const double regionTarget = matches ? 1.0 : 0.0;
         if (flush) {
             transportLevel_ = transportTarget;
             regionLevel_ = regionTarget;
@@ -201,7 +198,7 @@ void HostSyncedPlayer::processBlock(const float* const* in, float* const* out, i
         if (crossfading && crossfadeTotal_ >= 2)
             weight = static_cast<float>(static_cast<double>(crossfadeTotal_ - crossfadeRemaining_) /
                                         static_cast<double>(crossfadeTotal_ - 1));
-        const float substitution = transportLevel_ * regionLevel_;
+        const auto substitution = static_cast<float>(transportLevel_ * regionLevel_);
         std::int64_t p = 0;
         const bool positioned = !__builtin_add_overflow(hostPosition, static_cast<std::int64_t>(i), &p);
 

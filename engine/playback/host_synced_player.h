@@ -77,8 +77,8 @@ private:
     RegionNode* fading_ = nullptr;
     std::int64_t crossfadeTotal_ = 0;
     std::int64_t crossfadeRemaining_ = 0;
-    float transportLevel_ = 0.0f;
-    float regionLevel_ = 0.0f;
+    double transportLevel_ = 0.0; // 0..1; double so that a full swing lands in exactly fadeFrames frames
+    double regionLevel_ = 0.0;
 
     std::atomic<std::int64_t> fadeFrames_{kDefaultFadeFrames};
     std::atomic<bool> compare_{false};

@@ -24,6 +24,28 @@ bool validRate(double hz) noexcept {
     return std::isfinite(hz) && hz >= TransferCapture::kMinRateHz && hz <= TransferCapture::kMaxRateHz;
 }
 
+// Exact products of 64-bit frames and 53-bit mantissas.
+__extension__ typedef __int128 Int128;
+
+// A finite positive rate as an odd integer mantissa below 2^53 times a power of two.
+struct SplitRate {
+    std::int64_t mantissa = 1;
+    int exponent = 0;
+};
+
+SplitRate splitRate(double rate) noexcept {
+    SplitRate split;
+    const double fraction =
+        std::frexp(rate, &split.exponent); // rate = fraction x 2^exponent, fraction in [0.5, 1)
+    split.mantissa = static_cast<std::int64_t>(std::ldexp(fraction, 53));
+    split.exponent -= 53;
+    while ((split.mantissa & 1) == 0) {
+        split.mantissa >>= 1;
+        ++split.exponent;
+    }
+    return split;
+}
+
 } // namespace
 
 namespace detail {
@@ -94,36 +116,36 @@ bool TransferCapture::arm(std::uint64_t bytesInUse) {
         armStatus_.store(word(ArmStatus::AlreadyActive));
         return false;
     }
-    auto refuseAsTooLarge = [this] {
+    // A full working set refuses before anything is sized: the last arm's figures stay as they were.
+    if (bytesInUse >= kWorkingSetBytes) {
+        armStatus_.store(word(ArmStatus::TooLarge));
+        return false;
+    }
+    const std::uint64_t budget = std::min((kWorkingSetBytes - bytesInUse) / 2u, kMaxBufferBytes);
+    const auto frames = static_cast<std::int64_t>(budget / (static_cast<std::uint64_t>(channels) * 4u));
+    const std::int64_t armed = std::min(frames, capacityFrames_);
+    if (armed < 1 || channels > 2 || armed > AudioBuffer::kMaxSamples / channels) {
         armedFrames_.store(0, std::memory_order_relaxed);
         totalSamples_ = 0;
         totalBytes_ = 0;
         armStatus_.store(word(ArmStatus::TooLarge));
         return false;
-    };
-    if (bytesInUse >= kWorkingSetBytes)
-        return refuseAsTooLarge();
-    const std::uint64_t budget = std::min((kWorkingSetBytes - bytesInUse) / 2u, kMaxBufferBytes);
-    const auto frames = static_cast<std::int64_t>(budget / (static_cast<std::uint64_t>(channels) * 4u));
-    const std::int64_t armed = std::min(frames, capacityFrames_);
-    if (armed < 1 || channels > 2 || armed > AudioBuffer::kMaxSamples / channels)
-        return refuseAsTooLarge();
+    }
 
-    const std::uint64_t samples = static_cast<std::uint64_t>(armed) * static_cast<std::uint64_t>(channels);
-    std::unique_ptr<float[]> fresh;
+    // The sizes describe this arm even when its allocation fails. The audio thread reads them only
+    // after claiming an armed state, which a failed arm never publishes.
+    armedFrames_.store(armed, std::memory_order_relaxed);
+    totalSamples_ = static_cast<std::uint64_t>(armed) * static_cast<std::uint64_t>(channels);
+    totalBytes_ = totalSamples_ * 4u;
+    memoryLimited_ = armed < timeLimitFrames_;
     try {
         // Zeroed on purpose: the pages are committed here, so the audio thread never page-faults
         // into a fresh part of the buffer while it records.
-        fresh = std::make_unique<float[]>(samples);
+        buffer_ = std::make_unique<float[]>(totalSamples_);
     } catch (const std::bad_alloc&) {
         armStatus_.store(word(ArmStatus::AllocationFailed));
         return false;
     }
-    buffer_ = std::move(fresh);
-    armedFrames_.store(armed, std::memory_order_relaxed);
-    totalSamples_ = samples;
-    totalBytes_ = samples * 4u;
-    memoryLimited_ = armed < timeLimitFrames_;
     framesWritten_.store(0);
     endReason_.store(0);
     armStatus_.store(word(ArmStatus::Ok));
@@ -135,11 +157,9 @@ bool TransferCapture::arm(std::uint64_t bytesInUse) {
 
 void TransferCapture::process(const float* const* in, int channels, int frames, bool transportRunning,
                               std::int64_t hostPosition) noexcept {
-    if (frames < 1 || channels < 1 || in == nullptr)
-        return;
+    // The channel count changes only in prepare, which never runs alongside process.
     const int recorded = channels_.load(std::memory_order_relaxed);
-    const std::int64_t armed = armedFrames_.load(std::memory_order_relaxed);
-    if (recorded < 1 || armed < 1)
+    if (frames < 1 || channels < 1 || in == nullptr || recorded < 1)
         return;
 
     auto finish = [this](EndReason reason) { detail::finishCaptureIfOwned(state_, endReason_, reason); };
@@ -163,7 +183,10 @@ void TransferCapture::process(const float* const* in, int channels, int frames, 
         return;
     }
 
-    // From here the audio thread owns the buffer (in block, or cancel requested during it).
+    // From here the audio thread owns the buffer (in block, or cancel requested during it). Its size is
+    // read only now: between a read of the state and the claim, the main thread may have withdrawn the
+    // arm and armed again with a smaller buffer, and the claim is what makes that arm's size visible.
+    const std::int64_t armed = armedFrames_.load(std::memory_order_relaxed);
     if (!transportRunning) {
         finish(EndReason::TransportStopped);
         return;
@@ -279,12 +302,27 @@ bool scaleFramePosition(std::int64_t frame, double fromRate, double toRate, std:
         out = frame;
         return true;
     }
-    // Multiply first, then divide, in the 64-bit mantissa of long double.
-    const long double scaled = std::round(static_cast<long double>(frame) * static_cast<long double>(toRate) /
-                                          static_cast<long double>(fromRate));
-    if (!std::isfinite(scaled) || scaled < -0x1p63L || scaled >= 0x1p63L)
+    // Exact: each rate is an integer mantissa times a power of two, so frame x toRate / fromRate is one
+    // integer quotient. A double would lose frames past 2^53, and long double is no wider than double on
+    // some targets. The bounds: |frame| < 2^63 and toRate / fromRate <= 48, so after moving the powers of
+    // two the numerator stays below 2^122 and the denominator below 2^59.
+    const auto [toMantissa, toExponent] = splitRate(toRate);
+    const auto [fromMantissa, fromExponent] = splitRate(fromRate);
+    const int shift = toExponent - fromExponent;
+    Int128 numerator = static_cast<Int128>(frame) * toMantissa;
+    Int128 denominator = fromMantissa;
+    if (shift >= 0)
+        numerator *= Int128{1} << shift;
+    else
+        denominator <<= -shift;
+    Int128 quotient = numerator / denominator; // truncated toward zero
+    const Int128 remainder = numerator % denominator;
+    if (2 * (remainder < 0 ? -remainder : remainder) >= denominator)
+        quotient += numerator < 0 ? -1 : 1; // halves away from zero
+    constexpr Int128 kLimit = Int128{1} << 63;
+    if (quotient < -kLimit || quotient >= kLimit)
         return false;
-    out = static_cast<std::int64_t>(scaled);
+    out = static_cast<std::int64_t>(quotient);
     return true;
 }
 

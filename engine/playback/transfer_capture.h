@@ -75,7 +75,8 @@ public:
 
     // Main thread: allocates the buffer for half of what bytesInUse leaves of the 512 MiB working set
     // (at most 192 MiB and at most the time limit) and waits for the transport. Returns false with the
-    // reason in armStatus(); nothing is allocated then.
+    // reason in armStatus(); nothing is allocated then. A full working set leaves the sizes of the last
+    // arm; a budget of no frame zeroes them; a failed allocation leaves the sizes it tried.
     bool arm(std::uint64_t bytesInUse);
 
     // Audio thread, every block: starts when armed and the transport runs, appends the block while the
@@ -137,9 +138,9 @@ private:
     static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 };
 
-// Moves a saved timeline frame from one sample rate to another: frame x toRate / fromRate in extended
-// precision, rounded to nearest with halves away from zero. False when either rate is not finite or
-// outside 8000..384000 Hz, or the result does not fit a signed 64-bit integer.
+// Moves a saved timeline frame from one sample rate to another: frame x toRate / fromRate computed
+// exactly (in 128-bit integers), rounded to nearest with halves away from zero. False when either rate is not
+// finite or outside 8000..384000 Hz, or the result does not fit a signed 64-bit integer.
 bool scaleFramePosition(std::int64_t frame, double fromRate, double toRate, std::int64_t& out) noexcept;
 
 namespace detail {
