@@ -35,8 +35,8 @@ struct SplitRate {
 
 SplitRate splitRate(double rate) noexcept {
     SplitRate split;
-    const double fraction =
-        std::frexp(rate, &split.exponent); // rate = fraction x 2^exponent, fraction in [0.5, 1)
+    // rate = fraction x 2^exponent with fraction in [0.5, 1): 53 bits of fraction make the mantissa.
+    const double fraction = std::frexp(rate, &split.exponent);
     split.mantissa = static_cast<std::int64_t>(std::ldexp(fraction, 53));
     split.exponent -= 53;
     while ((split.mantissa & 1) == 0) {

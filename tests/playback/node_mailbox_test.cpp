@@ -56,9 +56,11 @@ TEST(NodeMailbox, KeepsOnlyTheNewestUnconsumedNodeAndBoundsMemoryUntilADrain) {
     EXPECT_EQ(std::tuple(mailbox->outstanding(), CountedNode::live, mailbox->hasParked()),
               std::tuple(64, 65, false));
     take();
+    const auto overflows = mailbox->overflows();
     publish(102);
     publish(103);
-    EXPECT_EQ(std::tuple(CountedNode::live, mailbox->take()), std::tuple(66, nullptr));
+    EXPECT_EQ(std::tuple(CountedNode::live, mailbox->take(), mailbox->overflows()),
+              std::tuple(66, nullptr, overflows + 2));
     EXPECT_EQ(mailbox->drain(), 0);
     EXPECT_TRUE(mailbox->hasParked()) << "no room yet";
     mailbox->retire(held.back());

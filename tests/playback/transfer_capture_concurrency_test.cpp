@@ -40,7 +40,7 @@ TEST(TransferCapture, CapturesRacingStopsAndTakesHoldTheInputExactly) {
     std::mt19937 random(7);
     std::array<int, 5> reasons{};
     const auto run = [&] {
-        for (int taken = 0; taken < 300;) {
+        for (int taken = 0; taken < 200;) {
             const State state = capture.state();
             if (state == State::Idle) {
                 ASSERT_TRUE(capture.arm(0));
