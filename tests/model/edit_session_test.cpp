@@ -43,6 +43,7 @@ TEST(EditSession, CountsChangesKeepsTheNewest200StatesAndSharesCurves) {
     while (session.undo()) {
     }
     EXPECT_EQ(cvtest::noteOf(session, 1).start, 1);
+    ASSERT_TRUE(session.redo()); // both stacks hold states
     session.setDocument(cvtest::makeTestDocument(2)); // drops the history; a fresh revision for both
     EXPECT_EQ(std::tuple(stacks(session), session.contentRevision(), session.documentRevision()),
               std::tuple(std::pair(0ul, 0ul), 206u, 206u));
