@@ -9,6 +9,7 @@
 #include "ui/editor_geometry.h"
 #include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
+#include "ui/editor_view.h"
 #include "ui/header_controls.h"
 #include "ui/ivory/palette.h"
 #include "ui/theme/theme.h"
@@ -221,7 +222,7 @@ void BuildEditor(IGraphics& g, const EditorActions& actions) {
                         e.hint, "", IText(18.f, theme::kTextDim, ivory::kFontRegular, EAlign::Near)),
                     kTagHint)
         ->Hide(true);
-    g.AttachControl(std::make_unique<CanvasPlaceholder>(e.canvas), kTagCanvas);
+    g.AttachControl(std::make_unique<EditorView>(e.canvas), kTagCanvas);
 
     // 8. Zoom buttons in the canvas's bottom-right corner.
     Attach(g,

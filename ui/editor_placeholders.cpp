@@ -12,47 +12,6 @@ namespace cv::ui {
 
 using namespace iplug::igraphics;
 
-CanvasPlaceholder::CanvasPlaceholder(const IRECT& bounds) : IControl(bounds) {}
-
-void CanvasPlaceholder::Draw(IGraphics& g) {
-    g.FillRoundRect(theme::kCanvasBg, GetRECT(), 13.f);
-    g.DrawText(IText(32.f, theme::kText, ivory::kFontBold), "Capture a section to start",
-               IRECT(GetRECT().L, GetRECT().MH() - 34.f, GetRECT().R, GetRECT().MH() - 4.f));
-    g.DrawText(IText(17.f, IColor(255, 94, 99, 106), ivory::kFontRegular),
-               "Click Capture, then play the section you want to edit",
-               IRECT(GetRECT().L, GetRECT().MH() + 10.f, GetRECT().R, GetRECT().MH() + 30.f));
-    g.DrawRoundRect(IColor(190, 0, 0, 0), GetRECT().GetPadded(-0.5f), 13.f);
-}
-
-bool CanvasPlaceholder::RestoreViewport(const EditorViewportState& state) {
-    if (!std::isfinite(state.framesPerPixel) || !std::isfinite(state.viewStartFrame) ||
-        !std::isfinite(state.topMidi) || !std::isfinite(state.pxPerSemitone))
-        return false;
-    mView = state;
-    SetDirty(false);
-    return true;
-}
-
-void CanvasPlaceholder::FitToDocument() {
-    mView = EditorViewportState{};
-    SetDirty(false);
-}
-
-void CanvasPlaceholder::ZoomTime(double factor) {
-    mView.framesPerPixel = std::clamp(factor * mView.framesPerPixel, 8.0, 65536.0);
-    SetDirty(false);
-}
-
-void CanvasPlaceholder::SetSplitMode(bool armed) {
-    mSplitMode = armed;
-    SetDirty(false);
-}
-
-void CanvasPlaceholder::SetTool(std::uint32_t tool) {
-    mTool = tool;
-    SetDirty(false);
-}
-
 InspectorPlaceholder::InspectorPlaceholder(const IRECT& bounds) : IControl(bounds) {}
 
 void InspectorPlaceholder::Draw(IGraphics& g) {

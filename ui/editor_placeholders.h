@@ -1,7 +1,6 @@
 #pragma once
 
-// Stand-ins for the controls the layout reserves tags for before they exist: the note canvas (tag 0),
-// the inspector (13), the notice line (17) and the overlays (9, 10, 12, 18). Each draws its area plainly
+// Stand-ins for the controls the layout reserves tags for before they exist: the inspector (13), the notice line (17) and the overlays (9, 10, 12, 18). Each draws its area plainly
 // and keeps just enough state for its seam, so the editor, the plug-in and the tests run against it.
 
 #include "framework/graphics/icontrol.h"
@@ -11,31 +10,6 @@
 #include <vector>
 
 namespace cv::ui {
-
-// The canvas area: its background and frame; the view state, tool, split mode and playhead kept as given.
-class CanvasPlaceholder : public iplug::igraphics::IControl, public CanvasSeam {
-public:
-    explicit CanvasPlaceholder(const iplug::igraphics::IRECT& bounds);
-    void Draw(iplug::igraphics::IGraphics& g) override;
-
-    EditorViewportState ViewportState() const override { return mView; }
-    bool RestoreViewport(const EditorViewportState& state) override;
-    void FitToDocument() override;
-    void ZoomTime(double factor) override;
-    void SetPlayheadDocFrame(std::int64_t frame) override { mPlayhead = frame; }
-    std::vector<std::uint32_t> SelectionIds() const override { return {}; }
-    bool SplitMode() const override { return mSplitMode; }
-    void SetSplitMode(bool armed) override;
-    void SetTool(std::uint32_t tool) override;
-    std::uint32_t Tool() const { return mTool; }
-    std::int64_t Playhead() const { return mPlayhead; }
-
-private:
-    EditorViewportState mView;
-    std::uint32_t mTool = 0;
-    bool mSplitMode = false;
-    std::int64_t mPlayhead = 0;
-};
 
 // The inspector's panel, empty.
 class InspectorPlaceholder : public iplug::igraphics::IControl {

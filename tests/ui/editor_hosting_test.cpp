@@ -55,7 +55,7 @@ TEST(EditorHosting, KeepsTheCanvasViewForTheSameSessionAndFitsANewOne) {
     EditorFixture f(false);
     CorvalinthProbe::replaceSource(*f.plugin, std::make_shared<np::AudioBuffer>());
     f.Open();
-    auto canvas = [&] { return dynamic_cast<CanvasPlaceholder*>(f.Tagged(kTagCanvas)); };
+    auto canvas = [&] { return FindSeam<CanvasSeam>(f.g, kTagCanvas); };
     const EditorViewportState zoomed{64.0, 1000.0, 72.0, 20.f};
     ASSERT_TRUE(canvas()->RestoreViewport(zoomed));
     f.Close();
@@ -65,7 +65,7 @@ TEST(EditorHosting, KeepsTheCanvasViewForTheSameSessionAndFitsANewOne) {
     f.Close();
     CorvalinthProbe::replaceSource(*f.plugin, std::make_shared<np::AudioBuffer>()); // a new capture
     f.Open();
-    EXPECT_EQ(canvas()->ViewportState().framesPerPixel, 256.0); // fitted (the placeholder's fit)
+    EXPECT_EQ(canvas()->ViewportState().framesPerPixel, 256.0); // a fresh view: nothing to fit without notes
     f.Close();
     EXPECT_EQ(f.plugin->GetUI(), nullptr);
 }

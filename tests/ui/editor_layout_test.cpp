@@ -9,6 +9,7 @@
 #include "ui/editor_geometry.h"
 #include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
+#include "ui/editor_view.h"
 #include "ui/header_controls.h"
 #include "ui/ivory/controls.h"
 
@@ -183,7 +184,7 @@ TEST(EditorLayout, DropdownsRealignAfterAChoiceChangesACaptionsWidth) {
 
 TEST(EditorLayout, ToolTabsSetTheToolAndTheSplitButtonNeedsADocument) {
     EditorFixture f;
-    auto* canvas = dynamic_cast<CanvasPlaceholder*>(f.Tagged(kTagCanvas));
+    auto* canvas = dynamic_cast<EditorView*>(f.Tagged(kTagCanvas));
     ASSERT_NE(canvas, nullptr);
     const IRECT split = f.Tagged(kTagSplit)->GetRECT();
     f.driver->Click(split.MW(), split.MH()); // no document: only the press pulse

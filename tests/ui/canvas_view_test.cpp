@@ -1,0 +1,169 @@
+// The canvas's view rules as pure functions: ranges, restore, fit, zoom, wheel, beat steps, grid rows.
+
+#include "tests/ui/canvas_fixture.h"
+#include "ui/canvas_view.h"
+
+#include <cmath>
+#include <limits>
+
+namespace cv::ui {
+namespace {
+
+const IRECT kGrid = CanvasRectOf(cvtest::kCanvasControl);
+
+TEST(CanvasView, AFreshCanvasAndTheRestoreRules) {
+    const EditorView fresh(cvtest::kCanvasControl);
+    EXPECT_EQ(fresh.ViewportState().framesPerPixel, 256.0);
+    EXPECT_EQ(fresh.ViewportState().viewStartFrame, 0.0);
+    EXPECT_EQ(fresh.ViewportState().topMidi, 84.0);
+    EXPECT_EQ(fresh.ViewportState().pxPerSemitone, 14.f);
+    EXPECT_EQ(kGrid, IRECT(66, 138, 1252, 674));
+
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    for (const EditorViewportState& refused : {EditorViewportState{nan, 0, 84, 14}, EditorViewportState{256, inf, 84, 14},
+                                               EditorViewportState{256, 0, -inf, 14},
+                                               EditorViewportState{256, 0, 84, std::numeric_limits<float>::quiet_NaN()}})
+        EXPECT_FALSE(ClampedViewport(refused));
+    const struct {
+        EditorViewportState in, out;
+    } cases[] = {
+        {{4, 0, 84, 14}, {8, 0, 84, 14}},
+        {{1e6, -1e12, 200, 99}, {65536, -40 * 65536.0, 140, 40}},
+        {{8, -1e9, 1, 1}, {8, -320, 12, 3}},
+    };
+    for (const auto& c : cases) {
+        const auto got = ClampedViewport(c.in);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->framesPerPixel, c.out.framesPerPixel);
+        EXPECT_EQ(got->viewStartFrame, c.out.viewStartFrame);
+        EXPECT_EQ(got->topMidi, c.out.topMidi);
+        EXPECT_EQ(got->pxPerSemitone, c.out.pxPerSemitone);
+    }
+}
+
+TEST(CanvasView, FitShowsTheDocumentWithinTheViewsRanges) {
+    np::Document doc = cvtest::CanvasDocument({{0, 48000, 62.0}, {96000, 48000, 62.0}});
+    EXPECT_FALSE(FitView(cvtest::CanvasDocument({}), kGrid.W(), kGrid.H()));
+    auto v = FitView(doc, kGrid.W(), kGrid.H());
+    ASSERT_TRUE(v);
+    EXPECT_DOUBLE_EQ(v->framesPerPixel, 960000.0 / 1186.0); // the audio is longer than the notes
+    EXPECT_FLOAT_EQ(v->pxPerSemitone, 28.f);                // min(28, 536 / 12)
+    EXPECT_EQ(v->topMidi, 66.0);
+    EXPECT_EQ(v->viewStartFrame, 0.0);
+
+    // A note moved past the audio's end and raised: the fit follows the note and its offset.
+    doc.notes[1].start = 48000 * 40;
+    doc.notes[1].pitchOffset = 24.0;
+    v = FitView(doc, kGrid.W(), kGrid.H());
+    EXPECT_DOUBLE_EQ(v->framesPerPixel, (48000.0 * 41) / 1186.0);
+    EXPECT_FLOAT_EQ(v->pxPerSemitone, static_cast<float>(536.0 / 32.0));
+    EXPECT_EQ(v->topMidi, 90.0);
+
+    // A document longer than 65536 frames per pixel shows, or a pitch above 136, stays in the ranges,
+    // so the next zoom-out does not zoom in.
+    doc.notes[1].start = 48000LL * 1800;
+    doc.notes[1].pitch = 130.0;
+    v = FitView(doc, kGrid.W(), kGrid.H());
+    EXPECT_EQ(v->framesPerPixel, kMaxFramesPerPixel);
+    EXPECT_EQ(v->topMidi, kMaxTopMidi);
+    EditorViewportState out = *v;
+    ZoomTimeAboutCentre(out, 1.3, kGrid.W());
+    EXPECT_GE(out.framesPerPixel, v->framesPerPixel);
+}
+
+TEST(CanvasView, ZoomAndWheelKeepWhatIsUnderTheirAnchor) {
+    const CanvasMapping fresh{EditorViewportState{}, kGrid};
+    const double centre = fresh.XToTime(kGrid.MW());
+    EditorViewportState v;
+    ZoomTimeAboutCentre(v, 1.0 / 1.3, kGrid.W());
+    EXPECT_NEAR((CanvasMapping{v, kGrid}.XToTime(kGrid.MW())), centre, 1e-6);
+    for (int i = 0; i < 60; ++i)
+        ZoomTimeAboutCentre(v, 1.3, kGrid.W());
+    EXPECT_EQ(v.framesPerPixel, kMaxFramesPerPixel);
+    EXPECT_EQ(v.viewStartFrame, -40 * kMaxFramesPerPixel);
+    ZoomTimeAboutCentre(v, std::numeric_limits<double>::quiet_NaN(), kGrid.W());
+    EXPECT_EQ(v.framesPerPixel, kMaxFramesPerPixel);
+
+    EXPECT_EQ(WheelActionFor(true, true, true), WheelAction::ZoomTime);
+    EXPECT_EQ(WheelActionFor(false, true, true), WheelAction::ZoomPitch);
+    EXPECT_EQ(WheelActionFor(false, false, true), WheelAction::PanTime);
+    EXPECT_EQ(WheelActionFor(false, false, false), WheelAction::ScrollPitch);
+
+    EditorViewportState w{256, 48000, 84, 14};
+    const float dx = 300.f, dy = 200.f;
+    const double frameUnder = CanvasMapping{w, kGrid}.XToTime(kGrid.L + dx);
+    ApplyWheel(w, WheelAction::ZoomTime, dx, dy, 2.f);
+    EXPECT_NEAR(w.framesPerPixel, 256 / (1.15 * 1.15), 1e-9);
+    EXPECT_NEAR((CanvasMapping{w, kGrid}.XToTime(kGrid.L + dx)), frameUnder, 1e-6);
+    const double pitchUnder = CanvasMapping{w, kGrid}.YToMidi(kGrid.T + dy);
+    ApplyWheel(w, WheelAction::ZoomPitch, dx, dy, 1.f);
+    EXPECT_FLOAT_EQ(w.pxPerSemitone, 14.f * 1.15f);
+    EXPECT_NEAR((CanvasMapping{w, kGrid}.YToMidi(kGrid.T + dy)), pitchUnder, 1e-5);
+    const EditorViewportState before = w;
+    ApplyWheel(w, WheelAction::PanTime, dx, dy, 1.f);
+    EXPECT_DOUBLE_EQ(w.viewStartFrame, before.viewStartFrame - 48 * before.framesPerPixel);
+    ApplyWheel(w, WheelAction::ScrollPitch, dx, dy, 2.f);
+    EXPECT_NEAR(w.topMidi, before.topMidi + 12.0 / before.pxPerSemitone, 1e-9);
+    // Then the ranges: a long pan stops 40 pixels before the start, a long scroll at 140.
+    ApplyWheel(w, WheelAction::PanTime, dx, dy, 1000.f);
+    EXPECT_DOUBLE_EQ(w.viewStartFrame, -40 * w.framesPerPixel);
+    ApplyWheel(w, WheelAction::ScrollPitch, dx, dy, 1000.f);
+    EXPECT_EQ(w.topMidi, kMaxTopMidi);
+}
+
+TEST(CanvasView, BeatStepsStayBetween4And512BeatsAndMarkTheCanvas) {
+    const struct {
+        double pxPerBeat, minPixels;
+        int step;
+    } steps[] = {{100.0, 26.0, 4}, {6.5, 26.0, 4}, {6.49, 26.0, 8}, {7.5, 30.0, 4}, {7.49, 30.0, 8},
+                 {0.06, 26.0, 512}, {1e-6, 26.0, 512}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.pxPerBeat);
+        EXPECT_EQ(BeatStep(s.pxPerBeat, s.minPixels), s.step);
+    }
+    // 120 bpm at 48 kHz: 24000 frames, 93.75 pixels a beat at the fresh view; a line every 4 beats.
+    EXPECT_EQ(FramesPerBeat(48000.0, 120.0), 24000.0);
+    std::vector<BeatMark> marks = BeatMarks({EditorViewportState{}, kGrid}, 24000.0, 26.0);
+    ASSERT_EQ(marks.size(), 4u);
+    EXPECT_EQ(marks[0].beat, 0.0);
+    EXPECT_FLOAT_EQ(marks[0].x, 66.f);
+    EXPECT_FLOAT_EQ(marks[3].x, 66.f + 12 * 93.75f);
+    // From the step at or before the start; lines left of the canvas are skipped.
+    marks = BeatMarks({EditorViewportState{256, 240000, 84, 14}, kGrid}, 24000.0, 26.0);
+    EXPECT_EQ(marks[0].beat, 12.0);
+    EXPECT_FLOAT_EQ(marks[0].x, 66.f + 48000.f / 256.f);
+    EXPECT_TRUE(BeatMarks({EditorViewportState{}, kGrid}, 0.0, 26.0).empty());
+}
+
+TEST(CanvasView, ScaleRowsAndOctaveLinesFollowTheKeyAndTheA4Offset) {
+    const CanvasMapping m{EditorViewportState{}, kGrid};
+    EXPECT_TRUE(ScaleRows(m, np::KeyScale{0, 0}, 0.0).empty());
+    // C major at 440: the row of C4 spans 467..481, a root row; C#4 has none.
+    const std::vector<ScaleRow> rows = ScaleRows(m, np::KeyScale{0, 1}, 0.0);
+    auto rowAt = [&](const std::vector<ScaleRow>& rs, float y) -> const ScaleRow* {
+        for (const ScaleRow& r : rs)
+            if (r.top <= y && y < r.bottom)
+                return &r;
+        return nullptr;
+    };
+    ASSERT_NE(rowAt(rows, 474.f), nullptr);
+    EXPECT_FLOAT_EQ(rowAt(rows, 474.f)->top, 467.f);
+    EXPECT_TRUE(rowAt(rows, 474.f)->root);
+    EXPECT_EQ(rowAt(rows, 460.f), nullptr);     // C#4
+    EXPECT_FALSE(rowAt(rows, 446.f)->root);     // D4
+    EXPECT_FLOAT_EQ(rows.back().top, kGrid.T); // C6's row, 131..145, clipped to the canvas
+    EXPECT_FLOAT_EQ(rows.back().bottom, 145.f);
+
+    // 432 Hz lowers the rows and the octave lines by 12 log2(432/440) semitones.
+    const double t = np::tuningOffsetSemitones(432.0);
+    const std::vector<ScaleRow> low = ScaleRows(m, np::KeyScale{0, 1}, t);
+    EXPECT_NEAR(rowAt(low, 474.f + 4.45f)->top, 467.f - 14.0 * t, 1e-3);
+    const std::vector<OctaveLine> lines = OctaveLines(m, t);
+    ASSERT_EQ(lines.size(), 4u); // C3, C4, C5 and C6 between pitch 45.7 and 84
+    EXPECT_NEAR(lines[1].y, 474.f - 14.0 * t, 1e-3);
+    EXPECT_TRUE(lines[1].middleC);
+    EXPECT_FALSE(lines[0].middleC);
+}
+
+} // namespace
+} // namespace cv::ui
