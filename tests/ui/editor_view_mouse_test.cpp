@@ -1,0 +1,293 @@
+// Mouse editing on the note canvas through the graphics layer's real event routing: the whole editor of
+// a plug-in in the stand-in host (undo steps, what the host is told), or one canvas over a fake host
+// (the live audition, failures, hover and cursors). Drags are scripted event by event, since events
+// inside the 3-unit dead zone are dropped and the pitch and formant steps follow each event's delta.
+
+#include "tests/ui/canvas_fixture.h"
+
+namespace cv::ui {
+namespace {
+
+using cvtest::XOf;
+using cvtest::YOf;
+using iplug::IMouseMod;
+using iplug::igraphics::ECursor;
+
+// Note 1 spans x 253.5..347.25 at y 474 (pitch 60); note 2 x 441..534.75 at y 418 (pitch 64).
+np::Document TwoNotes() {
+    return cvtest::CanvasDocument({{48000, 24000, 60.0}, {96000, 24000, 64.0}});
+}
+
+const IMouseMod kLeft(true);
+const IMouseMod kShift(true, false, true);
+const IMouseMod kCmd(true, false, false, true);
+const IMouseMod kAlt(true, false, false, false, true);
+
+// Presses at (x, y), moves by one event per offset, releases where the last one ended.
+template <class Rig>
+void Gesture(Rig& rig, float x, float y, std::initializer_list<std::pair<float, float>> moves,
+             const IMouseMod& mod = kLeft) {
+    rig.driver->MouseDown(x, y, mod);
+    float ex = x, ey = y;
+    for (const auto& [dx, dy] : moves) {
+        ex = x + dx;
+        ey = y + dy;
+        rig.driver->MouseMove(ex, ey, mod);
+    }
+    rig.driver->MouseUp(ex, ey, mod);
+    rig.driver->AdvanceMs(500); // the next press is no double-click
+}
+
+TEST(EditorViewMouse, PitchDragMovesTheSelectionInOneUndoStepAndTellsTheHostOnceAfterTheRelease) {
+    cvtest::PluginCanvasRig rig(TwoNotes());
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Pitch));
+    rig.driver->Click(300, 474);
+    rig.driver->AdvanceMs(500);
+    rig.driver->Click(480, 418, kShift);
+    rig.driver->AdvanceMs(500);
+    ASSERT_EQ(rig.view->SelectionIds(), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_TRUE(rig.Session().undoStates().empty()); // clicks leave no undo step
+    const int told = rig.host->stateChangeCount();
+
+    rig.driver->MouseDown(300, 474); // a press on a selected note keeps the selection
+    rig.driver->MouseMove(300, 432);  // one event 42 units up at 14 per semitone
+    EXPECT_EQ(rig.Note(1).pitchOffset, 3.0);
+    EXPECT_EQ(rig.Note(2).pitchOffset, 3.0);
+    EXPECT_EQ(rig.host->stateChangeCount(), told); // nothing published inside the gesture
+    rig.driver->MouseUp(300, 432);
+    EXPECT_EQ(rig.host->stateChangeCount(), told + 1);
+    EXPECT_EQ(rig.Session().undoStates().size(), 1u);
+    ASSERT_TRUE(rig.Session().undo());
+    EXPECT_EQ(rig.Note(1).pitchOffset, 0.0);
+    ASSERT_TRUE(rig.Session().redo());
+    EXPECT_EQ(rig.Note(2).pitchOffset, 3.0);
+
+    // With Alt the offset follows the pointer exactly; 20 units is 1.428571 semitones, not 1.
+    ASSERT_TRUE(rig.Session().undo());
+    rig.driver->AdvanceMs(500);
+    Gesture(rig, 300, 474, {{0, -42}}, kAlt);
+    EXPECT_EQ(rig.Note(1).pitchOffset, 3.0);
+    Gesture(rig, 300, 432, {{0, -20}}, kAlt);
+    EXPECT_NEAR(rig.Note(1).pitchOffset, 3.0 + 20.0 / 14.0, 1e-6);
+    Gesture(rig, 300, 412, {{0, 20}});
+    EXPECT_NEAR(rig.Note(2).pitchOffset, 3.0 + 20.0 / 14.0 - 1.0, 1e-6); // round(-1.43) = -1
+
+    // A drag inside the dead zone changes nothing and leaves no undo step.
+    const std::size_t steps = rig.Session().undoStates().size();
+    Gesture(rig, 300, 440, {{2, -2}});
+    EXPECT_EQ(rig.Session().undoStates().size(), steps);
+    EXPECT_NEAR(rig.Note(1).pitchOffset, 2.0 + 20.0 / 14.0, 1e-6);
+}
+
+TEST(EditorViewMouse, TimeDragsLockTheirAxisMoveByWholeFramesAndStayOnTheTimeline) {
+    const std::int64_t limit = 536870912 / 4; // mono
+    np::Document doc = TwoNotes();
+    doc.notes.push_back(doc.notes[1]);
+    np::Note& late = doc.notes.back();
+    late.id = doc.nextNoteId++;
+    late.start = late.sourceStart = limit - 24000 - 2560;
+    late.sourceEnd = late.start + 24000;
+    late.pitch = 70.0;
+    cvtest::PluginCanvasRig rig(std::move(doc));
+
+    // Main tool: mostly horizontal moves in time and keeps doing so; mostly vertical tunes.
+    Gesture(rig, 300, 474, {{10, 4}, {10, -40}});
+    EXPECT_EQ(rig.Note(1).start, 48000 + 2560);
+    EXPECT_EQ(rig.Note(1).pitchOffset, 0.0);
+    Gesture(rig, 300, 474, {{4, 10}, {50, 10}});
+    EXPECT_EQ(rig.Note(1).pitchOffset, -1.0);
+    EXPECT_EQ(rig.Note(1).start, 48000 + 2560);
+
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Time));
+    Gesture(rig, 270, 488, {{100, 0}});
+    EXPECT_EQ(rig.Note(1).start, 50560 + 25600);
+    Gesture(rig, 370, 488, {{-400, 0}});
+    EXPECT_EQ(rig.Note(1).start, 0);
+    ASSERT_TRUE(rig.view->RestoreViewport({256, double(limit - 600 * 256), 84, 14}));
+    Gesture(rig, 580, 334, {{100, 0}});
+    EXPECT_EQ(rig.Note(3).start, limit - 24000);
+    EXPECT_EQ(rig.Session().undoStates().size(), 5u);
+}
+
+TEST(EditorViewMouse, TheTimeToolStretchesFromTheResizeZoneOnlyThePressedNote) {
+    cvtest::PluginCanvasRig rig(TwoNotes());
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Time));
+    rig.view->SelectAll();
+    const float end = XOf(72000);
+    Gesture(rig, end - 5, 474, {{50, 0}});
+    EXPECT_EQ(rig.Note(1).length, 24000 + 12800);
+    EXPECT_EQ(rig.Note(1).start, 48000);
+    EXPECT_EQ(rig.Note(2).length, 24000);
+    Gesture(rig, XOf(84800) - 9, 474, {{10, 0}}); // 9 units from the new end: a move of both
+    EXPECT_EQ(rig.Note(1).start, 48000 + 2560);
+    EXPECT_EQ(rig.Note(2).start, 96000 + 2560);
+}
+
+TEST(EditorViewMouse, SplitModeCutsEveryNoteUnderTheClickInOneStep) {
+    cvtest::PluginCanvasRig rig(cvtest::CanvasDocument({{48000, 48000, 60.0}, {60000, 48000, 64.0}}));
+    rig.view->SetSplitMode(true);
+    rig.driver->Click(700, 300); // between notes: nothing
+    rig.driver->AdvanceMs(500);
+    EXPECT_EQ(rig.Session().document().notes.size(), 2u);
+    const int told = rig.host->stateChangeCount();
+    rig.driver->Click(400, 300); // frame 85504 lies inside both
+    rig.driver->AdvanceMs(500);
+    EXPECT_EQ(rig.Session().document().notes.size(), 4u);
+    EXPECT_EQ(rig.Note(1).length, 85504 - 48000);
+    EXPECT_EQ(rig.Session().undoStates().size(), 1u);
+    EXPECT_EQ(rig.host->stateChangeCount(), told + 1);
+    EXPECT_EQ(rig.view->SelectionIds(), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_TRUE(rig.view->SplitMode());
+    rig.driver->Click(700, 300, IMouseMod(false, true)); // a right click leaves split mode
+    EXPECT_FALSE(rig.view->SplitMode());
+
+    // Cmd-click splits with the Main tool only, as a step of its own, keeping the selection.
+    rig.driver->AdvanceMs(500);
+    rig.view->ClearSelection();
+    rig.driver->Click(XOf(80000), YOf(60), kCmd);
+    EXPECT_EQ(rig.Session().document().notes.size(), 5u);
+    EXPECT_TRUE(rig.view->SelectionIds().empty());
+    rig.driver->AdvanceMs(500);
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Pitch));
+    rig.driver->Click(XOf(70000), YOf(60), kCmd);
+    EXPECT_EQ(rig.Session().document().notes.size(), 5u);
+    EXPECT_EQ(rig.view->SelectionIds(), std::vector<std::uint32_t>{1});
+}
+
+TEST(EditorViewMouse, DoubleClicksMuteFlattenAndSnapInOneStepEach) {
+    np::Document doc = TwoNotes();
+    doc.notes[0].pitch = 60.4;
+    doc.notes[0].driftScale = 1.5;
+    cvtest::PluginCanvasRig rig(std::move(doc));
+    rig.Session().setKeyScale(np::KeyScale{0, 1});
+
+    // The router gives the second click only as a double-click: with Shift the first click selects the
+    // note and no second press takes it out again.
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Amp));
+    rig.driver->DoubleClick(300, 469, kShift);
+    EXPECT_TRUE(rig.Note(1).muted);
+    EXPECT_EQ(rig.view->SelectionIds(), std::vector<std::uint32_t>{1});
+    rig.driver->AdvanceMs(500);
+    rig.driver->DoubleClick(300, 469);
+    EXPECT_FALSE(rig.Note(1).muted);
+    rig.driver->AdvanceMs(500);
+
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Mod));
+    rig.driver->DoubleClick(300, 469);
+    EXPECT_EQ(rig.Note(1).driftScale, 0.0);
+    rig.driver->AdvanceMs(500);
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Main));
+    rig.driver->DoubleClick(300, 469);
+    EXPECT_NEAR(rig.Note(1).pitchOffset, -0.4, 1e-9);
+    EXPECT_EQ(rig.Session().undoStates().size(), 4u);
+}
+
+TEST(EditorViewMouse, AMarqueeSelectsWhatItSpansAndShiftAddsToTheSelection) {
+    cvtest::PluginCanvasRig rig(TwoNotes());
+    rig.driver->Click(480, 418);
+    rig.driver->AdvanceMs(500);
+    Gesture(rig, 200, 460, {{150, 30}});
+    EXPECT_EQ(rig.view->SelectionIds(), std::vector<std::uint32_t>{1});
+    Gesture(rig, 430, 410, {{110, 20}}, kShift);
+    EXPECT_EQ(rig.view->SelectionIds(), (std::vector<std::uint32_t>{1, 2}));
+    Gesture(rig, 700, 300, {{2, 2}}); // 2 x 2 selects nothing, and the press cleared the selection
+    EXPECT_TRUE(rig.view->SelectionIds().empty());
+}
+
+TEST(EditorViewMouse, ClosingTheEditorMidDragEndsTheGestureAndTellsTheHost) {
+    cvtest::PluginCanvasRig rig(TwoNotes());
+    const int told = rig.host->stateChangeCount();
+    rig.driver->MouseDown(300, 474);
+    rig.driver->MouseMove(300, 432);
+    ASSERT_TRUE(rig.Session().inGesture());
+    rig.Close(); // no release arrives
+    EXPECT_FALSE(rig.Session().inGesture());
+    EXPECT_EQ(rig.Note(1).pitchOffset, 3.0);
+    EXPECT_EQ(rig.Session().undoStates().size(), 1u);
+    EXPECT_EQ(rig.host->stateChangeCount(), told + 1);
+}
+
+TEST(EditorViewMouse, TheLiveAuditionFollowsPitchAndFormantDragsAndALostCaptureEndsTheGesture) {
+    cvtest::CanvasRig rig(TwoNotes());
+    Gesture(rig, 300, 474, {{0, -14}});
+    EXPECT_EQ(rig.host->audition, (std::vector<std::string>{"start 1", "update 1", "stop"}));
+    rig.host->audition.clear();
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Formant));
+    Gesture(rig, 300, 460, {{0, -7}});
+    EXPECT_EQ(rig.Note(1).formantShift, 0.5);
+    EXPECT_EQ(rig.host->audition, (std::vector<std::string>{"start 1", "update 1", "stop"}));
+    rig.host->audition.clear();
+    for (Tool t : {Tool::Amp, Tool::Time, Tool::Mod}) {
+        rig.view->SetTool(static_cast<std::uint32_t>(t));
+        Gesture(rig, 300, 460, {{0, -12}});
+    }
+    EXPECT_TRUE(rig.host->audition.empty());
+    EXPECT_EQ(rig.Note(1).gainDb, 3.0);
+    EXPECT_DOUBLE_EQ(rig.Note(1).driftScale, 1.1);
+
+    // The window closes without a release: the next frame tick ends the gesture and publishes it.
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Pitch));
+    const int published = rig.host->editedOutsideGesture;
+    rig.driver->MouseDown(300, 460);
+    rig.driver->MouseMove(300, 432);
+    rig.g->CloseWindow();
+    rig.driver->Tick();
+    EXPECT_FALSE(rig.host->session.inGesture());
+    EXPECT_EQ(rig.host->editedOutsideGesture, published + 1);
+    EXPECT_EQ(rig.host->audition.back(), "stop");
+    EXPECT_EQ(rig.view->Gesture(), GestureMode::None);
+}
+
+TEST(EditorViewMouse, AFailingEditCancelsTheGestureAndReportsIt) {
+    cvtest::CanvasRig rig(TwoNotes());
+    rig.host->onEdited = [] { throw std::runtime_error("render refused"); };
+    rig.driver->MouseDown(300, 474);
+    rig.driver->MouseMove(300, 432);
+    EXPECT_EQ(rig.Note(1).pitchOffset, 0.0); // the gesture was rolled back
+    EXPECT_FALSE(rig.host->session.inGesture());
+    EXPECT_EQ(rig.host->failures, std::vector<bool>{true});
+    EXPECT_EQ(rig.host->audition.back(), "stop");
+    EXPECT_EQ(rig.view->Gesture(), GestureMode::None);
+    rig.driver->MouseMove(300, 400);
+    rig.driver->MouseUp(300, 400);
+    EXPECT_EQ(rig.Note(1).pitchOffset, 0.0);
+    EXPECT_TRUE(rig.host->session.undoStates().empty());
+}
+
+TEST(EditorViewMouse, HoverSetsTheNoteAndCursorAndTheWheelMovesTheView) {
+    cvtest::CanvasRig rig(TwoNotes());
+    const struct {
+        Tool tool;
+        float x, y;
+        std::uint32_t hover;
+        ECursor cursor;
+    } cases[] = {
+        {Tool::Main, 300, 474, 1, ECursor::SIZEALL}, {Tool::Time, 300, 474, 1, ECursor::SIZEWE},
+        {Tool::Amp, 480, 418, 2, ECursor::SIZENS},   {Tool::Amp, 300, 125, 0, ECursor::HAND},
+        {Tool::Amp, 700, 300, 0, ECursor::ARROW},    {Tool::Amp, 40, 474, 0, ECursor::ARROW},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        rig.view->SetTool(static_cast<std::uint32_t>(c.tool));
+        rig.driver->MouseMove(c.x, c.y);
+        EXPECT_EQ(rig.view->HoverNoteId(), c.hover);
+        EXPECT_EQ(rig.driver->Cursor(), c.cursor);
+    }
+    rig.view->SetSplitMode(true);
+    rig.driver->MouseMove(300, 474);
+    EXPECT_EQ(rig.view->HoverNoteId(), 0u);
+    EXPECT_EQ(rig.view->SplitHoverX(), 300.f);
+    EXPECT_EQ(rig.driver->Cursor(), ECursor::CROSS);
+    rig.driver->MouseMove(1270, 474); // off the control
+    EXPECT_EQ(rig.view->SplitHoverX(), -1.f);
+    EXPECT_EQ(rig.driver->Cursor(), ECursor::ARROW);
+
+    rig.driver->Wheel(300, 474, 1.f, IMouseMod(false, false, false, true));
+    EXPECT_NEAR(rig.view->ViewportState().framesPerPixel, 256 / 1.15, 1e-9);
+    EXPECT_NEAR(rig.view->XToTime(300), 234 * 256.0, 1e-6);
+    rig.driver->Wheel(300, 474, 1.f);
+    EXPECT_NEAR(rig.view->ViewportState().topMidi, 84 + 6.0 / 14, 1e-9);
+}
+
+} // namespace
+} // namespace cv::ui
