@@ -8,7 +8,8 @@ namespace cv::ui {
 Blob BlobOf(const CanvasMapping& m, const np::Note& note) {
     Blob b;
     b.x0 = m.TimeToX(static_cast<double>(note.start));
-    b.x1 = std::max(b.x0 + 3.f, m.TimeToX(static_cast<double>(note.start) + static_cast<double>(note.length)));
+    b.x1 =
+        std::max(b.x0 + 3.f, m.TimeToX(static_cast<double>(note.start) + static_cast<double>(note.length)));
     b.yc = m.MidiToY(note.pitch + note.pitchOffset);
     b.hh = std::clamp(m.view.pxPerSemitone * 0.5f, 4.5f, 8.f);
     return b;
@@ -121,9 +122,11 @@ std::vector<Span> SibilantSpans(const np::Document& doc, const CanvasMapping& m,
     return spans;
 }
 
-CurvePoints PitchCurve(const np::Document& doc, const CanvasMapping& m, const np::Note& note, const Blob& blob) {
+CurvePoints PitchCurve(const np::Document& doc, const CanvasMapping& m, const np::Note& note,
+                       const Blob& blob) {
     CurvePoints pts;
-    if (!note.pitched || note.pitchCurve == nullptr || note.pitchCurve->size() < 2 || m.view.pxPerSemitone < 5.f)
+    if (!note.pitched || note.pitchCurve == nullptr || note.pitchCurve->size() < 2 ||
+        m.view.pxPerSemitone < 5.f)
         return pts;
     const std::vector<float>& cents = *note.pitchCurve;
     const double hop = std::max<std::uint32_t>(1, doc.track.hop);

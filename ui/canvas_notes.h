@@ -63,7 +63,8 @@ struct CurvePoints {
     std::vector<float> xs;
     std::vector<float> ys;
 };
-CurvePoints PitchCurve(const np::Document& doc, const CanvasMapping& m, const np::Note& note, const Blob& blob);
+CurvePoints PitchCurve(const np::Document& doc, const CanvasMapping& m, const np::Note& note,
+                       const Blob& blob);
 
 // The waveform band's upper and lower edge per design column of the canvas (n = ceil(width) columns);
 // a column outside the audio is 0. hasData is false when no column reached the audio.

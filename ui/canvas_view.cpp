@@ -44,10 +44,9 @@ std::optional<EditorViewportState> FitView(const np::Document& doc, float canvas
     v.viewStartFrame = 0.0;
     // A long document or an extreme pitch would otherwise fit outside the ranges every other view
     // change keeps, and the next zoom-out would zoom in.
-    v.framesPerPixel = std::clamp(length / std::max(64.0, static_cast<double>(canvasWidth)), 16.0,
-                                  kMaxFramesPerPixel);
-    v.pxPerSemitone =
-        static_cast<float>(std::clamp(canvasHeight / std::max(12.0, hi - lo + 8.0), 4.0, 28.0));
+    v.framesPerPixel =
+        std::clamp(length / std::max(64.0, static_cast<double>(canvasWidth)), 16.0, kMaxFramesPerPixel);
+    v.pxPerSemitone = static_cast<float>(std::clamp(canvasHeight / std::max(12.0, hi - lo + 8.0), 4.0, 28.0));
     v.topMidi = std::clamp(hi + 4.0, kMinTopMidi, kMaxTopMidi);
     return v;
 }
@@ -93,8 +92,8 @@ void ApplyWheel(EditorViewportState& v, WheelAction action, float dx, float dy, 
     }
     case WheelAction::ZoomPitch: {
         const double pitch = v.topMidi - dy / v.pxPerSemitone;
-        v.pxPerSemitone = static_cast<float>(
-            std::clamp(v.pxPerSemitone * std::pow(1.15, d), double(kMinPxPerSemitone), double(kMaxPxPerSemitone)));
+        v.pxPerSemitone = static_cast<float>(std::clamp(
+            v.pxPerSemitone * std::pow(1.15, d), double(kMinPxPerSemitone), double(kMaxPxPerSemitone)));
         v.topMidi = pitch + dy / v.pxPerSemitone;
         break;
     }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Stand-ins for the controls the layout reserves tags for before they exist: the inspector (13), the notice line (17) and the overlays (9, 10, 12, 18). Each draws its area plainly
-// and keeps just enough state for its seam, so the editor, the plug-in and the tests run against it.
+// Stand-ins for the controls the layout reserves tags for before they exist: the inspector (13), the notice
+// line (17) and the overlays (9, 10, 12, 18). Each draws its area plainly and keeps just enough state for its
+// seam, so the editor, the plug-in and the tests run against it.
 
 #include "framework/graphics/icontrol.h"
 #include "ui/editor_seams.h"

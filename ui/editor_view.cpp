@@ -264,7 +264,8 @@ void EditorView::PressNote(const np::Note& note, float x, const IMouseMod& mod) 
         mGestureMode = GestureMode::Resize;
     SetDirty(false);
     mHost->Session().beginGesture();
-    const bool audible = ToolIs(cv::ui::Tool::Main) || ToolIs(cv::ui::Tool::Pitch) || ToolIs(cv::ui::Tool::Formant);
+    const bool audible =
+        ToolIs(cv::ui::Tool::Main) || ToolIs(cv::ui::Tool::Pitch) || ToolIs(cv::ui::Tool::Formant);
     if (audible && mGestureMode != GestureMode::Resize) {
         mLiveAuditionActive = true; // set first, so a failing start is still stopped
         mHost->StartLiveAudition(note.id);
@@ -292,8 +293,8 @@ void EditorView::OnMouseDrag(float x, float y, float, float dY, const IMouseMod&
 
 void EditorView::DragGesture(float x, float y, float dY, const IMouseMod& mod) {
     if (mGestureMode == GestureMode::Pressed)
-        mGestureMode = ModeForFirstDrag(static_cast<cv::ui::Tool>(std::min<std::uint32_t>(mTool, 5)), x - mDownX,
-                                        y - mDownY);
+        mGestureMode = ModeForFirstDrag(static_cast<cv::ui::Tool>(std::min<std::uint32_t>(mTool, 5)),
+                                        x - mDownX, y - mDownY);
     np::EditSession& s = mHost->Session();
     const std::vector<std::uint32_t> ids = SelectionIds();
     bool changed = false;
@@ -321,7 +322,8 @@ void EditorView::DragGesture(float x, float y, float dY, const IMouseMod& mod) {
         break;
     }
     case GestureMode::Resize:
-        changed = s.resizeNote(mPressedNoteId, mLengthAtPress + TimeDragFrames(x - mDownX, mView.framesPerPixel));
+        changed =
+            s.resizeNote(mPressedNoteId, mLengthAtPress + TimeDragFrames(x - mDownX, mView.framesPerPixel));
         break;
     case GestureMode::Formant:
         changed = s.addFormantShift(ids, -dY / mView.pxPerSemitone);

@@ -209,8 +209,9 @@ void EditorView::DrawRulers(IGraphics& g, const CanvasMapping& m) {
     g.PathClipRegion(keys);
     g.PathClear();
     g.PathRect(keys);
-    g.PathFill(IPattern::CreateLinearGradient(keys.L, keys.T, keys.R, keys.T,
-                                              {{IColor(255, 183, 186, 191), 0.f}, {IColor(255, 214, 217, 221), 1.f}}));
+    g.PathFill(IPattern::CreateLinearGradient(
+        keys.L, keys.T, keys.R, keys.T,
+        {{IColor(255, 183, 186, 191), 0.f}, {IColor(255, 214, 217, 221), 1.f}}));
     const IText names(12.f, kKeyName, ivory::kFontMono, EAlign::Far);
     for (const PitchRow& row : CandidateRows(m, t)) {
         if (row.bottom < keys.T || row.top > keys.B)
@@ -221,8 +222,8 @@ void EditorView::DrawRulers(IGraphics& g, const CanvasMapping& m) {
             g.FillRoundRect(Black(70), key.GetTranslated(1.f, 2.f), 0.f, 3.f, 3.f, 0.f);
             g.PathClear();
             g.PathRoundRect(key, 0.f, 3.f, 3.f, 0.f);
-            g.PathFill(IPattern::CreateLinearGradient(key.L, key.T, key.L, key.B,
-                                                      {{theme::kBlackKeyHi, 0.f}, {theme::kBlackKeyLo, 1.f}}));
+            g.PathFill(IPattern::CreateLinearGradient(
+                key.L, key.T, key.L, key.B, {{theme::kBlackKeyHi, 0.f}, {theme::kBlackKeyLo, 1.f}}));
             const IRECT gloss = key.GetFromTop(2.f);
             g.PathClear();
             g.PathRect(gloss);
@@ -281,7 +282,8 @@ void EditorView::DrawEmptyState(IGraphics& g) {
     const float cy = r.MH();
     g.DrawText(IText(32.f, theme::kText, ivory::kFontBold), "Capture a section to start",
                IRECT(r.L, cy - 34.f, r.R, cy - 4.f));
-    g.DrawText(IText(17.f, kHintText, ivory::kFontRegular), "Click Capture, then play the section you want to edit",
+    g.DrawText(IText(17.f, kHintText, ivory::kFontRegular),
+               "Click Capture, then play the section you want to edit",
                IRECT(r.L, cy + 10.f, r.R, cy + 30.f));
 
     // The hint row: three groups between two dots, measured first and centred as a whole.

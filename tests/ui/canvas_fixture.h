@@ -14,8 +14,8 @@
 #include "ui/editor_layout.h"
 #include "ui/editor_view.h"
 
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,7 +55,8 @@ inline np::Document CanvasDocument(const std::vector<NoteSpec>& notes, std::int6
         n.sourceEnd = s.start + s.length;
         n.length = s.length;
         n.pitch = s.pitch;
-        n.pitchCurve = std::make_shared<const std::vector<float>>(static_cast<std::size_t>(s.length / 256), 0.f);
+        n.pitchCurve =
+            std::make_shared<const std::vector<float>>(static_cast<std::size_t>(s.length / 256), 0.f);
         n.levelCurve = n.pitchCurve;
         doc.notes.push_back(n);
     }
@@ -67,11 +68,11 @@ struct FakeCanvasHost : cv::ui::CanvasHost {
     np::EditSession session;
     np::PeakCache peaks;
     double tempo = 120.0;
-    int edited = 0;                     // OnDocumentEdited calls
-    int editedOutsideGesture = 0;       // of them, with no gesture open (a publication)
-    std::vector<bool> failures;         // ReportUiEditFailure arguments
-    std::vector<std::string> audition;  // "start 1", "update 1", "stop"
-    std::function<void()> onEdited;     // runs inside OnDocumentEdited (may throw)
+    int edited = 0;                    // OnDocumentEdited calls
+    int editedOutsideGesture = 0;      // of them, with no gesture open (a publication)
+    std::vector<bool> failures;        // ReportUiEditFailure arguments
+    std::vector<std::string> audition; // "start 1", "update 1", "stop"
+    std::function<void()> onEdited;    // runs inside OnDocumentEdited (may throw)
     std::function<void()> onToggleSplit;
 
     np::EditSession& Session() override { return session; }

@@ -54,10 +54,10 @@ TEST(CanvasNotes, MarqueeAndSplitTakeTheirNotes) {
 
 TEST(CanvasNotes, ConnectorsJoinCloseNeighboursOnOtherRows) {
     // In document order out of time order; 120 bpm at 48 kHz, so 0.55 beats is 13200 frames.
-    np::Document doc = cvtest::CanvasDocument({{60000, 12000, 64.0},     // 3rd in time
-                                               {0, 24000, 60.0},         // 1st
-                                               {24000, 24000, 62.0},     // 2nd: no gap
-                                               {85201, 10000, 60.0},     // gap 13201 after the 3rd
+    np::Document doc = cvtest::CanvasDocument({{60000, 12000, 64.0},   // 3rd in time
+                                               {0, 24000, 60.0},       // 1st
+                                               {24000, 24000, 62.0},   // 2nd: no gap
+                                               {85201, 10000, 60.0},   // gap 13201 after the 3rd
                                                {95201, 10000, 60.0}}); // same row
     const std::vector<Connector> c = Connectors(doc, kFresh, 24000.0);
     ASSERT_EQ(c.size(), 2u);
@@ -139,8 +139,9 @@ TEST(CanvasGesture, EachToolsStep) {
         double accumulated;
         bool fine;
         double target;
-    } pitch[] = {{20.0 / 14, false, 1.0}, {20.0 / 14, true, 20.0 / 14}, {1.5, false, 2.0}, {-1.5, false, -2.0},
-                 {2.5, false, 3.0}, {-0.49, false, 0.0}};
+    } pitch[] = {{20.0 / 14, false, 1.0}, {20.0 / 14, true, 20.0 / 14},
+                 {1.5, false, 2.0},       {-1.5, false, -2.0},
+                 {2.5, false, 3.0},       {-0.49, false, 0.0}};
     for (const auto& p : pitch)
         EXPECT_EQ(PitchDragTarget(p.accumulated, p.fine), p.target) << p.accumulated;
     EXPECT_EQ(TimeDragFrames(100.f, 256.0), 25600);

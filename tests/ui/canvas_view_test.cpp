@@ -19,10 +19,12 @@ TEST(CanvasView, AFreshCanvasAndTheRestoreRules) {
     EXPECT_EQ(fresh.ViewportState().pxPerSemitone, 14.f);
     EXPECT_EQ(kGrid, IRECT(66, 138, 1252, 674));
 
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    for (const EditorViewportState& refused : {EditorViewportState{nan, 0, 84, 14}, EditorViewportState{256, inf, 84, 14},
-                                               EditorViewportState{256, 0, -inf, 14},
-                                               EditorViewportState{256, 0, 84, std::numeric_limits<float>::quiet_NaN()}})
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
+    for (const EditorViewportState& refused :
+         {EditorViewportState{nan, 0, 84, 14}, EditorViewportState{256, inf, 84, 14},
+          EditorViewportState{256, 0, -inf, 14},
+          EditorViewportState{256, 0, 84, std::numeric_limits<float>::quiet_NaN()}})
         EXPECT_FALSE(ClampedViewport(refused));
     const struct {
         EditorViewportState in, out;
@@ -115,8 +117,8 @@ TEST(CanvasView, BeatStepsStayBetween4And512BeatsAndMarkTheCanvas) {
     const struct {
         double pxPerBeat, minPixels;
         int step;
-    } steps[] = {{100.0, 26.0, 4}, {6.5, 26.0, 4}, {6.49, 26.0, 8}, {7.5, 30.0, 4}, {7.49, 30.0, 8},
-                 {0.06, 26.0, 512}, {1e-6, 26.0, 512}};
+    } steps[] = {{100.0, 26.0, 4}, {6.5, 26.0, 4},    {6.49, 26.0, 8},  {7.5, 30.0, 4},
+                 {7.49, 30.0, 8},  {0.06, 26.0, 512}, {1e-6, 26.0, 512}};
     for (const auto& s : steps) {
         SCOPED_TRACE(s.pxPerBeat);
         EXPECT_EQ(BeatStep(s.pxPerBeat, s.minPixels), s.step);
@@ -149,8 +151,8 @@ TEST(CanvasView, ScaleRowsAndOctaveLinesFollowTheKeyAndTheA4Offset) {
     ASSERT_NE(rowAt(rows, 474.f), nullptr);
     EXPECT_FLOAT_EQ(rowAt(rows, 474.f)->top, 467.f);
     EXPECT_TRUE(rowAt(rows, 474.f)->root);
-    EXPECT_EQ(rowAt(rows, 460.f), nullptr);     // C#4
-    EXPECT_FALSE(rowAt(rows, 446.f)->root);     // D4
+    EXPECT_EQ(rowAt(rows, 460.f), nullptr);    // C#4
+    EXPECT_FALSE(rowAt(rows, 446.f)->root);    // D4
     EXPECT_FLOAT_EQ(rows.back().top, kGrid.T); // C6's row, 131..145, clipped to the canvas
     EXPECT_FLOAT_EQ(rows.back().bottom, 145.f);
 

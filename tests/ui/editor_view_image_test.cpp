@@ -54,8 +54,8 @@ struct SessionImage {
         for (int y = 0; y < out.h; ++y)
             for (int x = 0; x < out.w; ++x) {
                 const IColor p = frame.At(x + static_cast<int>(c.L), y + static_cast<int>(c.T));
-                out.rgba.insert(out.rgba.end(), {std::uint8_t(p.R), std::uint8_t(p.G), std::uint8_t(p.B),
-                                                 std::uint8_t(p.A)});
+                out.rgba.insert(out.rgba.end(),
+                                {std::uint8_t(p.R), std::uint8_t(p.G), std::uint8_t(p.B), std::uint8_t(p.A)});
             }
         return out;
     }

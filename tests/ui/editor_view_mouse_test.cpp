@@ -50,7 +50,7 @@ TEST(EditorViewMouse, PitchDragMovesTheSelectionInOneUndoStepAndTellsTheHostOnce
     const int told = rig.host->stateChangeCount();
 
     rig.driver->MouseDown(300, 474); // a press on a selected note keeps the selection
-    rig.driver->MouseMove(300, 432);  // one event 42 units up at 14 per semitone
+    rig.driver->MouseMove(300, 432); // one event 42 units up at 14 per semitone
     EXPECT_EQ(rig.Note(1).pitchOffset, 3.0);
     EXPECT_EQ(rig.Note(2).pitchOffset, 3.0);
     EXPECT_EQ(rig.host->stateChangeCount(), told); // nothing published inside the gesture
