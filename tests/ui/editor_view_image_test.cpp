@@ -98,13 +98,13 @@ TEST(EditorViewImage, AFourNoteSessionMatchesItsGoldenImageAndItsExactColours) {
 
 TEST(EditorViewImage, AnA4Of432LowersTheRows) {
     // D4's row spans 439..453 at 440 Hz and 443.45..457.45 at 432 Hz, where 441 lies in D#4's row.
-    SessionImage at440(440.0);
-    at440.rig.driver->Render();
-    EXPECT_EQ(at440.rig.driver->PixelAt(700, 441), theme::kRowInScale);
-    SessionImage at432(432.0);
-    at432.rig.driver->Render();
-    EXPECT_EQ(at432.rig.driver->PixelAt(700, 441), theme::kCanvasBg);
-    EXPECT_EQ(at432.rig.driver->PixelAt(700, 456), theme::kRowInScale);
+    SessionImage s(440.0);
+    s.rig.driver->Render();
+    EXPECT_EQ(s.rig.driver->PixelAt(700, 441), theme::kRowInScale);
+    s.rig.Session().setA4Hz(432.0);
+    s.rig.driver->Render();
+    EXPECT_EQ(s.rig.driver->PixelAt(700, 441), theme::kCanvasBg);
+    EXPECT_EQ(s.rig.driver->PixelAt(700, 456), theme::kRowInScale);
 }
 
 } // namespace
