@@ -1,6 +1,7 @@
 #include "engine/analysis/analysis_worker.h"
 
 #include "engine/analysis/analyses.h"
+#include "engine/audio/worker_thread.h"
 
 #include <exception>
 
@@ -79,14 +80,7 @@ bool AnalysisWorker::threadStarted() const {
 }
 
 bool AnalysisWorker::ensureThreadStartedLocked() {
-    if (thread_.joinable())
-        return true;
-    try {
-        thread_ = std::thread([this] { run(); });
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return startThreadOnce(thread_, [this] { run(); });
 }
 
 AnalysisWorker::Result AnalysisWorker::analyse(const Request& request) {

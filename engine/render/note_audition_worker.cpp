@@ -1,5 +1,7 @@
 #include "engine/render/note_audition_worker.h"
 
+#include "engine/audio/worker_thread.h"
+
 #include <exception>
 
 namespace np {
@@ -69,14 +71,7 @@ bool NoteAuditionWorker::busy() const {
 }
 
 bool NoteAuditionWorker::ensureThreadStartedLocked() {
-    if (thread_.joinable())
-        return true;
-    try {
-        thread_ = std::thread([this] { run(); });
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return startThreadOnce(thread_, [this] { run(); });
 }
 
 void NoteAuditionWorker::analyze(const FreezeRequest& request) {

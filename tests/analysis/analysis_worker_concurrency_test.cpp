@@ -1,4 +1,5 @@
 #include "engine/analysis/analysis_worker.h"
+#include "tests/support/step_gate.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -10,38 +11,24 @@ namespace {
 
 using Worker = np::AnalysisWorker;
 
-// A job the test steps through: each analysis waits until the test releases it, so the test decides
-// when it ends without sleeping; while waiting it reports progress unless reports is false. The result's
-// sampleRate carries the request's stampA, so a result delivered for the wrong request shows; stampB 99
-// makes the job throw.
-struct SteppedJob {
-    std::atomic<int> started{0};
-    std::atomic<int> released{0};
+// A job the test steps through (cvtest::StepGate): while waiting for its release it reports progress
+// unless reports is false. The result's sampleRate carries the request's stampA, so a result delivered for
+// the wrong request shows; stampB 99 makes the job throw.
+struct SteppedJob : cvtest::StepGate {
     bool reports = true;
 
     Worker::Job job() {
         return [this](const Worker::Request& request, const std::function<bool(float)>& progress) {
-            ++started;
             np::AnalysisResult result;
-            for (;;) {
-                if (reports && !progress(0.5f)) {
-                    result.cancelled = true;
-                    return result;
-                }
-                int open = released.load();
-                if (open > 0 && released.compare_exchange_weak(open, open - 1))
-                    break;
-                std::this_thread::yield();
+            if (!pass([&] { return reports && !progress(0.5f); })) {
+                result.cancelled = true;
+                return result;
             }
             if (request.stampB == 99)
                 throw std::runtime_error("Audio cannot be analyzed safely.");
             result.sampleRate = static_cast<double>(request.stampA);
             return result;
         };
-    }
-    void waitStarted(int count) const {
-        while (started.load() < count)
-            std::this_thread::yield();
     }
 };
 

@@ -1,5 +1,6 @@
 #include "engine/render/note_audition_worker.h"
 #include "tests/support/signals.h"
+#include "tests/support/step_gate.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -12,11 +13,9 @@ namespace {
 
 using Worker = NoteAuditionWorker;
 
-// A synth the test steps through: each call waits until the test releases it, so the test decides
-// when it ends without sleeping. It records the (note, serial) of every call and returns one frame.
-struct SteppedSynth {
-    std::atomic<int> started{0};
-    std::atomic<int> released{0};
+// A synth the test steps through (cvtest::StepGate). It records the (note, serial) of every call and
+// returns one frame.
+struct SteppedSynth : cvtest::StepGate {
     std::mutex mutex;
     std::vector<std::pair<std::uint32_t, std::uint64_t>> calls;
 
@@ -26,13 +25,7 @@ struct SteppedSynth {
                 const std::lock_guard lock(mutex);
                 calls.emplace_back(request.noteId, request.serial);
             }
-            ++started;
-            for (;;) {
-                int open = released.load();
-                if (open > 0 && released.compare_exchange_weak(open, open - 1))
-                    break;
-                std::this_thread::yield();
-            }
+            pass();
             AudioBuffer one;
             one.resize(1, 1);
             return one;
@@ -40,12 +33,7 @@ struct SteppedSynth {
     }
     // Waits until count calls have started; false when the worker went idle without starting them.
     bool waitStarted(const Worker& worker, int count) const {
-        while (started.load() < count) {
-            if (!worker.busy())
-                return started.load() >= count;
-            std::this_thread::yield();
-        }
-        return true;
+        return StepGate::waitStarted(count, [&] { return worker.busy(); });
     }
 };
 
