@@ -23,11 +23,13 @@ using Worker = RenderWorker;
 constexpr auto kGuard = std::chrono::seconds(20);
 
 // A render the test steps through (cvtest::StepGate): it stops early, as the document render does,
-// when its cancel test turns true. Every render is marked by its document's nextNoteId: it records
-// the mark, records the mark's note as pitch-synchronous in the run's hints and returns the source.
+// when its cancel test turns true (unless honoursCancel is false: a render past its last poll). Every render
+// is marked by its document's nextNoteId: it records the mark, records the mark's note as pitch-synchronous
+// in the run's hints and returns the source.
 struct SteppedRender : cvtest::StepGate {
     std::mutex mutex;
     std::vector<std::uint32_t> marks;
+    std::atomic<bool> honoursCancel{true};
 
     Worker::Render render() {
         return [this](const Document& doc, const RenderOptions& options) {
@@ -36,7 +38,7 @@ struct SteppedRender : cvtest::StepGate {
                 marks.push_back(doc.nextNoteId);
             }
             options.hints->record(doc.nextNoteId, RenderEngine::Psola);
-            if (!pass([&] { return options.cancelled(); }))
+            if (!pass([&] { return honoursCancel && options.cancelled(); }))
                 throw RenderCancelled();
             return *doc.audio;
         };
@@ -90,16 +92,18 @@ TEST(RenderWorkerConcurrency, TheLatestRequestWinsAndOnlyDeliveredRendersKeepThe
     SteppedRender stepped;
     Worker worker(stepped.render());
     std::atomic<std::uint64_t> slot{0};
+    stepped.honoursCancel = false; // the first render runs on until two more requests are made
     const std::uint64_t first = worker.requestRender(markedDocument(1), 11, 0.0, {}, 21, 31, &slot);
     EXPECT_EQ(slot.load(), first);
     stepped.waitStarted(1);
 
-    // Two requests while the first renders: the running render stops at its cancel poll (it is never
-    // released) and the first of the two is replaced before it starts.
+    // Two requests while the first renders: the first of the two is replaced before it starts, and
+    // the running render stops at its next cancel poll (it is never released).
     const std::uint64_t second = worker.requestRender(markedDocument(2), 12, 0.0, {}, 22, 32);
     const std::uint64_t third = worker.requestRender(markedDocument(3), 13, 0.0, {}, 23, 33);
     EXPECT_EQ(std::tuple(second, third), std::tuple(first + 1, first + 2))
         << "the id is the raised generation";
+    stepped.honoursCancel = true;
     stepped.waitStarted(2);
     EXPECT_FALSE(guardedGet(worker, waitOnAnotherThread(worker, first))) << "a superseded id";
     stepped.release();
@@ -137,6 +141,14 @@ TEST(RenderWorkerConcurrency, CancelLeavesNothingToTake) {
     worker.cancel();
     EXPECT_FALSE(settle(worker)) << "the running render stops at its cancel poll and is dropped";
     EXPECT_EQ(worker.progress(), 0.0f);
+
+    stepped.honoursCancel = false;
+    worker.requestRender(markedDocument(3), 3, 0.0, {}, 0, 0);
+    stepped.waitStarted(3);
+    worker.cancel();
+    stepped.release();
+    EXPECT_FALSE(settle(worker)) << "a render finished after the cancel is dropped";
+    EXPECT_EQ(worker.hintsSnapshot().engineByNote.count(3), 0u) << "and so are its engines";
 }
 
 TEST(RenderWorkerConcurrency, WaitTakeResultReturnsForCurrentStaleAndCancelledIds) {
@@ -163,6 +175,8 @@ TEST(RenderWorkerConcurrency, WaitTakeResultReturnsForCurrentStaleAndCancelledId
     waiting = waitOnAnotherThread(worker, id);
     worker.cancel();
     EXPECT_FALSE(guardedGet(worker, std::move(waiting))) << "a cancel ends the wait";
+    while (worker.busy()) // the cancelled document may or may not have started
+        std::this_thread::yield();
 
     // A render stopped by the request's own cancel test leaves the id current: only the end of the run
     // can wake the waiter.
@@ -170,8 +184,9 @@ TEST(RenderWorkerConcurrency, WaitTakeResultReturnsForCurrentStaleAndCancelledId
     std::atomic<bool> stopOwn{false};
     RenderOptions options;
     options.cancel = [&] { return calling.load() && stopOwn.load(); };
+    const int started = stepped.started.load();
     id = worker.requestRender(markedDocument(5), 5, 0.0, std::move(options), 0, 0);
-    stepped.waitStarted(5);
+    stepped.waitStarted(started + 1);
     waiting = waitOnAnotherThread(worker, id, &calling);
     stopOwn.store(true);
     EXPECT_FALSE(guardedGet(worker, std::move(waiting))) << "a run ended by its own cancel test";
