@@ -65,19 +65,22 @@ RenderWorker::~RenderWorker() {
 std::uint64_t RenderWorker::requestRender(Document doc, std::uint64_t tagA, double outputRate,
                                           RenderOptions options, std::uint64_t tagB, std::uint64_t tagC,
                                           std::atomic<std::uint64_t>* outId) {
-    // What this request replaces is released after the lock.
+    // What this request replaces (and the request itself when the thread cannot start) is released
+    // after the lock.
     std::optional<Job> job = Job{std::move(doc), tagA, tagB, tagC, 0, outputRate, std::move(options)};
+    std::optional<Job> replaced;
     std::optional<Result> dropped;
     std::uint64_t id = 0;
     {
         const std::lock_guard lock(mutex_);
         id = generation_.fetch_add(1) + 1;
-        job->id = id;
-        pending_.swap(job);
+        replaced.swap(pending_);
         dropped.swap(result_);
         progress_.store(0.0f);
-        if (!ensureThreadStartedLocked()) {
+        if (ensureThreadStartedLocked()) {
+            job->id = id;
             pending_.swap(job);
+        } else {
             result_ = Result{nullptr, id, tagA, tagB, tagC, kStartFailedMessage};
         }
         if (outId)
