@@ -4,10 +4,9 @@
 // 5-second note +9 semitones forced to the vocoder, and the cost of a single-note edit. Baseline: the
 // render of the unedited take, which only copies the source.
 
-#include "engine/analysis/analyses.h"
+#include "bench/render/three_minute_take.h"
 #include "engine/analysis/analysis_threads.h"
 #include "engine/render/document_render.h"
-#include "tools/demo_take.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
@@ -15,21 +14,9 @@
 
 namespace {
 
-constexpr double kRate = 48000.0;
-constexpr double kTakeSeconds = 180.0;
-
-const np::Document& take() {
-    static const np::Document doc = [] {
-        const cvdemo::DemoTake demo = cvdemo::makeDemoTake(kRate);
-        auto audio = std::make_shared<np::AudioBuffer>();
-        audio->resize(1, static_cast<std::int64_t>(kTakeSeconds * kRate));
-        for (std::size_t i = 0; i < audio->samples.size(); ++i)
-            audio->samples[i] = demo.mono[i % demo.mono.size()];
-        const np::AnalysisResult analysis = np::analyzeMelodic(*audio, kRate, {}, {});
-        return np::makeDocument(audio, kRate, analysis);
-    }();
-    return doc;
-}
+using cvbench::kTakeRate;
+using cvbench::kTakeSeconds;
+using cvbench::threeMinuteTake;
 
 // Renders doc once per iteration and reports audio seconds of the take per second.
 void renderTimed(benchmark::State& state, const np::Document& doc, const np::RenderOptions& options,
@@ -58,12 +45,12 @@ void renderTimed(benchmark::State& state, const np::Document& doc, const np::Ren
 }
 
 void UneditedTakeCopyBaseline(benchmark::State& state) {
-    renderTimed(state, take(), {}, kTakeSeconds);
+    renderTimed(state, threeMinuteTake(), {}, kTakeSeconds);
 }
 BENCHMARK(UneditedTakeCopyBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void EveryNoteUpTwoSemitonesAutomatic(benchmark::State& state) {
-    np::Document doc = take();
+    np::Document doc = threeMinuteTake();
     for (np::Note& note : doc.notes)
         note.pitchOffset = 2.0;
     renderTimed(state, doc, {}, kTakeSeconds);
@@ -71,7 +58,7 @@ void EveryNoteUpTwoSemitonesAutomatic(benchmark::State& state) {
 BENCHMARK(EveryNoteUpTwoSemitonesAutomatic)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 void EveryNoteStretchedByAQuarter(benchmark::State& state) {
-    np::Document doc = take();
+    np::Document doc = threeMinuteTake();
     for (np::Note& note : doc.notes) {
         note.start = std::llround(1.25 * static_cast<double>(note.start));
         note.length = std::llround(1.25 * static_cast<double>(note.length));
@@ -81,10 +68,10 @@ void EveryNoteStretchedByAQuarter(benchmark::State& state) {
 BENCHMARK(EveryNoteStretchedByAQuarter)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 void FiveSecondNoteUpNineOnTheVocoder(benchmark::State& state) {
-    np::Document doc = take();
+    np::Document doc = threeMinuteTake();
     const np::Note first = doc.notes[doc.notes.size() / 2];
     np::Note note = first;
-    note.sourceEnd = note.sourceStart + static_cast<std::int64_t>(5.0 * kRate);
+    note.sourceEnd = note.sourceStart + static_cast<std::int64_t>(5.0 * kTakeRate);
     note.length = note.sourceEnd - note.sourceStart;
     note.pitchCurve = std::make_shared<const std::vector<float>>();
     note.pitchOffset = 9.0;
@@ -97,7 +84,7 @@ BENCHMARK(FiveSecondNoteUpNineOnTheVocoder)->Unit(benchmark::kMillisecond)->UseR
 
 // What the user waits for after editing one note of the take: the whole document render.
 void SingleNoteEditOnTheTake(benchmark::State& state) {
-    np::Document doc = take();
+    np::Document doc = threeMinuteTake();
     doc.notes[doc.notes.size() / 2].pitchOffset = 2.0;
     renderTimed(state, doc, {}, kTakeSeconds);
 }
