@@ -1,0 +1,165 @@
+#include "ui/notice_control.h"
+
+#include "ui/ivory/painter_util.h"
+#include "ui/ivory/palette.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace cv::ui {
+
+using namespace iplug::igraphics;
+
+namespace {
+
+constexpr float kTextSize = 14.f;
+
+// Each channel of a moved towards b by t (0..1), rounded.
+IColor Blend(const IColor& a, const IColor& b, float t) {
+    auto mix = [t](int x, int y) { return static_cast<int>(std::lround(x + (y - x) * t)); };
+    return IColor(mix(a.A, b.A), mix(a.R, b.R), mix(a.G, b.G), mix(a.B, b.B));
+}
+
+} // namespace
+
+NoticeControl::NoticeControl(const IRECT& bounds, std::function<void()> cancelBackgroundWork)
+    : IControl(bounds), mCancel(std::move(cancelBackgroundWork)) {
+    Hide(true);
+}
+
+TimePoint NoticeControl::Now() const {
+    return GetUI() ? GetUI()->Now() : Clock::now();
+}
+
+void NoticeControl::Sync() {
+    Hide(!mLine.Visible());
+    SetDirty(false);
+}
+
+void NoticeControl::Show(const char* text, NoticeKind kind, int durationMs) {
+    mLine.Show(text, kind, durationMs, Now());
+    Sync();
+}
+
+void NoticeControl::ShowProgress(const char* text, float fraction, bool cancellable) {
+    mLine.ShowProgress(text, fraction, cancellable, Now());
+    Sync();
+}
+
+void NoticeControl::Dismiss() {
+    mLine.Dismiss(Now());
+    Sync();
+}
+
+IRECT NoticeControl::ActionArea() const {
+    if (!mLine.Visible())
+        return {};
+    const IRECT& r = GetRECT();
+    const float right = r.R - kRightInset;
+    if (mLine.Current().kind != NoticeKind::Progress)
+        return IRECT(right - kCloseWidth, r.T, right, r.B);
+    if (mLine.Cancellable())
+        return IRECT(right - kCancelWidth, r.T, right, r.B);
+    return {};
+}
+
+void NoticeControl::OnMouseDown(float x, float y, const iplug::IMouseMod&) {
+    const IRECT area = ActionArea();
+    if (area.Empty() || !area.Contains(x, y))
+        return;
+    mMotion.Press(Now());
+    if (mLine.Current().kind == NoticeKind::Progress) {
+        if (mCancel)
+            mCancel();
+    } else {
+        Dismiss();
+    }
+    SetDirty(false);
+}
+
+void NoticeControl::OnMouseOver(float x, float y, const iplug::IMouseMod& mod) {
+    IControl::OnMouseOver(x, y, mod);
+    const IRECT area = ActionArea();
+    const bool over = !area.Empty() && area.Contains(x, y);
+    if (over != mHover) {
+        mHover = over;
+        mMotion.SetHovered(over, Now());
+        SetDirty(false);
+    }
+    if (GetUI())
+        GetUI()->SetMouseCursor(over ? ECursor::HAND : ECursor::ARROW);
+}
+
+void NoticeControl::OnMouseOut() {
+    IControl::OnMouseOut();
+    mHover = false;
+    mMotion.SetHovered(false, Now());
+    if (GetUI())
+        GetUI()->SetMouseCursor(ECursor::ARROW);
+    SetDirty(false);
+}
+
+bool NoticeControl::IsDirty() {
+    const TimePoint now = Now();
+    const bool wasVisible = mLine.Visible();
+    const bool animating = mLine.Advance(now);
+    if (wasVisible != mLine.Visible())
+        Hide(!mLine.Visible());
+    const bool moving = mMotion.Advance(now);
+    return IControl::IsDirty() || animating || moving;
+}
+
+void NoticeControl::Draw(IGraphics& g) {
+    if (!mLine.Visible())
+        return;
+    const TimePoint now = Now();
+    const float a = mLine.Opacity(now);
+    const IRECT box = GetRECT().GetVShifted(mLine.Drop(now));
+    const Notice& notice = mLine.Current();
+
+    g.PathTransformSave();
+    g.SetGlobalAlpha(a);
+    const IBlend shadow{EBlend::Default, 0.45f};
+    g.DrawFastDropShadow(box, box.GetPadded(14.f), 2.f, 9.f, 9.f, &shadow);
+    g.FillRoundRect(ivory::kRecess, box, 9.f);
+    g.DrawRoundRect(IColor(170, 0, 0, 0), box, 9.f);
+    g.FillRoundRect(ivory::kAccent, IRECT(box.L, box.T + 6.f, box.L + 3.f, box.B - 6.f), 2.f);
+
+    const char* badge = NoticeBadge(notice.kind);
+    const float badgeW = 14.f + 0.54f * kTextSize * static_cast<float>(std::strlen(badge));
+    const float textL = box.L + 14.f;
+    g.DrawText(ivory::Font(ivory::kFontSemiBold, kTextSize, ivory::kAccentHi, EAlign::Near), badge,
+               IRECT(textL, box.T, textL + badgeW, box.B));
+
+    const IRECT area = ActionArea().GetVShifted(box.T - GetRECT().T);
+    const float messageR = area.Empty() ? box.R - kRightInset : area.L - 8.f;
+    // A long message is cut at the close mark rather than drawn under it.
+    const IRECT messageRect(textL + badgeW, box.T, std::max(textL + badgeW, messageR), box.B);
+    g.PathTransformSave();
+    g.PathClipRegion(messageRect);
+    g.DrawText(ivory::Font(ivory::kFontRegular, kTextSize, ivory::kInk, EAlign::Near), notice.text.c_str(),
+               messageRect);
+    g.PathTransformRestore();
+
+    if (!area.Empty()) {
+        const bool progress = notice.kind == NoticeKind::Progress;
+        const IColor base = progress ? ivory::kAccentHi : ivory::kDim;
+        const IColor colour = Blend(base, ivory::kInk, 0.65f * std::clamp(mMotion.hover, 0.f, 1.f));
+        const IRECT mark = area.GetVShifted(0.85f * std::min(mMotion.press, 1.f));
+        if (progress)
+            g.DrawText(ivory::Font(ivory::kFontMedium, kTextSize, colour), "Cancel", mark);
+        else
+            g.DrawText(ivory::Font(ivory::kFontMedium, 16.f, colour), "\xC3\x97", mark);
+    }
+
+    if (mLine.Fraction() >= 0.f) {
+        const IRECT track(box.L + 3.f, box.B - 5.f, box.R - 3.f, box.B - 3.f);
+        g.FillRoundRect(ivory::kBtnEdge, track, 1.f);
+        g.FillRoundRect(ivory::kAccent,
+                        IRECT(track.L, track.T, track.L + mLine.Fraction() * track.W(), track.B), 1.f);
+    }
+    g.PathTransformRestore();
+}
+
+} // namespace cv::ui

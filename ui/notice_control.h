@@ -1,0 +1,59 @@
+#pragma once
+
+// NoticeControl (tag 17): the single line through which the system tells the user what happened. It
+// draws the NoticeLine state machine on the graphics context's clock: a recessed box with the kind's
+// badge, the message, a close mark "×" (status, success, warning, error) or "Cancel" (a cancellable
+// progress notice) at the right, and a progress bar along the bottom. The box fades and rises into
+// place. Main thread.
+
+#include "framework/graphics/icontrol.h"
+#include "ui/editor_seams.h"
+#include "ui/ivory/interaction_motion.h"
+#include "ui/notice_line.h"
+
+#include <functional>
+
+namespace cv::ui {
+
+class NoticeControl : public iplug::igraphics::IControl, public NoticeSeam {
+public:
+    using Kind = NoticeKind;
+
+    static constexpr float kCloseWidth = 30.f;
+    static constexpr float kCancelWidth = 63.36f;
+    static constexpr float kRightInset = 14.f;
+
+    // cancelBackgroundWork: what "Cancel" on a progress notice runs (the plug-in's cancel action).
+    NoticeControl(const iplug::igraphics::IRECT& bounds, std::function<void()> cancelBackgroundWork);
+
+    // NoticeSeam
+    void Show(const char* text, NoticeKind kind, int durationMs) override;
+    void ShowProgress(const char* text, float fraction, bool cancellable) override;
+    void Dismiss() override;
+    std::optional<NoticeKind> ShownKind() const override { return mLine.ShownKind(); }
+
+    void OnMouseDown(float x, float y, const iplug::IMouseMod& mod) override;
+    void OnMouseOver(float x, float y, const iplug::IMouseMod& mod) override;
+    void OnMouseOut() override;
+    void Draw(iplug::igraphics::IGraphics& g) override;
+    // Advances the line (a timed notice ending shows the waiting one or hides the control) and the hover
+    // and press motion; true while any of them runs.
+    bool IsDirty() override;
+
+    const NoticeLine& Line() const { return mLine; }
+    // The close mark's area for kinds 0..3, the "Cancel" area for a cancellable progress notice, else
+    // empty; in the control's place (the drawn box may sit lower while it fades).
+    iplug::igraphics::IRECT ActionArea() const;
+
+private:
+    iplug::igraphics::TimePoint Now() const;
+    // Shows or hides the control to match the line and redraws.
+    void Sync();
+
+    NoticeLine mLine;
+    std::function<void()> mCancel;
+    bool mHover = false;
+    ivory::InteractionMotion mMotion;
+};
+
+} // namespace cv::ui
