@@ -5,13 +5,16 @@
 #include "plugin/Corvalinth.h"
 #include "plugin/editor_hosting.h"
 #include "ui/chassis.h"
+#include "ui/confirm_overlay.h"
 #include "ui/editor_controls_view.h"
 #include "ui/editor_geometry.h"
 #include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
 #include "ui/editor_view.h"
 #include "ui/header_controls.h"
+#include "ui/help_overlay.h"
 #include "ui/ivory/palette.h"
+#include "ui/notice_control.h"
 #include "ui/theme/theme.h"
 
 #include <array>
@@ -246,17 +249,19 @@ void BuildEditor(IGraphics& g, const EditorActions& actions) {
     g.AttachControl(std::make_unique<ChassisFrame>(e.whole));
 
     // 10.-11. The notice line, then the overlays, the confirmation dialog topmost.
-    g.AttachControl(std::make_unique<NoticePlaceholder>(e.notice), kTagNotice);
-    g.AttachControl(std::make_unique<OverlayPlaceholder>(e.whole, "Help"), kTagHelp);
-    g.AttachControl(std::make_unique<OverlayPlaceholder>(e.whole, "Preferences"), kTagPrefs);
-    g.AttachControl(std::make_unique<OverlayPlaceholder>(e.whole, "Software updates"), kTagUpdates);
-    g.AttachControl(std::make_unique<OverlayPlaceholder>(e.whole, ""), kTagConfirm);
+    g.AttachControl(std::make_unique<NoticeControl>(e.notice, actions.overlays.cancelBackgroundWork),
+                    kTagNotice);
+    g.AttachControl(std::make_unique<HelpOverlay>(e.whole, actions.overlays.copyDiagnostics), kTagHelp);
+    g.AttachControl(std::make_unique<PrefsOverlay>(e.whole, actions.overlays.prefs), kTagPrefs);
+    g.AttachControl(std::make_unique<UpdateCenterOverlay>(e.whole, actions.overlays.updates), kTagUpdates);
+    g.AttachControl(std::make_unique<ConfirmOverlay>(e.whole), kTagConfirm);
 }
 
 EditorActions ActionsFor(Corvalinth& plugin) {
     EditorActions a;
     a.toggleOriginal = [&plugin] { plugin.ToggleCompare(); };
     a.hasDocument = [&plugin] { return plugin.Session().document().audio != nullptr; };
+    a.overlays = OverlayServicesFor(plugin);
     return a;
 }
 

@@ -8,6 +8,7 @@
 #include "framework/graphics/igraphics.h"
 #include "plugin/editor_controls.h"
 #include "ui/ivory/controls.h"
+#include "ui/overlay_services.h"
 
 #include <filesystem>
 #include <functional>
@@ -29,6 +30,7 @@ struct EditorActions {
     std::function<void()> redo;
     std::function<void()> merge;
     std::function<bool()> hasDocument; // the split button flips split mode only with a document
+    OverlayServices overlays;          // what the notice line and the overlays call
 };
 
 // The tool tabs' labels and the tooltip of each.

@@ -5,6 +5,7 @@
 #include "tests/ui/editor_fixture.h"
 #include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
+#include "ui/notice_control.h"
 
 namespace cv::ui {
 namespace {
@@ -103,13 +104,13 @@ TEST(EditorHosting, AnErrorRaisedWhileClosedShowsWhenTheEditorOpens) {
     f.plugin->SetStatus("Lost while closed"); // only errors wait
     f.plugin->SetError("Couldn't export the file.");
     f.Open();
-    const auto* notice = dynamic_cast<NoticePlaceholder*>(f.Tagged(kTagNotice));
+    const auto* notice = dynamic_cast<NoticeControl*>(f.Tagged(kTagNotice));
     ASSERT_NE(notice, nullptr);
     EXPECT_EQ(notice->ShownKind(), NoticeKind::Error);
-    EXPECT_EQ(notice->Text(), "Couldn't export the file.");
+    EXPECT_EQ(notice->Line().Current().text, "Couldn't export the file.");
     f.Close();
     f.Open(); // shown once
-    EXPECT_EQ(dynamic_cast<NoticePlaceholder*>(f.Tagged(kTagNotice))->ShownKind(), std::nullopt);
+    EXPECT_EQ(dynamic_cast<NoticeControl*>(f.Tagged(kTagNotice))->ShownKind(), std::nullopt);
 }
 
 } // namespace
