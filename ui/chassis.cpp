@@ -23,5 +23,6 @@ void ChassisFrame::Draw(IGraphics& g) {
     g.FillRect(IColor(10, 255, 255, 255), IRECT(r.L, r.T, r.L + 1.f, r.B));
     g.FillRect(IColor(115, 0, 0, 0), IRECT(r.L, r.B - 2.f, r.R, r.B));
     g.FillRect(IColor(95, 0, 0, 0), IRECT(r.R - 2.f, r.T, r.R, r.B));
-    g.DrawRect(IColor(102, 0, 0, 0), r);
+    // Inset by half the line, so the outline's right and bottom edges fall inside the window too.
+    g.DrawRect(IColor(102, 0, 0, 0), r.GetPadded(-0.5f));
 }
