@@ -13,10 +13,18 @@
 //
 // The files of this class: corvalinth.cpp (construction, teardown, guards), audio_callback.cpp and
 // audio_reset.cpp (the audio thread and the audio configuration), idle_loop.cpp (the idle loop and the
-// readouts), notices.cpp (notices, progress line, deferred action, cancel), flow_seams.cpp (the roads of
-// capture, analysis, render, audition, state and file jobs that the idle loop polls).
+// readouts), notices.cpp (notices, progress line, deferred action, cancel), capture_flow.cpp (the
+// capture commands, the intake of a finished capture and the reset of the session), analysis_flow.cpp
+// (analysis and the editing parameters), render_flow.cpp (every edit's render and its installation),
+// audition_flow.cpp (one note heard while it is dragged), edit_commands.cpp (undo, redo, split, merge and
+// the macros), flow_seams.cpp (the state and file-job roads the idle loop polls).
+//
+// Stamps: a background result is used only while the stamps it was requested with still match
+// (flow_stamps.h). The document revision that renders are keyed on is the session's edit count, which
+// every edit, undo and redo raises.
 
 #include "engine/analysis/analysis_worker.h"
+#include "engine/audio/peak_cache.h"
 #include "engine/model/edit_session.h"
 #include "engine/playback/audition_voice.h"
 #include "engine/playback/host_synced_player.h"
@@ -24,11 +32,14 @@
 #include "engine/render/note_audition_worker.h"
 #include "framework/plugin.h"
 #include "plugin/audio_config_seqlock.h"
+#include "plugin/capture_memory.h"
 #include "plugin/corvalinth_params.h"
+#include "plugin/edit_macros.h"
 #include "plugin/editor_controls.h"
 #include "plugin/editor_hosting.h"
 #include "plugin/editor_viewport.h"
 #include "plugin/file_job.h"
+#include "plugin/flow_stamps.h"
 #include "plugin/gain_automation.h"
 #include "plugin/host_callback_fault_latch.h"
 #include "plugin/prefs.h"
@@ -94,9 +105,10 @@ public:
     // defaults are the process-wide preferences, the real analyses and the pinned HTTPS fetch; tests and
     // tools pass their own.
     struct Services {
-        cv::Prefs* prefs = nullptr;            // null: cv::Prefs::shared()
-        np::AnalysisWorker::Job analysisJob;   // empty: the Melodic and Percussive analyses
-        std::optional<cv::UpdateFetch> update; // empty: cv::fetchHttpsText
+        cv::Prefs* prefs = nullptr;                  // null: cv::Prefs::shared()
+        np::AnalysisWorker::Job analysisJob;         // empty: the Melodic and Percussive analyses
+        np::NoteAuditionWorker::Synth auditionSynth; // empty: the vocoder's audition tone
+        std::optional<cv::UpdateFetch> update;       // empty: cv::fetchHttpsText
     };
 
     static constexpr const char* kNoPositionMessage =
@@ -160,6 +172,66 @@ public:
     // The session every edit goes through (main thread).
     np::EditSession& Session() noexcept { return session_; }
     const np::EditSession& Session() const noexcept { return session_; }
+
+    // --- Capture (main thread) -------------------------------------------------------------------
+    // The Capture button and its shortcut: ends an active capture (what it recorded is analysed like any
+    // finished capture); otherwise arms at once when nothing would be lost, else asks "Replace capture?".
+    void ToggleTransfer();
+    // Arms the recorder for a capture that will replace the session, within the memory the session
+    // leaves; refuses with a notice while audio is not configured or a file job runs, and waits for busy
+    // workers first (the arm is dropped with a warning if the session changed meanwhile).
+    void ArmTransfer();
+    // The Clear button: asks "Clear capture?", then removes the capture and its edits.
+    void ClearCapture();
+    // A document exists and its notes changed since it was analysed or restored.
+    bool HasUnsavedEdits() const;
+    // No settings recorded, or Key, Scale, A4, Tempo and Algorithm all equal the recorded ones.
+    bool MetaMatchesSaved() const;
+    np::SessionMeta CurrentSessionMeta() const;
+    // (resident state bytes, audio working-set bytes) as every replacement of the session counts them.
+    cv::ResidentMemory CurrentResidentMemory() const;
+    // The capture anchor on the host timeline at the engine rate, rounded; false when either rate is not
+    // within 8000..384000 Hz or the result leaves the 64-bit range.
+    bool HostAnchorAtEngineRate(std::int64_t& out) const;
+    // Truncating conversions for display and editing: trunc(frame x engine rate / source rate) and back.
+    std::int64_t DocToEngine(std::int64_t frame) const;
+    std::int64_t EngineToDoc(std::int64_t frame) const;
+    double SourceSampleRate() const noexcept { return sourceRate_; }
+    const std::string& FileLabel() const noexcept { return fileLabel_; }
+
+    // --- Analysis, render and audition (main thread) ---------------------------------------------
+    // Requests an analysis of the source audio with the Algorithm parameter; true when requested.
+    bool StartAnalysis();
+    // After every successful edit: silences the region rendered before it, publishes the state once the
+    // gesture has ended, and requests the render of the new revision at once.
+    void OnDocumentEdited();
+    // The live audition of a note whose pitch is being dragged.
+    void StartLiveAudition(std::uint32_t noteId);
+    void UpdateLiveAudition(std::uint32_t noteId);
+    void StopLiveAudition();
+    bool AnalysisBusy() const;
+    bool RenderBusy() const;
+
+    // --- Edit commands (main thread); each turns an exception into one user-facing failure ---------
+    void Undo();
+    void Redo();
+    void SplitAtPlayhead();
+    void ToggleSplitMode();
+    void MergeSelection();
+    // The canvas selection in ascending id order, or else every note in document order.
+    std::vector<std::uint32_t> MacroTargets();
+    void ApplyPitchMacro();
+    void ApplyTimeMacro();
+    void ApplyUnisonMacro();
+    // Publishes what an edit that failed half-way left, then shows the failure.
+    void ReportUiEditFailure(bool documentChanged);
+    // The macro settings, set from the inspector.
+    cv::MacroSettings& Macros() noexcept { return macros_; }
+
+    // --- Editor ------------------------------------------------------------------------------------
+    // Rebuilds the waveform cache when the source audio changed; fit: shows the whole document.
+    void RefreshEditor(bool fit);
+    std::shared_ptr<const np::PeakCache> WaveformCache() const noexcept { return peakCache_; }
 
     double EngineSampleRate() const noexcept { return engineRate_.load(std::memory_order_relaxed); }
     std::uint64_t PlaybackGeneration() const noexcept { return playbackGeneration_.load(); }
@@ -233,29 +305,52 @@ private:
     cv::EditorReadouts ComputeReadouts(std::optional<std::size_t> selectedNotes) const;
     bool DocumentEmpty() const;
     bool DeferredActionWaits() const noexcept { return static_cast<bool>(deferredAction_); }
-    bool AnalysisBusy() const;
-    bool RenderBusy() const;
     bool AuditionBusy() const;
 
-    // Session queries shared with the capture flow.
-    bool HasUnsavedEdits() const;
-    bool MetaMatchesSaved() const;
-    np::SessionMeta CurrentSessionMeta() const;
     void ApplyKeyScaleParams();
 
-    // The roads the idle loop polls (flow_seams.cpp).
-    void ApplyPendingDawRestore();
+    // The capture flow (capture_flow.cpp).
     void PollTransfer();
-    void ApplyPendingEditingParams();
     void ClearCaptureStatistics();
-    void PollFileJob();
-    void PollAnalysis();
-    void PollRenderFlow();
-    void PollAuditionFlow();
+    // Takes the finished capture in as a fresh session and starts its analysis.
+    void InstallCapture(std::unique_ptr<np::TransferCapture::Capture> capture, std::int64_t armedFrames);
+    // Resets everything the session owns. While restoring_ is set it keeps the session and playback
+    // generations, the offline render state, the region and the largest render size, and publishes
+    // no empty snapshot: the restore has set those up already.
     void ClearDocument(bool);
-    void StopLiveAudition();
+    void ResetFileReadout();
+
+    // The analysis flow (analysis_flow.cpp).
+    void PollAnalysis();
+    void ApplyPendingEditingParams();
+    void ApplyAlgorithmChange(int algorithm);
+    // Puts the Algorithm parameter back to algorithm, taken as applied, and tells the host.
+    void RevertAlgorithmParameter(int algorithm);
+    // Plays the captured audio itself in place, when it is at the engine rate; at another rate it
+    // leaves the render revisions unequal, so a render at the engine rate replaces it.
+    void InstallSourceAsRegion();
+
+    // The render flow (render_flow.cpp).
+    void PollRenderFlow();
+    // Stops the render; the revision it was rendering is requested again on the next tick.
     void CancelRender();
+
+    // The audition flow (audition_flow.cpp).
+    void PollAuditionFlow();
+
+    // Edit commands (edit_commands.cpp): runs command inside the failure boundary.
+    template <class Command>
+    void RunEditCommand(Command&& command);
+
+    // The state and file-job roads (flow_seams.cpp).
+    void ApplyPendingDawRestore();
+    void PollFileJob();
     void PublishDawStateSnapshot();
+    void PublishEmptyDawStateSnapshot();
+    // "Wait for ... to finish." of the queued or running file job.
+    std::string FileJobWaitText() const;
+    // A running file job is cancelled and a queued one dropped: their session is going away.
+    void CancelFileJobsForClear();
 
     // 1. The framework base (above).
     // 2. The transport player of the editor's time readout has no processing of its own in this
@@ -308,6 +403,23 @@ private:
     std::optional<np::SessionMeta> savedMeta_; // session settings recorded with the analysis or restore
     std::int32_t appliedAlgorithm_ = 0;
     std::int32_t lastAnalysedAlgorithm_ = 0;
+    // Main thread: what the armed capture must still match when it is taken; empty once it was
+    // aborted or no capture is armed.
+    std::optional<cv::CaptureStamps> captureStats_;
+    std::uint64_t parameterChanges_ = 0; // applied Key, Scale, A4, Tempo and Algorithm changes
+    // Main thread: how the installed capture ended, for the notice after its analysis.
+    bool captureMemoryLimited_ = false;
+    bool captureTimelineJumped_ = false;
+    std::int64_t captureArmedFrames_ = 0;
+    std::optional<std::uint64_t> severalVoicesWarned_; // the session generation last warned about
+    // Main thread: the waveform cache, the source it was built from and its size estimate.
+    std::shared_ptr<const np::PeakCache> peakCache_;
+    std::shared_ptr<const np::AudioBuffer> peakCacheSource_;
+    std::uint64_t peakCacheBytes_ = 0;
+    // Main thread: true only while a restore clears the old session (ClearDocument keeps what the
+    // restore has already set up).
+    bool restoring_ = false;
+    cv::MacroSettings macros_;
     // 13. File jobs, progress line and deferred action (main thread).
     cv::FileJobSlot fileJob_;
     std::mutex fileJobResultMutex_;

@@ -11,6 +11,7 @@ Corvalinth::Corvalinth(const iplug::InstanceInfo& info) : Corvalinth(info, Servi
 
 Corvalinth::Corvalinth(const iplug::InstanceInfo& info, Services services)
     : iplug::Plugin(info, cv::makeCorvalinthConfig()), analysis_(std::move(services.analysisJob)),
+      auditionWorker_(std::move(services.auditionSynth)),
       updates_(services.update ? *services.update : cv::UpdateFetch(cv::fetchHttpsText)) {
     cv::declareCorvalinthParameters(*this);
     MakeDefaultPreset("Default", 1);

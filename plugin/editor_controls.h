@@ -88,6 +88,25 @@ public:
         (void)title, (void)message, (void)buttons, (void)cancelIndex, (void)onResult;
         return false;
     }
+
+    // --- What the capture, analysis and edit commands reach besides the above. Each default stands for
+    //     the control being absent.
+
+    // The file readout (tag 2): stops its animation, clears its unsaved, just-saved and saving marks and
+    // shows text.
+    virtual void ResetFileReadout(const char* text) { ShowFileText(text); }
+
+    // Without a canvas: no selection, no split mode, and every call below does nothing.
+    virtual bool HasCanvas() const { return false; }
+    // The selected note ids in ascending order.
+    virtual std::vector<std::uint32_t> CanvasSelection() const { return {}; }
+    virtual void SetCanvasSelection(std::vector<std::uint32_t>) {}
+    virtual void ClearCanvasSelection() {}
+    virtual void RedrawCanvas() {}
+    virtual bool CanvasSplitMode() const { return false; }
+    // Leaving split mode sets the canvas's hover cut position to -1; redraws the canvas and the split
+    // button (tag 15).
+    virtual void SetCanvasSplitMode(bool) {}
 };
 
 } // namespace cv

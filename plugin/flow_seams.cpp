@@ -1,43 +1,32 @@
-// The roads that the idle loop polls and the cancel action stops, as far as this object has them: the
-// capture intake, the analysis, render and audition flows, the state restore and the file jobs each
-// live in a file of their own once built, and replace the bodies here.
+// The roads the idle loop polls that live elsewhere once built: the state restore and the file jobs.
+// Their bodies here keep the order of the idle loop and the points where the capture, analysis and
+// render flows publish the state or stop a file job.
 
 #include "plugin/Corvalinth.h"
 
+#include <cctype>
+
 void Corvalinth::ApplyPendingDawRestore() {}
-
-void Corvalinth::PollTransfer() {}
-
-void Corvalinth::ApplyPendingEditingParams() {
-    // Taken in one exchange so that a change arriving meanwhile waits for the next tick.
-    const std::uint32_t pending = pendingParams_.exchange(0);
-    if (pending == 0)
-        return;
-    constexpr std::uint32_t kKeyScaleA4 =
-        (1u << cv::kParamKey) | (1u << cv::kParamScale) | (1u << cv::kParamA4);
-    if ((pending & kKeyScaleA4) != 0)
-        ApplyKeyScaleParams();
-}
-
-void Corvalinth::ClearCaptureStatistics() {}
 
 void Corvalinth::PollFileJob() {}
 
-void Corvalinth::PollAnalysis() {}
+void Corvalinth::PublishDawStateSnapshot() {}
 
-void Corvalinth::PollRenderFlow() {}
+void Corvalinth::PublishEmptyDawStateSnapshot() {}
 
-void Corvalinth::PollAuditionFlow() {}
-
-void Corvalinth::ClearDocument(bool) {}
-
-void Corvalinth::CancelRender() {}
-
-bool Corvalinth::RenderBusy() const {
-    return false;
+std::string Corvalinth::FileJobWaitText() const {
+    const cv::FileJobKind kind = queuedFileJob_ ? queuedFileJob_->kind : fileJob_.kind;
+    std::string text = cv::fileJobProgressText(kind);
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return "Wait for " + text + " to finish.";
 }
 
-void Corvalinth::PublishDawStateSnapshot() {}
+void Corvalinth::CancelFileJobsForClear() {
+    if (fileJob_.running)
+        fileJob_.cancel.store(true);
+    queuedFileJob_.reset();
+}
 
 bool Corvalinth::SerializeStateImpl(iplug::IByteChunk& chunk) const {
     return iplug::Plugin::SerializeState(chunk);

@@ -216,3 +216,26 @@ std::int64_t Corvalinth::CurrentDocPlayhead() const {
     std::int64_t frame = 0;
     return np::scaleFramePosition(diff, engineRate, docRate, frame) ? frame : 0;
 }
+
+void Corvalinth::RefreshEditor(bool fit) {
+    const std::shared_ptr<const np::AudioBuffer>& source = session_.document().audio;
+    if (source != peakCacheSource_) {
+        // Built before anything is replaced, so a failed build keeps the previous cache and its size.
+        std::shared_ptr<np::PeakCache> cache;
+        std::uint64_t bytes = 0;
+        if (source != nullptr) {
+            cache = std::make_shared<np::PeakCache>();
+            cache->build(*source);
+            bytes = cv::peakCacheEstimateBytes(source->frames);
+        }
+        peakCache_ = std::move(cache);
+        peakCacheSource_ = source;
+        peakCacheBytes_ = bytes;
+    }
+    cv::EditorControls* controls = Controls();
+    if (controls == nullptr || !controls->HasCanvas())
+        return;
+    if (fit)
+        controls->FitCanvasToDocument();
+    controls->RedrawCanvas();
+}

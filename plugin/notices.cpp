@@ -128,9 +128,7 @@ void Corvalinth::CancelBackgroundWork() {
     if (AnalysisBusy()) {
         analysis_.cancel();
         if (session_.document().audio != nullptr) {
-            // The parameter goes back without a change notification, so it is not taken as a request.
-            appliedAlgorithm_ = lastAnalysedAlgorithm_;
-            SendParameterToHost(cv::kParamAlgorithm, lastAnalysedAlgorithm_);
+            RevertAlgorithmParameter(lastAnalysedAlgorithm_);
         } else {
             ClearDocument(false);
         }
@@ -141,10 +139,4 @@ void Corvalinth::CancelBackgroundWork() {
         CancelRender();
         renderCancelling_ = true;
     }
-}
-
-void Corvalinth::StopLiveAudition() {
-    auditionedNote_ = 0;
-    ++auditionSequence_; // late results of the stopped audition are dropped
-    voice_.clear();
 }

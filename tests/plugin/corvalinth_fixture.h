@@ -13,6 +13,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +46,47 @@ struct FakeControls : cv::EditorControls {
     void DismissNotice() override { shown.reset(); }
     std::optional<std::size_t> SelectedNoteCount() const override { return selected; }
     void ShowReadouts(const cv::EditorReadouts& r) override { readouts = r; }
+
+    // The confirmation overlay: questions (their titles) wait in `asked` until the test answers them.
+    bool hasOverlay = true;
+    std::vector<std::pair<std::string, std::function<void(int)>>> asked;
+    bool AskConfirmation(const std::string& title, const std::string&, const std::vector<std::string>&, int,
+                         std::function<void(int)> onResult) override {
+        if (hasOverlay)
+            asked.emplace_back(title, std::move(onResult));
+        return hasOverlay;
+    }
+    void answer(int button) {
+        auto callback = std::move(asked.back().second);
+        asked.pop_back();
+        callback(button);
+    }
+    std::string fileReadout;
+    void ShowFileText(const char* text) override { fileReadout = text; }
+    // The canvas.
+    bool hasCanvas = true;
+    std::vector<std::uint32_t> selection;
+    bool splitMode = false;
+    int canvasRedraws = 0;
+    bool throwOnRedraw = false;
+    bool HasCanvas() const override { return hasCanvas; }
+    std::vector<std::uint32_t> CanvasSelection() const override { return selection; }
+    void SetCanvasSelection(std::vector<std::uint32_t> ids) override { selection = std::move(ids); }
+    void ClearCanvasSelection() override { selection.clear(); }
+    void RedrawCanvas() override {
+        ++canvasRedraws;
+        if (throwOnRedraw)
+            throw std::runtime_error("redraw failed");
+    }
+    bool CanvasSplitMode() const override { return splitMode; }
+    void SetCanvasSplitMode(bool on) override { splitMode = on; }
+    // The texts of the notices shown so far.
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const Notice& n : notices)
+            out.push_back(n.text);
+        return out;
+    }
 };
 
 class TestCorvalinth : public Corvalinth {
@@ -113,7 +155,9 @@ struct CorvalinthFixture {
     std::unique_ptr<cv::standin::StandinHost> host;
     bool analysisReleased = false;
 
-    explicit CorvalinthFixture(const std::string& prefsText = "") {
+    // customize may replace the services' analysis job and stand-ins before the plug-in is made.
+    explicit CorvalinthFixture(const std::string& prefsText = "",
+                               const std::function<void(Corvalinth::Services&)>& customize = {}) {
         if (!prefsText.empty())
             cvtest::writeBytes(prefsFolder / "prefs.ini",
                                std::vector<std::uint8_t>(prefsText.begin(), prefsText.end()));
@@ -122,6 +166,8 @@ struct CorvalinthFixture {
         services.prefs = &prefs;
         services.analysisJob = analysis.job();
         services.update = cv::UpdateFetch{}; // no check reaches the network
+        if (customize)
+            customize(services);
         auto owned = std::make_unique<TestCorvalinth>(std::move(services));
         plugin = owned.get();
         host = std::make_unique<cv::standin::StandinHost>(std::move(owned));

@@ -12,6 +12,7 @@ struct CorvalinthProbe {
     static np::HostSyncedPlayer& player(Corvalinth& p) { return p.player_; }
     static np::AuditionVoice& voice(Corvalinth& p) { return p.voice_; }
     static np::AnalysisWorker& analysis(Corvalinth& p) { return p.analysis_; }
+    static np::NoteAuditionWorker& auditionWorker(Corvalinth& p) { return p.auditionWorker_; }
     static cv::FileJobSlot& fileJob(Corvalinth& p) { return p.fileJob_; }
     static int exportDepth(const Corvalinth& p) { return p.exportDepthIdx_; }
     static const cv::HostCallbackFaultLatch& latch(const Corvalinth& p) { return p.latch_; }
@@ -33,4 +34,13 @@ struct CorvalinthProbe {
     static cv::EditorReadouts readouts(const Corvalinth& p, std::optional<std::size_t> selected) {
         return p.ComputeReadouts(selected);
     }
+    static const std::shared_ptr<const np::AudioBuffer>& source(const Corvalinth& p) {
+        return p.sourceAudio_;
+    }
+    static std::int64_t anchor(const Corvalinth& p) { return p.captureAnchor_; }
+    static std::uint64_t sessionGeneration(const Corvalinth& p) { return p.sessionGeneration_.load(); }
+    static std::pair<std::uint64_t, std::uint64_t> renderRevisions(const Corvalinth& p) {
+        return {p.requestedRenderRevision_, p.completedRenderRevision_};
+    }
+    static void setLargestRender(Corvalinth& p, std::uint64_t bytes) { p.largestRenderBytes_.store(bytes); }
 };

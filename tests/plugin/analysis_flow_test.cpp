@@ -1,0 +1,109 @@
+#include "tests/plugin/flow_fixture.h"
+
+namespace {
+
+constexpr const char* kSeveralVoices =
+    "Corvalinth detected more than one voice. Chords may not edit reliably.";
+
+void editFirstNote(FlowFixture& f, double db) {
+    const std::uint32_t id = f.plugin->Session().document().notes.front().id;
+    f.plugin->Session().addGainDb({&id, 1}, db);
+    f.plugin->OnDocumentEdited();
+}
+
+TEST(AnalysisFlow, AResultForOtherNotesOrAnotherSessionIsDropped) {
+    struct Case {
+        const char* name;
+        std::function<void(FlowFixture&)> meanwhile;
+        bool installed; // the re-analysis replaced the document
+    };
+    const std::vector<Case> cases{
+        {"nothing changed", [](FlowFixture&) {}, true},
+        {"the notes were edited", [](FlowFixture& f) { editFirstNote(f, -3.0); }, false},
+        {"the capture was cleared",
+         [](FlowFixture& f) {
+             f.plugin->ClearCapture();
+             f.plugin->controls.answer(0);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlowFixture f;
+        f.configure(48000.0, 512, 1);
+        f.captureAndAnalyse(0, 19200);
+        // A re-analysis of the unedited session starts at once; hold it while something happens.
+        f.analysisGate->close();
+        f.host->setParameter(cv::kParamAlgorithm, 1.0);
+        f.host->idle();
+        ASSERT_TRUE(f.plugin->AnalysisBusy());
+        c.meanwhile(f);
+        const std::uint64_t edits = f.plugin->Session().editCount();
+        f.analysisGate->release();
+        f.settleAnalysis();
+        EXPECT_EQ(f.plugin->Session().editCount() > edits, c.installed);
+    }
+}
+
+TEST(AnalysisFlow, AnAlgorithmChangeAsksFirstOnlyWhenEditsWouldBeLost) {
+    FlowFixture f;
+    f.configure(48000.0, 512, 1);
+    f.captureAndAnalyse(0, 19200);
+    const std::uint64_t generation = f.plugin->PlaybackGeneration();
+    f.host->setParameter(cv::kParamAlgorithm, 1.0); // unedited: analysed again at once
+    f.settleAnalysis();
+    EXPECT_GT(f.plugin->PlaybackGeneration(), generation);
+    EXPECT_TRUE(f.plugin->controls.asked.empty());
+
+    editFirstNote(f, -3.0);
+    for (const int button : {1, 0}) {
+        SCOPED_TRACE(button);
+        f.host->setParameter(cv::kParamAlgorithm, 0.0);
+        f.host->idle();
+        ASSERT_EQ(f.plugin->controls.asked.size(), 1u);
+        EXPECT_EQ(f.plugin->controls.asked.back().first, "Change algorithm");
+        f.plugin->controls.answer(button);
+        if (button == 1) { // Cancel: the host hears the old value back, the edit stays
+            EXPECT_EQ(f.plugin->GetParam(cv::kParamAlgorithm)->Int(), 1);
+            EXPECT_EQ(f.host->notifications().back().paramIdx, cv::kParamAlgorithm);
+            EXPECT_TRUE(f.plugin->HasUnsavedEdits());
+        }
+        f.settleAnalysis();
+    }
+    EXPECT_FALSE(f.plugin->HasUnsavedEdits()); // analysed again: the edit is gone
+}
+
+TEST(AnalysisFlow, WarnsOfSeveralVoicesOncePerSession) {
+    FlowFixture f;
+    f.configure(48000.0, 512, 1);
+    f.polyphony->store(0.3f);
+    f.captureAndAnalyse(0, 9600);
+    f.host->setParameter(cv::kParamAlgorithm, 1.0);
+    f.settleAnalysis();
+    EXPECT_EQ(f.texts(), std::vector<std::string>{kSeveralVoices});
+    f.captureAndAnalyse(20000, 9600);
+    EXPECT_EQ(f.texts().size(), 2u);
+}
+
+TEST(AnalysisFlow, CapturedAudioAtAnotherRateIsNotPlayedUnconverted) {
+    FlowFixture f;
+    f.configure(44100.0, 512, 1);
+    f.capture(0, 9600);
+    f.host->configure({48000.0, 512, 1, 1}); // before the idle loop takes the capture in
+    f.settleAnalysis();
+    ASSERT_EQ(f.plugin->SourceSampleRate(), 44100.0);
+    ASSERT_EQ(f.plugin->Session().document().notes.size(), 4u);
+    // Nothing plays the source as it is: the track's input passes, and a render is due.
+    f.host->setRecording(true);
+    f.host->run(cv::standin::contiguous(0, 512, 8));
+    const auto out = f.host->takeRecording();
+    for (std::size_t p = 0; p < out[0].size(); ++p)
+        ASSERT_EQ(out[0][p], static_cast<double>(static_cast<float>(
+                                 cv::standin::PositionCodedSource::code(static_cast<std::int64_t>(p), 0))))
+            << p;
+    const auto [requested, completed] = CorvalinthProbe::renderRevisions(*f.plugin);
+    EXPECT_NE(f.plugin->Session().editCount(), completed);
+    (void)requested;
+}
+
+} // namespace

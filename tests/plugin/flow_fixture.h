@@ -1,0 +1,108 @@
+#pragma once
+
+// The plug-in in the stand-in host with an analysis that answers at once: notes spread evenly over
+// whatever was captured, so the capture, analysis, render and edit roads run end to end in lock-step.
+
+#include "tests/plugin/corvalinth_fixture.h"
+
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// Holds the analysis (or any job) while closed.
+struct JobGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = true;
+    void close() {
+        std::lock_guard lock(mutex);
+        open = false;
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        changed.notify_all();
+    }
+    void pass() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return open; });
+    }
+};
+
+// Four pitched notes (MIDI 60, 62, 64, 65) each covering the first three quarters of its fifth of the
+// audio, over a voiced 261.6 Hz pitch track; `polyphony` is the several-voices score it reports.
+inline np::AnalysisResult evenNotes(const np::AnalysisWorker::Request& request, float polyphony) {
+    np::AnalysisResult result;
+    result.sampleRate = request.sampleRate;
+    result.track.sampleRate = request.sampleRate;
+    const std::int64_t frames = request.audio->frames;
+    result.track.frames.assign(static_cast<std::size_t>(frames / 256), np::PitchFrame{261.6, 0.9, true, 0});
+    const std::int64_t span = frames / 5;
+    const double pitches[] = {60.0, 62.0, 64.0, 65.0};
+    for (int i = 0; i < 4 && span >= 512; ++i) {
+        np::NoteEvent note;
+        note.start = i * span;
+        note.end = note.start + span * 3 / 4;
+        note.pitch = pitches[i];
+        note.pitchCurve.assign(static_cast<std::size_t>((note.end - note.start) / 256 + 1), 0.0f);
+        note.levelCurve = note.pitchCurve;
+        note.pitchConfidence = 0.9f;
+        note.pitched = true;
+        result.notes.push_back(std::move(note));
+    }
+    result.polyphonyScore = polyphony;
+    return result;
+}
+
+// Made before the plug-in, which the analysis job it holds outlives.
+struct FlowAnalysisState {
+    std::shared_ptr<std::atomic<float>> polyphony = std::make_shared<std::atomic<float>>(0.0f);
+    std::shared_ptr<JobGate> analysisGate = std::make_shared<JobGate>();
+};
+
+struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
+    explicit FlowFixture(const std::function<void(Corvalinth::Services&)>& customize = {})
+        : CorvalinthFixture("", [this, customize](Corvalinth::Services& services) {
+              services.analysisJob = [p = polyphony,
+                                      g = analysisGate](const np::AnalysisWorker::Request& request,
+                                                        const std::function<bool(float)>&) {
+                  g->pass();
+                  return evenNotes(request, p->load());
+              };
+              if (customize)
+                  customize(services);
+          }) {
+        plugin->editorOpen = true;
+    }
+    ~FlowFixture() { analysisGate->release(); }
+
+    // Arms through the Capture command, plays frames from start in blocks of blockFrames and stops the
+    // transport; the next idle tick takes the capture in.
+    void capture(std::int64_t start, std::int64_t frames, int blockFrames = 512) {
+        plugin->ArmTransfer();
+        for (std::int64_t at = 0; at < frames; at += blockFrames) {
+            const auto n = static_cast<int>(std::min<std::int64_t>(blockFrames, frames - at));
+            host->processBlock({n, static_cast<double>(start + at), true});
+        }
+        host->processBlock({64, static_cast<double>(start + frames), false});
+    }
+
+    // Idle ticks until the analysis worker has finished, and one more to take its result.
+    void settleAnalysis() {
+        host->idle();
+        while (plugin->AnalysisBusy())
+            std::this_thread::yield();
+        host->idle();
+    }
+
+    // A capture of frames from start, analysed and installed.
+    void captureAndAnalyse(std::int64_t start, std::int64_t frames) {
+        capture(start, frames);
+        settleAnalysis();
+    }
+
+    std::vector<std::string> texts() const { return plugin->controls.texts(); }
+};
