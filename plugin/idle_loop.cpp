@@ -218,6 +218,8 @@ std::int64_t Corvalinth::CurrentDocPlayhead() const {
 }
 
 void Corvalinth::RefreshEditor(bool fit) {
+    if (fit)
+        ForgetEditorViewport();
     const std::shared_ptr<const np::AudioBuffer>& source = session_.document().audio;
     if (source != peakCacheSource_) {
         // Built before anything is replaced, so a failed build keeps the previous cache and its size.
