@@ -231,7 +231,10 @@ public:
     // --- Editor ------------------------------------------------------------------------------------
     // Rebuilds the waveform cache when the source audio changed; fit: shows the whole document.
     void RefreshEditor(bool fit);
-    std::shared_ptr<const np::PeakCache> WaveformCache() const noexcept { return peakCache_; }
+    // The peaks of the session's source audio (null without); rebuilt first when the source changed.
+    std::shared_ptr<const np::PeakCache> WaveformCache();
+    // Whether a capture is armed or recording.
+    bool CaptureActive() const noexcept { return capture_.isActive(); }
 
     double EngineSampleRate() const noexcept { return engineRate_.load(std::memory_order_relaxed); }
     std::uint64_t PlaybackGeneration() const noexcept { return playbackGeneration_.load(); }
@@ -319,6 +322,7 @@ private:
     // no empty snapshot: the restore has set those up already.
     void ClearDocument(bool);
     void ResetFileReadout();
+    void RefreshWaveformCache();
 
     // The analysis flow (analysis_flow.cpp).
     void PollAnalysis();

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 namespace cv {
 
@@ -220,24 +221,37 @@ std::int64_t Corvalinth::CurrentDocPlayhead() const {
 void Corvalinth::RefreshEditor(bool fit) {
     if (fit)
         ForgetEditorViewport();
-    const std::shared_ptr<const np::AudioBuffer>& source = session_.document().audio;
-    if (source != peakCacheSource_) {
-        // Built before anything is replaced, so a failed build keeps the previous cache and its size.
-        std::shared_ptr<np::PeakCache> cache;
-        std::uint64_t bytes = 0;
-        if (source != nullptr) {
-            cache = std::make_shared<np::PeakCache>();
-            cache->build(*source);
-            bytes = cv::peakCacheEstimateBytes(source->frames);
-        }
-        peakCache_ = std::move(cache);
-        peakCacheSource_ = source;
-        peakCacheBytes_ = bytes;
-    }
+    RefreshWaveformCache();
     cv::EditorControls* controls = Controls();
     if (controls == nullptr || !controls->HasCanvas())
         return;
     if (fit)
         controls->FitCanvasToDocument();
     controls->RedrawCanvas();
+}
+
+std::shared_ptr<const np::PeakCache> Corvalinth::WaveformCache() {
+    try {
+        RefreshWaveformCache();
+    } catch (const std::bad_alloc&) {
+        return nullptr; // no waveform rather than the peaks of another take
+    }
+    return peakCache_;
+}
+
+void Corvalinth::RefreshWaveformCache() {
+    const std::shared_ptr<const np::AudioBuffer>& source = session_.document().audio;
+    if (source == peakCacheSource_)
+        return;
+    // Built before anything is replaced, so a failed build keeps the previous cache and its size.
+    std::shared_ptr<np::PeakCache> cache;
+    std::uint64_t bytes = 0;
+    if (source != nullptr) {
+        cache = std::make_shared<np::PeakCache>();
+        cache->build(*source);
+        bytes = cv::peakCacheEstimateBytes(source->frames);
+    }
+    peakCache_ = std::move(cache);
+    peakCacheSource_ = source;
+    peakCacheBytes_ = bytes;
 }

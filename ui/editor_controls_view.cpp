@@ -90,4 +90,51 @@ bool EditorControlsView::AskConfirmation(const std::string& title, const std::st
     return true;
 }
 
+void EditorControlsView::ResetFileReadout(const char* text) {
+    if (auto* file = dynamic_cast<FileReadout*>(mG.GetControlWithTag(kTagFile))) {
+        file->SetUnsaved(true); // ends a running "Saved" period
+        file->SetUnsaved(false);
+        file->SetSaving(false);
+        file->SetStr(text);
+    }
+}
+
+bool EditorControlsView::HasCanvas() const {
+    return FindSeam<CanvasSeam>(&mG, kTagCanvas) != nullptr;
+}
+
+std::vector<std::uint32_t> EditorControlsView::CanvasSelection() const {
+    const auto* canvas = FindSeam<CanvasSeam>(&mG, kTagCanvas);
+    return canvas ? canvas->SelectionIds() : std::vector<std::uint32_t>{};
+}
+
+void EditorControlsView::SetCanvasSelection(std::vector<std::uint32_t> ids) {
+    if (auto* canvas = FindSeam<CanvasSeam>(&mG, kTagCanvas))
+        canvas->SetSelectionIds(ids);
+}
+
+void EditorControlsView::ClearCanvasSelection() {
+    if (auto* canvas = FindSeam<CanvasSeam>(&mG, kTagCanvas))
+        canvas->ClearSelection();
+}
+
+void EditorControlsView::RedrawCanvas() {
+    if (IControl* canvas = mG.GetControlWithTag(kTagCanvas))
+        canvas->SetDirty(false);
+}
+
+bool EditorControlsView::CanvasSplitMode() const {
+    const auto* canvas = FindSeam<CanvasSeam>(&mG, kTagCanvas);
+    return canvas && canvas->SplitMode();
+}
+
+void EditorControlsView::SetCanvasSplitMode(bool on) {
+    auto* canvas = FindSeam<CanvasSeam>(&mG, kTagCanvas);
+    if (canvas == nullptr)
+        return;
+    canvas->SetSplitMode(on);
+    if (IControl* button = mG.GetControlWithTag(kTagSplit))
+        button->SetDirty(false);
+}
+
 } // namespace cv::ui

@@ -26,6 +26,14 @@ public:
     bool AskConfirmation(const std::string& title, const std::string& message,
                          const std::vector<std::string>& buttons, int cancelIndex,
                          std::function<void(int)> onResult) override;
+    void ResetFileReadout(const char* text) override;
+    bool HasCanvas() const override;
+    std::vector<std::uint32_t> CanvasSelection() const override;
+    void SetCanvasSelection(std::vector<std::uint32_t> ids) override;
+    void ClearCanvasSelection() override;
+    void RedrawCanvas() override;
+    bool CanvasSplitMode() const override;
+    void SetCanvasSplitMode(bool on) override;
 
 private:
     iplug::igraphics::IGraphics& mG;

@@ -31,6 +31,9 @@ public:
     virtual void SetPlayheadDocFrame(std::int64_t frame) = 0;
     // Selected note ids in ascending order.
     virtual std::vector<std::uint32_t> SelectionIds() const = 0;
+    // Selects exactly ids (those naming a note); redraws.
+    virtual void SetSelectionIds(const std::vector<std::uint32_t>& ids) = 0;
+    virtual void ClearSelection() = 0;
     virtual bool SplitMode() const = 0;
     // Arms or leaves split mode; leaving forgets the split hover position. Redraws.
     virtual void SetSplitMode(bool armed) = 0;

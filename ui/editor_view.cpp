@@ -99,6 +99,15 @@ void EditorView::SelectAll() {
     SetDirty(false);
 }
 
+void EditorView::SetSelectionIds(const std::vector<std::uint32_t>& ids) {
+    mSelection.clear();
+    if (const np::Document* doc = Doc())
+        for (const std::uint32_t id : ids)
+            if (doc->findNote(id) != nullptr)
+                mSelection.insert(id);
+    SetDirty(false);
+}
+
 void EditorView::ClearSelection() {
     mSelection.clear();
     SetDirty(false);

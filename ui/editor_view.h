@@ -60,6 +60,7 @@ public:
     // Redraws only when the frame changed.
     void SetPlayheadDocFrame(std::int64_t frame) override;
     std::vector<std::uint32_t> SelectionIds() const override;
+    void SetSelectionIds(const std::vector<std::uint32_t>& ids) override;
     bool SplitMode() const override { return mSplitMode; }
     void SetSplitMode(bool armed) override;
     void SetTool(std::uint32_t tool) override;
@@ -67,7 +68,7 @@ public:
     // ---- Selection
     // With source audio, every note of the document (also none); nothing without.
     void SelectAll();
-    void ClearSelection();
+    void ClearSelection() override;
     const std::set<std::uint32_t>& Selection() const { return mSelection; }
 
     // ---- What it reads: the host's edit session, and its document while it has source audio.
