@@ -132,6 +132,7 @@ struct PluginCanvasRig {
         plugin = owned.get();
         host = std::make_unique<cv::standin::StandinHost>(std::move(owned));
         plugin->Session().setDocument(std::move(doc));
+        plugin->RefreshEditor(false); // the waveform's peaks
         EXPECT_TRUE(host->openEditor());
         g = plugin->GetUI();
         view = dynamic_cast<cv::ui::EditorView*>(g->GetControlWithTag(0));
