@@ -161,6 +161,9 @@ public:
     void RunAfterReplacementWorkersQuiesce(std::function<void()> action, const char* text);
     // The cancel action (Escape, the progress line's "Cancel"); the first match wins.
     void CancelBackgroundWork();
+    // Whether Escape has work to cancel: a deferred action waits, a file job runs or the analysis is busy
+    // (a render alone is left to finish).
+    bool BackgroundWorkCancellable() const;
 
     // Original: while on, the player passes the input through instead of the region.
     void ToggleCompare();

@@ -112,6 +112,10 @@ void Corvalinth::RunAfterReplacementWorkersQuiesce(std::function<void()> action,
     deferredStartNs_ = SteadyNowNs();
 }
 
+bool Corvalinth::BackgroundWorkCancellable() const {
+    return DeferredActionWaits() || fileJob_.running || AnalysisBusy();
+}
+
 void Corvalinth::CancelBackgroundWork() {
     if (deferredAction_) {
         deferredAction_ = nullptr;

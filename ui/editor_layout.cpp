@@ -8,12 +8,13 @@
 #include "ui/confirm_overlay.h"
 #include "ui/editor_controls_view.h"
 #include "ui/editor_geometry.h"
-#include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
 #include "ui/editor_view.h"
 #include "ui/header_controls.h"
 #include "ui/help_overlay.h"
+#include "ui/inspector_view.h"
 #include "ui/ivory/palette.h"
+#include "ui/key_handler.h"
 #include "ui/notice_control.h"
 #include "ui/theme/theme.h"
 
@@ -216,7 +217,7 @@ void BuildEditor(IGraphics& g, const EditorActions& actions) {
     AlignDropdowns(*dropdowns, right);
 
     // 5.-7. Inspector, the bottom line and the canvas.
-    g.AttachControl(std::make_unique<InspectorPlaceholder>(e.inspector), kTagInspector);
+    g.AttachControl(std::make_unique<InspectorView>(e.inspector), kTagInspector);
     g.AttachControl(std::make_unique<ITextControl>(e.noteCount, "",
                                                    IText(15.f, ivory::kFaint, ivory::kFontMono, EAlign::Far)),
                     kTagNoteCount)
@@ -255,6 +256,9 @@ void BuildEditor(IGraphics& g, const EditorActions& actions) {
     g.AttachControl(std::make_unique<PrefsOverlay>(e.whole, actions.overlays.prefs), kTagPrefs);
     g.AttachControl(std::make_unique<UpdateCenterOverlay>(e.whole, actions.overlays.updates), kTagUpdates);
     g.AttachControl(std::make_unique<ConfirmOverlay>(e.whole), kTagConfirm);
+
+    // 12. The key handler.
+    InstallEditorKeyHandler(g);
 }
 
 EditorActions ActionsFor(Corvalinth& plugin) {

@@ -1,10 +1,9 @@
 #pragma once
 
-// What the layout, the header controls and the plug-in's view of the editor reach of the controls that
-// other parts of the editor supply: the note canvas (tag 0), the notice line (17) and the overlays (9, 10,
-// 12, 18). Each of those controls implements its seam beside IControl; the layout attaches simple
-// placeholders (editor_placeholders.h) until the real control takes the tag, so swapping one is a line in
-// the layout function. Main thread only.
+// What the layout, the header controls, the inspector, the key handler and the plug-in's view of the
+// editor reach of the controls that other parts of the editor supply: the note canvas (tag 0), the notice
+// line (17) and the overlays (9, 10, 12, 18). Each of those controls implements its seam beside IControl
+// and is found by its tag. Main thread only.
 
 #include "framework/graphics/igraphics.h"
 #include "plugin/editor_controls.h"
@@ -39,6 +38,9 @@ public:
     virtual void SetSplitMode(bool armed) = 0;
     // Tool index 0 Main, 1 Pitch, 2 Formant, 3 Amp, 4 Time, 5 Mod. Redraws.
     virtual void SetTool(std::uint32_t tool) = 0;
+    virtual std::uint32_t Tool() const = 0;
+    // With source audio, every note of the document; nothing without. Redraws.
+    virtual void SelectAll() = 0;
 };
 
 // The notice line (tag 17).

@@ -64,10 +64,11 @@ public:
     bool SplitMode() const override { return mSplitMode; }
     void SetSplitMode(bool armed) override;
     void SetTool(std::uint32_t tool) override;
+    std::uint32_t Tool() const override { return mTool; }
 
     // ---- Selection
     // With source audio, every note of the document (also none); nothing without.
-    void SelectAll();
+    void SelectAll() override;
     void ClearSelection() override;
     const std::set<std::uint32_t>& Selection() const { return mSelection; }
 
@@ -82,7 +83,6 @@ public:
     void AbortEditInteraction(bool documentChanged);
 
     // ---- State for the editor and the tests.
-    std::uint32_t Tool() const { return mTool; }
     GestureMode Gesture() const { return mGestureMode; }
     std::uint32_t HoverNoteId() const { return mHoverNoteId; }
     std::uint32_t PressedNoteId() const { return mPressedNoteId; }

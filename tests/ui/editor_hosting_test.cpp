@@ -3,7 +3,6 @@
 
 #include "tests/plugin/corvalinth_probe.h"
 #include "tests/ui/editor_fixture.h"
-#include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
 #include "ui/notice_control.h"
 

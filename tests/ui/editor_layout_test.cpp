@@ -7,7 +7,6 @@
 #include "ui/chassis.h"
 #include "ui/editor_controls_view.h"
 #include "ui/editor_geometry.h"
-#include "ui/editor_placeholders.h"
 #include "ui/editor_tags.h"
 #include "ui/editor_view.h"
 #include "ui/header_controls.h"
