@@ -263,7 +263,12 @@ void BuildEditor(IGraphics& g, const EditorActions& actions) {
 
 EditorActions ActionsFor(Corvalinth& plugin) {
     EditorActions a;
+    a.toggleCapture = [&plugin] { plugin.ToggleTransfer(); };
     a.toggleOriginal = [&plugin] { plugin.ToggleCompare(); };
+    a.clearCapture = [&plugin] { plugin.ClearCapture(); };
+    a.undo = [&plugin] { plugin.Undo(); };
+    a.redo = [&plugin] { plugin.Redo(); };
+    a.merge = [&plugin] { plugin.MergeSelection(); };
     a.hasDocument = [&plugin] { return plugin.Session().document().audio != nullptr; };
     a.overlays = OverlayServicesFor(plugin);
     return a;

@@ -226,6 +226,11 @@ TEST(EditorLayout, ThePluginsViewSetsReadoutsTheFileTextAndAsksForConfirmation) 
 
     view.ShowFileText("take.wav  \xE2\x80\x94  48.0 kHz");
     EXPECT_EQ(dynamic_cast<ITextControl*>(f.Tagged(kTagFile))->GetStr(), "take.wav  \xE2\x80\x94  48.0 kHz");
+    view.ResetFileReadout("No file loaded"); // a new source: no status word
+    EXPECT_EQ(dynamic_cast<FileReadout*>(f.Tagged(kTagFile))->StatusWord(), nullptr);
+    view.SetCanvasSplitMode(true);
+    EXPECT_TRUE(view.CanvasSplitMode());
+    EXPECT_TRUE(f.Tagged(kTagSplit)->IsDirty());
     int answer = -1;
     ASSERT_TRUE(view.AskConfirmation("Clear capture?", "Remove this capture and all its edits?",
                                      {"Clear capture", "Cancel"}, 5, [&](int i) { answer = i; }));
