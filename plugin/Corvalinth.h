@@ -326,6 +326,9 @@ private:
     void ClearDocument(bool);
     void ResetFileReadout();
     void RefreshWaveformCache();
+    // The file readout's text for the source in place: shown now with the editor open, and again each
+    // time the editor opens.
+    void ShowFileReadout(const char* text);
 
     // The analysis flow (analysis_flow.cpp).
     void PollAnalysis();
@@ -389,6 +392,7 @@ private:
     // 12. Capture and playback bookkeeping.
     std::int64_t captureAnchor_ = 0; // host timeline, document frames
     std::string fileLabel_;
+    std::string fileReadoutText_;                   // empty: "No file loaded"
     std::atomic<std::int64_t> lastHostPosition_{0}; // last sub-block's, published by the audio thread
     std::atomic<bool> lastTransportRunning_{false};
     std::uint64_t requestedRenderRevision_ = 0;

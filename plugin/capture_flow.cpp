@@ -184,12 +184,10 @@ void Corvalinth::InstallCapture(std::unique_ptr<np::TransferCapture::Capture> ca
     ApplyKeyScaleParams();
     requestedRenderRevision_ = 0;
     completedRenderRevision_ = 0;
-    if (cv::EditorControls* controls = Controls()) {
-        char text[160];
-        std::snprintf(text, sizeof text, "Captured audio  \xE2\x80\x94  %.1f s @ %.1f kHz",
-                      static_cast<double>(sourceAudio_->frames) / sourceRate_, sourceRate_ / 1000.0);
-        controls->ShowFileText(text);
-    }
+    char text[160];
+    std::snprintf(text, sizeof text, "Captured audio  \xE2\x80\x94  %.1f s @ %.1f kHz",
+                  static_cast<double>(sourceAudio_->frames) / sourceRate_, sourceRate_ / 1000.0);
+    ShowFileReadout(text);
     if (!StartAnalysis()) {
         captureMemoryLimited_ = false;
         captureTimelineJumped_ = false;
@@ -240,7 +238,14 @@ void Corvalinth::ClearDocument(bool) {
         PublishEmptyDawStateSnapshot();
 }
 
+void Corvalinth::ShowFileReadout(const char* text) {
+    fileReadoutText_ = text;
+    if (cv::EditorControls* controls = Controls())
+        controls->ShowFileText(text);
+}
+
 void Corvalinth::ResetFileReadout() {
+    fileReadoutText_.clear();
     if (cv::EditorControls* controls = Controls())
         controls->ResetFileReadout(kNoFileLoaded);
 }

@@ -96,6 +96,9 @@ void Corvalinth::OnUIOpenImpl() {
         if (!restored)
             controls->FitCanvasToDocument();
     }
+    // The layout starts the file readout at "No file loaded"; a source in place names itself again.
+    if (controls != nullptr && !fileReadoutText_.empty())
+        controls->ShowFileText(fileReadoutText_.c_str());
     if (lastEditorSize_.w > 0 && lastEditorSize_.h > 0) {
         try {
             OnParentWindowResizeImpl(lastEditorSize_.w, lastEditorSize_.h);
