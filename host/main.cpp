@@ -32,9 +32,16 @@ int runEditorCommand(const std::vector<std::string>& args) {
     const EditorCommand& command = *parsed.command;
     try {
         cv::app::EditorApp app(command.file);
+        std::fprintf(stderr, "Capturing and analysing %s\n", command.file.c_str());
+        std::string error;
+        if (!app.CaptureAndAnalyse(error)) {
+            std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
+            // In the window the track can still be captured by hand: Capture, then Space.
+            if (command.kind == EditorCommand::Kind::Screenshot)
+                return 1;
+        }
         if (command.kind == EditorCommand::Kind::Open)
             return app.RunWindow();
-        std::string error;
         if (!app.SaveScreenshot(command.out, command.scale, error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;

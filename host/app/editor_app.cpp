@@ -54,6 +54,37 @@ Corvalinth& EditorApp::Plugin() {
     return static_cast<Corvalinth&>(mHost->plugin());
 }
 
+bool EditorApp::CaptureAndAnalyse(std::string& error) {
+    Corvalinth& plugin = Plugin();
+    mHost->idle(1); // the audio configuration reaches the capture
+    plugin.ToggleTransfer();
+    mHost->idle(1);
+    std::int64_t pos = 0;
+    while (pos < mTrackFrames) {
+        mHost->processBlock({kBlockFrames, static_cast<double>(pos), true, false});
+        pos += kBlockFrames;
+    }
+    mHost->processBlock({kBlockFrames, static_cast<double>(pos), false, false}); // the transport stops
+    mHost->idle(1);                                                              // the capture is taken in
+    if (plugin.FileLabel().empty()) {
+        error = "The plug-in did not capture the track.";
+        return false;
+    }
+    // The analysis runs on its worker; the idle loop takes its result in.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+    while (plugin.AnalysisBusy() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        mHost->idle(1);
+    }
+    mHost->idle(2);
+    const np::Document& doc = plugin.Session().document();
+    if (plugin.AnalysisBusy() || doc.audio == nullptr) {
+        error = "The analysis of the track did not finish.";
+        return false;
+    }
+    return true;
+}
+
 bool EditorApp::SaveScreenshot(const std::string& path, double scale, std::string& error) {
     if (!(scale >= cv::kMinEditorScale && scale <= cv::kMaxEditorScale)) {
         error = "The scale must be between 0.7 and 1.5.";

@@ -27,6 +27,12 @@ public:
     double SampleRate() const { return mSampleRate; }
     std::int64_t TrackFrames() const { return mTrackFrames; }
 
+    // Captures the track and analyses it as a DAW session would: presses Capture, plays the whole file
+    // through the plug-in with the transport running (lock-step, as fast as it goes), stops the transport
+    // and waits, ticking the idle loop, until the analysis has finished. False with a sentence in error when
+    // the plug-in took no capture or its analysis failed.
+    bool CaptureAndAnalyse(std::string& error);
+
     // Draws the editor offscreen at the drawing scale (0.7..1.5) after a few idle ticks and writes it as
     // PNG. False with a sentence in error when the scale is out of range or the file cannot be written.
     bool SaveScreenshot(const std::string& path, double scale, std::string& error);

@@ -1,6 +1,7 @@
 // The editor's front end: its command line, the ring and transport between the host's audio thread and the
-// device, and the screenshot of the editor over a track.
+// device, and the capture of a track and the screenshot of the editor over it.
 
+#include "framework/graphics/basic_controls.h"
 #include "framework/graphics/offscreen.h"
 #include "host/app/editor_app.h"
 #include "host/app/sample_ring.h"
@@ -9,6 +10,7 @@
 #include "plugin/Corvalinth.h"
 #include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
+#include "ui/editor_tags.h"
 
 #include <gtest/gtest.h>
 
@@ -86,7 +88,7 @@ TEST(TrackTransport, PlaysStopsAtTheEndAndRewinds) {
     EXPECT_EQ(t.NextBlock(512).samplePos, 0.0);
 }
 
-TEST(EditorApp, SavesAScreenshotOfTheEditorOverATrack) {
+TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
     cvtest::ScratchFolder folder;
     const std::string take = (folder / "take.wav").string();
     const std::vector<float> tone = cvtest::sine(220.0, 44100.0, 22050);
@@ -99,6 +101,15 @@ TEST(EditorApp, SavesAScreenshotOfTheEditorOverATrack) {
     EXPECT_EQ(app.SampleRate(), 44100.0);
     EXPECT_EQ(app.TrackFrames(), 22050);
     std::string error;
+    ASSERT_TRUE(app.CaptureAndAnalyse(error)) << error;
+    EXPECT_EQ(app.Plugin().Session().document().notes.size(), 1u);
+    // The editor opened after the capture names it (the layout starts at "No file loaded").
+    ASSERT_TRUE(app.Host().openEditor());
+    const auto* readout = dynamic_cast<const iplug::igraphics::ITextControl*>(
+        app.Plugin().GetUI()->GetControlWithTag(cv::ui::kTagFile));
+    ASSERT_NE(readout, nullptr);
+    EXPECT_EQ(readout->GetStr(), "Captured audio  \xE2\x80\x94  0.5 s @ 44.1 kHz");
+    app.Host().closeEditor();
     const std::string shot = (folder / "shot.png").string();
     ASSERT_TRUE(app.SaveScreenshot(shot, 1.5, error)) << error;
     const iplug::igraphics::RGBAImage image = iplug::igraphics::ReadPNG(shot);
