@@ -3,6 +3,7 @@
 
 #include "framework/graphics/popup_menu_control.h"
 #include "tests/plugin/corvalinth_probe.h"
+#include "tests/ui/canvas_fixture.h"
 #include "tests/ui/editor_fixture.h"
 #include "ui/chassis.h"
 #include "ui/editor_controls_view.h"
@@ -200,6 +201,29 @@ TEST(EditorLayout, ToolTabsSetTheToolAndTheSplitButtonNeedsADocument) {
     f.driver->Click(time.MW(), time.MH());
     EXPECT_EQ(canvas->Tool(), 4u);
     EXPECT_FALSE(canvas->SplitMode());
+}
+
+TEST(EditorLayout, TheToolBarAndHeaderButtonsRunThePluginsCommands) {
+    cvtest::PluginCanvasRig rig{cvtest::CanvasDocument({{48000, 24000, 60.0}, {84000, 20000, 62.0}})};
+    const EditorGeometry e =
+        ComputeEditorGeometry(1280.f, 816.f, rig.g->GetMouseControl(80, 81)->GetRECT().W());
+    auto click = [&](const IRECT& r) { rig.driver->Click(r.MW(), r.MH()); };
+    rig.view->SelectAll();
+    click(e.merge);
+    EXPECT_EQ(rig.Session().document().notes.size(), 1u);
+    click(e.undo);
+    EXPECT_EQ(rig.Session().document().notes.size(), 2u);
+    click(e.redo);
+    EXPECT_EQ(rig.Session().document().notes.size(), 1u);
+    // Capture and Clear ask first: the edits would be lost.
+    IControl* confirm = rig.g->GetControlWithTag(kTagConfirm);
+    for (const IRECT& button : {e.capture, e.clear}) {
+        click(button);
+        EXPECT_FALSE(confirm->IsHidden());
+        rig.driver->Click(20, 20); // the backdrop cancels
+        ASSERT_TRUE(confirm->IsHidden());
+    }
+    EXPECT_EQ(rig.Session().document().notes.size(), 1u);
 }
 
 TEST(EditorLayout, ThePluginsViewSetsReadoutsTheFileTextAndAsksForConfirmation) {
