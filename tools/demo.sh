@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Generates the demonstration take into the build folder and analyses it with the command-line front end.
+# Generates the demonstration take into the build folder, analyses it with the command-line front end, bounces
+# it pitch-corrected and draws the editor over it.
 #   tools/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: tools/demo.sh BUILD_DIR}
@@ -12,6 +13,10 @@ echo "Generated notes (start s, MIDI pitch):"
 sed 's/^/  /' "$expected"
 echo
 "$build/host/corvalinth" analyse "$take"
+bounce="$build/demo_take_tuned.wav"
+echo
+"$build/host/corvalinth" render "$take" "$bounce" --correct 1
+echo "The take with every note onto its semitone: $bounce"
 shot="$build/demo_take_editor.png"
 "$build/host/corvalinth" screenshot "$take" "$shot"
 echo
