@@ -16,8 +16,9 @@
 // readouts), notices.cpp (notices, progress line, deferred action, cancel), capture_flow.cpp (the
 // capture commands, the intake of a finished capture and the reset of the session), analysis_flow.cpp
 // (analysis and the editing parameters), render_flow.cpp (every edit's render and its installation),
-// audition_flow.cpp (one note heard while it is dragged), edit_commands.cpp (undo, redo, split, merge and
-// the macros), flow_seams.cpp (the state and file-job roads the idle loop polls).
+// offline_render.cpp (the bounce waiting for its render), audition_flow.cpp (one note heard while it is
+// dragged), edit_commands.cpp (undo, redo, split, merge and the macros), flow_seams.cpp (the state and
+// file-job roads the idle loop polls).
 //
 // Stamps: a background result is used only while the stamps it was requested with still match
 // (flow_stamps.h). The document revision that renders are keyed on is the session's edit count, which
@@ -30,6 +31,7 @@
 #include "engine/playback/host_synced_player.h"
 #include "engine/playback/transfer_capture.h"
 #include "engine/render/note_audition_worker.h"
+#include "engine/render/render_worker.h"
 #include "framework/plugin.h"
 #include "plugin/audio_config_seqlock.h"
 #include "plugin/capture_memory.h"
@@ -108,6 +110,7 @@ public:
         cv::Prefs* prefs = nullptr;                  // null: cv::Prefs::shared()
         np::AnalysisWorker::Job analysisJob;         // empty: the Melodic and Percussive analyses
         np::NoteAuditionWorker::Synth auditionSynth; // empty: the vocoder's audition tone
+        np::RenderWorker::Render render;             // empty: the document render
         std::optional<cv::UpdateFetch> update;       // empty: cv::fetchHttpsText
     };
 
@@ -274,6 +277,10 @@ private:
         bool anchorValid = false;
         std::optional<std::pair<std::uint64_t, std::uint64_t>> installed; // (key, generation)
         std::optional<std::pair<std::uint64_t, std::uint64_t>> failed;
+        // The document handed to the render worker for key and its anchor in document frames: what the
+        // offline path renders again when its request was cancelled, superseded or made stale.
+        std::shared_ptr<const np::Document> document;
+        std::int64_t documentAnchor = 0;
     };
     enum class OfflineInstall : std::uint8_t { Nothing = 0, Installed = 1, Unavailable = 2 };
 
@@ -288,8 +295,10 @@ private:
     void SetGainTargetFromVolume() noexcept;
     void SendParameterToHost(int paramIdx, double value);
 
-    // The audio thread (audio_callback.cpp).
+    // The audio thread (audio_callback.cpp); the offline path in offline_render.cpp.
     OfflineInstall InstallRenderForOfflineProcessing();
+    // Offline path, offline mutex held: requests the render of the offline document for generation.
+    bool RequestOfflineRender(std::uint64_t generation);
     struct HostBlock; // one host block as the sub-blocks see it
     void ProcessSubBlock(HostBlock& block, int offset, int n) noexcept;
     void CountFramesWithoutPosition(const HostBlock& block, bool positionValid, int n) noexcept;
@@ -344,6 +353,16 @@ private:
     void PollRenderFlow();
     // Stops the render; the revision it was rendering is requested again on the next tick.
     void CancelRender();
+    // Offline mutex held: hands a copy of the document to the render worker for its revision.
+    void RequestRender();
+    // Offline mutex held: installs a current render result, or reports why it cannot be played.
+    void InstallRenderResult(np::RenderWorker::Result result);
+    // Either path: a rendered buffer becomes the region at anchor for generation (engine frames).
+    void InstallRenderedRegion(std::unique_ptr<np::AudioBuffer> audio, std::int64_t anchor,
+                               std::uint64_t generation);
+    // What the next render must leave room for: the render the player holds now (0 while the source
+    // itself or nothing plays).
+    std::uint64_t RenderReserveBytes() const noexcept;
 
     // The audition flow (audition_flow.cpp).
     void PollAuditionFlow();
@@ -374,7 +393,8 @@ private:
     np::TransferCapture capture_;
     // 5. The edit session: no document, key C, chromatic, A4 440 Hz.
     np::EditSession session_;
-    // 6. The render worker joins here.
+    // 6. The render worker.
+    np::RenderWorker renderWorker_;
     // 7. The analysis worker.
     np::AnalysisWorker analysis_;
     // 8. The host-state snapshot store and the pending restore join here.
@@ -467,6 +487,10 @@ private:
     std::mutex offlineMutex_;
     OfflineRenderState offline_;
     std::atomic<std::uint64_t> largestRenderBytes_{0}; // written by the idle loop and the offline path
+    // Bytes of the render the player holds as its region (0 for the source itself or none); either path.
+    std::atomic<std::uint64_t> heldRenderBytes_{0};
+    // The id of the render request the offline path awaits; written by the render worker's request.
+    std::atomic<std::uint64_t> offlineRequestId_{0};
     // 20. The internal block and the audio thread's scratch: input and output, two planes each.
     int internalBlock_ = 0;
     std::vector<float> scratchIn_;

@@ -90,6 +90,7 @@ void Corvalinth::InstallSourceAsRegion() {
     auto source = std::make_unique<np::PlaybackSource>();
     source->shared = sourceAudio_;
     largestRenderBytes_.store(0);
+    heldRenderBytes_.store(0);
     player_.setRegion(std::move(source), anchor, playbackGeneration_.load());
 }
 

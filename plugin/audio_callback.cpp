@@ -1,5 +1,5 @@
-// The audio thread: Volume automation, ProcessBlock's sub-blocks with capture, player and gain, and the
-// offline (bounce) path, the one place where the audio thread may wait.
+// The audio thread: Volume automation, ProcessBlock's sub-blocks with capture, player and gain. The
+// offline (bounce) path, the one place where the audio thread may wait, is in offline_render.cpp.
 
 #include "plugin/Corvalinth.h"
 
@@ -189,30 +189,4 @@ void Corvalinth::FeedCapture(const HostBlock& block, int n, std::int64_t subPos,
         capture_.process(in, block.chans, n, block.running, subPos);
     }
     inCapture_.fetch_sub(1, std::memory_order_seq_cst);
-}
-
-Corvalinth::OfflineInstall Corvalinth::InstallRenderForOfflineProcessing() {
-    // Offline only: the host waits for the bounce, so this path may lock and wait.
-    try {
-        std::lock_guard lock(offlineMutex_);
-        const std::uint64_t key = offline_.key;
-        const std::uint64_t generation = playbackGeneration_.load();
-        if (key == 0)
-            return OfflineInstall::Nothing;
-        const std::pair current{key, generation};
-        if (offline_.requestGeneration != generation) {
-            offline_.requestGeneration = generation;
-            offline_.requestSessionGeneration = sessionGeneration_.load();
-            offline_.installed.reset();
-            offline_.failed.reset();
-        }
-        if (offline_.installed == current)
-            return OfflineInstall::Installed;
-        // No render can be requested and awaited on this path until the render worker is part of the
-        // object: the key's render counts as failed.
-        offline_.failed = current;
-        return OfflineInstall::Unavailable;
-    } catch (...) {
-        return OfflineInstall::Unavailable;
-    }
 }

@@ -209,8 +209,10 @@ void Corvalinth::ClearDocument(bool) {
 
     analysis_.cancel();
     StopLiveAudition();
-    if (!restoring_)
+    if (!restoring_) {
         player_.clearRegion();
+        heldRenderBytes_.store(0);
+    }
 
     session_ = np::EditSession{};
 

@@ -10,8 +10,8 @@
 Corvalinth::Corvalinth(const iplug::InstanceInfo& info) : Corvalinth(info, Services{}) {}
 
 Corvalinth::Corvalinth(const iplug::InstanceInfo& info, Services services)
-    : iplug::Plugin(info, cv::makeCorvalinthConfig()), analysis_(std::move(services.analysisJob)),
-      auditionWorker_(std::move(services.auditionSynth)),
+    : iplug::Plugin(info, cv::makeCorvalinthConfig()), renderWorker_(std::move(services.render)),
+      analysis_(std::move(services.analysisJob)), auditionWorker_(std::move(services.auditionSynth)),
       updates_(services.update ? *services.update : cv::UpdateFetch(cv::fetchHttpsText)) {
     cv::declareCorvalinthParameters(*this);
     MakeDefaultPreset("Default", 1);

@@ -21,6 +21,11 @@ struct CorvalinthProbe {
         std::lock_guard lock(p.offlineMutex_);
         p.offline_.key = key;
     }
+    // Whether the bounce holds the offline lock (waiting for its render).
+    static bool offlineLocked(Corvalinth& p) {
+        std::unique_lock lock(p.offlineMutex_, std::try_to_lock);
+        return !lock.owns_lock();
+    }
     static void setCapture(Corvalinth& p, double sourceRate, std::int64_t anchor) {
         p.sourceRate_ = sourceRate;
         p.captureAnchor_ = anchor;

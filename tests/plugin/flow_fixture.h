@@ -1,8 +1,10 @@
 #pragma once
 
 // The plug-in in the stand-in host with an analysis that answers at once: notes spread evenly over
-// whatever was captured, so the capture, analysis, render and edit roads run end to end in lock-step.
+// whatever was captured, and a render that says which revision it rendered, so the capture, analysis,
+// render and edit roads run end to end in lock-step.
 
+#include "engine/audio/cancellation.h"
 #include "tests/plugin/corvalinth_fixture.h"
 
 #include <cmath>
@@ -57,10 +59,38 @@ inline np::AnalysisResult evenNotes(const np::AnalysisWorker::Request& request, 
     return result;
 }
 
-// Made before the plug-in, which the analysis job it holds outlives.
+// Holds the render stand-in while closed; a cancel still stops it. Counts the renders begun and made.
+struct RenderGate {
+    std::atomic<bool> open{true};
+    std::atomic<int> started{0};
+    std::atomic<int> made{0};
+};
+
+// The render's stand-in: the constant 1 + the sum of the notes' pitch offsets over the source's length,
+// so any sample of the region tells which revision plays (the real render is tested in engine/render).
+inline np::AudioBuffer revisionLevel(const np::Document& doc, const np::RenderOptions& options,
+                                     RenderGate& gate) {
+    gate.started.fetch_add(1);
+    while (!gate.open.load()) {
+        if (options.cancelled())
+            throw np::RenderCancelled();
+        std::this_thread::yield();
+    }
+    float level = 1.0f;
+    for (const np::Note& note : doc.notes)
+        level += static_cast<float>(note.pitchOffset);
+    np::AudioBuffer out;
+    out.resize(doc.audio->channels, doc.audio->frames);
+    std::fill(out.samples.begin(), out.samples.end(), level);
+    gate.made.fetch_add(1);
+    return out;
+}
+
+// Made before the plug-in, which the analysis and render jobs it holds outlive.
 struct FlowAnalysisState {
     std::shared_ptr<std::atomic<float>> polyphony = std::make_shared<std::atomic<float>>(0.0f);
     std::shared_ptr<JobGate> analysisGate = std::make_shared<JobGate>();
+    std::shared_ptr<RenderGate> renderGate = std::make_shared<RenderGate>();
 };
 
 struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
@@ -72,12 +102,18 @@ struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
                   g->pass();
                   return evenNotes(request, p->load());
               };
+              services.render = [g = renderGate](const np::Document& doc, const np::RenderOptions& options) {
+                  return revisionLevel(doc, options, *g);
+              };
               if (customize)
                   customize(services);
           }) {
         plugin->editorOpen = true;
     }
-    ~FlowFixture() { analysisGate->release(); }
+    ~FlowFixture() {
+        analysisGate->release();
+        renderGate->open.store(true);
+    }
 
     // Arms through the Capture command, plays frames from start in blocks of blockFrames and stops the
     // transport; the next idle tick takes the capture in.
@@ -102,6 +138,25 @@ struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
     void captureAndAnalyse(std::int64_t start, std::int64_t frames) {
         capture(start, frames);
         settleAnalysis();
+    }
+
+    // Idle ticks until the render worker has finished, and one more to install its result.
+    void settleRender() {
+        host->idle();
+        while (plugin->RenderBusy())
+            std::this_thread::yield();
+        host->idle();
+    }
+
+    // Plays frames from start with the transport running (offline: as a bounce) and returns channel 0.
+    std::vector<double> play(std::int64_t start, int blocks, bool offline = false) {
+        host->setRecording(true);
+        cv::standin::TransportScript script = cv::standin::contiguous(start, 512, blocks);
+        if (offline)
+            host->bounce(script);
+        else
+            host->run(script);
+        return host->takeRecording()[0];
     }
 
     std::vector<std::string> texts() const { return plugin->controls.texts(); }
