@@ -107,7 +107,6 @@ TEST(AnalysisFlow, CapturedAudioAtAnotherRateIsNotPlayedUnconverted) {
     const std::vector<double> played = f.play(0, 24);
     EXPECT_NEAR(played[5000], 1.0, 1e-3);
     EXPECT_EQ(played[10449 + 10], 0.0);
-    EXPECT_EQ(f.renderGate->made.load(), 1);
 }
 
 } // namespace
