@@ -17,8 +17,8 @@
 // capture commands, the intake of a finished capture and the reset of the session), analysis_flow.cpp
 // (analysis and the editing parameters), render_flow.cpp (every edit's render and its installation),
 // offline_render.cpp (the bounce waiting for its render), audition_flow.cpp (one note heard while it is
-// dragged), edit_commands.cpp (undo, redo, split, merge and the macros), flow_seams.cpp (the state and
-// file-job roads the idle loop polls).
+// dragged), edit_commands.cpp (undo, redo, split, merge and the macros), daw_restore.cpp (the host state:
+// the published snapshot, save and restore), flow_seams.cpp (the file-job road the idle loop polls).
 //
 // Stamps: a background result is used only while the stamps it was requested with still match
 // (flow_stamps.h). The document revision that renders are keyed on is the session's edit count, which
@@ -36,6 +36,8 @@
 #include "plugin/audio_config_seqlock.h"
 #include "plugin/capture_memory.h"
 #include "plugin/corvalinth_params.h"
+#include "plugin/dawstate_reader.h"
+#include "plugin/dawstate_snapshot.h"
 #include "plugin/edit_macros.h"
 #include "plugin/editor_controls.h"
 #include "plugin/editor_hosting.h"
@@ -54,6 +56,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -128,7 +131,8 @@ public:
     // Framework entry points (guarded ones run their ...Impl inside the fault guard).
     void OnParentWindowResize(int width, int height) override;
     void OnUIOpen() override;
-    // Saves the canvas's view for the session and lets the editor's controls go (unguarded).
+    // Saves the canvas's view for the session and lets the editor's controls go; a failure is recorded
+    // in the fault latch.
     void OnUIClose() override;
     // Proposes the window size of the 1280 x 816 design at the scale w x h allows (0.7..1.5); true when
     // w x h was that size already.
@@ -137,6 +141,9 @@ public:
     void OnParamChange(int paramIdx) override;
     bool SerializeState(iplug::IByteChunk& chunk) const override;
     void OnRestoreStateBegin() override;
+    // Decodes a host state on the calling host thread and hands it to the idle loop; -1 when refused.
+    // Nothing thrown inside reaches the host: it is recorded in the fault latch and refuses the state.
+    int UnserializeState(const iplug::IByteChunk& chunk, int startPos) override;
     void OnIdle() override;
     void ProcessBlock(double** inputs, double** outputs, int nFrames) override;
     void OnReset() override;
@@ -264,6 +271,9 @@ protected:
     virtual void OnParentWindowResizeImpl(int width, int height);
     virtual bool SerializeStateImpl(iplug::IByteChunk& chunk) const;
     virtual void OnRestoreStateBeginImpl();
+    virtual int UnserializeStateImpl(const iplug::IByteChunk& chunk, int startPos);
+    // Reads a host state chunk into a snapshot (daw_restore.cpp); on the restoring host thread.
+    virtual cv::dawstate::ReadResult ReadDawState(std::span<const std::uint8_t> bytes);
 
 private:
     friend struct CorvalinthProbe; // white-box access for the tests
@@ -371,11 +381,30 @@ private:
     template <class Command>
     void RunEditCommand(Command&& command);
 
-    // The state and file-job roads (flow_seams.cpp).
+    // The host state (daw_restore.cpp): the snapshot a host save writes, published by the main thread
+    // after every change the host must be able to save, and the restore handed to the idle loop.
+    struct PendingDawRestore {
+        cv::dawstate::Values values{};
+        std::shared_ptr<const cv::dawstate::Snapshot> snapshot; // null: the parameters only
+        std::uint64_t sessionGeneration = 0;
+        std::uint64_t playbackGeneration = 0;
+        bool decoding = false; // a host thread is decoding its chunk: the idle loop leaves it in place
+        bool refused = false;  // its chunk was refused: the idle loop tells the user
+    };
     void ApplyPendingDawRestore();
-    void PollFileJob();
+    void InstallDawRestore(const PendingDawRestore& pending);
     void PublishDawStateSnapshot();
     void PublishEmptyDawStateSnapshot();
+    // Publishes a main-thread snapshot unless a restore is pending, whose own snapshot must stay.
+    void PublishUnlessRestoring(cv::dawstate::Snapshot snapshot);
+    // The values a save stores: the Algorithm of an analysed session is that of its analysis.
+    cv::dawstate::Values CurrentDawParameterValues() const;
+    // Marks the pending restore of sessionGeneration as being decoded; false when there is none.
+    bool ClaimPendingRestore(std::uint64_t& sessionGeneration, std::uint64_t& playbackGeneration);
+    void EndRestoreDecode(std::uint64_t sessionGeneration, bool refused) noexcept;
+
+    // The file-job road (flow_seams.cpp).
+    void PollFileJob();
     // "Wait for ... to finish." of the queued or running file job.
     std::string FileJobWaitText() const;
     // A running file job is cancelled and a queued one dropped: their session is going away.
@@ -397,7 +426,13 @@ private:
     np::RenderWorker renderWorker_;
     // 7. The analysis worker.
     np::AnalysisWorker analysis_;
-    // 8. The host-state snapshot store and the pending restore join here.
+    // 8. The host-state snapshot store and the pending restore (under restoreMutex_, which guards it
+    //    alone: only the store's own leaf lock is ever taken while it is held).
+    cv::dawstate::SnapshotStore dawState_;
+    std::mutex restoreMutex_;
+    std::optional<PendingDawRestore> pendingRestore_;
+    std::atomic<bool> restorePending_{false};
+    mutable std::atomic<bool> saveRefused_{false}; // a host save was refused: the idle loop says so
     // 9. The audition voice.
     np::AuditionVoice voice_;
     // 10. The note-audition worker and the live audition (main thread).

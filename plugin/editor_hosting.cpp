@@ -110,12 +110,17 @@ void Corvalinth::OnUIOpenImpl() {
 }
 
 void Corvalinth::OnUIClose() {
-    if (cv::EditorControls* controls = Controls(); controls != nullptr && sourceAudio_ != nullptr) {
-        if (const std::optional<EditorViewportState> view = controls->CanvasViewport()) {
-            savedViewport_ = *view;
-            savedViewportGeneration_ = sessionGeneration_.load();
-            viewportSaved_ = true;
+    try {
+        if (cv::EditorControls* controls = Controls(); controls != nullptr && sourceAudio_ != nullptr) {
+            if (const std::optional<EditorViewportState> view = controls->CanvasViewport()) {
+                savedViewport_ = *view;
+                savedViewportGeneration_ = sessionGeneration_.load();
+                viewportSaved_ = true;
+            }
         }
+    } catch (...) {
+        // The view is fitted again at the next open; the host never sees the failure.
+        latch_.ReportHostCallbackFailure(cv::HostCallbackFaultLatch::UI);
     }
     // The controls go with the graphics context, which the framework destroys after this call.
     editorControls_ = nullptr;

@@ -6,13 +6,7 @@
 
 #include <cctype>
 
-void Corvalinth::ApplyPendingDawRestore() {}
-
 void Corvalinth::PollFileJob() {}
-
-void Corvalinth::PublishDawStateSnapshot() {}
-
-void Corvalinth::PublishEmptyDawStateSnapshot() {}
 
 std::string Corvalinth::FileJobWaitText() const {
     const cv::FileJobKind kind = queuedFileJob_ ? queuedFileJob_->kind : fileJob_.kind;
@@ -27,9 +21,3 @@ void Corvalinth::CancelFileJobsForClear() {
         fileJob_.cancel.store(true);
     queuedFileJob_.reset();
 }
-
-bool Corvalinth::SerializeStateImpl(iplug::IByteChunk& chunk) const {
-    return iplug::Plugin::SerializeState(chunk);
-}
-
-void Corvalinth::OnRestoreStateBeginImpl() {}

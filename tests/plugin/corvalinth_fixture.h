@@ -98,6 +98,7 @@ public:
     const cv::standin::StandinHost* clock = nullptr; // SteadyNowNs follows the host's idle clock
     cv::standin::FaultInjector* faults = nullptr;
     std::vector<IdleStep> idleTrace;
+    std::function<void()> duringRestoreDecode; // runs inside a restore's decode, on its host thread
 
 protected:
     cv::EditorControls* Controls() override { return editorOpen ? &controls : nullptr; }
@@ -119,6 +120,12 @@ protected:
         Corvalinth::OnIdleImpl();
     }
     void OnUIOpenImpl() override { check(cv::standin::Callback::EditorOpen); }
+    cv::dawstate::ReadResult ReadDawState(std::span<const std::uint8_t> bytes) override {
+        check(cv::standin::Callback::RestoreFinish);
+        if (duringRestoreDecode)
+            duringRestoreDecode();
+        return Corvalinth::ReadDawState(bytes);
+    }
 
 private:
     void check(cv::standin::Callback callback) {
