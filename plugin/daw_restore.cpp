@@ -82,12 +82,14 @@ void Corvalinth::OnRestoreStateBeginImpl() {
     const std::uint64_t session = sessionGeneration_.fetch_add(1) + 1;
     std::uint64_t playback = 0;
     {
-        // A render or analysis still running for the old session is dropped by its stamps.
+        // An analysis still running for the old session is dropped by its stamps.
         const std::lock_guard lock(offlineMutex_);
         playback = playbackGeneration_.fetch_add(1) + 1;
         player_.clearRegion();
+        renderWorker_.cancel();
         offline_ = OfflineRenderState{};
         largestRenderBytes_.store(0);
+        heldRenderBytes_.store(0);
     }
     std::shared_ptr<const cv::dawstate::Snapshot> valuesOnly;
     try {

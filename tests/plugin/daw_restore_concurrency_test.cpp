@@ -42,6 +42,25 @@ TEST(DawRestoreConcurrency, SavesOnAHostThreadNeverSeeAnOpenDragOrAnUnconfirmedA
     const iplug::HostStateRecord dragged = *f.host->saveState();
     EXPECT_NE(dragged, before);
 
+    // Saves racing the publishes of edits and of their undo: each is whole, and the last is the start.
+    auto saves = FreeRunner::onHostThread([&] {
+        for (int i = 0; i < 40; ++i)
+            EXPECT_TRUE(f.host->saveState().has_value());
+    });
+    runner
+        .onMainThread([&] {
+            const std::uint32_t ids[] = {2};
+            for (int i = 0; i < 20; ++i) {
+                f.plugin->Session().addPitchOffset(ids, 0.5);
+                f.plugin->OnDocumentEdited();
+            }
+            for (int i = 0; i < 20; ++i)
+                f.plugin->Undo();
+        })
+        .get();
+    saves.get();
+    EXPECT_EQ(f.host->saveState(), dragged);
+
     FreeRunner::onHostThread([&] { f.host->setParameter(cv::kParamAlgorithm, 1.0); }).get();
     runner.waitForIdleTicks(2);
     bool asked = false;

@@ -29,6 +29,7 @@ struct EditedSession : FlowFixture {
         const np::Note& first = *plugin->Session().document().findNote(1);
         plugin->Session().splitNote(1, first.start + first.length / 2);
         plugin->OnDocumentEdited();
+        settleRender();
     }
 };
 
