@@ -393,6 +393,8 @@ private:
     };
     void ApplyPendingDawRestore();
     void InstallDawRestore(const PendingDawRestore& pending);
+    // A bounce has installed, or is making, the render of the restored session.
+    bool RestoredRenderBounced();
     void PublishDawStateSnapshot();
     void PublishEmptyDawStateSnapshot();
     // Publishes a main-thread snapshot unless a restore is pending, whose own snapshot must stay.

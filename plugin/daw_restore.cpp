@@ -16,6 +16,8 @@
 
 namespace {
 
+// The document revision of a freshly installed session: a restored one is rendered under it.
+constexpr std::uint64_t kRestoredRevision = 1;
 constexpr const char* kRestoredLabel = "Restored capture";
 constexpr const char* kRestoreFailed =
     "Couldn't restore the saved Corvalinth state. The previous audio was cleared.";
@@ -191,11 +193,31 @@ int Corvalinth::UnserializeStateImpl(const iplug::IByteChunk& chunk, int startPo
     }
     restorePending_.store(true);
 
+    if (snapshot->hasDocument && hasAnalysis(snapshot->document)) {
+        // A bounce before the idle loop installs the session renders it through the offline path, as
+        // it renders any revision requested for an older playback generation.
+        const std::lock_guard lock(offlineMutex_);
+        if (sessionGeneration_.load() == session && playbackGeneration_.load() == playback) {
+            offline_ = OfflineRenderState{};
+            offline_.key = kRestoredRevision;
+            offline_.requestSessionGeneration = session;
+            offline_.document = std::shared_ptr<const np::Document>(snapshot, &snapshot->document);
+            offline_.documentAnchor = snapshot->anchor;
+        }
+    }
+
     // The values fit their parameters already (the reader checked them).
     for (int i = 0; i < cv::kNumParams; ++i)
         GetParam(i)->Set(values[static_cast<std::size_t>(i)]);
     SetGainTargetFromVolume();
     return startPos + static_cast<int>(read.end);
+}
+
+bool Corvalinth::RestoredRenderBounced() {
+    // A bounce holding the lock is rendering the restored session and installs its render itself.
+    std::unique_lock lock(offlineMutex_, std::try_to_lock);
+    return !lock.owns_lock() ||
+           offline_.installed == cv::RenderPair{session_.editCount(), playbackGeneration_.load()};
 }
 
 void Corvalinth::ApplyPendingDawRestore() {
@@ -274,7 +296,8 @@ void Corvalinth::InstallDawRestore(const PendingDawRestore& pending) {
         // captured audio itself plays in place until that render arrives.
         requestedRenderRevision_ = 0;
         completedRenderRevision_ = 0;
-        InstallSourceAsRegion();
+        if (!RestoredRenderBounced())
+            InstallSourceAsRegion();
         PublishDawStateSnapshot();
         PollRenderFlow();
     }

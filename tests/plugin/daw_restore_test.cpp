@@ -27,15 +27,20 @@ TEST(DawRestore, AnEditedSessionComesBackWholeWithAndWithoutTheHook) {
         double engineRate;
         bool hook;
         bool hostThread;
+        bool bounceFirst; // the host bounces before the idle loop has installed the session
     };
-    for (const Case& c : {Case{"hook, main thread", 48000.0, true, false},
-                          Case{"no hook, another thread", 48000.0, false, true},
-                          Case{"engine at 44.1 kHz", 44100.0, true, false}}) {
+    for (const Case& c : {Case{"hook, main thread", 48000.0, true, false, false},
+                          Case{"no hook, another thread", 48000.0, false, true, false},
+                          Case{"engine at 44.1 kHz", 44100.0, true, false, false},
+                          Case{"bounced before the idle loop", 48000.0, true, false, true}}) {
         SCOPED_TRACE(c.name);
         FlowFixture b;
         b.configure(c.engineRate, 512, 1);
+        b.host->setInput(nullptr);
         const auto restore = [&] { return b.host->restoreState(*saved, {c.hook, 0}); };
         ASSERT_TRUE(c.hostThread ? std::async(std::launch::async, restore).get() : restore());
+        if (c.bounceFirst)
+            EXPECT_EQ(b.play(0, 120, true), heard);
         b.host->idle();
 
         expectSameSession(*a.plugin, *b.plugin);
@@ -44,9 +49,9 @@ TEST(DawRestore, AnEditedSessionComesBackWholeWithAndWithoutTheHook) {
         EXPECT_EQ(b.plugin->controls.fileReadout, "Restored capture  \xE2\x80\x94  48.0 kHz \xC2\xB7 1 ch");
         // The restored edits are rendered (the stand-in render plays 1 + the notes' offsets, 4.0, here
         // at Volume 62.5 %) and heard as the instance that saved them played them.
-        b.host->setInput(nullptr);
         b.settleRender();
         const std::vector<double> played = b.play(0, 120);
+        EXPECT_EQ(b.renderGate->made.load(), 1) << "one render of the restored session";
         const auto middle =
             static_cast<std::size_t>((EditedSession::kAnchor + 24000) * c.engineRate / 48000.0);
         EXPECT_EQ(played[middle], 2.5);
