@@ -83,23 +83,6 @@ ParsedArgs parseAnalyse(const std::vector<std::string>& args) {
     return ParsedArgs{command, std::nullopt, {}};
 }
 
-// A finite number within [low, high], or an error naming the option and its range.
-bool parseNumber(const std::string& option, const std::string& value, double low, double high,
-                 const char* unit, std::optional<double>& out, std::string& error) {
-    errno = 0;
-    char* end = nullptr;
-    const double x = std::strtod(value.c_str(), &end);
-    if (value.empty() || end != value.c_str() + value.size() || errno == ERANGE || !std::isfinite(x) ||
-        x < low || x > high) {
-        char range[96];
-        std::snprintf(range, sizeof range, "%g to %g%s%s", low, high, *unit ? " " : "", unit);
-        error = option + " needs a number from " + range + ", not \"" + value + "\"";
-        return false;
-    }
-    out = x;
-    return true;
-}
-
 bool parseNotes(const std::string& value, std::vector<std::uint32_t>& notes, std::string& error) {
     std::size_t at = 0;
     while (at <= value.size()) {
@@ -185,7 +168,51 @@ ParsedArgs parseRender(const std::vector<std::string>& args) {
     return ParsedArgs{std::nullopt, command, {}};
 }
 
+ParsedArgs parseHost(const std::vector<std::string>& args) {
+    HostCommand command;
+    std::vector<std::string> files;
+    for (ArgWalker walk(args); !walk.done();) {
+        std::string value;
+        if (!walk.isOption()) {
+            files.push_back(walk.current());
+            walk.next(false, value);
+            continue;
+        }
+        if (walk.name() != "--edit")
+            return refuse("unknown option \"" + walk.current() + "\"");
+        if (!walk.next(true, value) || value.empty())
+            return refuse("--edit needs an edit script file");
+        if (command.script)
+            return refuse("only one edit script can be given");
+        command.script = value;
+    }
+    if (files.size() != 2)
+        return refuse(files.size() < 2 ? "host needs an input audio file and an output WAV file"
+                                       : "host takes one input file and one output file");
+    command.input = files[0];
+    command.output = files[1];
+    ParsedArgs parsed;
+    parsed.host = std::move(command);
+    return parsed;
+}
+
 } // namespace
+
+bool parseNumber(const std::string& option, const std::string& value, double low, double high,
+                 const char* unit, std::optional<double>& out, std::string& error) {
+    errno = 0;
+    char* end = nullptr;
+    const double x = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || errno == ERANGE || !std::isfinite(x) ||
+        x < low || x > high) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%g to %g%s%s", low, high, *unit ? " " : "", unit);
+        error = option + " needs a number from " + range + ", not \"" + value + "\"";
+        return false;
+    }
+    out = x;
+    return true;
+}
 
 ParsedArgs parseArgs(const std::vector<std::string>& args) {
     if (args.empty())
@@ -194,6 +221,8 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
         return parseAnalyse(args);
     if (args[0] == "render")
         return parseRender(args);
+    if (args[0] == "host")
+        return parseHost(args);
     return refuse("unknown command \"" + args[0] + "\"");
 }
 

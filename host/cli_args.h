@@ -37,20 +37,35 @@ struct RenderCommand {
     EngineChoice engine = EngineChoice::Automatic;
 };
 
+// What `corvalinth host IN OUT.wav [--edit SCRIPT]` asks for: IN run through the plug-in in the
+// stand-in host, edited by the script's steps (cli_edit_script.h) and bounced into OUT.
+struct HostCommand {
+    std::string input;
+    std::string output;
+    std::optional<std::string> script; // the edit script's path
+};
+
 struct ParsedArgs {
     std::optional<AnalyseCommand> command; // the analyse command; empty otherwise
     std::optional<RenderCommand> render;   // the render command; empty otherwise
-    std::string error;                     // one line for the user when both are empty
+    std::string error;                     // one line for the user when no command was parsed
+    std::optional<HostCommand> host;       // the host command; empty otherwise
 };
 
 // Parses the arguments after the program name.
 ParsedArgs parseArgs(const std::vector<std::string>& args);
+
+// A finite number within [low, high] (unit names the range's unit, may be empty) into out; false with
+// one line naming what and its range in error otherwise.
+bool parseNumber(const std::string& what, const std::string& value, double low, double high, const char* unit,
+                 std::optional<double>& out, std::string& error);
 
 inline constexpr const char* kUsage =
     "usage: corvalinth analyse FILE [--algorithm melodic|percussive] [--json]\n"
     "       corvalinth render IN OUT.wav [--notes ID,ID...] [--transpose SEMITONES] [--formant SEMITONES]\n"
     "                         [--gain DB] [--stretch RATIO] [--correct AMOUNT]\n"
     "                         [--engine auto|psola|stretch|vocoder] [--algorithm melodic|percussive] "
-    "[--json]";
+    "[--json]\n"
+    "       corvalinth host IN OUT.wav [--edit SCRIPT]";
 
 } // namespace cv::cli

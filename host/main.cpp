@@ -3,6 +3,8 @@
 // the plug-in would, and prints the notes.
 // `corvalinth render IN OUT.wav [edits] [--engine ...]` analyses IN, edits its notes, renders the edit and
 // writes it as a WAV file.
+// `corvalinth host IN OUT.wav [--edit SCRIPT]` runs IN through the plug-in in the stand-in host as a DAW
+// would: capture, analysis, the script's edits, and an offline bounce into OUT.
 // `corvalinth open FILE` and `corvalinth screenshot FILE OUT.png [--scale S]` show the plug-in's editor
 // over FILE.
 
@@ -10,6 +12,7 @@
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_editor_args.h"
+#include "host/cli_host.h"
 #include "host/cli_render.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
@@ -63,6 +66,8 @@ int main(int argc, char** argv) {
     const ParsedArgs parsed = parseArgs(args);
     if (parsed.render)
         return runRender(*parsed.render);
+    if (parsed.host)
+        return runHost(*parsed.host);
     if (!parsed.command) {
         std::fprintf(stderr, "corvalinth: %s\n%s\n%s\n", parsed.error.c_str(), kUsage, kEditorUsage);
         return 2;

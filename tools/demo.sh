@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Generates the demonstration take into the build folder, analyses it with the command-line front end, bounces
-# it pitch-corrected and draws the editor over it.
+# Generates the demonstration take into the build folder, draws the editor over it, and runs it through
+# the plug-in in the stand-in host with a small edit script, as a DAW would.
 #   tools/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: tools/demo.sh BUILD_DIR}
@@ -11,13 +11,26 @@ expected="$build/demo_take_notes.tsv"
 echo "Demonstration take: $take"
 echo "Generated notes (start s, MIDI pitch):"
 sed 's/^/  /' "$expected"
-echo
-"$build/host/corvalinth" analyse "$take"
-bounce="$build/demo_take_tuned.wav"
-echo
-"$build/host/corvalinth" render "$take" "$bounce" --correct 1
-echo "The take with every note onto its semitone: $bounce"
 shot="$build/demo_take_editor.png"
 "$build/host/corvalinth" screenshot "$take" "$shot"
 echo
 echo "The editor over the take: $shot (open it in a window with: $build/host/corvalinth open $take)"
+
+script="$build/demo_edit.txt"
+cat >"$script" <<'SCRIPT'
+# The second note a whole tone up, the fourth 6 dB quieter, every note pulled onto its semitone;
+# then the pull undone and done again.
+transpose 2 2
+gain 4 -6
+correct all
+undo
+redo
+SCRIPT
+edited="$build/demo_take_edited.wav"
+echo
+echo "The take through the plug-in (capture, analysis, the edit script $script, offline bounce):"
+start=$(date +%s%N)
+"$build/host/corvalinth" host "$take" "$edited" --edit "$script"
+tenths=$((($(date +%s%N) - start) / 100000000))
+echo
+echo "The edited take: $edited ($((tenths / 10)).$((tenths % 10)) s through the plug-in)"

@@ -1,5 +1,6 @@
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
+#include "host/cli_edit_script.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 #include "tests/io/storage_test_folder.h"
@@ -371,6 +372,88 @@ TEST(CliReport, ListsEachNoteAsTextOrAsOneJsonObjectAndWarnsOfSeveralVoices) {
             "a\x01 t\xC3\xABst \xF0\x9F\x8E\xB5 caf\xE9 \xE2\x99 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80"),
         "a\\u0001 t\xC3\xABst \xF0\x9F\x8E\xB5 caf\\u00e9 \\u00e2\\u0099 \\u00c0\\u00af "
         "\\u00ed\\u00a0\\u0080 \\u00f4\\u0090\\u0080\\u0080");
+}
+
+TEST(EditScript, ParsesEachStepAndRefusesABadLineByItsNumber) {
+    std::vector<EditStep> steps;
+    std::string error;
+    ASSERT_TRUE(parseEditScript(
+        "# demo\ntranspose 2,3 -2.5\n\n  gain all -6\ncorrect all\nsplit 4 1.25\nundo\n", steps, error))
+        << error;
+    const std::vector<std::pair<int, std::string>> expected{{2, "transpose 2,3 -2.5"},
+                                                            {4, "gain all -6"},
+                                                            {5, "correct all 1"},
+                                                            {6, "split 4 1.25"},
+                                                            {7, "undo"}};
+    ASSERT_EQ(steps.size(), expected.size());
+    for (std::size_t i = 0; i < steps.size(); ++i)
+        EXPECT_EQ(std::make_pair(steps[i].line, describeEditStep(steps[i])), expected[i]);
+    using Refusal = std::pair<const char*, const char*>;
+    for (const auto& [script, words] :
+         {Refusal{"transpose 1 30", "line 1: transpose needs a number from -24 to 24 semitones"},
+          Refusal{"undo\nshift 1 2", "line 2: unknown edit \"shift\""},
+          Refusal{"gain 0 -6", "line 1: gain needs `all` or note ids"},
+          Refusal{"split all 1", "line 1: split needs one note id"}, Refusal{"move 1", "move needs a number"},
+          Refusal{"mute", "mute needs `all` or note ids"},
+          Refusal{"redo 2", "unexpected \"2\" after redo"}}) {
+        steps.clear();
+        EXPECT_FALSE(parseEditScript(script, steps, error)) << script;
+        EXPECT_NE(error.find(words), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+// The demonstration take through the plug-in in the stand-in host. Without a script the bounce is the
+// input itself, sample for sample, in the input's coding; with one whose transpose is undone it equals
+// the render command's output of the gain edit alone: the bounce holds the edit of the last revision.
+TEST(CliHost, BouncesTheInputUnchangedOrWithTheScriptsEdit) {
+    const cvdemo::DemoTake take = cvdemo::makeDemoTake();
+    cvtest::ScratchFolder folder;
+    const std::string in = folder / "in.wav", out = folder / "out.wav";
+    const auto read = [](const std::string& path) {
+        LoadedAudio loaded;
+        std::string error;
+        EXPECT_TRUE(readAudioFile(path, Algorithm::Melodic, loaded, error)) << error;
+        return loaded;
+    };
+    for (const int coding : {SF_FORMAT_FLOAT, SF_FORMAT_PCM_16}) {
+        SCOPED_TRACE(coding);
+        writeAudio(in, SF_FORMAT_WAV | coding, 1, 48000, take.mono);
+        const auto [code, report] = runProgram("'" + in + "' '" + out + "'", "", "host", true);
+        ASSERT_EQ(code, 0);
+        EXPECT_NE(report.find(": " + std::to_string(take.notes.size()) + " notes (48000 Hz)"),
+                  std::string::npos)
+            << report;
+        const LoadedAudio input = read(in), output = read(out);
+        EXPECT_EQ(output.fileFormat, input.fileFormat);
+        EXPECT_EQ(output.audio.samples, input.audio.samples);
+    }
+    std::ofstream(folder / "edit.txt") << "gain 3 -6\ntranspose 1 2\nundo\n";
+    const std::string reference = folder / "reference.wav";
+    ASSERT_EQ(runProgram("'" + in + "' '" + reference + "' --notes 3 --gain -6", "", "render").first, 0);
+    const auto [code, report] = runProgram(
+        "'" + in + "' '" + out + "' --edit '" + (folder / "edit.txt").string() + "'", "", "host", true);
+    ASSERT_EQ(code, 0);
+    EXPECT_NE(report.find("gain -6.0 dB"), std::string::npos) << report;
+    EXPECT_EQ(read(out).audio.samples, read(reference).audio.samples);
+
+    std::string ids;
+    for (std::size_t id = 1; id <= take.notes.size(); ++id)
+        ids += (ids.empty() ? "" : ",") + std::to_string(id);
+    using Failure = std::tuple<std::string, int, std::string>;
+    std::ofstream(folder / "bad.txt") << "gain 3 -6\ngain 99 -6\n";
+    for (const auto& [args, exitCode, words] :
+         {Failure{"'" + in + "' x.wav --edit '" + (folder / "missing.txt").string() + "'", 1,
+                  "Could not read the edit script"},
+          Failure{"'" + in + "' '" + out + "' --edit '" + (folder / "bad.txt").string() + "'", 1,
+                  "edit script line 2: note 99 does not exist: the notes are " + ids},
+          Failure{"'" + (folder / "missing.wav").string() + "' x.wav", 1, "No such file"},
+          Failure{"'" + in + "'", 2, "host needs an input audio file and an output WAV file"},
+          Failure{"a.wav b.wav --edit", 2, "--edit needs an edit script file"}}) {
+        const auto [failed, error] = runProgram(args, "", "host");
+        EXPECT_EQ(failed, exitCode) << args;
+        EXPECT_NE(error.find(words), std::string::npos) << error;
+    }
 }
 
 } // namespace

@@ -1,0 +1,166 @@
+#include "host/cli_edit_script.h"
+
+#include "host/cli_args.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <sstream>
+
+namespace cv::cli {
+namespace {
+
+struct StepSpec {
+    const char* name;
+    EditStep::Kind kind;
+    enum class Targets { None, One, Many } targets;
+    enum class Value { None, Required, Optional } value;
+    double low, high, fallback;
+    const char* unit;
+};
+
+constexpr StepSpec kSteps[] = {
+    {"transpose", EditStep::Kind::Transpose, StepSpec::Targets::Many, StepSpec::Value::Required, -24, 24, 0,
+     "semitones"},
+    {"formant", EditStep::Kind::Formant, StepSpec::Targets::Many, StepSpec::Value::Required, -12, 12, 0,
+     "semitones"},
+    {"gain", EditStep::Kind::Gain, StepSpec::Targets::Many, StepSpec::Value::Required, -60, 24, 0, "dB"},
+    {"move", EditStep::Kind::Move, StepSpec::Targets::Many, StepSpec::Value::Required, -1200, 1200, 0,
+     "seconds"},
+    {"stretch", EditStep::Kind::Stretch, StepSpec::Targets::Many, StepSpec::Value::Required, 0.125, 8, 1, ""},
+    {"mute", EditStep::Kind::Mute, StepSpec::Targets::Many, StepSpec::Value::None, 0, 0, 0, ""},
+    {"correct", EditStep::Kind::Correct, StepSpec::Targets::Many, StepSpec::Value::Optional, 0, 1, 1, ""},
+    {"quantize", EditStep::Kind::Quantize, StepSpec::Targets::Many, StepSpec::Value::Optional, 0, 1, 1, ""},
+    {"unison", EditStep::Kind::Unison, StepSpec::Targets::Many, StepSpec::Value::None, 0, 0, 0, ""},
+    {"split", EditStep::Kind::Split, StepSpec::Targets::One, StepSpec::Value::Required, 0, 1200, 0,
+     "seconds"},
+    {"merge", EditStep::Kind::Merge, StepSpec::Targets::Many, StepSpec::Value::None, 0, 0, 0, ""},
+    {"undo", EditStep::Kind::Undo, StepSpec::Targets::None, StepSpec::Value::None, 0, 0, 0, ""},
+    {"redo", EditStep::Kind::Redo, StepSpec::Targets::None, StepSpec::Value::None, 0, 0, 0, ""},
+};
+
+const StepSpec* findStep(const std::string& name) {
+    for (const StepSpec& spec : kSteps)
+        if (name == spec.name)
+            return &spec;
+    return nullptr;
+}
+
+const StepSpec& specOf(EditStep::Kind kind) {
+    for (const StepSpec& spec : kSteps)
+        if (spec.kind == kind)
+            return spec;
+    return kSteps[0];
+}
+
+// `all`, or ids from 1 separated by commas.
+bool parseTargets(const std::string& word, bool single, EditStep& step, std::string& error) {
+    if (word == "all" && !single) {
+        step.allNotes = true;
+        return true;
+    }
+    std::size_t at = 0;
+    while (at <= word.size()) {
+        const std::size_t comma = std::min(word.find(',', at), word.size());
+        const std::string id = word.substr(at, comma - at);
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long n = std::strtoull(id.c_str(), &end, 10);
+        if (id.empty() || id[0] < '0' || id[0] > '9' || end != id.c_str() + id.size() || errno == ERANGE ||
+            n < 1 || n > std::numeric_limits<std::uint32_t>::max()) {
+            error = single ? "needs one note id from 1, not \"" + word + "\""
+                           : "needs `all` or note ids from 1 separated by commas, not \"" + word + "\"";
+            return false;
+        }
+        step.ids.push_back(static_cast<std::uint32_t>(n));
+        at = comma + 1;
+    }
+    if (single && step.ids.size() != 1) {
+        error = "needs one note id from 1, not \"" + word + "\"";
+        return false;
+    }
+    return true;
+}
+
+bool parseLine(const std::vector<std::string>& words, EditStep& step, std::string& error) {
+    const StepSpec* spec = findStep(words[0]);
+    if (spec == nullptr) {
+        error = "unknown edit \"" + words[0] +
+                "\": use transpose, formant, gain, move, stretch, mute, correct, quantize, unison, split, "
+                "merge, undo or redo";
+        return false;
+    }
+    step.kind = spec->kind;
+    step.value = spec->fallback;
+    std::size_t next = 1;
+    if (spec->targets != StepSpec::Targets::None) {
+        if (words.size() < 2) {
+            error = words[0] + (spec->targets == StepSpec::Targets::One ? " needs a note id"
+                                                                        : " needs `all` or note ids");
+            return false;
+        }
+        if (!parseTargets(words[1], spec->targets == StepSpec::Targets::One, step, error)) {
+            error = words[0] + " " + error;
+            return false;
+        }
+        next = 2;
+    }
+    if (spec->value != StepSpec::Value::None && next < words.size()) {
+        std::optional<double> value;
+        if (!parseNumber(words[0], words[next], spec->low, spec->high, spec->unit, value, error))
+            return false;
+        step.value = *value;
+        ++next;
+    } else if (spec->value == StepSpec::Value::Required) {
+        error = words[0] + " needs a number after the notes";
+        return false;
+    }
+    if (next < words.size()) {
+        error = "unexpected \"" + words[next] + "\" after " + words[0];
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseEditScript(const std::string& text, std::vector<EditStep>& steps, std::string& error) {
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        std::istringstream split(line);
+        std::vector<std::string> words;
+        for (std::string word; split >> word;)
+            words.push_back(word);
+        if (words.empty() || words[0][0] == '#')
+            continue;
+        EditStep step;
+        step.line = number;
+        if (!parseLine(words, step, error)) {
+            error = "edit script line " + std::to_string(number) + ": " + error;
+            return false;
+        }
+        steps.push_back(std::move(step));
+    }
+    return true;
+}
+
+std::string describeEditStep(const EditStep& step) {
+    const StepSpec& spec = specOf(step.kind);
+    std::string text = spec.name;
+    if (spec.targets != StepSpec::Targets::None) {
+        std::string ids;
+        for (const std::uint32_t id : step.ids)
+            ids += (ids.empty() ? "" : ",") + std::to_string(id);
+        text += " " + (step.allNotes ? std::string("all") : ids);
+    }
+    if (spec.value != StepSpec::Value::None) {
+        char value[32];
+        std::snprintf(value, sizeof value, " %g", step.value);
+        text += value;
+    }
+    return text;
+}
+
+} // namespace cv::cli

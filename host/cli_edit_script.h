@@ -1,0 +1,52 @@
+#pragma once
+
+// The edit script of `corvalinth host --edit SCRIPT`: one edit per line, applied in order through the
+// plug-in's own edit commands, as the editor would apply them. Pure parsing; any thread.
+//
+//   transpose IDS SEMITONES   (-24..24)        move IDS SECONDS     (-1200..1200)
+//   formant IDS SEMITONES     (-12..12)        stretch IDS RATIO    (0.125..8, the note's length)
+//   gain IDS DB               (-60..24)        mute IDS
+//   correct IDS [AMOUNT]      (0..1, 1)        quantize IDS [STRENGTH]  (0..1, 1)
+//   unison IDS                                 merge IDS
+//   split ID SECONDS          (the timeline time the note is cut at)
+//   undo                                       redo
+//
+// IDS is `all` or note ids separated by commas, as the notes are numbered when the step runs (split and
+// merge change them). Blank lines and lines starting with # are skipped.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cv::cli {
+
+struct EditStep {
+    enum class Kind {
+        Transpose,
+        Formant,
+        Gain,
+        Move,
+        Stretch,
+        Mute,
+        Correct,
+        Quantize,
+        Unison,
+        Split,
+        Merge,
+        Undo,
+        Redo
+    };
+    Kind kind = Kind::Undo;
+    bool allNotes = false;          // IDS was `all`
+    std::vector<std::uint32_t> ids; // the listed ids otherwise
+    double value = 0.0;             // the step's number, or its default
+    int line = 0;                   // 1-based line of the script
+};
+
+// Parses a whole script; false with one line "edit script line N: ..." in error at the first bad line.
+bool parseEditScript(const std::string& text, std::vector<EditStep>& steps, std::string& error);
+
+// The step as the script wrote it, for messages ("transpose 2 +2").
+std::string describeEditStep(const EditStep& step);
+
+} // namespace cv::cli

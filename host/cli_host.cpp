@@ -1,0 +1,352 @@
+#include "host/cli_host.h"
+
+#include "engine/io/wav_export.h"
+#include "engine/model/key_scale.h"
+#include "host/cli_audio_file.h"
+#include "host/cli_edit_script.h"
+#include "host/cli_render.h"
+#include "host/cli_report.h"
+#include "host/standin/standin_host.h"
+#include "plugin/Corvalinth.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sndfile.h>
+#include <thread>
+#include <unistd.h>
+
+namespace cv::cli {
+namespace {
+
+constexpr int kBlockFrames = 512;
+
+// The plug-in's editor as a console: notices become lines on standard error (progress only on a
+// terminal, in place), and the canvas is a selection the script sets before each macro or merge.
+class ConsoleControls : public cv::EditorControls {
+public:
+    int errors = 0;
+    std::vector<std::uint32_t> selection;
+
+    ~ConsoleControls() override { endProgress(); }
+
+    bool HasNoticeLine() const override { return true; }
+    std::optional<cv::NoticeKind> ShownNotice() const override { return shown_; }
+    void ShowNotice(const char* text, cv::NoticeKind kind, int) override {
+        endProgress();
+        shown_ = kind;
+        errors += kind == cv::NoticeKind::Error ? 1 : 0;
+        std::fprintf(stderr, "corvalinth: %s%s\n", kind == cv::NoticeKind::Warning ? "warning: " : "", text);
+    }
+    void ShowProgress(const char* text, float, bool) override {
+        shown_ = cv::NoticeKind::Progress;
+        if (!terminal_)
+            return;
+        std::fprintf(stderr, "\r%-40s", text);
+        std::fflush(stderr);
+        progressShown_ = true;
+    }
+    void DismissNotice() override {
+        endProgress();
+        shown_.reset();
+    }
+    std::optional<std::size_t> SelectedNoteCount() const override { return selection.size(); }
+    void ShowReadouts(const cv::EditorReadouts&) override {}
+    bool HasCanvas() const override { return true; }
+    std::vector<std::uint32_t> CanvasSelection() const override { return selection; }
+    void SetCanvasSelection(std::vector<std::uint32_t> ids) override { selection = std::move(ids); }
+    void ClearCanvasSelection() override { selection.clear(); }
+
+private:
+    void endProgress() {
+        if (progressShown_)
+            std::fputs("\n", stderr);
+        progressShown_ = false;
+    }
+
+    std::optional<cv::NoticeKind> shown_;
+    bool terminal_ = ::isatty(STDERR_FILENO) == 1;
+    bool progressShown_ = false;
+};
+
+class ConsoleCorvalinth : public Corvalinth {
+public:
+    ConsoleCorvalinth() : Corvalinth(iplug::InstanceInfo{}) {}
+    ConsoleControls console;
+
+protected:
+    cv::EditorControls* Controls() override { return &console; }
+};
+
+// The decoded file as the track the host plays, laid on the timeline from 0; silence outside it.
+class TrackSource : public cv::standin::InputSource {
+public:
+    explicit TrackSource(std::shared_ptr<const np::AudioBuffer> audio) : audio_(std::move(audio)) {}
+    void fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept override {
+        for (std::size_t c = 0; c < channels.size(); ++c) {
+            const std::span<const float> plane =
+                audio_->channel(std::min(static_cast<int>(c), audio_->channels - 1));
+            for (int i = 0; i < frames; ++i) {
+                const std::int64_t p = position + i;
+                channels[c][i] = p >= 0 && p < audio_->frames ? plane[static_cast<std::size_t>(p)] : 0.0;
+            }
+        }
+    }
+
+private:
+    std::shared_ptr<const np::AudioBuffer> audio_;
+};
+
+// Blocks of kBlockFrames from position 0 covering exactly frames frames.
+cv::standin::TransportScript timeline(std::int64_t frames) {
+    cv::standin::TransportScript script;
+    for (std::int64_t at = 0; at < frames; at += kBlockFrames)
+        script.push_back({static_cast<int>(std::min<std::int64_t>(kBlockFrames, frames - at)),
+                          static_cast<double>(at), true, false});
+    return script;
+}
+
+int fail(const std::string& error) {
+    std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
+    return 1;
+}
+
+bool readText(const std::string& path, std::string& text, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (in)
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    if (!in && !in.eof()) {
+        error = "Could not read the edit script " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string noteList(const np::Document& doc) {
+    if (doc.notes.empty())
+        return "the take has no notes";
+    std::string ids;
+    for (const np::Note& note : doc.notes)
+        ids += (ids.empty() ? "" : ",") + std::to_string(note.id);
+    return "the notes are " + ids;
+}
+
+// Applies one step through the plug-in's edit commands; false with the reason when it names a note the
+// document does not hold.
+bool applyStep(ConsoleCorvalinth& plugin, const EditStep& step, std::string& error) {
+    np::EditSession& session = plugin.Session();
+    const np::Document& doc = session.document();
+    std::vector<std::uint32_t> ids = step.ids;
+    if (step.allNotes)
+        for (const np::Note& note : doc.notes)
+            ids.push_back(note.id);
+    for (const std::uint32_t id : ids) {
+        if (doc.findNote(id) == nullptr) {
+            error = "note " + std::to_string(id) + " does not exist: " + noteList(doc);
+            return false;
+        }
+    }
+    const auto edited = [&plugin](bool changed) {
+        if (changed)
+            plugin.OnDocumentEdited();
+    };
+    const double rate = doc.sampleRate;
+    plugin.console.selection = step.allNotes ? std::vector<std::uint32_t>{} : ids;
+    switch (step.kind) {
+    case EditStep::Kind::Transpose:
+        edited(session.addPitchOffset(ids, step.value));
+        break;
+    case EditStep::Kind::Formant:
+        edited(session.addFormantShift(ids, step.value));
+        break;
+    case EditStep::Kind::Gain:
+        edited(session.addGainDb(ids, step.value));
+        break;
+    case EditStep::Kind::Move:
+        edited(session.moveTime(ids, std::llround(step.value * rate)));
+        break;
+    case EditStep::Kind::Mute:
+        edited(session.setMuted(ids, true));
+        break;
+    case EditStep::Kind::Stretch: {
+        // One undo step for every note, as one drag would be.
+        session.beginGesture();
+        try {
+            for (const std::uint32_t id : ids)
+                session.resizeNote(id,
+                                   std::llround(static_cast<double>(doc.findNote(id)->length) * step.value));
+        } catch (...) {
+            session.cancelGesture();
+            throw;
+        }
+        edited(session.endGesture());
+        break;
+    }
+    case EditStep::Kind::Split:
+        edited(session.splitNote(ids.front(), std::llround(step.value * rate)) != 0);
+        break;
+    case EditStep::Kind::Correct:
+        plugin.Macros().correctionAmount = step.value;
+        plugin.ApplyPitchMacro();
+        break;
+    case EditStep::Kind::Quantize:
+        plugin.Macros().quantizeStrength = step.value;
+        plugin.ApplyTimeMacro();
+        break;
+    case EditStep::Kind::Unison:
+        plugin.ApplyUnisonMacro();
+        break;
+    case EditStep::Kind::Merge:
+        plugin.console.selection = ids;
+        plugin.MergeSelection();
+        break;
+    case EditStep::Kind::Undo:
+        plugin.Undo();
+        break;
+    case EditStep::Kind::Redo:
+        plugin.Redo();
+        break;
+    }
+    return true;
+}
+
+// 32-bit float input is written as float, so a bounce without edits is the input itself; the other
+// codings as the render command writes them.
+np::WavBitDepth bounceDepth(int fileFormat) {
+    const int coding = fileFormat & SF_FORMAT_SUBMASK;
+    return coding == SF_FORMAT_FLOAT ? np::WavBitDepth::Float32 : renderDepth(fileFormat);
+}
+
+} // namespace
+
+std::string formatDocumentNotes(const std::string& title, const np::Document& document) {
+    const double rate = document.sampleRate;
+    char head[160];
+    std::snprintf(head, sizeof head, "%s: %zu notes (%.0f Hz)\n", title.c_str(), document.notes.size(), rate);
+    std::string out = head;
+    if (document.notes.empty())
+        return out;
+    out += "   id   start s  length s   pitch  name  edits\n";
+    for (const np::Note& note : document.notes) {
+        const double pitch = note.pitch + note.pitchOffset;
+        std::string edits;
+        char part[48];
+        const auto add = [&](const char* format, double value) {
+            std::snprintf(part, sizeof part, format, value);
+            edits += (edits.empty() ? "" : " ") + std::string(part);
+        };
+        // Offsets that would print as zero (a correction of a note already in tune) are left out.
+        if (std::abs(note.pitchOffset) >= 0.005)
+            add("pitch %+.2f", note.pitchOffset);
+        if (std::abs(note.formantShift) >= 0.005)
+            add("formant %+.2f", note.formantShift);
+        if (std::abs(note.gainDb) >= 0.05)
+            add("gain %+.1f dB", note.gainDb);
+        if (note.start != note.sourceStart || note.length != note.sourceEnd - note.sourceStart)
+            add("moved from %.3f s", static_cast<double>(note.sourceStart) / rate);
+        if (note.muted)
+            edits += edits.empty() ? "muted" : " muted";
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      edits.empty() ? "%5u %9.3f %9.3f %7.2f  %s%s\n" : "%5u %9.3f %9.3f %7.2f  %-4s  %s\n",
+                      note.id, static_cast<double>(note.start) / rate,
+                      static_cast<double>(note.length) / rate, pitch,
+                      note.pitched ? np::midiNoteName(static_cast<int>(std::lround(pitch))).c_str() : "-",
+                      edits.c_str());
+        out += line;
+    }
+    return out;
+}
+
+int runHost(const HostCommand& command) {
+    try {
+        std::string error;
+        std::vector<EditStep> steps;
+        if (command.script) {
+            std::string text;
+            if (!readText(*command.script, text, error) || !parseEditScript(text, steps, error))
+                return fail(error);
+        }
+        LoadedAudio loaded;
+        if (!readAudioFile(command.input, Algorithm::Melodic, loaded, error))
+            return fail(error);
+        if (loaded.replacedSamples > 0)
+            std::fputs(replacedSamplesNotice(command.input, loaded.replacedSamples).c_str(), stderr);
+        const double rate = loaded.sampleRate;
+        const int channels = loaded.audio.channels;
+        const std::int64_t frames = loaded.audio.frames;
+        const auto track = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));
+
+        auto owned = std::make_unique<ConsoleCorvalinth>();
+        ConsoleCorvalinth& plugin = *owned;
+        cv::standin::StandinHost host(std::move(owned));
+        host.configure({rate, kBlockFrames, channels, channels});
+        host.setInput(std::make_shared<TrackSource>(track));
+        host.idle(); // the plug-in takes the audio configuration on its main thread
+
+        // Capture: the host plays the track from 0 and stops; the next idle tick takes the capture in.
+        plugin.ArmTransfer();
+        if (!plugin.CaptureActive())
+            return plugin.console.errors > 0 ? 1 : fail("the plug-in did not arm its capture");
+        host.run(timeline(frames));
+        host.processBlock({kBlockFrames, static_cast<double>(frames), false, false});
+        host.idle();
+        while (plugin.AnalysisBusy()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            host.idle();
+        }
+        host.idle();
+        if (plugin.console.errors > 0)
+            return 1;
+        std::fputs(formatDocumentNotes(command.input, plugin.Session().document()).c_str(), stdout);
+
+        for (const EditStep& step : steps) {
+            const std::uint64_t before = plugin.Session().editCount();
+            const int errors = plugin.console.errors;
+            if (!applyStep(plugin, step, error))
+                return fail("edit script line " + std::to_string(step.line) + ": " + error);
+            if (plugin.console.errors > errors)
+                return fail("edit script line " + std::to_string(step.line) + " (" + describeEditStep(step) +
+                            ") failed");
+            if (plugin.Session().editCount() == before)
+                std::fprintf(stderr, "corvalinth: edit script line %d (%s) changed nothing\n", step.line,
+                             describeEditStep(step).c_str());
+        }
+        const np::Document& document = plugin.Session().document();
+        if (!steps.empty())
+            std::fputs(formatDocumentNotes("After the edit script", document).c_str(), stdout);
+
+        // The bounce covers the track and any note moved or stretched past its end.
+        std::int64_t end = frames;
+        for (const np::Note& note : document.notes)
+            end = std::max(end, note.start + note.length);
+        host.setRecording(true);
+        host.bounce(timeline(end));
+        std::vector<std::vector<double>> planes = host.takeRecording();
+        host.idle(2); // the render flow reports what the bounce could not render
+        if (plugin.console.errors > 0)
+            return 1;
+
+        np::AudioBuffer out;
+        out.resize(channels, end);
+        for (int c = 0; c < channels; ++c)
+            for (std::int64_t i = 0; i < end; ++i)
+                out.channel(c)[static_cast<std::size_t>(i)] =
+                    static_cast<float>(planes[static_cast<std::size_t>(c)][static_cast<std::size_t>(i)]);
+        planes.clear();
+        matchWriterScale(out, loaded.fileFormat);
+        if (!np::saveWav(command.output, out, rate, bounceDepth(loaded.fileFormat), &error))
+            return fail("Could not write " + command.output + ": " + error);
+        std::printf("Bounced %.3f s to %s\n", static_cast<double>(end) / rate, command.output.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}
+
+} // namespace cv::cli
