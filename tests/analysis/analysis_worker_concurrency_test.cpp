@@ -39,11 +39,7 @@ std::shared_ptr<const np::AudioBuffer> someAudio(std::int64_t frames = 16) {
 }
 
 // Polls as the idle loop does, until the worker is idle; then takes what is there.
-std::optional<Worker::Result> settle(Worker& worker) {
-    while (worker.busy())
-        std::this_thread::yield();
-    return worker.takeResult();
-}
+using cvtest::settle;
 
 // stampA, stampB, the analysis's sampleRate (the job's echo of stampA) and the error of a result.
 std::tuple<std::uint64_t, std::uint64_t, double, std::string> summary(const Worker::Result& r) {

@@ -42,11 +42,7 @@ std::shared_ptr<const std::vector<float>> shortExcerpt() {
 }
 
 // Polls as the idle loop does, until the worker is idle; then takes what is there.
-std::optional<Worker::Result> settle(Worker& worker) {
-    while (worker.busy())
-        std::this_thread::yield();
-    return worker.takeResult();
-}
+using cvtest::settle;
 
 TEST(NoteAuditionWorkerConcurrency, DeliversOnlyTheNewestRequestsResult) {
     SteppedSynth stepped;

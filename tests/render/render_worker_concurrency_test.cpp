@@ -71,11 +71,7 @@ std::optional<Worker::Result> waitTakeResultWhile(Worker& worker, std::uint64_t 
     return waiting.get();
 }
 
-std::optional<Worker::Result> settle(Worker& worker) {
-    while (worker.busy())
-        std::this_thread::yield();
-    return worker.takeResult();
-}
+using cvtest::settle;
 
 TEST(RenderWorkerConcurrency, TheLatestRequestWinsAndOnlyDeliveredRendersKeepTheirEngines) {
     SteppedRender stepped;

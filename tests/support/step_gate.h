@@ -5,6 +5,7 @@
 // the test decides when every job ends.
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 namespace cvtest {
@@ -48,5 +49,13 @@ struct StepGate {
         waitStarted(count, [] { return true; });
     }
 };
+
+// Waits until a worker is idle and takes its result, if any.
+template <class Worker>
+auto settle(Worker& worker) -> decltype(worker.takeResult()) {
+    while (worker.busy())
+        std::this_thread::yield();
+    return worker.takeResult();
+}
 
 } // namespace cvtest

@@ -10,7 +10,7 @@ namespace {
 // that shares no code with the render finds the median error. The time-domain and stretch engines are
 // pitch-checked and corrected (5 cents); the vocoder follows the document's track, whose analysis
 // window lags the vibrato a little (10 cents).
-TEST(DocumentRenderLong, EachEngineShiftsAVowelWithVibratoToItsTarget) {
+TEST(DocumentRender, EachEngineShiftsAVowelWithVibratoToItsTarget) {
     const Document source = cvtest::vowelDocument(1.6, {});
     struct Case {
         const char* name;
@@ -47,7 +47,7 @@ TEST(DocumentRenderLong, EachEngineShiftsAVowelWithVibratoToItsTarget) {
 
 // A vocoder plan grows with the square of the span: a 12 s note never fits, and the render goes on with
 // the stretch engine instead of failing (as a chain and as a single note).
-TEST(DocumentRenderLong, AVocoderPlanThatDoesNotFitFallsBackToTheStretchEngine) {
+TEST(DocumentRender, AVocoderPlanThatDoesNotFitFallsBackToTheStretchEngine) {
     const Document source = cvtest::vowelDocument(12.0, {}, 8000.0);
     for (const bool single : {false, true}) {
         SCOPED_TRACE(single);
