@@ -25,16 +25,27 @@ inline double vowelHzAt(double rate, std::int64_t i) {
     return kVowelHz * std::exp2(kVibratoCents * std::sin(2.0 * M_PI * kVibratoHz * i / rate) / 1200.0);
 }
 
+// A document of mono (copied into every channel) at rate, without notes, whose track the pitch tracker
+// made, as an analysis would.
+inline np::Document trackedDocument(const std::vector<float>& mono, double rate, int channels = 1) {
+    const auto frames = static_cast<std::int64_t>(mono.size());
+    auto audio = std::make_shared<np::AudioBuffer>();
+    audio->resize(channels, frames);
+    for (int c = 0; c < channels; ++c)
+        std::copy(mono.begin(), mono.end(), audio->channel(c).begin());
+    np::Document doc;
+    doc.sampleRate = rate;
+    doc.audio = std::move(audio);
+    doc.track = np::trackPitchPYin(mono.data(), frames, rate, {}, {});
+    return doc;
+}
+
 // seconds of the vowel at rate (mono), tracked, cut into pitched notes at the given times (seconds,
 // ascending, inside the take), without pitch curves.
 inline np::Document vowelDocument(double seconds, const std::vector<double>& cuts, double rate = 48000.0) {
     const auto frames = static_cast<std::int64_t>(seconds * rate);
-    std::vector<float> x = vowel(kVowelHz, kVowelHz, kVibratoCents, kVibratoHz, rate, frames, 0.2f);
-    np::Document doc;
-    doc.sampleRate = rate;
-    np::PYinConfig config;
-    doc.track = np::trackPitchPYin(x.data(), frames, rate, config, {});
-    doc.audio = std::make_shared<np::AudioBuffer>(np::AudioBuffer::fromInterleaved(x.data(), 1, frames));
+    np::Document doc =
+        trackedDocument(vowel(kVowelHz, kVowelHz, kVibratoCents, kVibratoHz, rate, frames, 0.2f), rate);
     std::vector<std::int64_t> bounds = {0};
     for (const double cut : cuts)
         bounds.push_back(static_cast<std::int64_t>(cut * rate));

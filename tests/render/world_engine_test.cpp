@@ -2,6 +2,7 @@
 #include "engine/render/stretch_render.h"
 #include "engine/render/vocoder/spectral_envelope.h"
 #include "engine/render/world_engine.h"
+#include "tests/render/document_fixtures.h"
 #include "tests/support/signals.h"
 
 #include <algorithm>
@@ -16,17 +17,8 @@ namespace {
 
 constexpr double kRate = 48000.0;
 
-// A document over mono (copied into every channel) whose track our tracker made, as an analysis would.
 Document voiceDocument(const std::vector<float>& mono, int channels = 1) {
-    auto audio = std::make_shared<AudioBuffer>();
-    audio->resize(channels, static_cast<std::int64_t>(mono.size()));
-    for (int c = 0; c < channels; ++c)
-        std::copy(mono.begin(), mono.end(), audio->channel(c).begin());
-    Document doc;
-    doc.sampleRate = kRate;
-    doc.audio = std::move(audio);
-    doc.track = trackPitchPYin(mono.data(), static_cast<std::int64_t>(mono.size()), kRate, {}, {});
-    return doc;
+    return cvtest::trackedDocument(mono, kRate, channels);
 }
 
 // The whole source, unstretched, shifted by a constant number of semitones per hop.
@@ -38,15 +30,6 @@ SpanParams wholeSpan(const Document& doc, double semitones, double formantSemito
     span.centsPerHop.assign(hops, 100.0 * semitones);
     span.formantCentsPerHop.assign(hops, 100.0 * formantSemitones);
     return span;
-}
-
-// A flat voiced track at hz for output tests that need no source.
-Document flatTrackDocument(double hz, std::int64_t frames) {
-    Document doc;
-    doc.sampleRate = kRate;
-    doc.track.sampleRate = kRate;
-    doc.track.frames.assign(static_cast<std::size_t>(frames / doc.track.hop + 1), {hz, 0.9, true, 0});
-    return doc;
 }
 
 AudioBuffer monoBuffer(const std::vector<float>& x) {
@@ -165,7 +148,7 @@ TEST(WorldEngine, ServesOnlySpansItCanAnalyse) {
 
 TEST(WorldOutputUsable, WantsLevelAndTheExpectedPeriod) {
     const std::int64_t frames = 9600;
-    const Document doc = flatTrackDocument(200.0, frames);
+    const Document doc = cvtest::spanDocument({std::vector<float>(frames)}, kRate, 200.0);
     SpanParams span;
     span.sourceLength = span.outputLength = static_cast<std::int32_t>(frames);
     span.centsPerHop.assign(static_cast<std::size_t>(frames / 256), 0.0);
