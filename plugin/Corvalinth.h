@@ -18,7 +18,9 @@
 // (analysis and the editing parameters), render_flow.cpp (every edit's render and its installation),
 // offline_render.cpp (the bounce waiting for its render), audition_flow.cpp (one note heard while it is
 // dragged), edit_commands.cpp (undo, redo, split, merge and the macros), daw_restore.cpp (the host state:
-// the published snapshot, save and restore), flow_seams.cpp (the file-job road the idle loop polls).
+// the published snapshot, save and restore), file_job_flow.cpp (the file job on its thread, its queue and
+// its notices), export_commands.cpp (the Export button's menu and save dialogs), shell_services.cpp
+// (diagnostics, the update check and the preferences the editor reaches).
 //
 // Stamps: a background result is used only while the stamps it was requested with still match
 // (flow_stamps.h). The document revision that renders are keyed on is the session's edit count, which
@@ -31,7 +33,9 @@
 #include "engine/playback/host_synced_player.h"
 #include "engine/playback/transfer_capture.h"
 #include "engine/render/note_audition_worker.h"
+#include "engine/render/render_types.h"
 #include "engine/render/render_worker.h"
+#include "framework/graphics/popup_menu.h"
 #include "framework/plugin.h"
 #include "plugin/audio_config_seqlock.h"
 #include "plugin/capture_memory.h"
@@ -105,12 +109,15 @@ public:
     };
 
     using GainAutomationEvent = cv::GainAutomationEvent;
+    using FileJobKind = cv::FileJobKind;
+    using FileJobResult = cv::FileJobResult;
+    using PendingFileJob = cv::PendingFileJob;
 
     // What the constructor takes from outside besides the framework's instance information. The
     // defaults are the process-wide preferences, the real analyses and the pinned HTTPS fetch; tests and
     // tools pass their own.
     struct Services {
-        cv::Prefs* prefs = nullptr;                  // null: cv::Prefs::shared()
+        cv::Prefs* prefs = nullptr;                  // null: cv::Prefs::shared(); outlives the object
         np::AnalysisWorker::Job analysisJob;         // empty: the Melodic and Percussive analyses
         np::NoteAuditionWorker::Synth auditionSynth; // empty: the vocoder's audition tone
         np::RenderWorker::Render render;             // empty: the document render
@@ -248,6 +255,36 @@ public:
     std::shared_ptr<const np::PeakCache> WaveformCache();
     // Whether a capture is armed or recording.
     bool CaptureActive() const noexcept { return capture_.isActive(); }
+    // --- File jobs and exports (main thread) ---------------------------------------------------------
+    // Runs body on the file-job thread and returns its generation. While a job runs, that job is
+    // cancelled and this one waits (replacing any job waiting before); it starts once the cancelled one
+    // has reported back. Only the result of the latest generation is ever shown.
+    std::uint64_t StartFileJob(FileJobKind kind, std::function<FileJobResult()> body);
+    bool FileJobRunning() const noexcept { return fileJob_.running; }
+    // "Wait for " + the progress text of the waiting job (else the running one), its first letter in
+    // lower case, + " to finish.".
+    std::string FileJobWaitText() const;
+    // The Export button: the menu of the three WAV depths and "MIDI notes (.mid)" at the button, then
+    // the save dialog of the choice; refusals are warnings.
+    void PromptExportFile();
+
+    // --- What the editor's overlays reach (main thread) ----------------------------------------------
+    // Puts the diagnostics report on the clipboard; false while the editor is closed or when the
+    // clipboard refused it.
+    bool CopyDiagnostics();
+    // "Check for updates" (userInitiated true from the software-updates page). No check starts by itself.
+    void CheckForUpdates(bool userInitiated);
+    // "Up to date" and "failed" go back to nothing to show; an available update stays.
+    void DismissTransientUpdateStatus();
+    cv::UpdateStatusWord UpdateStatus() const noexcept { return updates_.statusWord(); }
+    const cv::UpdateCheckResult& LastUpdateResult() const noexcept { return updates_.lastResult(); }
+    // The preferences store this object reads and writes (the process-wide one unless the services gave
+    // another); it outlives the object.
+    cv::Prefs& Preferences() noexcept { return *prefs_; }
+    // The "Update checks" preference as this object knows it: read at construction, changed by the
+    // preferences overlay after it saved the choice.
+    bool UpdateChecksEnabled() const noexcept { return updateChecksEnabled_; }
+    void SetUpdateChecksEnabled(bool enabled) noexcept { updateChecksEnabled_ = enabled; }
 
     double EngineSampleRate() const noexcept { return engineRate_.load(std::memory_order_relaxed); }
     std::uint64_t PlaybackGeneration() const noexcept { return playbackGeneration_.load(); }
@@ -405,12 +442,24 @@ private:
     bool ClaimPendingRestore(std::uint64_t& sessionGeneration, std::uint64_t& playbackGeneration);
     void EndRestoreDecode(std::uint64_t sessionGeneration, bool refused) noexcept;
 
-    // The file-job road (flow_seams.cpp).
+    // The file job (file_job_flow.cpp).
     void PollFileJob();
-    // "Wait for ... to finish." of the queued or running file job.
-    std::string FileJobWaitText() const;
-    // A running file job is cancelled and a queued one dropped: their session is going away.
+    void LaunchFileJob(PendingFileJob job);
+    void LaunchPendingFileJob();
+    // Job thread: runs the body, marks a result the cancel flag stopped, stores it for PollFileJob.
+    void RunFileJob(const PendingFileJob& job);
+    // The session is going away: a running job is cancelled, a waiting one dropped, and the generation
+    // raised so the running job's result comes back stale.
     void CancelFileJobsForClear();
+
+    // The export commands (export_commands.cpp).
+    void OnExportMenuChoice(int index);
+    void PromptWavExport();
+    void PromptMidiExport();
+    void StartWavExport(const std::string& chosenName);
+    void StartMidiExport(const std::string& chosenName);
+    // The engines the render worker recorded, which the export render starts from.
+    np::RenderHints ExportRenderHints() const;
 
     // 1. The framework base (above).
     // 2. The transport player of the editor's time readout has no processing of its own in this
@@ -493,6 +542,9 @@ private:
     std::mutex fileJobResultMutex_;
     std::optional<cv::FileJobResult> fileJobResult_;
     std::optional<cv::PendingFileJob> queuedFileJob_;
+    std::uint64_t fileJobGenerations_ = 0;      // the counter; only grows
+    std::uint64_t latestFileJobGeneration_ = 0; // the one job whose result may be shown
+    iplug::igraphics::IPopupMenu exportMenu_;   // the Export button's menu (the editor shows it)
     std::string progressText_;
     std::int64_t progressStartNs_ = 0;
     ProgressOwner progressOwner_ = ProgressOwner::None;
@@ -505,8 +557,9 @@ private:
     cv::FileJobSlot secondFileJob_; // never started
     // 14. Parameters other than Volume waiting for the idle loop: bit i for parameter i.
     std::atomic<std::uint32_t> pendingParams_{0};
-    // 15. The update check.
+    // 15. The update check, and the plug-in's copy of the "Update checks" preference.
     cv::UpdateCheckFlow updates_;
+    bool updateChecksEnabled_ = true;
     // 16. The canvas's view saved when the editor closed, the session generation it belongs to, whether
     //     one is saved; the window size the host asked for while the editor was closed (0 x 0 for none).
     EditorViewportState savedViewport_;
@@ -532,6 +585,9 @@ private:
     int internalBlock_ = 0;
     std::vector<float> scratchIn_;
     std::vector<float> scratchOut_;
+
+    // The preferences store (main thread; the store locks itself).
+    cv::Prefs* prefs_ = nullptr;
 
     // The open editor's controls as the layout returned them; null while the editor is closed.
     std::unique_ptr<cv::EditorControls> ownedEditorControls_;

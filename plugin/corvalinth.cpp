@@ -16,9 +16,10 @@ Corvalinth::Corvalinth(const iplug::InstanceInfo& info, Services services)
     cv::declareCorvalinthParameters(*this);
     MakeDefaultPreset("Default", 1);
 
-    cv::Prefs& prefs = services.prefs != nullptr ? *services.prefs : cv::Prefs::shared();
-    exportDepthIdx_ = std::clamp(prefs.getInt(cv::kPrefExportDepthIdx, cv::kPrefExportDepthIdxDefault), 0, 2);
-    GetParam(cv::kParamA4)->Set(std::clamp(prefs.getInt(cv::kPrefA4Idx, cv::kPrefA4IdxDefault), 0, 7));
+    prefs_ = services.prefs != nullptr ? services.prefs : &cv::Prefs::shared();
+    exportDepthIdx_ = std::clamp(prefs_->getInt(cv::kPrefExportDepthIdx, cv::kPrefExportDepthIdxDefault), 0, 2);
+    GetParam(cv::kParamA4)->Set(std::clamp(prefs_->getInt(cv::kPrefA4Idx, cv::kPrefA4IdxDefault), 0, 7));
+    updateChecksEnabled_ = prefs_->getInt(cv::kPrefUpdateChecksEnabled, cv::kPrefUpdateChecksEnabledDefault) != 0;
     ApplyKeyScaleParams();
     gain_.reset(cv::gainFromVolume(GetParam(cv::kParamVolume)->Value()));
 

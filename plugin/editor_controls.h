@@ -8,6 +8,8 @@
 //
 // Threads: main thread only.
 
+#include "framework/graphics/platform.h"
+#include "framework/graphics/popup_menu.h"
 #include "plugin/editor_viewport.h"
 
 #include <cstddef>
@@ -107,6 +109,28 @@ public:
     // Leaving split mode sets the canvas's hover cut position to -1; redraws the canvas and the split
     // button (tag 15).
     virtual void SetCanvasSplitMode(bool) {}
+    // --- The editor's services, reached through the framework's graphics context.
+
+    // Opens menu at the Export button (tag 14); the menu's function gets the choice later (or nullptr
+    // when it was dismissed). False, and nothing opens, when the button does not exist. The menu must
+    // outlive the editor.
+    virtual bool OpenMenuAtExportButton(iplug::igraphics::IPopupMenu& menu) {
+        (void)menu;
+        return false;
+    }
+    // Starts the save-file prompt; completion runs later on the main thread with the chosen path, or an
+    // empty one when the user cancelled or no prompt can show.
+    virtual void PromptForFile(const iplug::igraphics::FilePromptRequest& request,
+                               iplug::igraphics::FilePromptCompletion completion) {
+        (void)request;
+        if (completion)
+            completion({});
+    }
+    // Puts text on the system clipboard; false when the clipboard refused it.
+    virtual bool CopyToClipboard(const std::string& text) {
+        (void)text;
+        return false;
+    }
 };
 
 } // namespace cv

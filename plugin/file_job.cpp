@@ -35,6 +35,16 @@ const char* fileJobCancelText(FileJobKind kind) noexcept {
     return "Cancelling";
 }
 
+const char* fileJobFailureText(FileJobKind kind) noexcept {
+    switch (kind) {
+    case FileJobKind::WavExport:
+        return "Couldn't export the WAV file.";
+    case FileJobKind::MidiExport:
+        return "Couldn't export the MIDI file.";
+    }
+    return "Couldn't complete the file operation.";
+}
+
 bool fileJobUsesGlobalProgress(FileJobKind kind) noexcept {
     const auto value = static_cast<std::uint32_t>(kind);
     return value <= 2 || value == 4 || value == 5;

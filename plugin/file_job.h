@@ -1,7 +1,8 @@
 #pragma once
 
 // The file-job slot of the plug-in object: what the shell's idle loop, cancel action and teardown read
-// of a file operation running on a thread of its own, and the per-kind texts of the progress line.
+// of a file operation running on a thread of its own, and the per-kind texts of the progress line and
+// the notices.
 //
 // Threads: the slot belongs to the main thread, except `cancel` (set by the main thread, read by the
 // job) and `progress` (written by the job, read by the idle loop).
@@ -27,6 +28,9 @@ struct FileJobResult {
     std::string message; // an error sentence; empty by default
     std::string path;    // UTF-8 path of the file written
     std::uint64_t generation = 0;
+    // Set by the job thread when the cancel flag was up once the body returned: only such a result is
+    // hidden, so a real failure whose text happens to mention cancelling is still reported.
+    bool cancelled = false;
 };
 
 // A job waiting behind the running one.
@@ -52,6 +56,9 @@ struct FileJobSlot {
 const char* fileJobProgressText(FileJobKind kind) noexcept;
 // "Cancelling WAV export", "Cancelling MIDI export"; "Cancelling" for an unknown kind.
 const char* fileJobCancelText(FileJobKind kind) noexcept;
+// "Couldn't export the WAV file.", "Couldn't export the MIDI file."; "Couldn't complete the file
+// operation." for an unknown kind.
+const char* fileJobFailureText(FileJobKind kind) noexcept;
 // Kinds 0, 1, 2, 4 and 5 show their progress in the progress line.
 bool fileJobUsesGlobalProgress(FileJobKind kind) noexcept;
 

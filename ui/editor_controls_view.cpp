@@ -137,4 +137,20 @@ void EditorControlsView::SetCanvasSplitMode(bool on) {
         button->SetDirty(false);
 }
 
+bool EditorControlsView::OpenMenuAtExportButton(IPopupMenu& menu) {
+    IControl* button = mG.GetControlWithTag(kTagExport);
+    if (!button)
+        return false;
+    mG.CreatePopupMenu(button, menu, button->GetRECT());
+    return true;
+}
+
+void EditorControlsView::PromptForFile(const FilePromptRequest& request, FilePromptCompletion completion) {
+    mG.PromptForFile(request, std::move(completion));
+}
+
+bool EditorControlsView::CopyToClipboard(const std::string& text) {
+    return mG.SetTextInClipboard(text);
+}
+
 } // namespace cv::ui

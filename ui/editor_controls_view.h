@@ -34,6 +34,10 @@ public:
     void RedrawCanvas() override;
     bool CanvasSplitMode() const override;
     void SetCanvasSplitMode(bool on) override;
+    bool OpenMenuAtExportButton(iplug::igraphics::IPopupMenu& menu) override;
+    void PromptForFile(const iplug::igraphics::FilePromptRequest& request,
+                       iplug::igraphics::FilePromptCompletion completion) override;
+    bool CopyToClipboard(const std::string& text) override;
 
 private:
     iplug::igraphics::IGraphics& mG;

@@ -269,6 +269,7 @@ EditorActions ActionsFor(Corvalinth& plugin) {
     a.undo = [&plugin] { plugin.Undo(); };
     a.redo = [&plugin] { plugin.Redo(); };
     a.merge = [&plugin] { plugin.MergeSelection(); };
+    a.exportFile = [&plugin] { plugin.PromptExportFile(); };
     a.hasDocument = [&plugin] { return plugin.Session().document().audio != nullptr; };
     a.overlays = OverlayServicesFor(plugin);
     return a;

@@ -21,8 +21,8 @@ struct OverlayServices {
     UpdateCenterModel updates;
 };
 
-// The services bound to what the plug-in offers today: its cancel action, and the process-wide
-// preferences store.
+// The services bound to the plug-in: its cancel action, its diagnostics copy, its preferences store with
+// its copy of the "Update checks" choice, and its update check.
 OverlayServices OverlayServicesFor(Corvalinth& plugin);
 
 } // namespace cv::ui

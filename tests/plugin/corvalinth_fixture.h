@@ -157,6 +157,7 @@ struct HeldAnalysis {
 
 struct CorvalinthFixture {
     cvtest::ScratchFolder prefsFolder;
+    std::unique_ptr<cv::Prefs> prefs; // the plug-in's store, kept for its lifetime
     HeldAnalysis analysis;
     TestCorvalinth* plugin = nullptr;
     std::unique_ptr<cv::standin::StandinHost> host;
@@ -168,9 +169,9 @@ struct CorvalinthFixture {
         if (!prefsText.empty())
             cvtest::writeBytes(prefsFolder / "prefs.ini",
                                std::vector<std::uint8_t>(prefsText.begin(), prefsText.end()));
-        cv::Prefs prefs(prefsFolder.path());
+        prefs = std::make_unique<cv::Prefs>(prefsFolder.path());
         Corvalinth::Services services;
-        services.prefs = &prefs;
+        services.prefs = prefs.get();
         services.analysisJob = analysis.job();
         services.update = cv::UpdateFetch{}; // no check reaches the network
         if (customize)

@@ -1,0 +1,123 @@
+// The Export button: its menu of the three WAV depths and "MIDI notes (.mid)", the save dialogs with
+// their default names, and the jobs they start. Main thread; every refusal is a warning that starts
+// nothing.
+
+#include "plugin/Corvalinth.h"
+#include "plugin/export_jobs.h"
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr const char* kNoAudioWarning = "Open or capture audio before exporting.";
+constexpr const char* kNoAnalysisWarning = "Wait for analysis to finish before exporting MIDI.";
+
+} // namespace
+
+void Corvalinth::PromptExportFile() {
+    if (sourceAudio_ == nullptr) {
+        SetWarning(kNoAudioWarning);
+        return;
+    }
+    if (fileJob_.running) {
+        const std::string wait = FileJobWaitText();
+        if (!wait.empty())
+            SetWarning(wait.c_str());
+        return;
+    }
+    cv::EditorControls* controls = Controls();
+    if (controls == nullptr)
+        return;
+    exportMenu_.Clear();
+    exportMenu_.AddItem("16-bit WAV");
+    exportMenu_.AddItem("24-bit WAV");
+    exportMenu_.AddItem("32-bit float WAV");
+    exportMenu_.AddSeparator();
+    exportMenu_.AddItem("MIDI notes (.mid)");
+    exportMenu_.CheckItemAlone(exportDepthIdx_);
+    exportMenu_.SetChosenItemIdx(-1);
+    exportMenu_.SetFunction([this](iplug::igraphics::IPopupMenu* menu) {
+        OnExportMenuChoice(menu != nullptr ? menu->GetChosenItemIdx() : -1);
+    });
+    if (!controls->OpenMenuAtExportButton(exportMenu_))
+        PromptWavExport(); // an editor without the button offers the WAV export alone
+}
+
+void Corvalinth::OnExportMenuChoice(int index) {
+    if (index < 0)
+        return;
+    if (index <= 2) {
+        exportDepthIdx_ = index;
+        prefs_->set(cv::kPrefExportDepthIdx, std::to_string(index)); // a failed save keeps the choice here
+        PromptWavExport();
+        return;
+    }
+    if (session_.document().audio == nullptr) {
+        SetWarning(kNoAnalysisWarning);
+        return;
+    }
+    PromptMidiExport();
+}
+
+void Corvalinth::PromptWavExport() {
+    if (cv::EditorControls* controls = Controls()) {
+        controls->PromptForFile({iplug::igraphics::EFileAction::Save,
+                                 cv::defaultExportName(fileLabel_, FileJobKind::WavExport), "", "wav"},
+                                [this](const std::string& name) {
+                                    if (!name.empty())
+                                        StartWavExport(name);
+                                });
+    }
+}
+
+void Corvalinth::PromptMidiExport() {
+    if (cv::EditorControls* controls = Controls()) {
+        controls->PromptForFile({iplug::igraphics::EFileAction::Save,
+                                 cv::defaultExportName(fileLabel_, FileJobKind::MidiExport), "", "mid"},
+                                [this](const std::string& name) {
+                                    if (!name.empty())
+                                        StartMidiExport(name);
+                                });
+    }
+}
+
+void Corvalinth::StartWavExport(const std::string& chosenName) {
+    // The dialog may stay open while the user goes on: what it exports is taken now.
+    if (sourceAudio_ == nullptr) {
+        SetWarning(kNoAudioWarning);
+        return;
+    }
+    auto request = std::make_shared<cv::WavExportRequest>();
+    request->path = cv::withExtension(cv::pathFromUtf8(chosenName.c_str()), ".wav");
+    request->depthIdx = exportDepthIdx_;
+    request->hasDocument = session_.document().audio != nullptr;
+    if (request->hasDocument)
+        request->document = session_.document();
+    request->source = sourceAudio_;
+    request->sourceRate = sourceRate_;
+    request->reservedBytes = cv::exportReservedBytes(largestRenderBytes_.load());
+    request->hints = ExportRenderHints();
+    StartFileJob(FileJobKind::WavExport, [this, request] {
+        return cv::runWavExport(*request, {fileJob_.cancel, fileJob_.progress});
+    });
+}
+
+void Corvalinth::StartMidiExport(const std::string& chosenName) {
+    if (session_.document().audio == nullptr) {
+        SetWarning(kNoAnalysisWarning);
+        return;
+    }
+    auto request = std::make_shared<cv::MidiExportRequest>();
+    request->path = cv::withExtension(cv::pathFromUtf8(chosenName.c_str()), ".mid");
+    request->document = session_.document();
+    request->tempoBpm = GetParam(cv::kParamTempo)->Value();
+    request->tuningOffset = 12.0 * std::log2(session_.a4Hz() / 440.0);
+    StartFileJob(FileJobKind::MidiExport, [this, request] {
+        return cv::runMidiExport(*request, {fileJob_.cancel, fileJob_.progress});
+    });
+}
+
+np::RenderHints Corvalinth::ExportRenderHints() const {
+    return {};
+}
