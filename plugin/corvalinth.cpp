@@ -17,9 +17,11 @@ Corvalinth::Corvalinth(const iplug::InstanceInfo& info, Services services)
     MakeDefaultPreset("Default", 1);
 
     prefs_ = services.prefs != nullptr ? services.prefs : &cv::Prefs::shared();
-    exportDepthIdx_ = std::clamp(prefs_->getInt(cv::kPrefExportDepthIdx, cv::kPrefExportDepthIdxDefault), 0, 2);
+    exportDepthIdx_ =
+        std::clamp(prefs_->getInt(cv::kPrefExportDepthIdx, cv::kPrefExportDepthIdxDefault), 0, 2);
     GetParam(cv::kParamA4)->Set(std::clamp(prefs_->getInt(cv::kPrefA4Idx, cv::kPrefA4IdxDefault), 0, 7));
-    updateChecksEnabled_ = prefs_->getInt(cv::kPrefUpdateChecksEnabled, cv::kPrefUpdateChecksEnabledDefault) != 0;
+    updateChecksEnabled_ =
+        prefs_->getInt(cv::kPrefUpdateChecksEnabled, cv::kPrefUpdateChecksEnabledDefault) != 0;
     ApplyKeyScaleParams();
     gain_.reset(cv::gainFromVolume(GetParam(cv::kParamVolume)->Value()));
 

@@ -53,7 +53,9 @@ void Corvalinth::OnExportMenuChoice(int index) {
         PromptWavExport();
         return;
     }
-    if (session_.document().audio == nullptr) {
+    // The session holds a document with the captured audio from the moment its analysis starts; the
+    // notes exist only once the analysis is installed.
+    if (DocumentEmpty()) {
         SetWarning(kNoAnalysisWarning);
         return;
     }
@@ -91,7 +93,7 @@ void Corvalinth::StartWavExport(const std::string& chosenName) {
     auto request = std::make_shared<cv::WavExportRequest>();
     request->path = cv::withExtension(cv::pathFromUtf8(chosenName.c_str()), ".wav");
     request->depthIdx = exportDepthIdx_;
-    request->hasDocument = session_.document().audio != nullptr;
+    request->hasDocument = !DocumentEmpty(); // before the analysis: the captured audio as it is
     if (request->hasDocument)
         request->document = session_.document();
     request->source = sourceAudio_;
@@ -104,7 +106,7 @@ void Corvalinth::StartWavExport(const std::string& chosenName) {
 }
 
 void Corvalinth::StartMidiExport(const std::string& chosenName) {
-    if (session_.document().audio == nullptr) {
+    if (DocumentEmpty()) {
         SetWarning(kNoAnalysisWarning);
         return;
     }

@@ -64,8 +64,9 @@ std::string defaultExportName(const std::string& fileLabel, FileJobKind kind) {
 
 std::uint64_t exportReservedBytes(std::uint64_t largestRenderBytes) noexcept {
     std::uint64_t reserved = 0;
-    return __builtin_mul_overflow(largestRenderBytes, std::uint64_t{3}, &reserved) ? np::kRenderWorkingSetBytes
-                                                                                   : reserved;
+    return __builtin_mul_overflow(largestRenderBytes, std::uint64_t{3}, &reserved)
+               ? np::kRenderWorkingSetBytes
+               : reserved;
 }
 
 FileJobResult runWavExport(WavExportRequest& request, const FileJobContext& context) {
@@ -111,8 +112,9 @@ FileJobResult runWavExport(WavExportRequest& request, const FileJobContext& cont
 FileJobResult runMidiExport(const MidiExportRequest& request, const FileJobContext& context) {
     FileJobResult result;
     result.path = pathToUtf8(request.path);
-    const std::vector<std::uint8_t> bytes = np::exportMidi(request.document, request.tempoBpm, request.tuningOffset,
-                                                           [&context] { return !context.cancelled(); });
+    const std::vector<std::uint8_t> bytes =
+        np::exportMidi(request.document, request.tempoBpm, request.tuningOffset,
+                       [&context] { return !context.cancelled(); });
     if (bytes.empty() || context.cancelled()) {
         result.message = context.cancelled() ? "MIDI export was cancelled" : "There are no notes to export";
         return result;

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // The editor as the plug-in sees it: every notice and readout it was given.
@@ -80,11 +81,50 @@ struct FakeControls : cv::EditorControls {
     }
     bool CanvasSplitMode() const override { return splitMode; }
     void SetCanvasSplitMode(bool on) override { splitMode = on; }
+    // The Export button's menu (the one last opened there), the save-file prompt waiting for the test's
+    // answer, and the clipboard.
+    bool hasExportButton = true;
+    iplug::igraphics::IPopupMenu* menu = nullptr;
+    std::vector<iplug::igraphics::FilePromptRequest> prompts;
+    iplug::igraphics::FilePromptCompletion pendingPrompt;
+    bool clipboardRefuses = false;
+    std::optional<std::string> clipboard;
+    bool OpenMenuAtExportButton(iplug::igraphics::IPopupMenu& m) override {
+        if (hasExportButton)
+            menu = &m;
+        return hasExportButton;
+    }
+    void PromptForFile(const iplug::igraphics::FilePromptRequest& request,
+                       iplug::igraphics::FilePromptCompletion completion) override {
+        prompts.push_back(request);
+        pendingPrompt = std::move(completion);
+    }
+    bool CopyToClipboard(const std::string& text) override {
+        if (!clipboardRefuses)
+            clipboard = text;
+        return !clipboardRefuses;
+    }
+    // Closes the open menu with item index chosen (-1: dismissed), as the popup does.
+    void choose(int index) {
+        auto* open = std::exchange(menu, nullptr);
+        open->SetChosenItemIdx(index);
+        open->GetFunction()(index >= 0 ? open : nullptr);
+    }
+    // Answers the waiting save prompt with path (empty: cancelled).
+    void answerPrompt(const std::string& path) { std::exchange(pendingPrompt, nullptr)(path); }
     // The texts of the notices shown so far.
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
         for (const Notice& n : notices)
             out.push_back(n.text);
+        return out;
+    }
+    // The same without the progress line's.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const Notice& n : notices)
+            if (n.kind != cv::NoticeKind::Progress)
+                out.push_back(n.text);
         return out;
     }
 };

@@ -1,4 +1,5 @@
 #include "plugin/diagnostics.h"
+#include "tests/plugin/corvalinth_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -27,4 +28,33 @@ TEST(Diagnostics, CutsALongReportToTheBuffer) {
     EXPECT_EQ(text.substr(text.size() - 10), std::string(10, 'f'));
     values.pluginFormat = nullptr;
     EXPECT_NE(cv::formatDiagnostics(values).find("\nFormat: \n"), std::string::npos);
+}
+
+TEST(Diagnostics, CopiedFromThePluginOnlyWithAnOpenEditor) {
+    CorvalinthFixture f;
+    f.configure(48000.0, 512, 2);
+    EXPECT_FALSE(f.plugin->CopyDiagnostics());
+    EXPECT_FALSE(f.plugin->controls.clipboard.has_value());
+    f.plugin->editorOpen = true;
+    ASSERT_TRUE(f.plugin->CopyDiagnostics());
+    const std::string text = f.plugin->controls.clipboard.value_or("");
+    for (const char* line :
+         {"\nSample rate: 48000.0 Hz\n", "\nBlock size: 512\n", "\nChannels in/out: 2/2\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    f.plugin->controls.clipboardRefuses = true;
+    EXPECT_FALSE(f.plugin->CopyDiagnostics());
+}
+
+TEST(UpdateCheck, ThePluginsCheckEndsOnTheFailedPageWithoutAFetch) {
+    CorvalinthFixture f; // its fetch is empty: nothing reaches the network
+    EXPECT_EQ(f.plugin->UpdateStatus(), cv::UpdateStatusWord::Nothing);
+    f.plugin->CheckForUpdates(true);
+    while (f.plugin->UpdateStatus() == cv::UpdateStatusWord::Checking) {
+        f.host->idle();
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(f.plugin->UpdateStatus(), cv::UpdateStatusWord::Error);
+    EXPECT_EQ(f.plugin->LastUpdateResult().message, "Couldn't check for updates.");
+    f.plugin->DismissTransientUpdateStatus();
+    EXPECT_EQ(f.plugin->UpdateStatus(), cv::UpdateStatusWord::Nothing);
 }
