@@ -12,6 +12,7 @@
 #include "ui/editor_view.h"
 #include "ui/header_controls.h"
 #include "ui/ivory/controls.h"
+#include "ui/overlay_services.h"
 
 #include <typeinfo>
 
@@ -262,6 +263,28 @@ TEST(EditorLayout, ThePluginsViewSetsReadoutsTheFileTextAndAsksForConfirmation) 
     f.driver->Click(20, 20); // the backdrop cancels, with the cancel index held to the last button
     EXPECT_EQ(answer, 1);
     EXPECT_TRUE(f.Tagged(kTagConfirm)->IsHidden());
+}
+
+TEST(EditorLayout, ExportOpensItsMenuAtTheButtonAndDiagnosticsReachTheClipboard) {
+    EditorFixture f;
+    auto audio = std::make_shared<np::AudioBuffer>();
+    np::Document doc;
+    doc.audio = audio;
+    f.plugin->Session().setDocument(std::move(doc));
+    CorvalinthProbe::replaceSource(*f.plugin, audio);
+    f.g->ForControlInGroup(kGroupDoc, [](IControl& c) { c.SetDisabled(false); });
+    const IRECT button = f.Tagged(kTagExport)->GetRECT();
+    f.driver->Click(button.MW(), button.MH());
+    ASSERT_TRUE(f.g->IsPopupMenuOpen());
+    const IRECT item = f.g->GetPopupMenuControl()->GetItemRECT(0); // "16-bit WAV"
+    f.driver->Click(item.MW(), item.MH());
+    ASSERT_EQ(f.driver->FilePrompts().size(), 1u);
+    EXPECT_EQ(f.driver->FilePrompts()[0].extension, "wav");
+    EXPECT_EQ(CorvalinthProbe::exportDepth(*f.plugin), 0);
+    f.driver->CompleteFilePrompt(""); // cancelled
+
+    ASSERT_TRUE(OverlayServicesFor(*f.plugin).copyDiagnostics());
+    EXPECT_EQ(f.driver->Clipboard().rfind("Corvalinth 1.0.0\n", 0), 0u);
 }
 
 } // namespace
