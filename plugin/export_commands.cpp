@@ -121,5 +121,5 @@ void Corvalinth::StartMidiExport(const std::string& chosenName) {
 }
 
 np::RenderHints Corvalinth::ExportRenderHints() const {
-    return {};
+    return renderWorker_.hintsSnapshot();
 }
