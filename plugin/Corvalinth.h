@@ -207,6 +207,9 @@ public:
     bool HasUnsavedEdits() const;
     // No settings recorded, or Key, Scale, A4, Tempo and Algorithm all equal the recorded ones.
     bool MetaMatchesSaved() const;
+    // The session holds source audio and its notes or settings changed since it was analysed or
+    // restored.
+    bool ProjectDirty() const;
     np::SessionMeta CurrentSessionMeta() const;
     // (resident state bytes, audio working-set bytes) as every replacement of the session counts them.
     cv::ResidentMemory CurrentResidentMemory() const;

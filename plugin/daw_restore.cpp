@@ -35,6 +35,10 @@ cv::dawstate::Values Corvalinth::CurrentDawParameterValues() const {
                                       lastAnalysedAlgorithm_);
 }
 
+bool Corvalinth::ProjectDirty() const {
+    return session_.document().audio != nullptr && (HasUnsavedEdits() || !MetaMatchesSaved());
+}
+
 void Corvalinth::PublishDawStateSnapshot() {
     const cv::dawstate::Values values = CurrentDawParameterValues();
     if (session_.document().audio == nullptr) {
