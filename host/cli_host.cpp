@@ -247,8 +247,11 @@ std::string formatDocumentNotes(const std::string& title, const np::Document& do
             add("formant %+.2f", note.formantShift);
         if (std::abs(note.gainDb) >= 0.05)
             add("gain %+.1f dB", note.gainDb);
-        if (note.start != note.sourceStart || note.length != note.sourceEnd - note.sourceStart)
+        if (note.start != note.sourceStart)
             add("moved from %.3f s", static_cast<double>(note.sourceStart) / rate);
+        if (note.length != note.sourceEnd - note.sourceStart)
+            add("stretched x%.2f",
+                static_cast<double>(note.length) / static_cast<double>(note.sourceEnd - note.sourceStart));
         if (note.muted)
             edits += edits.empty() ? "muted" : " muted";
         char line[160];
