@@ -63,33 +63,14 @@ Certificate makeCertificate(const char* commonName, EVP_PKEY* key, X509* issuer,
     return certificate;
 }
 
-std::string pemOf(X509* certificate) {
+// The PEM text a writer (PEM_write_bio_X509, or the private key's) gives for item.
+template <typename T, typename Writer>
+std::string pemOf(T* item, Writer write) {
     Bio bio(BIO_new(BIO_s_mem()));
-    require(bio && PEM_write_bio_X509(bio.get(), certificate) == 1, "certificate PEM");
+    require(bio && write(bio.get(), item) == 1, "PEM");
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<std::size_t>(size));
-}
-
-std::string pemOf(EVP_PKEY* key) {
-    Bio bio(BIO_new(BIO_s_mem()));
-    require(bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
-            "key PEM");
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return std::string(data, static_cast<std::size_t>(size));
-}
-
-bool sendAll(SSL* ssl, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const int done = SSL_write(ssl, bytes.data() + sent, static_cast<int>(bytes.size() - sent));
-        if (done <= 0) {
-            return false;
-        }
-        sent += static_cast<std::size_t>(done);
-    }
-    return true;
 }
 
 } // namespace
@@ -118,7 +99,11 @@ TestPki makeTestPki(const std::vector<std::string>& serverNames) {
     addExtension(server.get(), authority.get(), NID_authority_key_identifier, "keyid:always");
     require(X509_sign(server.get(), authorityKey.get(), EVP_sha256()) > 0, "server signature");
 
-    return TestPki{pemOf(authority.get()), pemOf(server.get()), pemOf(serverKey.get())};
+    const auto key = [](BIO* bio, EVP_PKEY* k) {
+        return PEM_write_bio_PrivateKey(bio, k, nullptr, nullptr, 0, nullptr, nullptr);
+    };
+    return TestPki{pemOf(authority.get(), PEM_write_bio_X509), pemOf(server.get(), PEM_write_bio_X509),
+                   pemOf(serverKey.get(), key)};
 }
 
 HttpsReply httpReply(int status, const std::string& body, const std::string& extraHeaders,
@@ -241,7 +226,8 @@ void LocalHttpsServer::serveConnection(int fd) {
     if (reply.stall) {
         // Held until the client closes (the socket reads as ready at its end) or the server stops.
         waitReadable(fd);
-    } else if (sendAll(ssl.get(), reply.bytes)) {
+    } else if (SSL_write(ssl.get(), reply.bytes.data(), static_cast<int>(reply.bytes.size())) > 0) {
+        // A blocking SSL_write without partial writes returns only once every byte was sent.
         SSL_shutdown(ssl.get());
     }
     ERR_clear_error();

@@ -8,10 +8,8 @@
 #include "engine/audio/peak_cache.h"
 #include "framework/graphics/offscreen.h"
 #include "framework/graphics/testing/test_driver.h"
-#include "host/standin/standin_host.h"
-#include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
-#include "ui/editor_layout.h"
+#include "tests/ui/editor_fixture.h"
 #include "ui/editor_view.h"
 
 #include <functional>
@@ -114,36 +112,14 @@ struct CanvasRig {
 };
 
 // The plug-in with its whole editor open in the stand-in host, the document installed in its session.
-struct PluginCanvasRig {
-    ScratchFolder prefsFolder;
-    cv::Prefs prefs{prefsFolder.path()};
-    Corvalinth* plugin = nullptr;
-    std::unique_ptr<cv::standin::StandinHost> host;
-    iplug::igraphics::IGraphics* g = nullptr;
+struct PluginCanvasRig : EditorFixture {
     cv::ui::EditorView* view = nullptr;
-    std::unique_ptr<iplug::igraphics::TestDriver> driver;
 
-    explicit PluginCanvasRig(np::Document doc) {
-        cv::ui::RegisterEditorLayout();
-        Corvalinth::Services services;
-        services.prefs = &prefs;
-        services.update = cv::UpdateFetch{};
-        auto owned = std::make_unique<Corvalinth>(iplug::InstanceInfo{}, std::move(services));
-        plugin = owned.get();
-        host = std::make_unique<cv::standin::StandinHost>(std::move(owned));
-        plugin->Session().setDocument(std::move(doc));
-        plugin->RefreshEditor(false); // the waveform's peaks
-        EXPECT_TRUE(host->openEditor());
-        g = plugin->GetUI();
+    explicit PluginCanvasRig(np::Document doc) : EditorFixture(std::move(doc)) {
         view = dynamic_cast<cv::ui::EditorView*>(g->GetControlWithTag(0));
-        driver = std::make_unique<iplug::igraphics::TestDriver>(*g);
     }
-    ~PluginCanvasRig() { Close(); }
     void Close() {
-        driver.reset();
-        if (g != nullptr)
-            host->closeEditor();
-        g = nullptr;
+        EditorFixture::Close();
         view = nullptr;
     }
     np::EditSession& Session() { return plugin->Session(); }

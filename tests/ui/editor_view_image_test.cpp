@@ -2,20 +2,16 @@
 // surfaces and the selected outline, and the grid rows lowered by an A4 of 432 Hz.
 
 #include "tests/ui/canvas_fixture.h"
+#include "tests/ui/golden_image.h"
 #include "ui/chassis.h"
 #include "ui/theme/theme.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace cv::ui {
 namespace {
 
 using namespace iplug::igraphics;
-
-int MaxChannelDiff(const IColor& a, const IColor& b) {
-    return std::max({std::abs(a.A - b.A), std::abs(a.R - b.R), std::abs(a.G - b.G), std::abs(a.B - b.B)});
-}
 
 // Selected (1), muted (2), a sibilant run (3), a vibrato curve (4), joined by connectors; C major, A4 440,
 // the playhead at frame 200000 (x 847.25).
@@ -63,37 +59,16 @@ struct SessionImage {
 
 TEST(EditorViewImage, AFourNoteSessionMatchesItsGoldenImageAndItsExactColours) {
     SessionImage s(440.0);
-    const RGBAImage canvas = s.Canvas();
-    // Regenerate: CV_UPDATE_GOLDEN=1 build/tests/ui/ui_tests --gtest_filter=EditorViewImage.* (then look).
-    const std::string golden = std::string(CV_UI_GOLDEN_DIR) + "/canvas_session.png";
-    if (std::getenv("CV_UPDATE_GOLDEN"))
-        ASSERT_TRUE(WritePNG(canvas, golden));
-    const RGBAImage expected = ReadPNG(golden);
-    ASSERT_EQ(expected.w, canvas.w) << "missing or mis-sized golden image " << golden;
-    ASSERT_EQ(expected.h, canvas.h);
-    std::size_t off = 0;
-    for (int y = 0; y < canvas.h; ++y)
-        for (int x = 0; x < canvas.w; ++x)
-            off += MaxChannelDiff(canvas.At(x, y), expected.At(x, y)) > 8;
-    EXPECT_LT(static_cast<double>(off) / (canvas.w * canvas.h), 0.002) << off << " pixels differ";
+    cvtest::ExpectMatchesGolden(s.Canvas(), "canvas_session");
 
-    const struct {
-        const char* what;
-        float x, y;
-        IColor color;
-        int tolerance;
-    } probes[] = {
-        {"canvas background (C#4, off the scale)", 700, 460, theme::kCanvasBg, 0},
-        {"in-scale row (D4)", 700, 446, theme::kRowInScale, 0},
-        {"ruler below the frame's shade", 1000, 130, theme::kRulerBg, 0},
-        {"selected outline, left edge", 253, 474, theme::kBlobOutlineSel, 40},
-        {"muted note over its shadow and a row", 400, 449, IColor(255, 77, 62, 48), 1},
-    };
-    for (const auto& p : probes) {
-        SCOPED_TRACE(p.what);
-        const IColor got = s.rig.driver->PixelAt(p.x, p.y);
-        EXPECT_LE(MaxChannelDiff(got, p.color), p.tolerance) << got.R << "," << got.G << "," << got.B;
-    }
+    cvtest::ExpectPixels(*s.rig.driver,
+                         {
+                             {"canvas background (C#4, off the scale)", 700, 460, theme::kCanvasBg, 0},
+                             {"in-scale row (D4)", 700, 446, theme::kRowInScale, 0},
+                             {"ruler below the frame's shade", 1000, 130, theme::kRulerBg, 0},
+                             {"selected outline, left edge", 253, 474, theme::kBlobOutlineSel, 40},
+                             {"muted note over its shadow and a row", 400, 449, IColor(255, 77, 62, 48), 1},
+                         });
 }
 
 TEST(EditorViewImage, AnA4Of432LowersTheRows) {
