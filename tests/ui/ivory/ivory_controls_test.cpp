@@ -1,5 +1,5 @@
 // The kit's controls on the test driver: hover fade and press pulse advanced by IsDirty on the injected
-// clock, the dropdown's preferred width, the disabled veil, icons and the lit screen in pixels.
+// clock, the dropdown's preferred width, the disabled veil, an icon and the lit screen in pixels.
 
 #include "framework/graphics/testing/test_driver.h"
 #include "framework/graphics/testing/test_scene.h"
@@ -101,22 +101,16 @@ TEST_F(Kit, DisabledControlsDrawTheVeilAndNoWashes) {
     EXPECT_GT(hovered.R, kBtn.R); // the wash brightened it while enabled
 }
 
+// Which icon a value draws is the icon table's (painter_geometry_test.cpp); here that one is drawn at all.
 TEST_F(Kit, IconsAndTheLitScreenInPixels) {
-    // An icon value past the table draws the help icon.
-    g->AttachControl(std::make_unique<IvoryIconButton>(IRECT(0, 0, 60, 60), static_cast<EPhosphorIcon>(13),
-                                                       nullptr, true, 40.f));
     g->AttachControl(
         std::make_unique<IvoryIconButton>(IRECT(60, 0, 120, 60), EPhosphorIcon::Help, nullptr, true, 40.f));
     g->AttachControl(std::make_unique<IvoryScreen>(IRECT(130, 10, 290, 50), "00:00.00"));
     d.Render();
-    int same = 0, inked = 0;
-    for (int y = 10; y < 50; ++y)
-        for (int x = 10; x < 50; ++x) {
-            const IColor a = d.PixelAt(float(x) + 0.5f, float(y) + 0.5f);
-            same += a == d.PixelAt(float(x) + 60.5f, float(y) + 0.5f);
-            inked += a.R > 120;
-        }
-    EXPECT_EQ(same, 1600);
+    int inked = 0;
+    for (float y = 10.5f; y < 50; ++y)
+        for (float x = 70.5f; x < 110; ++x)
+            inked += d.PixelAt(x, y).R > 120;
     EXPECT_GT(inked, 100);
     // The lit digits in the LED colour; their ghost (8s) lights segments the zeros leave dark.
     int led = 0, ghost = 0;
