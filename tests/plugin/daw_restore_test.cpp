@@ -101,6 +101,12 @@ TEST(DawRestore, BadChunksAreRefusedWithANotice) {
         {"tempo 301", withDouble(48, 301.0)},
         {"flag byte 3", cv::standin::bitFlipped(saved, 64 * 8 + 1)},
         {"a bit flipped in the session", cv::standin::bitFlipped(saved, (size - 60) * 8 + 3)},
+        {"a flag trailer after the session",
+         [&] {
+             iplug::HostStateRecord record = saved;
+             record.data.insert(record.data.end(), {1, 0, 0, 0}); // a host restore allows no trailer
+             return record;
+         }()},
     };
 
     FlowFixture b;
