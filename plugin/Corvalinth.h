@@ -267,6 +267,8 @@ public:
     // "Wait for " + the progress text of the waiting job (else the running one), its first letter in
     // lower case, + " to finish.".
     std::string FileJobWaitText() const;
+    // While a file job runs, warns with its wait text and returns true: what would start now must wait.
+    bool WarnWhileFileJobRuns();
     // The Export button: the menu of the three WAV depths and "MIDI notes (.mid)" at the button, then
     // the save dialog of the choice; refusals are warnings.
     void PromptExportFile();

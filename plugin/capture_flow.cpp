@@ -75,12 +75,8 @@ void Corvalinth::ArmTransfer() {
         SetWarning(kPreparingAudio);
         return;
     }
-    if (fileJob_.running) {
-        const std::string wait = FileJobWaitText();
-        if (!wait.empty())
-            SetWarning(wait.c_str());
+    if (WarnWhileFileJobRuns())
         return;
-    }
     const cv::CaptureStamps stamps{sessionGeneration_.load(), session_.contentRevision(), parameterChanges_};
     if (!ReplacementWorkersQuiescent()) {
         RunAfterReplacementWorkersQuiesce(

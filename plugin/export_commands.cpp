@@ -20,12 +20,8 @@ void Corvalinth::PromptExportFile() {
         SetWarning(kNoAudioWarning);
         return;
     }
-    if (fileJob_.running) {
-        const std::string wait = FileJobWaitText();
-        if (!wait.empty())
-            SetWarning(wait.c_str());
+    if (WarnWhileFileJobRuns())
         return;
-    }
     cv::EditorControls* controls = Controls();
     if (controls == nullptr)
         return;

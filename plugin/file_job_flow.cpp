@@ -122,6 +122,13 @@ std::string Corvalinth::FileJobWaitText() const {
     return "Wait for " + text + " to finish.";
 }
 
+bool Corvalinth::WarnWhileFileJobRuns() {
+    if (!fileJob_.running)
+        return false;
+    SetWarning(FileJobWaitText().c_str());
+    return true;
+}
+
 void Corvalinth::CancelFileJobsForClear() {
     if (fileJob_.running)
         fileJob_.cancel.store(true, std::memory_order_release);

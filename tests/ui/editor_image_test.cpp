@@ -1,7 +1,7 @@
 // The empty editor in pixels: a golden image at scale 1 and exact colours of its surfaces at 0.7, 1 and 1.5.
 
+#include "tests/support/golden_image.h"
 #include "tests/ui/editor_fixture.h"
-#include "tests/ui/golden_image.h"
 #include "ui/chassis.h"
 #include "ui/editor_tags.h"
 #include "ui/ivory/palette.h"
@@ -20,7 +20,7 @@ TEST(EditorImage, TheEmptyEditorMatchesItsGoldenImageAndItsSurfaceColours) {
         const RGBAImage frame = f.driver->Render();
         ASSERT_EQ(frame.w, std::lround(1280 * scale));
         if (scale == 1.f)
-            cvtest::ExpectMatchesGolden(frame, "empty_editor");
+            cvtest::ExpectMatchesGolden(frame, CV_UI_GOLDEN_DIR, "empty_editor");
         // Without the grain, flat surfaces show their exact colours: an enabled button face, a disabled one
         // under its veil, the canvas and the volume's accent fill.
         for (int i = 0; i < f.g->NControls(); ++i)

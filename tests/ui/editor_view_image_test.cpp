@@ -1,8 +1,8 @@
 // The canvas in pixels: a fixed four-note session against its golden image, exact colours of the flat
 // surfaces and the selected outline, and the grid rows lowered by an A4 of 432 Hz.
 
+#include "tests/support/golden_image.h"
 #include "tests/ui/canvas_fixture.h"
-#include "tests/ui/golden_image.h"
 #include "ui/chassis.h"
 #include "ui/theme/theme.h"
 
@@ -59,7 +59,7 @@ struct SessionImage {
 
 TEST(EditorViewImage, AFourNoteSessionMatchesItsGoldenImageAndItsExactColours) {
     SessionImage s(440.0);
-    cvtest::ExpectMatchesGolden(s.Canvas(), "canvas_session");
+    cvtest::ExpectMatchesGolden(s.Canvas(), CV_UI_GOLDEN_DIR, "canvas_session");
 
     cvtest::ExpectPixels(*s.rig.driver,
                          {

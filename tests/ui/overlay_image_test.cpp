@@ -1,6 +1,6 @@
 // Each overlay open on the empty editor, against its golden image (with a tolerance).
 
-#include "tests/ui/golden_image.h"
+#include "tests/support/golden_image.h"
 #include "tests/ui/overlay_fixture.h"
 
 namespace cv::ui {
@@ -10,7 +10,7 @@ using namespace iplug::igraphics;
 
 void ExpectGolden(OverlayFixture& f, const char* name) {
     f.driver->RunFrames(12); // past the fade-in
-    cvtest::ExpectMatchesGolden(f.driver->Render(), name);
+    cvtest::ExpectMatchesGolden(f.driver->Render(), CV_UI_GOLDEN_DIR, name);
 }
 
 struct OverlayImage : testing::Test {

@@ -6,6 +6,7 @@
 #include "framework/graphics/testing/test_driver.h"
 #include "framework/graphics/testing/test_scene.h"
 #include "nanovg.h"
+#include "tests/support/golden_image.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -33,9 +34,7 @@ struct Canvas {
     TestDriver d;
 };
 
-int MaxChannelDiff(const IColor& a, const IColor& b) {
-    return std::max({std::abs(a.A - b.A), std::abs(a.R - b.R), std::abs(a.G - b.G), std::abs(a.B - b.B)});
-}
+using cvtest::MaxChannelDiff;
 
 const IColor kRed{255, 220, 40, 30};
 
@@ -108,12 +107,7 @@ TEST(Rendering, PatternsDashesBitmapsAndClipsInPixels) {
         g.FillRect(COLOR_WHITE, IRECT(0, 200, 400, 300));
         g.DrawFastDropShadow(IRECT(50, 220, 100, 260), IRECT(40, 210, 110, 270), 2.f, 4.f, 6.f);
     });
-    struct Probe {
-        const char* what;
-        float x, y;
-        IColor color;
-        int tolerance;
-    } probes[] = {
+    const std::vector<cvtest::PixelProbe> probes = {
         {"linear, first stop", 20, 0.5f, COLOR_BLACK, 3},
         {"linear, middle stop", 20, 50.5f, IColor(255, 255, 0, 0), 4},
         {"linear, a quarter", 20, 25.5f, IColor(255, 128, 0, 0), 4},
@@ -133,11 +127,7 @@ TEST(Rendering, PatternsDashesBitmapsAndClipsInPixels) {
         {"after the clip", 315, 150, kRed, 0},
         {"outside the shadow", 20, 240, COLOR_WHITE, 0},
     };
-    for (const Probe& p : probes) {
-        SCOPED_TRACE(p.what);
-        const IColor got = c.d.PixelAt(p.x, p.y);
-        EXPECT_LE(MaxChannelDiff(got, p.color), p.tolerance) << got.R << "," << got.G << "," << got.B;
-    }
+    cvtest::ExpectPixels(c.d, probes);
     EXPECT_LT(c.d.PixelAt(75, 240).R, c.d.PixelAt(105, 240).R);
 }
 
@@ -271,22 +261,7 @@ TEST(Rendering, SceneMatchesItsProbesAndTheGoldenImage) {
         }
         if (scale != 1.f)
             continue;
-        // Regenerate: CV_UPDATE_GOLDEN=1 build/tests/framework/graphics/graphics_tests
-        //   --gtest_filter=Rendering.SceneMatchesItsProbesAndTheGoldenImage (then look at the image).
-        const std::string golden = std::string(CV_GOLDEN_DIR) + "/scene.png";
-        if (std::getenv("CV_UPDATE_GOLDEN")) {
-            ASSERT_TRUE(WritePNG(frame, golden));
-        }
-        const RGBAImage expected = ReadPNG(golden);
-        ASSERT_EQ(expected.w, frame.w) << "missing or mis-sized golden image " << golden;
-        ASSERT_EQ(expected.h, frame.h);
-        // Rasterisers differ by a level here and there on antialiased edges; a changed drawing moves
-        // whole areas.
-        std::size_t off = 0;
-        for (int y = 0; y < frame.h; ++y)
-            for (int x = 0; x < frame.w; ++x)
-                off += MaxChannelDiff(frame.At(x, y), expected.At(x, y)) > 8;
-        EXPECT_LT(static_cast<double>(off) / (frame.w * frame.h), 0.002) << off << " pixels differ";
+        cvtest::ExpectMatchesGolden(frame, CV_GOLDEN_DIR, "scene");
     }
 }
 
