@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the project reader, the update manifest parser, the host-state chunk
 # decoder and the SVG icon reader (clang, ASan + UBSan), replays the committed corpus, then fuzzes each
-# target for at most 30 s in a scratch copy of its corpus.
+# target for at most 30 s in a scratch copy of its corpus, as many at once as there are cores.
 # Exits non-zero on any crash. Regenerate the project reader's seeds with:
 # build-fuzz/tests/fuzz/make_project_seeds tests/fuzz/corpus/<target>, the decoder's with
 # build-fuzz/tests/fuzz/make_dawstate_seeds tests/fuzz/corpus/dawstate_chunk_fuzz; the manifest and SVG
@@ -24,20 +24,38 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$root/build-fuzz/artifacts"
 
-for target in "${targets[@]}"; do
-  binary="$root/build-fuzz/tests/fuzz/$target"
-  corpus="$root/tests/fuzz/corpus/$target"
-  echo "== $target: replaying $(ls "$corpus" | wc -l) corpus files"
-  "$binary" -runs=0 "$corpus"
-  echo "== $target: fuzzing for ${seconds} s"
+# Replays the corpus, then fuzzes one target; its output goes to its log, a summary line to stdout.
+fuzz_one() {
+  local target=$1
+  local binary="$root/build-fuzz/tests/fuzz/$target"
+  local corpus="$root/tests/fuzz/corpus/$target"
+  local log="$root/build-fuzz/$target.log"
   mkdir -p "$scratch/$target"
   cp "$corpus"/* "$scratch/$target/"
-  log="$root/build-fuzz/$target.log"
-  if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
-    -artifact_prefix="$root/build-fuzz/artifacts/$target-" -print_final_stats=1 "$scratch/$target" >"$log" 2>&1; then
+  if ! "$binary" -runs=0 "$corpus" >"$log" 2>&1 ||
+    ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+      -artifact_prefix="$root/build-fuzz/artifacts/$target-" -print_final_stats=1 "$scratch/$target" >>"$log" 2>&1; then
     tail -n 60 "$log"
     echo "== $target: FAILED (artifacts in build-fuzz/artifacts)"
-    exit 1
+    return 1
   fi
-  echo "== $target: $(grep -m1 -E '^Done [0-9]+ runs' "$log" || echo 'done'), no crash"
+  echo "== $target: $(ls "$corpus" | wc -l) corpus files replayed, $(grep -E '^Done [0-9]+ runs' "$log" | tail -n 1), no crash"
+}
+
+# As many targets fuzz at once as there are cores.
+echo "== fuzzing ${#targets[@]} targets for ${seconds} s each, ${jobs} at a time"
+failed=0
+running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
+  fi
+  fuzz_one "$target" &
+  running=$((running + 1))
 done
+while [ "$running" -gt 0 ]; do
+  wait -n || failed=1
+  running=$((running - 1))
+done
+exit "$failed"
