@@ -11,7 +11,7 @@
 namespace cv::cli {
 namespace {
 
-struct StepSpec {
+struct StepRule {
     const char* name;
     EditStep::Kind kind;
     enum class Targets { None, One, Many } targets;
@@ -20,37 +20,37 @@ struct StepSpec {
     const char* unit;
 };
 
-constexpr StepSpec kSteps[] = {
-    {"transpose", EditStep::Kind::Transpose, StepSpec::Targets::Many, StepSpec::Value::Required, -24, 24, 0,
+constexpr StepRule kSteps[] = {
+    {"transpose", EditStep::Kind::Transpose, StepRule::Targets::Many, StepRule::Value::Required, -24, 24, 0,
      "semitones"},
-    {"formant", EditStep::Kind::Formant, StepSpec::Targets::Many, StepSpec::Value::Required, -12, 12, 0,
+    {"formant", EditStep::Kind::Formant, StepRule::Targets::Many, StepRule::Value::Required, -12, 12, 0,
      "semitones"},
-    {"gain", EditStep::Kind::Gain, StepSpec::Targets::Many, StepSpec::Value::Required, -60, 24, 0, "dB"},
-    {"move", EditStep::Kind::Move, StepSpec::Targets::Many, StepSpec::Value::Required, -1200, 1200, 0,
+    {"gain", EditStep::Kind::Gain, StepRule::Targets::Many, StepRule::Value::Required, -60, 24, 0, "dB"},
+    {"move", EditStep::Kind::Move, StepRule::Targets::Many, StepRule::Value::Required, -1200, 1200, 0,
      "seconds"},
-    {"stretch", EditStep::Kind::Stretch, StepSpec::Targets::Many, StepSpec::Value::Required, 0.125, 8, 1, ""},
-    {"mute", EditStep::Kind::Mute, StepSpec::Targets::Many, StepSpec::Value::None, 0, 0, 0, ""},
-    {"correct", EditStep::Kind::Correct, StepSpec::Targets::Many, StepSpec::Value::Optional, 0, 1, 1, ""},
-    {"quantize", EditStep::Kind::Quantize, StepSpec::Targets::Many, StepSpec::Value::Optional, 0, 1, 1, ""},
-    {"unison", EditStep::Kind::Unison, StepSpec::Targets::Many, StepSpec::Value::None, 0, 0, 0, ""},
-    {"split", EditStep::Kind::Split, StepSpec::Targets::One, StepSpec::Value::Required, 0, 1200, 0,
+    {"stretch", EditStep::Kind::Stretch, StepRule::Targets::Many, StepRule::Value::Required, 0.125, 8, 1, ""},
+    {"mute", EditStep::Kind::Mute, StepRule::Targets::Many, StepRule::Value::None, 0, 0, 0, ""},
+    {"correct", EditStep::Kind::Correct, StepRule::Targets::Many, StepRule::Value::Optional, 0, 1, 1, ""},
+    {"quantize", EditStep::Kind::Quantize, StepRule::Targets::Many, StepRule::Value::Optional, 0, 1, 1, ""},
+    {"unison", EditStep::Kind::Unison, StepRule::Targets::Many, StepRule::Value::None, 0, 0, 0, ""},
+    {"split", EditStep::Kind::Split, StepRule::Targets::One, StepRule::Value::Required, 0, 1200, 0,
      "seconds"},
-    {"merge", EditStep::Kind::Merge, StepSpec::Targets::Many, StepSpec::Value::None, 0, 0, 0, ""},
-    {"undo", EditStep::Kind::Undo, StepSpec::Targets::None, StepSpec::Value::None, 0, 0, 0, ""},
-    {"redo", EditStep::Kind::Redo, StepSpec::Targets::None, StepSpec::Value::None, 0, 0, 0, ""},
+    {"merge", EditStep::Kind::Merge, StepRule::Targets::Many, StepRule::Value::None, 0, 0, 0, ""},
+    {"undo", EditStep::Kind::Undo, StepRule::Targets::None, StepRule::Value::None, 0, 0, 0, ""},
+    {"redo", EditStep::Kind::Redo, StepRule::Targets::None, StepRule::Value::None, 0, 0, 0, ""},
 };
 
-const StepSpec* findStep(const std::string& name) {
-    for (const StepSpec& spec : kSteps)
-        if (name == spec.name)
-            return &spec;
+const StepRule* findStep(const std::string& name) {
+    for (const StepRule& rule : kSteps)
+        if (name == rule.name)
+            return &rule;
     return nullptr;
 }
 
-const StepSpec& specOf(EditStep::Kind kind) {
-    for (const StepSpec& spec : kSteps)
-        if (spec.kind == kind)
-            return spec;
+const StepRule& ruleOf(EditStep::Kind kind) {
+    for (const StepRule& rule : kSteps)
+        if (rule.kind == kind)
+            return rule;
     return kSteps[0];
 }
 
@@ -84,35 +84,35 @@ bool parseTargets(const std::string& word, bool single, EditStep& step, std::str
 }
 
 bool parseLine(const std::vector<std::string>& words, EditStep& step, std::string& error) {
-    const StepSpec* spec = findStep(words[0]);
-    if (spec == nullptr) {
+    const StepRule* rule = findStep(words[0]);
+    if (rule == nullptr) {
         error = "unknown edit \"" + words[0] +
                 "\": use transpose, formant, gain, move, stretch, mute, correct, quantize, unison, split, "
                 "merge, undo or redo";
         return false;
     }
-    step.kind = spec->kind;
-    step.value = spec->fallback;
+    step.kind = rule->kind;
+    step.value = rule->fallback;
     std::size_t next = 1;
-    if (spec->targets != StepSpec::Targets::None) {
+    if (rule->targets != StepRule::Targets::None) {
         if (words.size() < 2) {
-            error = words[0] + (spec->targets == StepSpec::Targets::One ? " needs a note id"
+            error = words[0] + (rule->targets == StepRule::Targets::One ? " needs a note id"
                                                                         : " needs `all` or note ids");
             return false;
         }
-        if (!parseTargets(words[1], spec->targets == StepSpec::Targets::One, step, error)) {
+        if (!parseTargets(words[1], rule->targets == StepRule::Targets::One, step, error)) {
             error = words[0] + " " + error;
             return false;
         }
         next = 2;
     }
-    if (spec->value != StepSpec::Value::None && next < words.size()) {
+    if (rule->value != StepRule::Value::None && next < words.size()) {
         std::optional<double> value;
-        if (!parseNumber(words[0], words[next], spec->low, spec->high, spec->unit, value, error))
+        if (!parseNumber(words[0], words[next], rule->low, rule->high, rule->unit, value, error))
             return false;
         step.value = *value;
         ++next;
-    } else if (spec->value == StepSpec::Value::Required) {
+    } else if (rule->value == StepRule::Value::Required) {
         error = words[0] + " needs a number after the notes";
         return false;
     }
@@ -147,15 +147,15 @@ bool parseEditScript(const std::string& text, std::vector<EditStep>& steps, std:
 }
 
 std::string describeEditStep(const EditStep& step) {
-    const StepSpec& spec = specOf(step.kind);
-    std::string text = spec.name;
-    if (spec.targets != StepSpec::Targets::None) {
+    const StepRule& rule = ruleOf(step.kind);
+    std::string text = rule.name;
+    if (rule.targets != StepRule::Targets::None) {
         std::string ids;
         for (const std::uint32_t id : step.ids)
             ids += (ids.empty() ? "" : ",") + std::to_string(id);
         text += " " + (step.allNotes ? std::string("all") : ids);
     }
-    if (spec.value != StepSpec::Value::None) {
+    if (rule.value != StepRule::Value::None) {
         char value[32];
         std::snprintf(value, sizeof value, " %g", step.value);
         text += value;
