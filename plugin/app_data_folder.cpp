@@ -48,7 +48,7 @@ namespace detail {
 
 std::filesystem::path appDataDirFrom(const AppDataSources& sources, std::string* error) {
 #if !defined(__APPLE__)
-    // The base directory specification tells to ignore a relative XDG_DATA_HOME, not to fail on it.
+    // A relative XDG_DATA_HOME is to be ignored, as desktops do, not treated as an error.
     if (sources.xdgDataHome && !sources.xdgDataHome->empty() &&
         std::filesystem::path(*sources.xdgDataHome).is_absolute()) {
         setError(error, "");

@@ -193,13 +193,13 @@ void BuildEditor(IGraphics& g, const EditorActions& actions) {
            std::make_unique<ivory::IvoryActionIconButton>(e.merge, ivory::EPhosphorIcon::Merge,
                                                           Run(actions.merge)),
            "Merge \xE2\x80\x94 combine the selected notes into one (M)", kNoTag, kGroupDoc);
-    struct DropdownSpec {
+    struct DropdownRow {
         int param;
         const char* label;
         const char* tooltip;
         bool boxed;
     };
-    constexpr std::array<DropdownSpec, 4> kDropdowns{{
+    constexpr std::array<DropdownRow, 4> kDropdowns{{
         {3, "Algo", "Choose Melodic for vocals or Percussive for drums.", false},
         {2, "Scale", "Correct Pitch uses this scale.", false},
         {1, "Key", "Correct Pitch uses this root note.", true},
@@ -207,7 +207,7 @@ void BuildEditor(IGraphics& g, const EditorActions& actions) {
     }};
     auto dropdowns = std::make_shared<std::array<ivory::IvoryDropdown*, 4>>();
     for (std::size_t i = 0; i < kDropdowns.size(); ++i) {
-        const DropdownSpec& d = kDropdowns[i];
+        const DropdownRow& d = kDropdowns[i];
         (*dropdowns)[i] =
             Attach(g, std::make_unique<ivory::IvoryDropdown>(IRECT(), d.param, d.label, d.boxed), d.tooltip);
     }

@@ -29,15 +29,15 @@ inline float YOf(double pitch) {
     return 138.f + static_cast<float>(14.0 * (84.0 - pitch));
 }
 
-struct NoteSpec {
+struct CanvasNote {
     std::int64_t start = 0;
     std::int64_t length = 0;
     double pitch = 60.0;
 };
 
-// Mono 48 kHz audio of `frames` (a quiet 220 Hz tone), a pitch track of hop 256 and one note per spec:
+// Mono 48 kHz audio of `frames` (a quiet 220 Hz tone), a pitch track of hop 256 and one note per entry:
 // ids from 1, source span equal to the timeline span, a flat pitch curve.
-inline np::Document CanvasDocument(const std::vector<NoteSpec>& notes, std::int64_t frames = 48000 * 20) {
+inline np::Document CanvasDocument(const std::vector<CanvasNote>& notes, std::int64_t frames = 48000 * 20) {
     np::Document doc;
     doc.sampleRate = 48000.0;
     auto audio = std::make_shared<np::AudioBuffer>();
@@ -46,7 +46,7 @@ inline np::Document CanvasDocument(const std::vector<NoteSpec>& notes, std::int6
     std::copy(tone.begin(), tone.end(), audio->channel(0).begin());
     doc.audio = audio;
     doc.track.frames.resize(static_cast<std::size_t>(frames / 256 + 1));
-    for (const NoteSpec& s : notes) {
+    for (const CanvasNote& s : notes) {
         np::Note n;
         n.id = doc.nextNoteId++;
         n.sourceStart = n.start = s.start;
