@@ -19,7 +19,8 @@
 // - A key goes to an open popup menu first, then to the key handler function, then to the control under
 //   the pointer. A key-up goes to the key handler only.
 // - An open popup menu is modal: it takes every mouse event; a press outside it cancels it. A modal
-//   control (ShowModalControl) takes every mouse event and key while shown.
+//   control (ShowModalControl) takes every mouse event and key while shown: a move reaches it as
+//   OnMouseOver, a press as OnMouseDown, which captures it until the release.
 
 #include "framework/editor_delegate.h"
 #include "framework/graphics/icolor.h"

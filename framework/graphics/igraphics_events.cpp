@@ -87,11 +87,6 @@ void IGraphics::OnMouseMove(float x, float y, const IMouseMod& mod) {
     if (dX != 0.f || dY != 0.f)
         mPointerRestStart = Now();
     if (mModal) {
-        mCaptured = mModal.get();
-        mModal->OnMouseDown(x, y, mod);
-        return;
-    }
-    if (mModal) {
         mModal->OnMouseOver(x, y, mod);
         return;
     }

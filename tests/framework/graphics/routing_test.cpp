@@ -5,6 +5,7 @@
 #include "framework/graphics/popup_menu_control.h"
 #include "framework/graphics/testing/test_driver.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace iplug::igraphics {
@@ -177,6 +178,37 @@ TEST_F(Routing, AnOverlayOnTopIsModalWhileShown) {
     d.MouseMove(151, 50);
     d.Click(151, 50);
     EXPECT_EQ(Take(), "overlay:Out b:Over b:Down b:Up");
+}
+
+TEST_F(Routing, AModalControlHearsMovesAsMovesAndTakesEveryEvent) {
+    d.MouseMove(50, 50);
+    g->ShowModalControl(std::make_unique<Recorder>(g->GetBounds(), "modal", log));
+    Take();
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        const char* expected;
+    } cases[] = {
+        {"a move outside any press is a move", [&] { d.MouseMove(150, 50); }, "modal:Over"},
+        {"a press captures until the release",
+         [&] {
+             d.MouseDown(150, 60);
+             d.MouseMove(160, 60);
+             d.MouseUp(160, 60);
+         },
+         "modal:Over modal:Down modal:Drag modal:Up"},
+        {"moves after the release are moves again", [&] { d.MouseMove(40, 40); }, "modal:Over"},
+        {"a key", [&] { d.KeyDown(IKeyPress("q", 'Q')); }, "modal:Key"},
+        {"the wheel goes nowhere", [&] { d.Wheel(40, 40, 1.f); }, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.act();
+        EXPECT_EQ(Take(), c.expected);
+    }
+    g->CloseModalControl();
+    d.MouseMove(150, 50);
+    EXPECT_EQ(Take(), "a:Out b:Over");
 }
 
 TEST_F(Routing, PopupMenusAreModalAndKeyDriven) {

@@ -3,6 +3,9 @@
 
 #include "framework/graphics/basic_controls.h"
 #include "framework/graphics/offscreen.h"
+#include "framework/graphics/popup_menu_control.h"
+#include "framework/graphics/testing/test_driver.h"
+#include "framework/graphics/window/desktop_platform.h"
 #include "host/app/editor_app.h"
 #include "host/app/sample_ring.h"
 #include "host/app/track_transport.h"
@@ -11,7 +14,9 @@
 #include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
 #include "ui/editor_tags.h"
+#include "ui/notice_control.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace cv::app {
@@ -88,16 +93,28 @@ TEST(TrackTransport, PlaysStopsAtTheEndAndRewinds) {
     EXPECT_EQ(t.NextBlock(512).samplePos, 0.0);
 }
 
-TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
+// A half-second 220 Hz tone at 44.1 kHz as the track, in a scratch folder that also holds the
+// preferences; the app over it runs no update check.
+struct ToneTake {
     cvtest::ScratchFolder folder;
-    const std::string take = (folder / "take.wav").string();
-    const std::vector<float> tone = cvtest::sine(220.0, 44100.0, 22050);
-    cv::standin::writeWav(take, {std::vector<double>(tone.begin(), tone.end())}, 44100.0);
-    cv::Prefs prefs(folder.path());
-    Corvalinth::Services services;
-    services.prefs = &prefs;
-    services.update = cv::UpdateFetch{};
-    EditorApp app(take, services);
+    cv::Prefs prefs{folder.path()};
+    std::string path = (folder / "take.wav").string();
+    ToneTake() {
+        const std::vector<float> tone = cvtest::sine(220.0, 44100.0, 22050);
+        cv::standin::writeWav(path, {std::vector<double>(tone.begin(), tone.end())}, 44100.0);
+    }
+    Corvalinth::Services services() {
+        Corvalinth::Services s;
+        s.prefs = &prefs;
+        s.update = cv::UpdateFetch{};
+        return s;
+    }
+};
+
+TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
+    ToneTake take;
+    const cvtest::ScratchFolder& folder = take.folder;
+    EditorApp app(take.path, take.services());
     EXPECT_EQ(app.SampleRate(), 44100.0);
     EXPECT_EQ(app.TrackFrames(), 22050);
     std::string error;
@@ -125,6 +142,52 @@ TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("none.wav"), std::string::npos) << e.what();
     }
+}
+
+// corvalinth open without zenity: Export's save prompt is the drawn path field, driven by the pointer and
+// keys as a user would, and the path typed there is where the WAV lands.
+TEST(EditorApp, ExportsThroughTheDrawnSaveFieldAfterThePointerMovesAway) {
+    using namespace iplug;
+    using namespace iplug::igraphics;
+    ToneTake take;
+    const cvtest::ScratchFolder& folder = take.folder;
+    EditorApp app(take.path, take.services());
+    std::string error;
+    ASSERT_TRUE(app.CaptureAndAnalyse(error)) << error;
+    ASSERT_TRUE(app.Host().openEditor());
+    app.Host().idle(1);
+    IGraphics& g = *app.Plugin().GetUI();
+    TestDriver driver(g);
+    DesktopPlatform desktop([](const std::string&) { return true; }, [](std::string&) { return true; },
+                            [](ECursor) {});
+    desktop.SetGraphics(&g);
+    desktop.SetUseZenity(false);
+    g.SetPlatform(&desktop);
+
+    const IRECT button = g.GetControlWithTag(cv::ui::kTagExport)->GetRECT();
+    driver.Click(button.MW(), button.MH());
+    ASSERT_TRUE(g.IsPopupMenuOpen());
+    const IRECT item = g.GetPopupMenuControl()->GetItemRECT(0); // "16-bit WAV"
+    driver.Click(item.MW(), item.MH());
+    ASSERT_NE(g.GetModalControl(), nullptr);
+    driver.MouseMove(20.f, 780.f); // away from the field's box
+    driver.Tick();
+    auto* field = dynamic_cast<PathPromptControl*>(g.GetModalControl());
+    ASSERT_NE(field, nullptr) << "the move closed the field";
+    while (!field->Path().empty())
+        driver.KeyDown(IKeyPress("", kVK_BACK));
+    const std::string chosen = (folder / "mine").string(); // the extension is added
+    for (char c : chosen)
+        driver.KeyDown(IKeyPress(std::string(1, c).c_str(), 0));
+    driver.KeyDown(IKeyPress("", kVK_RETURN));
+    EXPECT_EQ(g.GetModalControl(), nullptr);
+    while (app.Plugin().FileJobRunning())
+        app.Host().idle(1);
+    EXPECT_GT(std::filesystem::file_size(folder / "mine.wav"), 44u);
+    const auto* notice = dynamic_cast<const cv::ui::NoticeControl*>(g.GetControlWithTag(cv::ui::kTagNotice));
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->Line().Current().text, "Exported WAV: mine.wav");
+    g.SetPlatform(nullptr);
 }
 
 } // namespace

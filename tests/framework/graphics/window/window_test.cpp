@@ -3,12 +3,15 @@
 // argument vectors and draw their own path prompt.
 
 #include "framework/graphics/basic_controls.h"
+#include "framework/graphics/testing/test_driver.h"
 #include "framework/graphics/window/glfw_backend.h"
 
 #include <GLFW/glfw3.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/wait.h>
 
 // The GL and X client libraries keep process-lifetime allocations that are not ours to free.
@@ -130,6 +133,61 @@ TEST(DesktopServices, TheDrawnPathFieldEditsAcceptsAndCancels) {
     g->OnMouseDown(2, 2, IMouseMod(true)); // outside the box
     EXPECT_EQ(results, (std::vector<std::string>{"", "/music/take-editedü", ""}));
     g->SetPlatform(nullptr);
+}
+
+// The pointer as a user moves it: the field ends only on a press outside its box, Escape or Enter.
+TEST(DesktopServices, TheDrawnPathFieldOutlivesPointerMoves) {
+    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
+    TestDriver d(*g);
+    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
+                             [](ECursor) {});
+    platform.SetGraphics(g.get());
+    platform.SetUseZenity(false);
+    g->SetPlatform(&platform);
+    const IKeyPress enter("", kVK_RETURN);
+    const IKeyPress escape("", kVK_ESCAPE);
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        std::optional<std::string> result; // none: the field is still open
+    } cases[] = {
+        {"moves outside and across the box",
+         [&] {
+             d.MouseMove(2, 2);
+             d.MouseMove(200, 150);
+             d.MouseMove(398, 298);
+         },
+         std::nullopt},
+        {"a press inside the box", [&] { d.Click(200, 150); }, std::nullopt},
+        {"a drag from inside to outside the box", [&] { d.Drag(200, 150, 2, 2); }, std::nullopt},
+        {"a press outside", [&] { d.Click(2, 2); }, ""},
+        {"Escape", [&] { d.KeyDown(escape); }, ""},
+        {"a move outside, typing and Enter",
+         [&] {
+             d.MouseMove(5, 5);
+             d.KeyDown(IKeyPress("x", 'X'));
+             d.KeyDown(enter);
+         },
+         "/music/take-edited.wavx"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> results;
+        g->PromptForFile({EFileAction::Save, "take-edited.wav", "/music", "wav"},
+                         [&](const std::string& p) { results.push_back(p); });
+        ASSERT_NE(g->GetModalControl(), nullptr);
+        c.act();
+        d.Tick();
+        if (c.result) {
+            EXPECT_EQ(g->GetModalControl(), nullptr);
+            EXPECT_EQ(results, std::vector<std::string>{*c.result});
+        } else {
+            EXPECT_NE(g->GetModalControl(), nullptr);
+            EXPECT_TRUE(results.empty());
+            d.KeyDown(escape);
+            d.Tick();
+        }
+    }
 }
 
 } // namespace
