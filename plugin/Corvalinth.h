@@ -114,8 +114,8 @@ public:
     using PendingFileJob = cv::PendingFileJob;
 
     // What the constructor takes from outside besides the framework's instance information. The
-    // defaults are the process-wide preferences, the real analyses and the pinned HTTPS fetch; tests and
-    // tools pass their own.
+    // defaults are the process-wide preferences, the real analyses and the HTTPS fetch that trusts the
+    // system's certificate store; tests and tools pass their own.
     struct Services {
         cv::Prefs* prefs = nullptr;                  // null: cv::Prefs::shared(); outlives the object
         np::AnalysisWorker::Job analysisJob;         // empty: the Melodic and Percussive analyses

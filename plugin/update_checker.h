@@ -17,7 +17,7 @@ namespace cv {
 // check thread runs the fetch and the parser and stores one result under the mutex.
 class UpdateChecker {
 public:
-    // Fetches with fetchHttpsText, the pinned HTTPS fetch.
+    // Fetches with fetchHttpsText, over HTTPS trusting the system's certificate store.
     UpdateChecker();
     // Fetches with any function (an empty one makes every check fail), so the logic runs without the
     // network.

@@ -137,22 +137,32 @@ int millisecondsUntil(Clock::time_point deadline) {
     return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
+// Which authorities may anchor the server's chain. Left alone, Debian's library trusts the bundle and
+// folder that ca-certificates keeps, the system's store.
+bool configureTrust(CURL* easy, const HttpsFetchSettings& settings) {
+    if (!settings.pinnedCertificatesPem.empty()) {
+        curl_blob pinned{};
+        pinned.data = const_cast<char*>(settings.pinnedCertificatesPem.data());
+        pinned.len = settings.pinnedCertificatesPem.size();
+        pinned.flags = CURL_BLOB_COPY;
+        return curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr) == CURLE_OK &&
+               curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr) == CURLE_OK &&
+               curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &pinned) == CURLE_OK;
+    }
+    if (!settings.trustStoreFile.empty()) {
+        return curl_easy_setopt(easy, CURLOPT_CAINFO, settings.trustStoreFile.c_str()) == CURLE_OK &&
+               curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+    }
+    return true;
+}
+
 bool configure(CURL* easy, const HttpsFetchSettings& settings, curl_slist* headers, curl_slist* connectTo,
                std::size_t maxBytes, Transfer& transfer) {
-    curl_blob trusted{};
-    trusted.data = const_cast<char*>(settings.trustedCertificatesPem.data());
-    trusted.len = settings.trustedCertificatesPem.size();
-    trusted.flags = CURL_BLOB_COPY;
     bool ok =
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-        // The given certificates only: Debian's library would also trust its compiled-in bundle
-        // and folder.
-        curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &trusted) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK && configureTrust(easy, settings) &&
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)) == CURLE_OK &&
@@ -241,7 +251,7 @@ bool fetchOnce(const HttpsFetchSettings& settings, const std::string& url, std::
         error = kCancelled;
         return false;
     }
-    if (settings.trustedCertificatesPem.empty() || timeoutMs <= 0 || !curlReady()) {
+    if (timeoutMs <= 0 || !curlReady()) {
         error = kConnectFailed;
         return false;
     }

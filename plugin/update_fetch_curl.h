@@ -5,18 +5,22 @@
 #include <cstddef>
 #include <string>
 
-// The update check's HTTPS GET on libcurl. Only https is spoken; only the certificates it is given are
-// trusted (the system's store is never consulted); redirects are followed by this code, only to https
-// on the same host and port and at most kHttpsFetchMaxRedirects times, each refused before any
-// connection is made; the body is capped while it arrives; a cancel wakes the transfer loop at once.
+// The update check's HTTPS GET on libcurl. Only https is spoken; the server's chain must lead to an
+// authority of the system's trust store (Debian's ca-certificates), or of the certificates pinned in
+// place of it; redirects are followed by this code, only to https on the same host and port and at most
+// kHttpsFetchMaxRedirects times, each refused before any connection is made; the body is capped while
+// it arrives; a cancel wakes the transfer loop at once.
 namespace cv {
 
 inline constexpr int kHttpsFetchMaxRedirects = 3;
 
 struct HttpsFetchSettings {
-    // PEM text of the only certificates trusted to anchor the server's chain. Empty: nothing is
-    // trusted and every fetch fails before connecting.
-    std::string trustedCertificatesPem;
+    // PEM text of certificates pinned as the only ones trusted to anchor the server's chain; the trust
+    // store is then not consulted. Empty (as the update service ships): the trust store decides.
+    std::string pinnedCertificatesPem;
+    // A file of PEM authorities that stands for the system's trust store (tests, staging). Empty: the
+    // system's own store, where the library was built to look for it.
+    std::string trustStoreFile;
     // How long past timeoutMs the transfer loop waits for the library's own timer, in milliseconds.
     int graceMs = 1000;
     // When not empty, every connection goes to this address and connectPort instead of the URL's host
@@ -25,8 +29,7 @@ struct HttpsFetchSettings {
     int connectPort = 0;
 };
 
-// The update service's settings: its pinned roots are a deployment setting, like kUpdateHost, and
-// this build carries none, so its fetches fail with "Couldn't connect to the update service.".
+// The update service's settings: the system's trust store, no pins, the URL's own host and port.
 HttpsFetchSettings updateServiceFetchSettings();
 
 // Fetches url into body, at most maxBytes bytes, within timeoutMs (plus the grace) from the start.

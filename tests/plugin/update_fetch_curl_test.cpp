@@ -1,9 +1,12 @@
 #include "plugin/update_checker.h"
 #include "plugin/update_fetch_curl.h"
+#include "tests/io/storage_test_folder.h"
 #include "tests/plugin/local_https_server.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -40,7 +43,7 @@ protected:
 
     cv::HttpsFetchSettings settingsFor(const cvtest::LocalHttpsServer& server) const {
         cv::HttpsFetchSettings settings;
-        settings.trustedCertificatesPem = pki_.authorityPem;
+        settings.pinnedCertificatesPem = pki_.authorityPem;
         settings.connectAddress = "127.0.0.1";
         settings.connectPort = server.port();
         return settings;
@@ -154,9 +157,9 @@ TEST_F(UpdateFetchCurl, TrustsOnlyThePinnedAuthorityForTheUrlsHost) {
     cvtest::LocalHttpsServer server(pki_, [](const std::string&) { return cvtest::httpReply(200, "{}"); });
     const cv::HttpsFetchSettings pinned = settingsFor(server);
     cv::HttpsFetchSettings stranger = pinned;
-    stranger.trustedCertificatesPem = stranger_.authorityPem;
+    stranger.pinnedCertificatesPem = stranger_.authorityPem;
     cv::HttpsFetchSettings nothingTrusted = pinned;
-    nothingTrusted.trustedCertificatesPem.clear();
+    nothingTrusted.pinnedCertificatesPem.clear();
     struct Case {
         const char* name;
         const cv::HttpsFetchSettings& settings;
@@ -168,8 +171,8 @@ TEST_F(UpdateFetchCurl, TrustsOnlyThePinnedAuthorityForTheUrlsHost) {
          "Couldn't connect to the update service."},
         {"a name the certificate lacks", pinned, "https://other.example.net/api/releases/latest",
          "Couldn't connect to the update service."},
-        {"nothing pinned", nothingTrusted, cv::updateManifestUrl(),
-         "Couldn't connect to the update service."},
+        {"nothing pinned: the system's store, which lacks the authority", nothingTrusted,
+         cv::updateManifestUrl(), "Couldn't connect to the update service."},
         {"plain http", pinned, "http://" + kHost + "/api/releases/latest",
          "The update service address isn't valid."},
         {"not an address", pinned, "updates corvalinth", "The update service address isn't valid."},
@@ -181,9 +184,64 @@ TEST_F(UpdateFetchCurl, TrustsOnlyThePinnedAuthorityForTheUrlsHost) {
         EXPECT_EQ(got.ok, std::string(c.error).empty());
         EXPECT_EQ(got.error, c.error);
     }
-    // Two refused handshakes and the one that passed; the refusals before connecting made none.
-    EXPECT_EQ(server.connectionCount(), 3);
+    // Three refused handshakes and the one that passed; the refusals before connecting made none.
+    EXPECT_EQ(server.connectionCount(), 4);
     EXPECT_EQ(server.requestHeads().size(), 1u);
+}
+
+// The service's own settings trust the system's store, not pins; the store's place is the seam the test
+// hands its authority through. A closed port on loopback stands in for a machine without network.
+TEST_F(UpdateFetchCurl, ChecksAgainstTheTrustStore) {
+    const std::string upToDate =
+        R"({"schema":"1","version":"1.0.0",)" + kGoodManifest.substr(kGoodManifest.find("\"downloadUrl\""));
+    std::atomic<const std::string*> offered{&upToDate};
+    cvtest::LocalHttpsServer server(
+        pki_, [&](const std::string&) { return cvtest::httpReply(200, *offered.load()); });
+    const cvtest::ScratchFolder folder;
+    const auto storeOf = [&](const std::string& name, const std::string& pem) {
+        std::ofstream(folder / name) << pem;
+        return (folder / name).string();
+    };
+    const std::string trusted = storeOf("trusted.pem", pki_.authorityPem);
+    const std::string strangers = storeOf("strangers.pem", stranger_.authorityPem);
+    const int closedPort = [&] { return cvtest::LocalHttpsServer(pki_, {}).port(); }();
+    struct Case {
+        const char* name;
+        const std::string* manifest;
+        std::string store;
+        int port;
+        cv::UpdateCheckStatus status;
+        const char* message;
+        int connections; // the server's count after the row
+    };
+    const std::vector<Case> cases = {
+        {"authority in the store, same version", &upToDate, trusted, server.port(),
+         cv::UpdateCheckStatus::UpToDate, "You're up to date.", 1},
+        {"authority in the store, newer version", &kGoodManifest, trusted, server.port(),
+         cv::UpdateCheckStatus::UpdateAvailable, "A Corvalinth update is available.", 2},
+        {"authority not in the store", &kGoodManifest, strangers, server.port(), cv::UpdateCheckStatus::Error,
+         "Couldn't connect to the update service.", 3},
+        {"the system's store, which lacks the authority", &kGoodManifest, "", server.port(),
+         cv::UpdateCheckStatus::Error, "Couldn't connect to the update service.", 4},
+        {"no network", &kGoodManifest, "", closedPort, cv::UpdateCheckStatus::Error,
+         "Couldn't connect to the update service.", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        offered = c.manifest;
+        cv::HttpsFetchSettings settings = cv::updateServiceFetchSettings();
+        settings.trustStoreFile = c.store;
+        settings.connectAddress = "127.0.0.1";
+        settings.connectPort = c.port;
+        cv::UpdateChecker checker(cv::makeHttpsFetch(settings));
+        ASSERT_TRUE(checker.start("1.0.0"));
+        const std::optional<cv::UpdateCheckResult> result = finishedResult(checker);
+        ASSERT_TRUE(result.has_value());
+        EXPECT_EQ(result->status, c.status);
+        EXPECT_EQ(result->message, c.message);
+        EXPECT_EQ(server.connectionCount(), c.connections);
+    }
+    EXPECT_EQ(server.requestHeads().size(), 2u);
 }
 
 TEST_F(UpdateFetchCurl, StalledServerTimesOut) {
