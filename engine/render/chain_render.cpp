@@ -3,6 +3,7 @@
 #include "engine/analysis/pyin.h"
 #include "engine/analysis/pyin_observation.h"
 #include "engine/audio/cancellation.h"
+#include "engine/render/centred_frame.h"
 #include "engine/render/epochs.h"
 #include "engine/render/formant_warp.h"
 #include "engine/render/psola_render.h"
@@ -114,7 +115,9 @@ void ensureEpochs(RenderContext& context, std::uint64_t curveBytes) {
 void restoreSibilants(AudioBuffer& out, const AudioBuffer& source, const PitchTrack& track,
                       std::int64_t spanStart, double rate) {
     const auto hop = static_cast<std::int64_t>(std::max<std::uint32_t>(1, track.hop));
-    const std::int64_t firstFrame = spanFirstFrame(track, spanStart);
+    // The sibilance marking judges each hop's own samples: hop k's flag is that of the frame starting
+    // nearest it, not of a window centred on it.
+    const std::int64_t firstFrame = (spanStart + hop / 2) / hop;
     const std::int64_t ramp = static_cast<std::int64_t>(0.002 * rate);
     const std::int64_t hops = (out.frames + hop - 1) / hop;
     const int channels = std::min(out.channels, source.channels);
@@ -341,15 +344,21 @@ AudioBuffer checkPitchAndRenderAgain(const Document& doc, std::int64_t spanStart
     if (options.cancelled())
         throw RenderCancelled();
 
+    // Hop k is compared where the sound is: the source frame and the rendered unit's frame centred on it.
     const std::int64_t firstFrame = spanFirstFrame(doc.track, spanStart);
+    const std::int64_t firstMeasured = frameCentredAt(measured, 0);
     std::vector<double> errors(centsPerHop.size(), 0.0);
     bool measuredAny = false;
     double largest = 0.0;
-    const std::size_t count = std::min(errors.size(), measured.frames.size());
-    for (std::size_t k = 0; k < count; ++k) {
+    for (std::size_t k = 0; k < errors.size(); ++k) {
         if (k % kPitchCheckPollHops == 0 && options.cancelled())
             throw RenderCancelled();
-        const PitchFrame& frame = measured.frames[k];
+        const std::int64_t m = firstMeasured + static_cast<std::int64_t>(k);
+        if (m < 0)
+            continue;
+        if (m >= static_cast<std::int64_t>(measured.frames.size()))
+            break;
+        const PitchFrame& frame = measured.frames[static_cast<std::size_t>(m)];
         double sourceMidi = 0.0;
         if (!frame.voiced || !(frame.hz > 0.0) ||
             !voicedFrameMidi(doc.track, firstFrame + static_cast<std::int64_t>(k), sourceMidi))

@@ -51,11 +51,11 @@ RenderedUnit renderSingleNote(RenderContext& context, const Note& note);
 namespace detail {
 
 // The pitch check of a rendered chain: tracks the pitch of `rendered` (its mono mean) with config and,
-// where the new frame k and the source frame of hop k are both voiced, measures the error against the
-// source's pitch plus centsPerHop[k] (errors of 150 cents or more count as 0). When some error was
-// measured and the largest exceeds 3 cents, the smoothed errors are subtracted from centsPerHop and
-// render(centsPerHop) renders the span once more; that result is returned (it is not checked again),
-// else `rendered` is. Throws RenderCancelled when the options' cancel test says stop.
+// where the new frame and the source frame centred on hop k are both voiced, measures the error
+// against the source's pitch plus centsPerHop[k] (errors of 150 cents or more count as 0). When some
+// error was measured and the largest exceeds 3 cents, the smoothed errors are subtracted from
+// centsPerHop and render(centsPerHop) renders the span once more; that result is returned (it is not
+// checked again), else `rendered` is. Throws RenderCancelled when the options' cancel test says stop.
 AudioBuffer checkPitchAndRenderAgain(const Document& doc, std::int64_t spanStart, AudioBuffer rendered,
                                      std::vector<double>& centsPerHop, const PYinConfig& config,
                                      const RenderOptions& options,

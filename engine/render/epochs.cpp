@@ -1,5 +1,7 @@
 #include "engine/render/epochs.h"
 
+#include "engine/render/centred_frame.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -89,7 +91,7 @@ double epochPeriodAt(const PitchTrack& track, double sampleRate, long long posit
     const auto count = static_cast<long long>(track.frames.size());
     if (count == 0 || track.hop == 0)
         return 0.0;
-    const long long f = std::min(count - 1, std::max(0LL, position) / static_cast<long long>(track.hop));
+    const long long f = std::clamp<long long>(frameCentredAt(track, position), 0, count - 1);
     if (voicedFrame(track.frames[static_cast<std::size_t>(f)]))
         return sampleRate / track.frames[static_cast<std::size_t>(f)].hz;
     for (long long d = 1; d <= kPeriodSearchFrames; ++d)

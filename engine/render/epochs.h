@@ -10,10 +10,10 @@
 
 namespace np {
 
-// The pitch period in samples at source position `position`, from the document's track: frame
-// f = min(frames - 1, max(0, position) / hop); its period rate / frequency when it is voiced, else that
-// of the nearest voiced frame in the order f - 1, f + 1, ..., f - 15, f + 15; 0 when none of them is
-// voiced (or the track is empty or its hop 0). Pure.
+// The pitch period in samples at source position `position`, from the document's track: frame f, the
+// one centred nearest the position (frameCentredAt) clamped to the track; its period rate / frequency
+// when it is voiced, else that of the nearest voiced frame in the order f - 1, f + 1, ..., f - 15,
+// f + 15; 0 when none of them is voiced (or the track is empty or its hop 0). Pure.
 double epochPeriodAt(const PitchTrack& track, double sampleRate, long long position) noexcept;
 
 // Marks the epochs of a mono source of `frames` samples at sampleRate: the signal is low-passed with

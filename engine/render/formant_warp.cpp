@@ -1,5 +1,6 @@
 #include "engine/render/formant_warp.h"
 
+#include "engine/render/centred_frame.h"
 #include "engine/render/spectral_envelope.h"
 
 #include <algorithm>
@@ -36,14 +37,11 @@ double curveAt(const std::vector<double>* curve, std::int64_t index) {
 
 FrameSettings frameSettings(const FormantWarpParams& params, std::int64_t q) {
     FrameSettings s;
+    const double f0 = detail::warpFrameF0(params.track, q);
+    if (!(f0 > 0.0))
+        return s;
     const PitchTrack* track = params.track;
-    if (track == nullptr || track->hop < 1)
-        return s;
     const std::int64_t hop = track->hop;
-    const auto frame = static_cast<std::size_t>(std::max<std::int64_t>(0, q + kHalf) / hop);
-    if (frame >= track->frames.size() || !track->frames[frame].voiced || !(track->frames[frame].hz > 0))
-        return s;
-    const double f0 = track->frames[frame].hz;
     const std::int64_t index =
         std::max<std::int64_t>(0, q + static_cast<std::int64_t>(kHalf) - params.sourceStart) / hop;
     s.formantRatio = std::exp2(curveAt(params.formantCents, index) / 1200.0);
@@ -111,6 +109,20 @@ void correctFrame(WarpBuffers& b, const FrameSettings& s) {
 }
 
 } // namespace
+
+namespace detail {
+
+double warpFrameF0(const PitchTrack* track, std::int64_t q) noexcept {
+    if (track == nullptr || track->hop < 1)
+        return 0.0;
+    const std::int64_t centred = frameCentredAt(*track, q + static_cast<std::int64_t>(kHalf));
+    const auto frame = static_cast<std::size_t>(std::max<std::int64_t>(0, centred));
+    if (frame >= track->frames.size() || !track->frames[frame].voiced || !(track->frames[frame].hz > 0))
+        return 0.0;
+    return track->frames[frame].hz;
+}
+
+} // namespace detail
 
 void applyFormantWarp(AudioBuffer& out, const AudioBuffer& source, const FormantWarpParams& params) {
     if (out.frames < static_cast<std::int64_t>(kFrame) || out.channels < 1)

@@ -31,4 +31,13 @@ void applyFormantWarp(AudioBuffer& out, const AudioBuffer& source, const Formant
 // applyFormantWarp without curves or a track: the source envelope transplanted with lifter 30.
 void transplantEnvelope(AudioBuffer& out, const AudioBuffer& source, long long sourceStart, double timeRatio);
 
+namespace detail {
+
+// The fundamental (Hz) the warp reads for its frame whose window starts at source frame q, which sets
+// the cepstral lifter and the envelope smoothing: that of the track frame centred on the window's
+// centre when it is voiced, else 0 (also without a track or with a hop below 1). Pure.
+double warpFrameF0(const PitchTrack* track, std::int64_t q) noexcept;
+
+} // namespace detail
+
 } // namespace np

@@ -1,5 +1,7 @@
 #include "engine/render/note_span.h"
 
+#include "engine/render/centred_frame.h"
+
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -29,8 +31,12 @@ SpanParams noteSpanParams(const Document& doc, const Note& note) {
     span.formantCentsPerHop.assign(hops, 100.0 * note.formantShift);
     const auto& frames = doc.track.frames;
     for (std::size_t k = 0; k < hops; ++k) {
-        if (drifts)
-            span.centsPerHop[k] += (*curve)[std::min(k, curve->size() - 1)] * (note.driftScale - 1.0);
+        if (drifts) {
+            // The curve's value whose window is centred on the hop (its first value until there is one).
+            const std::int64_t i = frameCentredAt(doc.track, static_cast<std::int64_t>(k) * hop);
+            const auto at = static_cast<std::size_t>(std::max<std::int64_t>(0, i));
+            span.centsPerHop[k] += (*curve)[std::min(at, curve->size() - 1)] * (note.driftScale - 1.0);
+        }
         const std::int64_t position = note.sourceStart + static_cast<std::int64_t>(k) * hop;
         const auto frame = static_cast<std::size_t>(std::max<std::int64_t>(0, position) / hop);
         if (frame < frames.size() && (frames[frame].flags & PitchFrame::kSibilant) != 0) {

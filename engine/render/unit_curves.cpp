@@ -1,6 +1,7 @@
 #include "engine/render/unit_curves.h"
 
 #include "engine/analysis/pyin_observation.h"
+#include "engine/render/centred_frame.h"
 
 #include <algorithm>
 #include <cmath>
@@ -103,8 +104,7 @@ bool voicedFrameMidi(const PitchTrack& track, std::int64_t frame, double& midi) 
 }
 
 std::int64_t spanFirstFrame(const PitchTrack& track, std::int64_t spanStart) noexcept {
-    const auto hop = std::max<std::int64_t>(1, track.hop);
-    return (spanStart + hop / 2) / hop;
+    return frameCentredAt(track, spanStart);
 }
 
 ChainCurves buildChainCurves(const Document& doc, std::span<const Note* const> chain) {
@@ -142,7 +142,8 @@ ChainCurves buildChainCurves(const Document& doc, std::span<const Note* const> c
             ++j;
         }
         const Note& note = *chain[j];
-        const auto i = static_cast<std::size_t>(std::max<std::int64_t>(0, (p - note.sourceStart) / hop));
+        const auto i =
+            static_cast<std::size_t>(std::max<std::int64_t>(0, frameCentredAt(track, p - note.sourceStart)));
         cents[k] = editCents(note, curveOf(note), i);
         low = std::min(low, cents[k]);
         high = std::max(high, cents[k]);
@@ -163,7 +164,8 @@ ChainCurves buildChainCurves(const Document& doc, std::span<const Note* const> c
     if (chain.size() >= 2 && pitchEdited)
         blendJunctions(cents, target, chain, track, firstFrame, doc.sampleRate);
     target = {};
-    // 5. Sibilants keep the source.
+    // 5. Sibilants keep the source. The sibilance marking judges each hop's own samples, so a hop's flag
+    //    is read at its start, not at a window centre.
     for (std::size_t k = 0; k < n; ++k) {
         const auto frame = static_cast<std::size_t>((spanStart + static_cast<std::int64_t>(k) * hop) / hop);
         if (frame < track.frames.size() && (track.frames[frame].flags & PitchFrame::kSibilant) != 0) {

@@ -27,20 +27,21 @@ inline constexpr std::uint64_t kChainCurveBytesPerNote = 32;
 // false.
 bool voicedFrameMidi(const PitchTrack& track, std::int64_t frame, double& midi) noexcept;
 
-// The track frame that describes hop 0 of a span starting at spanStart, (spanStart + hop / 2) / hop;
-// hop k is described by that frame + k.
+// The track frame that describes the pitch at hop 0 of a span starting at spanStart: the one centred
+// there (frameCentredAt, not clamped); hop k is described by that frame + k.
 std::int64_t spanFirstFrame(const PitchTrack& track, std::int64_t spanStart) noexcept;
 
 // Builds the curves of a chain (notes by source start, span from the first's start to the last's end),
 // in this order:
 // 1. each hop takes its note's edit (the last note starting at or before the hop): 100 x the pitch
-//    offset plus the note's curve x (drift scale - 1); 100 x the formant shift;
+//    offset plus the note's curve x (drift scale - 1), the curve read where its window is centred on the
+//    hop (its first value until then); 100 x the formant shift;
 // 2. on spans of 5 hops or more, where the source glides faster than 2 cents per millisecond over 4
 //    hops, the edit is pulled towards the curve's median;
 // 3. when some note of the chain has a pitch edit (offset or drift) and the chain has two notes or
 //    more, voiced hops near each join are pulled onto the target pitch, the more the closer the two
 //    notes' targets (a gain-only or formant-only chain keeps its cents at 0 and is copied);
-// 4. sibilant hops get 0 cents in both curves;
+// 4. sibilant hops (the flag of the frame starting at the hop) get 0 cents in both curves;
 // 5. both curves are smoothed (smoothCurve).
 // An empty pitch curve counts as no curve. Allocates the curves; std::bad_alloc passes through.
 ChainCurves buildChainCurves(const Document& doc, std::span<const Note* const> chain);

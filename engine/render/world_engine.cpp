@@ -1,5 +1,6 @@
 #include "engine/render/world_engine.h"
 
+#include "engine/render/centred_frame.h"
 #include "engine/render/note_span.h"
 #include "engine/render/stretch_render.h"
 #include "engine/render/vocoder/aperiodicity.h"
@@ -16,22 +17,22 @@
 namespace np {
 namespace {
 
-// The shift in cents at source offset t (samples into the span) from a per-hop curve: entry
-// min(last, trunc(max(0, t / hop))), or fallback when the curve is empty.
+// The shift in cents at source offset t (samples into the span) from a per-hop curve, whose entry k
+// holds the shift at the hop's start: the entry of the hop starting nearest t, at most the last, or
+// fallback when the curve is empty. Read like the track (the frame centred nearest t), the shift and the
+// pitch it applies to describe the same instant.
 double centsAt(const std::vector<double>& curve, double t, std::uint32_t hop, double fallback) {
     if (curve.empty())
         return fallback;
-    const double index = std::trunc(std::max(0.0, t / hop));
+    const double index = std::round(std::max(0.0, t / hop));
     return curve[static_cast<std::size_t>(std::min(index, static_cast<double>(curve.size() - 1)))];
 }
 
-// The track frame that describes source position s: the one whose analysis window (starting at
-// index x hop, frame samples long) is centred nearest s, clamped to the track. Reading the frame that
-// starts at s instead would run the pitch half a window ahead of the source.
+// The track frame that describes source position s: the one centred nearest s, clamped to the track.
 const PitchFrame& trackFrameAt(const PitchTrack& track, std::int64_t s) {
-    const double centred = (static_cast<double>(s) - track.frame / 2.0) / track.hop;
     const auto last = static_cast<std::int64_t>(track.frames.size()) - 1;
-    return track.frames[static_cast<std::size_t>(std::clamp<std::int64_t>(std::llround(centred), 0, last))];
+    return track
+        .frames[static_cast<std::size_t>(std::clamp<std::int64_t>(frameCentredAt(track, s), 0, last))];
 }
 
 // The mono mean of the source over the span, in double precision; zeros where the span leaves it.
@@ -163,10 +164,8 @@ bool worldOutputUsable(const AudioBuffer& out, const Document& doc, const SpanPa
         const PitchFrame& frame = trackFrameAt(track, span.sourceStart + s);
         if (!frame.voiced || !(frame.hz > 0.0) || (frame.flags & PitchFrame::kSibilant) != 0)
             continue;
-        const double cents = span.centsPerHop.empty()
-                                 ? 100.0 * span.constantSemitones
-                                 : span.centsPerHop[static_cast<std::size_t>(std::min<std::int64_t>(
-                                       s / hop, static_cast<std::int64_t>(span.centsPerHop.size()) - 1))];
+        const double cents =
+            centsAt(span.centsPerHop, static_cast<double>(s), track.hop, 100.0 * span.constantSemitones);
         const double expected = frame.hz * std::exp2(cents / 1200.0);
         if (!std::isfinite(expected) || expected < 30.0 || expected > 0.24 * rate)
             continue;

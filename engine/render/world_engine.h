@@ -28,8 +28,9 @@ AudioBuffer renderNoteAudioWorld(const Document& doc, const Note& note);
 // of the source resynthesised), or nothing when the vocoder cannot be applied: a document rate outside
 // 8000..384000 Hz, no output, fewer than 256 source frames, no source channels, a hop below 1, an empty
 // pitch track, or a span without any voiced frame. Output frame o reads the source at
-// o x sourceLength / outputLength, and its pitch from the track frame whose analysis window is centred
-// nearest there. Deterministic; std::bad_alloc passes through.
+// o x sourceLength / outputLength, its pitch from the track frame whose analysis window is centred
+// nearest there and its shifts from the hop starting nearest there. Deterministic; std::bad_alloc
+// passes through.
 std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams& span);
 
 // Whether out is usable as the rendering of span: outputLength frames, finite, RMS at least 1e-6, peak

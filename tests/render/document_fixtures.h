@@ -4,6 +4,7 @@
 // tracker as an analysis would, cut into notes at given times; and the pitch error of a rendering.
 // Header-only because only the render tests use them.
 
+#include "engine/analysis/analyses.h"
 #include "engine/analysis/pyin.h"
 #include "engine/model/document.h"
 #include "tests/render/render_measures.h"
@@ -38,6 +39,16 @@ inline np::Document trackedDocument(const std::vector<float>& mono, double rate,
     doc.audio = std::move(audio);
     doc.track = np::trackPitchPYin(mono.data(), frames, rate, {}, {});
     return doc;
+}
+
+// A document of mono at rate as the Melodic analysis makes it: its track, and its notes with their
+// curves.
+inline np::Document analysedDocument(const std::vector<float>& mono, double rate) {
+    auto audio = std::make_shared<np::AudioBuffer>();
+    audio->resize(1, static_cast<std::int64_t>(mono.size()));
+    std::copy(mono.begin(), mono.end(), audio->samples.begin());
+    const np::AnalysisResult analysis = np::analyzeMelodic(*audio, rate, {}, {});
+    return np::makeDocument(audio, rate, analysis);
 }
 
 // seconds of the vowel at rate (mono), tracked, cut into pitched notes at the given times (seconds,

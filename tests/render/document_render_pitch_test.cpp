@@ -45,6 +45,41 @@ TEST(DocumentRender, EachEngineShiftsAVowelWithVibratoToItsTarget) {
     }
 }
 
+// Drift 0 flattens a 6 Hz vibrato of 50 cents onto the note's pitch. What each engine leaves of it
+// comes from reading the note's curve, the track and the pitch check's measurement at positions other
+// than the sound's own: half a window ahead, a third to a half of the vibrato stayed.
+TEST(DocumentRender, EachEngineFlattensAVibratoAtDriftZero) {
+    constexpr double kHz = 220.0, kDepthCents = 50.0, kRateHz = 6.0;
+    // The track's window and the curves' smoothing leave a few cents.
+    constexpr double kResidualCents = 6.0;
+    const double rate = 48000.0;
+    const auto frames = static_cast<std::int64_t>(2.0 * rate);
+    const std::vector<float> x = cvtest::vowel(kHz, kHz, kDepthCents, kRateHz, rate, frames, 0.2f);
+    Document source = cvtest::analysedDocument(x, rate);
+    ASSERT_FALSE(source.notes.empty());
+    for (Note& note : source.notes)
+        note.driftScale = 0.0;
+    const std::int64_t margin = static_cast<std::int64_t>(0.25 * rate);
+    ASSERT_GT(cvtest::vibratoCents(x, rate, kHz, kRateHz, margin, frames - margin), 45.0);
+    struct Case {
+        const char* name;
+        bool forcePsola, forceStretch, forceWorld;
+    };
+    const Case cases[] = {{"pitch-synchronous", true, false, false},
+                          {"stretch", false, true, false},
+                          {"vocoder", false, false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RenderOptions options;
+        options.forcePsola = c.forcePsola;
+        options.forceStretch = c.forceStretch;
+        options.forceWorld = c.forceWorld;
+        const AudioBuffer out = renderDocument(source, options);
+        EXPECT_LT(cvtest::vibratoCents(out.channel(0), rate, kHz, kRateHz, margin, frames - margin),
+                  kResidualCents);
+    }
+}
+
 // A vocoder plan grows with the square of the span: a 12 s note never fits, and the render goes on with
 // the stretch engine instead of failing (as a chain and as a single note).
 TEST(DocumentRender, AVocoderPlanThatDoesNotFitFallsBackToTheStretchEngine) {

@@ -16,6 +16,7 @@ Document documentWithTrack(std::size_t frames) {
 
 TEST(NoteSpan, PitchedNoteCarriesDriftAndFormantWithSibilantHopsZeroed) {
     Document doc = documentWithTrack(16);
+    doc.track.frame = 512;                             // frame i is centred one hop after its start
     doc.track.frames[5].flags = PitchFrame::kSibilant; // source frame of hop 3 (start 512)
     Note note;
     note.sourceStart = 512;
@@ -30,8 +31,9 @@ TEST(NoteSpan, PitchedNoteCarriesDriftAndFormantWithSibilantHopsZeroed) {
     EXPECT_EQ(span.sourceStart, 512);
     EXPECT_EQ(span.sourceLength, 6 * 256 + 100);
     EXPECT_EQ(span.outputLength, 4000);
-    // Before smoothing: 200 + curve x 0.5, the curve's last value repeated past its end, hop 3 zeroed.
-    std::vector<double> cents = {205, 210, 215, 0, 220, 220};
+    // Before smoothing: 200 + curve x 0.5, hop k reading the value centred on it (k - 1), the first value
+    // before that and the last one past its end; hop 3 zeroed.
+    std::vector<double> cents = {205, 205, 210, 0, 220, 220};
     std::vector<double> formant = {-100, -100, -100, 0, -100, -100};
     smoothCurve(cents);
     smoothCurve(formant);

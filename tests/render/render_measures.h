@@ -110,6 +110,39 @@ inline double frequencyNear(std::span<const float> x, double rate, std::int64_t 
     return approxHz + advance * rate / (2.0 * std::numbers::pi * lag);
 }
 
+// The peak amplitude in cents of the rateHz component of x's pitch near centreHz over [from, to): a
+// least-squares fit of a constant and a sinusoid at rateHz to the pitch measured every 5 ms
+// (frequencyNear over 1024 samples).
+inline double vibratoCents(std::span<const float> x, double rate, double centreHz, double rateHz,
+                           std::int64_t from, std::int64_t to) {
+    double s[3][3] = {}, b[3] = {};
+    for (std::int64_t c = from; c < to; c += static_cast<std::int64_t>(0.005 * rate)) {
+        const double cents = 1200.0 * std::log2(frequencyNear(x, rate, c, centreHz, 1024, 64) / centreHz);
+        const double t = 2.0 * std::numbers::pi * rateHz * static_cast<double>(c) / rate;
+        const double basis[3] = {1.0, std::sin(t), std::cos(t)};
+        for (int r = 0; r < 3; ++r) {
+            b[r] += basis[r] * cents;
+            for (int k = 0; k < 3; ++k)
+                s[r][k] += basis[r] * basis[k];
+        }
+    }
+    // Cramer's rule on the normal equations.
+    const auto det = [](const double m[3][3]) {
+        return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+               m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+               m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    };
+    double coef[3];
+    for (int k = 1; k < 3; ++k) {
+        double m[3][3];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                m[r][c] = c == k ? b[r] : s[r][c];
+        coef[k] = det(m) / det(s);
+    }
+    return std::hypot(coef[1], coef[2]);
+}
+
 inline double percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const auto i = static_cast<std::size_t>(std::clamp(p, 0.0, 1.0) * static_cast<double>(v.size() - 1));

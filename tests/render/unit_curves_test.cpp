@@ -42,11 +42,12 @@ ChainCurves curvesOf(const Document& doc) {
 
 // Two notes of three hops on a fast glide: each hop takes its note's offset (an empty curve adds no
 // drift), the glide pulls hops towards the median, element n / 2 = 200 of the six, not the mean of the
-// middle two; the notes lie 11 semitones apart, so their join pulls nothing.
+// middle two; the notes lie 11 semitones apart, so their join pulls nothing. The span starts four hops
+// in, where the window of track frame 0 is centred.
 TEST(ChainCurves, EditsPerHopThenGlideDampingTowardsTheUpperMedian) {
     Document doc =
         trackDocument(12, [](std::size_t i) { return 220.0 * std::exp2(static_cast<double>(i) / 12.0); });
-    doc.notes = {pitchedNote(1, 0, 3 * kHop), pitchedNote(2, 3 * kHop, 6 * kHop, 68.0)};
+    doc.notes = {pitchedNote(1, 4 * kHop, 7 * kHop), pitchedNote(2, 7 * kHop, 10 * kHop, 68.0)};
     doc.notes[0].pitchOffset = 1.0;
     doc.notes[0].driftScale = 1.5;
     doc.notes[0].pitchCurve = std::make_shared<const std::vector<float>>();
