@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <span>
 
 namespace np {
 namespace {
@@ -39,6 +40,36 @@ void runningMean(std::vector<float>& x, std::size_t w, std::vector<float>& ring)
             sum = 0.0;
         x[i] = nonZero == 0 ? 0.0f : static_cast<float>(sum / static_cast<double>(std::min(i + 1, w)));
     }
+}
+
+// Reads a signal a fixed offset of less than a sample away from each index: four-point cubic
+// (Catmull-Rom) interpolation, taps past the ends repeating the end samples. A zero offset reads exactly.
+struct Interpolation {
+    long long base = 0;                       // whole samples added to the index
+    float taps[4] = {0.0f, 1.0f, 0.0f, 0.0f}; // weights of samples base - 1 .. base + 2
+
+    float read(std::span<const float> x, long long i) const noexcept {
+        const auto last = static_cast<long long>(x.size()) - 1;
+        float sum = 0.0f;
+        for (long long k = 0; k < 4; ++k)
+            sum += taps[k] * x[static_cast<std::size_t>(std::clamp(i + base - 1 + k, 0LL, last))];
+        return sum;
+    }
+};
+
+// The interpolation that reads the signal at index + offset (offset in [-0.5, 0.5]).
+Interpolation interpolationAt(double offset) noexcept {
+    Interpolation in;
+    in.base = static_cast<long long>(std::floor(offset));
+    const auto f = static_cast<float>(offset - static_cast<double>(in.base));
+    if (f == 0.0f)
+        return in;
+    const float f2 = f * f, f3 = f2 * f;
+    in.taps[0] = 0.5f * (-f3 + 2.0f * f2 - f);
+    in.taps[1] = 0.5f * (3.0f * f3 - 5.0f * f2 + 2.0f);
+    in.taps[2] = 0.5f * (-3.0f * f3 + 4.0f * f2 + f);
+    in.taps[3] = 0.5f * (f3 - f2);
+    return in;
 }
 
 struct Accumulators {
@@ -91,15 +122,18 @@ void layRun(const AudioBuffer& source, double rate, const PitchTrack& track,
                                                                 static_cast<double>(half + 1)));
                 windowHalf = half;
             }
+            // The grain's centre belongs at t itself: laid at the nearest sample, every new period would
+            // be off by up to half a sample, a hoarseness of its own. So output sample at + d takes the
+            // source at epoch + d - (t - at), between samples.
+            const Interpolation between = interpolationAt(static_cast<double>(at) - t);
             // Output and source indices that both lie inside their buffers.
             const long long lo = std::max({-half, -at, -epoch});
             const long long hi = std::min({half, spanLength - 1 - at, source.frames - 1 - epoch});
             for (long long d = lo; d <= hi; ++d) {
                 const float w = window[static_cast<std::size_t>(d + half)];
                 const auto o = static_cast<std::size_t>(at + d);
-                const auto s = static_cast<std::size_t>(epoch + d);
                 for (int c = 0; c < source.channels; ++c)
-                    acc.sum[static_cast<std::size_t>(c)][o] += w * source.channel(c)[s];
+                    acc.sum[static_cast<std::size_t>(c)][o] += w * between.read(source.channel(c), epoch + d);
                 acc.weight[o] += w;
             }
         }

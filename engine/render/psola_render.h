@@ -4,7 +4,9 @@
 // "Pitch-synchronous waveform processing techniques for text-to-speech synthesis using diphones",
 // Speech Communication 9, 1990). Two-period Hann grains cut around the source's epochs are laid again
 // at spacings divided by the pitch ratio, which shifts the pitch and keeps the length and the spectral
-// envelope. The re-synthesis is blended into an unchanged copy of the span wherever grains were laid.
+// envelope. Each grain is centred at its exact place, between samples where the new spacing puts it
+// (the source read there by cubic interpolation), so that the new periods do not jitter by the
+// rounding. The re-synthesis is blended into an unchanged copy of the span wherever grains were laid.
 
 #include "engine/analysis/analysis_records.h"
 #include "engine/audio/audio_buffer.h"

@@ -143,6 +143,35 @@ inline double vibratoCents(std::span<const float> x, double rate, double centreH
     return std::hypot(coef[1], coef[2]);
 }
 
+// The harmonic-to-noise ratio (dB) of x over [start, start + window): 10 log10(r / (1 - r)) with r the
+// normalised autocorrelation at its peak between 0.8 and 1.25 periods (refined by a parabola through
+// the lags around it), r limited to 0.9999 (40 dB).
+inline double harmonicToNoiseDb(std::span<const float> x, std::int64_t start, int window, double period) {
+    const auto correlation = [&](std::int64_t lag) {
+        double xy = 0.0, xx = 0.0, yy = 0.0;
+        for (std::int64_t i = start; i < start + window - lag; ++i) {
+            const double a = x[static_cast<std::size_t>(i)], b = x[static_cast<std::size_t>(i + lag)];
+            xy += a * b;
+            xx += a * a;
+            yy += b * b;
+        }
+        return xx > 0.0 && yy > 0.0 ? xy / std::sqrt(xx * yy) : 0.0;
+    };
+    const auto lo = static_cast<std::int64_t>(0.8 * period), hi = static_cast<std::int64_t>(1.25 * period);
+    std::int64_t best = lo;
+    double peak = -1.0;
+    for (std::int64_t lag = lo; lag <= hi; ++lag)
+        if (const double r = correlation(lag); r > peak) {
+            peak = r;
+            best = lag;
+        }
+    const double before = correlation(best - 1), after = correlation(best + 1);
+    const double curvature = before - 2.0 * peak + after;
+    const double r = curvature < 0.0 ? peak - 0.125 * (after - before) * (after - before) / curvature : peak;
+    const double limited = std::clamp(r, 1e-3, 0.9999);
+    return 10.0 * std::log10(limited / (1.0 - limited));
+}
+
 inline double percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const auto i = static_cast<std::size_t>(std::clamp(p, 0.0, 1.0) * static_cast<double>(v.size() - 1));
