@@ -137,6 +137,8 @@ void Corvalinth::ClearCaptureStatistics() {
 }
 
 void Corvalinth::PollTransfer() {
+    // While recording, keeps the buffer's pages backed ahead of the audio thread.
+    capture_.prefaultAhead();
     if (capture_.state() != np::TransferCapture::State::Done)
         return;
     // Read before the take, which forgets the arm.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace np {
 
@@ -46,9 +48,47 @@ SplitRate splitRate(double rate) noexcept {
     return split;
 }
 
+// Floats copied per step when a capture is taken; the pages behind each step are given back at once.
+constexpr std::int64_t kTakeStepFrames = 262144;
+
+std::uintptr_t pageBytes() noexcept {
+    static const auto bytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    return bytes;
+}
+
+// Gives the whole pages inside [begin, end) back to the system; the floats there read as 0 afterwards.
+// Returns where the pages given back end (end rounded down to a page), for the next call to start at.
+float* discardPages(float* begin, float* end) noexcept {
+    const std::uintptr_t page = pageBytes();
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
+    const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(end) / page * page;
+    if (to <= from)
+        return begin;
+#ifdef MADV_DONTNEED
+    ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+#endif
+    return reinterpret_cast<float*>(to);
+}
+
 } // namespace
 
 namespace detail {
+
+bool prefaultFloats(float* first, std::size_t count) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    if (count == 0)
+        return true;
+    // Out to whole pages: each page holds at least one float of the range, so all of them are mapped.
+    const std::uintptr_t page = pageBytes();
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(first) / page * page;
+    const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(first + count);
+    return ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) == 0;
+#else
+    (void)first;
+    (void)count;
+    return false;
+#endif
+}
 
 bool finishCaptureIfOwned(std::atomic<std::uint32_t>& state, std::atomic<std::uint32_t>& endReason,
                           TransferCapture::EndReason reason) noexcept {
@@ -139,12 +179,18 @@ bool TransferCapture::arm(std::uint64_t bytesInUse) {
     totalBytes_ = totalSamples_ * 4u;
     memoryLimited_ = armed < timeLimitFrames_;
     try {
-        // Zeroed on purpose: the pages are committed here, so the audio thread never page-faults
-        // into a fresh part of the buffer while it records.
-        buffer_ = std::make_unique<float[]>(totalSamples_);
+        // Not value-initialised: no page is touched here (see the class comment). Only recorded frames
+        // are ever read.
+        buffer_ = std::make_unique_for_overwrite<float[]>(totalSamples_);
     } catch (const std::bad_alloc&) {
         armStatus_.store(word(ArmStatus::AllocationFailed));
         return false;
+    }
+    prefaultedFrames_ = std::min(armed, prefaultLeadFrames());
+    if (!prefaultPlanes(0, prefaultedFrames_)) {
+        // The first touch must still happen here rather than on the audio thread.
+        std::fill_n(buffer_.get(), totalSamples_, 0.0f);
+        prefaultedFrames_ = armed;
     }
     framesWritten_.store(0);
     endReason_.store(0);
@@ -238,9 +284,17 @@ std::unique_ptr<TransferCapture::Capture> TransferCapture::takeCapture() {
     try {
         auto capture = std::make_unique<Capture>();
         capture->audio.resize(channels, frames);
+        // Step by step, giving back the pages below each step: what lies there is copied or was never
+        // recorded, so the capture is never held twice over while it is copied.
+        float* released = buffer_.get();
         for (int c = 0; c < channels; ++c) {
-            const float* src = buffer_.get() + static_cast<std::size_t>(c) * static_cast<std::size_t>(armed);
-            std::copy_n(src, frames, capture->audio.channel(c).data());
+            float* src = buffer_.get() + static_cast<std::size_t>(c) * static_cast<std::size_t>(armed);
+            float* dst = capture->audio.channel(c).data();
+            for (std::int64_t at = 0; at < frames; at += kTakeStepFrames) {
+                const std::int64_t n = std::min(kTakeStepFrames, frames - at);
+                std::copy_n(src + at, n, dst + at);
+                released = discardPages(released, src + at + n);
+            }
         }
         capture->sampleRate = sampleRate_;
         capture->startPosition = startPosition_.load(std::memory_order_relaxed);
@@ -286,6 +340,35 @@ TransferCapture::CancelOutcome TransferCapture::cancel() noexcept {
     }
 }
 
+void TransferCapture::prefaultAhead() noexcept {
+    // The buffer lives until the main thread itself frees it, so it can be read here in any active state.
+    if (!isActive() || buffer_ == nullptr)
+        return;
+    const std::int64_t armed = armedFrames_.load(std::memory_order_relaxed);
+    const std::int64_t lead = prefaultLeadFrames();
+    const std::int64_t written = framesWritten_.load();
+    if (prefaultedFrames_ >= armed || prefaultedFrames_ - written > lead / 2)
+        return;
+    const std::int64_t target = std::min(armed, written + lead);
+    if (target > prefaultedFrames_ && prefaultPlanes(prefaultedFrames_, target))
+        prefaultedFrames_ = target;
+}
+
+bool TransferCapture::prefaultPlanes(std::int64_t from, std::int64_t to) noexcept {
+    const int channels = channels_.load(std::memory_order_relaxed);
+    const auto armed = static_cast<std::size_t>(armedFrames_.load(std::memory_order_relaxed));
+    for (int c = 0; c < channels; ++c)
+        if (!detail::prefaultFloats(buffer_.get() + static_cast<std::size_t>(c) * armed +
+                                        static_cast<std::size_t>(from),
+                                    static_cast<std::size_t>(to - from)))
+            return false;
+    return true;
+}
+
+std::int64_t TransferCapture::prefaultLeadFrames() const noexcept {
+    return static_cast<std::int64_t>(std::ceil(kPrefaultLeadSeconds * sampleRate_));
+}
+
 bool TransferCapture::isActive() const noexcept {
     const std::uint32_t s = state_.load();
     return s >= word(State::Armed) && s <= word(State::CancelRequested);
@@ -293,6 +376,7 @@ bool TransferCapture::isActive() const noexcept {
 
 void TransferCapture::releaseBuffer() noexcept {
     buffer_.reset();
+    prefaultedFrames_ = 0;
 }
 
 bool scaleFramePosition(std::int64_t frame, double fromRate, double toRate, std::int64_t& out) noexcept {

@@ -3,6 +3,7 @@
 #include "engine/audio/audio_buffer.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -12,6 +13,16 @@ namespace np {
 // together with the host timeline position of its first frame. The main thread prepares the recorder
 // after each audio configuration change, arms it (allocating the whole buffer there) and takes the
 // finished capture; the audio thread only copies samples and moves the atomic state word.
+//
+// Memory follows the recording: the buffer is allocated without being written, so the system supplies
+// its pages only as they are first touched, and a short capture costs what it recorded rather than
+// the whole buffer. So that the audio thread does not take those first-touch page faults, the main
+// thread has the pages backed a bounded distance ahead of the recording position (`prefaultAhead`,
+// from the idle loop; `arm` does the first stretch). It asks the system to populate them without
+// writing a byte, so it never races the audio thread's writes to the same pages; the audio thread
+// publishes its position through the atomic frame count. Should the idle loop fall behind, the audio
+// thread faults the pages in itself, which costs time but records the same samples. Where the system
+// cannot populate pages that way, `arm` writes the whole buffer instead, as a buffer zeroed up front.
 //
 // Ownership of the buffer follows the state: the main thread allocates it in `arm` (idle) and frees it
 // in `takeCapture` (done), on withdrawing an arm (armed -> idle) and in `prepare`; the audio thread
@@ -62,6 +73,9 @@ public:
     static constexpr double kMaxSeconds = 1200.0;
     static constexpr double kMinRateHz = 8000.0;
     static constexpr double kMaxRateHz = 384000.0;
+    // How far ahead of the recording position the buffer's pages are kept backed: long enough to ride
+    // out a main thread that stalls for a while, short enough to be a few MB at most.
+    static constexpr double kPrefaultLeadSeconds = 2.0;
 
     TransferCapture() = default;
     TransferCapture(const TransferCapture&) = delete;
@@ -91,6 +105,11 @@ public:
     // recording is lost and the recorder is idle).
     std::unique_ptr<Capture> takeCapture();
 
+    // Main thread, from the idle loop while the recorder is active: has the system back the buffer's
+    // pages up to kPrefaultLeadSeconds ahead of the recording position (in steps of half that), without
+    // writing them. Does nothing in any other state; a refusal of the system is retried on the next call.
+    void prefaultAhead() noexcept;
+
     // Main thread: withdraws an arm (freeing the buffer), finishes a recording that is between blocks
     // (end reason Cancelled), or asks the audio thread to finish the block it is writing.
     CancelOutcome cancel() noexcept;
@@ -115,8 +134,13 @@ public:
 
 private:
     void releaseBuffer() noexcept;
+    // Main thread: backs frames [from, to) of every plane; false when the system refused.
+    bool prefaultPlanes(std::int64_t from, std::int64_t to) noexcept;
+    std::int64_t prefaultLeadFrames() const noexcept;
 
-    std::unique_ptr<float[]> buffer_; // planar: channel c at c * armedFrames
+    std::unique_ptr<float[]> buffer_; // planar: channel c at c * armedFrames; written only as recorded
+    // Main thread: frames of every plane whose pages are backed (or were written by the arm).
+    std::int64_t prefaultedFrames_ = 0;
     // Read by the audio thread before it claims a state, hence atomic.
     std::atomic<std::int32_t> channels_{0};
     double sampleRate_ = 0.0;
@@ -149,6 +173,11 @@ namespace detail {
 // finished or taken the capture, nothing is written and false is returned. Realtime: lock-free.
 bool finishCaptureIfOwned(std::atomic<std::uint32_t>& state, std::atomic<std::uint32_t>& endReason,
                           TransferCapture::EndReason reason) noexcept;
+
+// Has the system back the pages that hold [first, first + count) with writable memory now, without
+// writing them, so another thread may be writing the same floats meanwhile. False when the system
+// cannot (a kernel without the request, no memory). Any thread.
+bool prefaultFloats(float* first, std::size_t count) noexcept;
 } // namespace detail
 
 } // namespace np

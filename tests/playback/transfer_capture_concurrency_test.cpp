@@ -69,4 +69,32 @@ TEST(TransferCapture, CapturesRacingStopsAndTakesHoldTheInputExactly) {
     EXPECT_EQ(audioCounts.allocations + audioCounts.frees, 0u);
 }
 
+// The main thread keeps pages backed ahead of the recording, as the idle loop does, while the audio
+// thread writes next to them: the capture holds the input exactly and the two threads never race.
+TEST(TransferCapture, PrefaultingAheadWhileRecordingKeepsTheInputExactly) {
+    constexpr std::int64_t kFrames = 480000; // 60 s at 8 kHz, with a lead of 16000 frames
+    constexpr int kBlock = 333;
+    TransferCapture capture;
+    ASSERT_TRUE(capture.prepare(2, 8000.0, 60.0));
+    ASSERT_TRUE(capture.arm(0));
+    std::thread host([&] {
+        cvtest::Planes input(2, kBlock);
+        for (std::int64_t position = 0; capture.state() != State::Done; position += kBlock)
+            capture.process(input.coded(position, kBlock), 2, kBlock, true, position);
+    });
+    while (capture.state() != State::Done) {
+        capture.prefaultAhead();
+        std::this_thread::yield();
+    }
+    host.join();
+    const auto taken = capture.takeCapture();
+    ASSERT_NE(taken, nullptr);
+    ASSERT_EQ(std::pair(taken->audio.frames, taken->endReason),
+              std::pair(kFrames, TransferCapture::EndReason::BufferFull));
+    for (int c = 0; c < 2; ++c)
+        for (std::int64_t k = 0; k < kFrames; ++k)
+            ASSERT_EQ(taken->audio.channel(c)[static_cast<std::size_t>(k)], cvtest::positionCode(c, k))
+                << "channel " << c << ", frame " << k;
+}
+
 } // namespace

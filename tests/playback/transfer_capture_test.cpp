@@ -1,6 +1,7 @@
 #include "engine/playback/transfer_capture.h"
 #include "tests/playback/position_code.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/heap_usage.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -187,6 +188,47 @@ TEST(TransferCapture, AudioThreadFinishesOnlyACaptureItStillOwns) {
                             static_cast<std::uint32_t>(owned ? EndReason::TransportStopped
                                                              : EndReason::Cancelled)));
     }
+}
+
+// Memory follows the recording: arming the 192 MiB buffer of a mono 48 kHz capture takes only the stretch
+// kept backed ahead, 20 s recorded cost about their own size plus that stretch, and once taken only the
+// captured audio remains.
+TEST(TransferCapture, TakesMemoryOnlyAsItRecords) {
+    std::vector<float> probe(4096);
+    if (!np::detail::prefaultFloats(probe.data(), probe.size()))
+        GTEST_SKIP() << "the system cannot back pages without writing them, so arm writes the buffer";
+    constexpr std::int64_t kRate = 48000;
+    constexpr std::uint64_t kLeadBytes = 2 * kRate * 4; // kPrefaultLeadSeconds of mono float
+    constexpr std::uint64_t kRecordedBytes = 20 * kRate * 4;
+    // The test's own allocations, and under AddressSanitizer the shadow it writes over a freed buffer (an
+    // eighth of it): far below the 192 MiB a buffer written whole would take.
+    constexpr std::uint64_t kSlack = 32 * kMiB;
+    TransferCapture capture;
+    ASSERT_TRUE(capture.prepare(1, kRate, 1200.0));
+    cvtest::Planes input(1, 512);
+    const std::uint64_t before = cvtest::residentBytes();
+    ASSERT_TRUE(capture.arm(0));
+    ASSERT_EQ(capture.totalBytes(), 192 * kMiB);
+    const std::uint64_t armed = cvtest::residentBytes() - before;
+    EXPECT_GE(armed, kLeadBytes);
+    EXPECT_LT(armed, kLeadBytes + kSlack);
+
+    for (std::int64_t position = 0; position < 20 * kRate; position += 512) {
+        capture.process(input.coded(position, 512), 1, 512, true, position);
+        if (position % (8 * 512) == 0)
+            capture.prefaultAhead(); // about every 85 ms, as an idle loop would
+    }
+    const std::uint64_t recorded = cvtest::residentBytes() - before;
+    EXPECT_GE(recorded, kRecordedBytes + kLeadBytes / 2) << "the pages ahead are backed";
+    EXPECT_LT(recorded, kRecordedBytes + kLeadBytes + kSlack);
+
+    feed(capture, 1, 20 * kRate, 64, false);
+    const auto taken = capture.takeCapture();
+    ASSERT_NE(taken, nullptr);
+    ASSERT_EQ(taken->audio.frames, 20 * kRate);
+    for (std::int64_t k = 0; k < taken->audio.frames; ++k)
+        ASSERT_EQ(taken->audio.channel(0)[static_cast<std::size_t>(k)], cvtest::positionCode(0, k)) << k;
+    EXPECT_LT(cvtest::residentBytes() - before, kRecordedBytes + kSlack);
 }
 
 TEST(TransferCapture, AFailedTakeReportsOutOfMemoryAndFreesTheRecorder) {

@@ -14,6 +14,9 @@
 #include <malloc.h>
 #endif
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace cvtest {
 
 std::uint64_t currentHeapBytes() noexcept {
@@ -24,6 +27,17 @@ std::uint64_t currentHeapBytes() noexcept {
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
 #endif
+}
+
+std::uint64_t residentBytes() noexcept {
+    // The second field of statm: resident pages.
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return 0;
+    unsigned long long size = 0, resident = 0;
+    const bool read = std::fscanf(statm, "%llu %llu", &size, &resident) == 2;
+    std::fclose(statm);
+    return read ? resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
 } // namespace cvtest

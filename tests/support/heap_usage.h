@@ -10,4 +10,8 @@ namespace cvtest {
 
 std::uint64_t currentHeapBytes() noexcept;
 
+// The bytes of the process's memory the system holds resident now, for tests of memory that is taken
+// only when touched (the heap counts a mapped block whole). 0 where it cannot be read.
+std::uint64_t residentBytes() noexcept;
+
 } // namespace cvtest
