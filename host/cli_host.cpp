@@ -18,6 +18,7 @@
 #include <iterator>
 #include <memory>
 #include <sndfile.h>
+#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
@@ -328,20 +329,18 @@ int runHost(const HostCommand& command) {
         std::int64_t end = frames;
         for (const np::Note& note : document.notes)
             end = std::max(end, note.start + note.length);
-        host.setRecording(true);
-        host.bounce(timeline(end));
-        std::vector<std::vector<double>> planes = host.takeRecording();
+        // Checked before the bounce takes its room, which becomes the written audio as it is.
+        if (!np::AudioBuffer::fits(channels, end))
+            throw std::length_error(np::AudioBuffer::kLimitMessage);
+        cv::standin::FloatRecording bounced = host.bounceToFloat(timeline(end));
         host.idle(2); // the render flow reports what the bounce could not render
         if (plugin.console.errors > 0)
             return 1;
 
         np::AudioBuffer out;
-        out.resize(channels, end);
-        for (int c = 0; c < channels; ++c)
-            for (std::int64_t i = 0; i < end; ++i)
-                out.channel(c)[static_cast<std::size_t>(i)] =
-                    static_cast<float>(planes[static_cast<std::size_t>(c)][static_cast<std::size_t>(i)]);
-        planes.clear();
+        out.channels = bounced.channels;
+        out.frames = bounced.frames;
+        out.samples = std::move(bounced.samples);
         matchWriterScale(out, loaded.fileFormat);
         if (!np::saveWav(command.output, out, rate, bounceDepth(loaded.fileFormat), &error))
             return fail("Could not write " + command.output + ": " + error);

@@ -158,6 +158,17 @@ void StandinHost::processLocked(const TransportBlock& block) {
         violations_.mutexCalls += seen.mutexCalls;
         violations_.conditionCalls += seen.conditionCalls;
     }
+    if (floatBounce_) {
+        FloatRecording& into = *floatBounce_;
+        const std::int64_t n = std::min<std::int64_t>(block.frames, into.frames - floatBounceFrames_);
+        for (std::size_t c = 0; c < std::min(outputs_.size(), static_cast<std::size_t>(into.channels)); ++c) {
+            float* dst = into.samples.data() + c * static_cast<std::size_t>(into.frames) +
+                         static_cast<std::size_t>(floatBounceFrames_);
+            for (std::int64_t i = 0; i < n; ++i)
+                dst[i] = static_cast<float>(outputs_[c][static_cast<std::size_t>(i)]);
+        }
+        floatBounceFrames_ += n;
+    }
     if (recording_) {
         if (recorded_.size() != outputs_.size())
             recorded_.assign(outputs_.size(), {});
@@ -182,6 +193,37 @@ std::vector<double> StandinHost::bounce(TransportScript script) {
         held.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return held;
+}
+
+FloatRecording StandinHost::bounceToFloat(TransportScript script) {
+    std::int64_t frames = 0;
+    for (const auto& block : script)
+        frames += std::max(block.frames, 0);
+    {
+        FloatRecording room;
+        std::lock_guard lock(audioMutex_);
+        room.channels = static_cast<int>(outputs_.size());
+        room.frames = frames;
+        if (room.channels > 0 &&
+            static_cast<std::uint64_t>(frames) > room.samples.max_size() / outputs_.size())
+            throw std::length_error("The bounce is too long to record.");
+        room.samples.resize(static_cast<std::size_t>(room.channels) * static_cast<std::size_t>(frames));
+        floatBounce_ = std::move(room);
+        floatBounceFrames_ = 0;
+    }
+    const auto stop = [this] {
+        std::lock_guard lock(audioMutex_);
+        FloatRecording out = std::move(floatBounce_).value();
+        floatBounce_.reset();
+        return out;
+    };
+    try {
+        bounce(std::move(script));
+    } catch (...) {
+        stop();
+        throw;
+    }
+    return stop();
 }
 
 void StandinHost::setRecording(bool on) {

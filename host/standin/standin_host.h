@@ -52,6 +52,13 @@ struct HostNotification {
     bool fromProcessBlock = false;
 };
 
+// Planar float audio the host recorded: channel c at samples[c * frames, (c + 1) * frames).
+struct FloatRecording {
+    std::vector<float> samples;
+    int channels = 0;
+    std::int64_t frames = 0;
+};
+
 struct EscapedException {
     Callback callback = Callback::None;
     std::string what;
@@ -94,6 +101,12 @@ public:
     // Offline bounce: every block flagged offline, back to back; the seconds each block was held.
     std::vector<double> bounce(TransportScript script);
     std::int64_t blocksProcessed() const noexcept { return blocks_.load(std::memory_order_acquire); }
+
+    // Offline bounce recorded as float: room for the script's frames on every output channel is taken
+    // once, before the first block, and each block's output is stored in place, so the bounce holds its
+    // own size in float and no more, and is handed over as it is. Throws (std::bad_alloc,
+    // std::length_error) before any block plays when the room cannot be taken.
+    FloatRecording bounceToFloat(TransportScript script);
 
     // Output recording (off by default): every block's output appended per output channel.
     void setRecording(bool on);
@@ -154,6 +167,8 @@ private:
     std::int64_t nextPosition_ = 0; // where the source continues when a block reports no position
     bool recording_ = false;
     std::vector<std::vector<double>> recorded_;
+    std::optional<FloatRecording> floatBounce_; // while bounceToFloat runs
+    std::int64_t floatBounceFrames_ = 0;        // frames of it written so far
     RealtimeCounts violations_;
     std::atomic<std::int64_t> blocks_{0};
 

@@ -157,6 +157,31 @@ TEST(StandinHost, PlaysAWavFileOnTheTimelineAndSilenceAroundIt) {
     EXPECT_THROW(cv::standin::FileSource(path + ".missing"), std::runtime_error);
 }
 
+// The float bounce holds every output sample once, in the order played across blocks of any size, and
+// only the frames the script plays; the gain plug-in's output is the coded input, so each sample says
+// where it came from.
+TEST(StandinHost, BouncesToFloatEveryFramePlayedInPlace) {
+    Host h;
+    h.host.configure({48000.0, 64, 2, 2});
+    h.host.automate(TestGainPlugin::kGain, 50.0, 0);
+    const auto bounced = h.host.bounceToFloat(cv::standin::randomFrames(300, 1, 200, 40, 11) +
+                                              cv::standin::TransportScript{{0, 0.0}, {-3, 0.0}});
+    std::int64_t frames = 0;
+    for (const auto& block : cv::standin::randomFrames(300, 1, 200, 40, 11))
+        frames += block.frames;
+    ASSERT_EQ(std::pair(bounced.channels, bounced.frames), std::pair(2, frames));
+    ASSERT_EQ(bounced.samples.size(), static_cast<std::size_t>(2 * frames));
+    for (int c = 0; c < 2; ++c)
+        for (std::int64_t i = 0; i < frames; ++i)
+            ASSERT_EQ(bounced.samples[static_cast<std::size_t>(c * frames + i)],
+                      static_cast<float>(PositionCodedSource::code(300 + i, c) * 0.5))
+                << "channel " << c << " frame " << i;
+    EXPECT_FALSE(h.host.realtimeViolations().any());
+    h.host.processBlock({64, 0.0, true, false});
+    EXPECT_EQ(h.host.bounceToFloat({}).samples.size(), 0u) << "a later block is not recorded";
+    h.expectNoEscapes();
+}
+
 TEST(StandinHost, StateRoundTripsFromAnotherThreadAndDamagedStateIsRefused) {
     Host source;
     source.plugin->GetParam(TestGainPlugin::kGain)->Set(33.3);
