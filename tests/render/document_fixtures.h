@@ -75,6 +75,80 @@ inline np::Document vowelDocument(double seconds, const std::vector<double>& cut
     return doc;
 }
 
+// The voice a melody take is sung with: the vowel, or a harmonic tone (harmonics falling 6 dB per
+// octave, like a sawtooth), whose asymmetric waveform shows any offset a grain or pulse carries.
+enum class MelodyVoice { Vowel, Harmonic };
+
+// A sung line of three phrases of legato notes (60 ms glides between them, 25-cent vibrato at 5.5 Hz, a
+// 20 ms attack and a 40 ms release, peaking at half of full scale) with silences between, tracked as an
+// analysis would and cut into pitched notes. Each note ends 3 hops before the next begins, so that every
+// note is a unit of its own and its edges lie in sustained sound or at a phrase's ends.
+inline np::Document melodyDocument(MelodyVoice voice, double rate = 48000.0) {
+    const std::vector<std::vector<double>> phrases = {{57, 60, 62}, {64, 59}, {55, 57, 60, 64}};
+    constexpr double kNoteSeconds = 0.3, kGlideSeconds = 0.06, kAttackSeconds = 0.02, kReleaseSeconds = 0.04,
+                     kMelodyVibratoCents = 25.0;
+    const auto silence = static_cast<std::int64_t>(0.2 * rate), gap = static_cast<std::int64_t>(0.15 * rate);
+    const auto noteFrames = static_cast<std::int64_t>(kNoteSeconds * rate);
+    std::vector<double> hz, envelope;
+    std::vector<std::pair<std::int64_t, double>> notes; // source start and MIDI pitch
+    for (std::size_t p = 0; p < phrases.size(); ++p) {
+        const std::vector<double>& midi = phrases[p];
+        const std::int64_t pause = p == 0 ? silence : gap;
+        hz.insert(hz.end(), static_cast<std::size_t>(pause), hz.empty() ? 440.0 : hz.back());
+        envelope.insert(envelope.end(), static_cast<std::size_t>(pause), 0.0);
+        const auto length = static_cast<std::int64_t>(midi.size()) * noteFrames;
+        for (std::int64_t i = 0; i < length; ++i) {
+            const std::size_t k = static_cast<std::size_t>(i / noteFrames);
+            const double t = static_cast<double>(i) / rate, in = static_cast<double>(i % noteFrames) / rate;
+            double m = midi[k];
+            if (k > 0 && in < kGlideSeconds)
+                m = midi[k - 1] + (midi[k] - midi[k - 1]) * (0.5 - 0.5 * std::cos(M_PI * in / kGlideSeconds));
+            m += kMelodyVibratoCents / 100.0 * std::sin(2.0 * M_PI * kVibratoHz * t);
+            hz.push_back(440.0 * std::exp2((m - 69.0) / 12.0));
+            envelope.push_back(std::min(
+                {1.0, t / kAttackSeconds, (static_cast<double>(length - i) / rate) / kReleaseSeconds}));
+            if (i % noteFrames == 0)
+                notes.emplace_back(static_cast<std::int64_t>(hz.size()) - 1, midi[k]);
+        }
+    }
+    hz.insert(hz.end(), static_cast<std::size_t>(silence), hz.back());
+    envelope.insert(envelope.end(), static_cast<std::size_t>(silence), 0.0);
+
+    std::vector<float> mono;
+    if (voice == MelodyVoice::Vowel) {
+        mono = vowelOnContour(hz, rate);
+    } else {
+        std::vector<double> phase(hz.size());
+        for (std::size_t i = 1; i < hz.size(); ++i)
+            phase[i] = phase[i - 1] + 2.0 * M_PI * hz[i - 1] / rate;
+        mono = harmonicFromPhase(phase, 12);
+    }
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < mono.size(); ++i) {
+        mono[i] *= static_cast<float>(envelope[i]);
+        peak = std::max(peak, std::abs(mono[i]));
+    }
+    for (float& v : mono)
+        v *= 0.5f / peak;
+
+    np::Document doc = trackedDocument(mono, rate);
+    const std::int64_t hop = doc.track.hop;
+    for (std::size_t n = 0; n < notes.size(); ++n) {
+        np::Note note;
+        note.id = static_cast<std::uint32_t>(n + 1);
+        note.sourceStart = note.start = notes[n].first;
+        // A phrase's last note runs to the end of its release; any other stops 3 hops before the next.
+        const bool last = n + 1 == notes.size() || notes[n + 1].first != notes[n].first + noteFrames;
+        note.sourceEnd = last ? notes[n].first + noteFrames : notes[n + 1].first - 3 * hop;
+        note.length = note.sourceEnd - note.sourceStart;
+        note.pitch = notes[n].second;
+        note.pitchConfidence = 0.97f;
+        doc.notes.push_back(note);
+    }
+    doc.nextNoteId = static_cast<std::uint32_t>(doc.notes.size() + 1);
+    return doc;
+}
+
 // The median absolute error in cents of the rendered vowel y against the source's fundamental shifted by
 // `semitones`, measured every 10 ms over [from, to) samples by the phase advance of the fundamental
 // (frequencyNear, which shares nothing with the render), against the mean fundamental over its window.

@@ -172,6 +172,118 @@ inline double harmonicToNoiseDb(std::span<const float> x, std::int64_t start, in
     return 10.0 * std::log10(limited / (1.0 - limited));
 }
 
+// x through a second-order Butterworth section at hz (RBJ's biquad), run forward and then backward so
+// that nothing moves in time.
+enum class FilterPass { Low, High };
+inline std::vector<double> zeroPhaseButterworth(std::span<const float> x, double rate, double hz,
+                                                FilterPass pass) {
+    const double w = 2.0 * std::numbers::pi * hz / rate, cosW = std::cos(w);
+    const double alpha = std::sin(w) * std::numbers::sqrt2 / 2.0, a0 = 1.0 + alpha;
+    const double b1 = (pass == FilterPass::Low ? 1.0 - cosW : -(1.0 + cosW)) / a0;
+    const double b0 = std::abs(b1) / 2.0, a1 = -2.0 * cosW / a0, a2 = (1.0 - alpha) / a0;
+    std::vector<double> y(x.begin(), x.end());
+    const auto run = [&](auto begin, auto end) {
+        double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+        for (auto it = begin; it != end; ++it) {
+            const double in = *it, out = b0 * in + b1 * x1 + b0 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1;
+            x1 = in;
+            y2 = y1;
+            y1 = out;
+            *it = out;
+        }
+    };
+    run(y.begin(), y.end());
+    run(y.rbegin(), y.rend());
+    return y;
+}
+
+// Edges of the units of a document whose notes are each a unit of their own: every note's timeline
+// start and end.
+struct UnitEdge {
+    std::int64_t at = 0;
+    bool start = true; // the unit lies after the edge
+};
+
+inline std::vector<UnitEdge> noteEdges(const np::Document& doc) {
+    std::vector<UnitEdge> edges;
+    for (const np::Note& note : doc.notes) {
+        edges.push_back({note.start, true});
+        edges.push_back({note.start + note.length, false});
+    }
+    return edges;
+}
+
+// The largest magnitude of x's 20 Hz low-pass over x's peak: how far an infrasonic offset reaches. Frames
+// closer than `margin` to one of `edges` are left out (none by default).
+inline double infrasonicShare(std::span<const float> x, double rate, const std::vector<UnitEdge>& edges = {},
+                              std::int64_t margin = 0) {
+    const std::vector<double> low = zeroPhaseButterworth(x, rate, 20.0, FilterPass::Low);
+    std::vector<bool> skipped(low.size(), false);
+    for (const UnitEdge& edge : edges)
+        for (std::int64_t i = std::max<std::int64_t>(0, edge.at - margin);
+             i < std::min<std::int64_t>(static_cast<std::int64_t>(low.size()), edge.at + margin); ++i)
+            skipped[static_cast<std::size_t>(i)] = true;
+    double largest = 0.0, peak = 0.0;
+    for (std::size_t i = 0; i < low.size(); ++i) {
+        if (!skipped[i])
+            largest = std::max(largest, std::abs(low[i]));
+        peak = std::max(peak, static_cast<double>(std::abs(x[i])));
+    }
+    return peak > 0.0 ? largest / peak : 0.0;
+}
+
+// A rendering y of doc and doc's source (its first channel), both through the same filter.
+struct FilteredPair {
+    std::vector<double> rendered, source;
+};
+
+inline FilteredPair filterBoth(std::span<const float> y, const np::Document& doc, double hz,
+                               FilterPass pass) {
+    return {zeroPhaseButterworth(y, doc.sampleRate, hz, pass),
+            zeroPhaseButterworth(doc.audio->channel(0), doc.sampleRate, hz, pass)};
+}
+
+// The largest difference between the 20 Hz low-passes of y and of the source within 25 ms of a unit
+// edge: the step an offset carried by a unit makes where it meets the source.
+inline double largestEdgeStep(std::span<const float> y, const np::Document& doc) {
+    const auto [low, source] = filterBoth(y, doc, 20.0, FilterPass::Low);
+    const auto reach = static_cast<std::int64_t>(0.025 * doc.sampleRate);
+    double largest = 0.0;
+    for (const UnitEdge& edge : noteEdges(doc))
+        for (std::int64_t i = std::max<std::int64_t>(0, edge.at - reach);
+             i < std::min<std::int64_t>(static_cast<std::int64_t>(source.size()), edge.at + reach); ++i)
+            largest = std::max(
+                largest, std::abs(low[static_cast<std::size_t>(i)] - source[static_cast<std::size_t>(i)]));
+    return largest;
+}
+
+// The share of unit edges at which y ticks: its energy above 8 kHz over the 10 ms around the edge stands
+// more than 6 dB over the source's there, beyond the excess y carries anyway over the 30 ms inside the
+// unit next to its fade (a shift that brightens a whole unit makes no tick).
+inline double edgeTickShare(std::span<const float> y, const np::Document& doc) {
+    const FilteredPair high = filterBoth(y, doc, 8000.0, FilterPass::High);
+    const auto w = static_cast<std::int64_t>(0.005 * doc.sampleRate);
+    // Energies in dB with a floor 140 dB below full scale, so that silence in both compares as equal.
+    const auto excessDb = [&](std::int64_t from, std::int64_t to) {
+        double a = 1e-14 * static_cast<double>(to - from), b = a;
+        for (std::int64_t i = std::max<std::int64_t>(0, from);
+             i < std::min<std::int64_t>(static_cast<std::int64_t>(high.source.size()), to); ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            a += high.rendered[at] * high.rendered[at];
+            b += high.source[at] * high.source[at];
+        }
+        return 10.0 * std::log10(a / b);
+    };
+    const std::vector<UnitEdge> edges = noteEdges(doc);
+    int ticks = 0;
+    for (const UnitEdge& edge : edges) {
+        const std::int64_t inside = edge.start ? edge.at + 2 * w : edge.at - 8 * w;
+        ticks += excessDb(edge.at - w, edge.at + w) - std::max(0.0, excessDb(inside, inside + 6 * w)) > 6.0;
+    }
+    return static_cast<double>(ticks) / static_cast<double>(edges.size());
+}
+
 inline double percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const auto i = static_cast<std::size_t>(std::clamp(p, 0.0, 1.0) * static_cast<double>(v.size() - 1));

@@ -100,25 +100,33 @@ double vowelAmplitude(double hz) {
 
 std::vector<float> vowel(double startHz, double endHz, double vibratoCents, double vibratoHz,
                          double sampleRate, std::int64_t frames, float amplitude) {
+    std::vector<double> hz(static_cast<std::size_t>(frames));
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / sampleRate;
+        const double along = frames > 1 ? static_cast<double>(i) / static_cast<double>(frames - 1) : 0.0;
+        hz[static_cast<std::size_t>(i)] =
+            startHz * std::pow(endHz / startHz, along) *
+            std::pow(2.0, vibratoCents * std::sin(kTwoPi * vibratoHz * t) / 1200.0);
+    }
+    return vowelOnContour(hz, sampleRate, amplitude);
+}
+
+std::vector<float> vowelOnContour(const std::vector<double>& hz, double sampleRate, float amplitude) {
     // The amplitude curve tabulated every hertz up to the highest harmonic, read with interpolation.
     // Above 10 kHz the vowel lies more than 120 dB down, so harmonics stop there.
     const double top = std::min(0.45 * sampleRate, 10000.0);
     std::vector<double> table(static_cast<std::size_t>(top) + 2);
     for (std::size_t i = 0; i < table.size(); ++i)
         table[i] = amplitude * vowelAmplitude(static_cast<double>(i));
-    std::vector<float> out(static_cast<std::size_t>(frames));
+    std::vector<float> out(hz.size());
     double cycles = 0.0;
-    for (std::int64_t i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / sampleRate;
-        const double along = frames > 1 ? static_cast<double>(i) / static_cast<double>(frames - 1) : 0.0;
-        const double hz = startHz * std::pow(endHz / startHz, along) *
-                          std::pow(2.0, vibratoCents * std::sin(kTwoPi * vibratoHz * t) / 1200.0);
+    for (std::size_t i = 0; i < hz.size(); ++i) {
         // sin(k x) by the Chebyshev recurrence sin((k+1)x) = 2 cos(x) sin(kx) - sin((k-1)x).
         const double x = kTwoPi * cycles;
         const double twoCos = 2.0 * std::cos(x);
         double previous = 0.0, current = std::sin(x), sum = 0.0;
-        for (int k = 1; k * hz < top; ++k) {
-            const double f = k * hz;
+        for (int k = 1; k * hz[i] < top; ++k) {
+            const double f = k * hz[i];
             const auto at = static_cast<std::size_t>(f);
             const double a = table[at] + (f - static_cast<double>(at)) * (table[at + 1] - table[at]);
             sum += a * current;
@@ -126,8 +134,8 @@ std::vector<float> vowel(double startHz, double endHz, double vibratoCents, doub
             previous = current;
             current = next;
         }
-        out[static_cast<std::size_t>(i)] = static_cast<float>(sum);
-        cycles = std::fmod(cycles + hz / sampleRate, 1.0);
+        out[i] = static_cast<float>(sum);
+        cycles = std::fmod(cycles + hz[i] / sampleRate, 1.0);
     }
     return out;
 }

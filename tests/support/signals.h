@@ -35,6 +35,9 @@ double vowelAmplitude(double hz);
 std::vector<float> vowel(double startHz, double endHz, double vibratoCents, double vibratoHz,
                          double sampleRate, std::int64_t frames, float amplitude = 0.1f);
 
+// The same vowel on a given F0 contour (Hz at every sample): a melody with glides between its notes.
+std::vector<float> vowelOnContour(const std::vector<double>& hz, double sampleRate, float amplitude = 0.1f);
+
 // The phase (radians) of a fundamental at centreHz with sinusoidal vibrato of depthCents (peak) at
 // rateHz, per sample, starting at 0: the instantaneous phase that harmonicFromPhase turns into a tone and
 // that measurements of a rendered tone compare against.
