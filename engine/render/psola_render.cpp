@@ -75,10 +75,52 @@ Interpolation interpolationAt(double offset) noexcept {
 struct Accumulators {
     std::vector<std::vector<float>> sum; // per channel
     std::vector<float> weight;
+    std::vector<float> blend;              // the re-synthesis's share of the output, once every weight is in
+    std::vector<float> grain, grainWeight; // one grain's samples and output weights, reused
 };
 
-// Lays the grains of one run of epochs [first, last] of the table into acc.
-void layRun(const AudioBuffer& source, double rate, const PitchTrack& track,
+enum class Lay { Weights, Grains };
+
+// What a grain's sample at output index o weighs in the output: its share of the blend over the summed
+// weight it is divided by.
+float outputWeight(const Accumulators& acc, std::size_t o) {
+    return acc.blend[o] / std::max(acc.weight[o], kCoveredWeight);
+}
+
+// Lays the grain of `epoch` at output index `at` over offsets lo..hi, window[d] its weight at offset d.
+// Each grain is laid without its mean under the weights it has in the output: a two-period excerpt of
+// an asymmetric wave has one, and grains laid further apart or closer together than the source's
+// periods would turn it into an offset under the whole run, which steps where the unit meets the source.
+void layGrain(const AudioBuffer& source, long long epoch, const Interpolation& between, long long at,
+              long long lo, long long hi, const float* window, Accumulators& acc) {
+    const auto count = static_cast<std::size_t>(hi - lo + 1);
+    acc.grainWeight.resize(count);
+    acc.grain.resize(count);
+    double weights = 0.0;
+    for (long long d = lo; d <= hi; ++d) {
+        const float w = window[d] * outputWeight(acc, static_cast<std::size_t>(at + d));
+        acc.grainWeight[static_cast<std::size_t>(d - lo)] = w;
+        weights += w;
+    }
+    for (int c = 0; c < source.channels; ++c) {
+        const std::span<const float> in = source.channel(c);
+        double mean = 0.0;
+        for (long long d = lo; d <= hi; ++d) {
+            const auto g = static_cast<std::size_t>(d - lo);
+            acc.grain[g] = between.read(in, epoch + d);
+            mean += acc.grainWeight[g] * acc.grain[g];
+        }
+        const auto offset = weights > 0.0 ? static_cast<float>(mean / weights) : 0.0f;
+        std::vector<float>& sum = acc.sum[static_cast<std::size_t>(c)];
+        for (long long d = lo; d <= hi; ++d)
+            sum[static_cast<std::size_t>(at + d)] +=
+                window[d] * (acc.grain[static_cast<std::size_t>(d - lo)] - offset);
+    }
+}
+
+// Lays the grains of one run of epochs [first, last] of the table into acc: their weights, or (once
+// every run's weights are in) the grains themselves.
+void layRun(Lay what, const AudioBuffer& source, double rate, const PitchTrack& track,
             const std::vector<long long>& epochs, std::size_t first, std::size_t last, long long spanStart,
             long long spanLength, const std::vector<double>& centsPerHop, Accumulators& acc,
             std::vector<float>& window) {
@@ -129,12 +171,12 @@ void layRun(const AudioBuffer& source, double rate, const PitchTrack& track,
             // Output and source indices that both lie inside their buffers.
             const long long lo = std::max({-half, -at, -epoch});
             const long long hi = std::min({half, spanLength - 1 - at, source.frames - 1 - epoch});
-            for (long long d = lo; d <= hi; ++d) {
-                const float w = window[static_cast<std::size_t>(d + half)];
-                const auto o = static_cast<std::size_t>(at + d);
-                for (int c = 0; c < source.channels; ++c)
-                    acc.sum[static_cast<std::size_t>(c)][o] += w * between.read(source.channel(c), epoch + d);
-                acc.weight[o] += w;
+            if (what == Lay::Weights) {
+                for (long long d = lo; d <= hi; ++d)
+                    acc.weight[static_cast<std::size_t>(at + d)] +=
+                        window[static_cast<std::size_t>(d + half)];
+            } else {
+                layGrain(source, epoch, between, at, lo, hi, &window[static_cast<std::size_t>(half)], acc);
             }
         }
         // Grains closer together raise the pitch.
@@ -172,32 +214,44 @@ AudioBuffer renderPsolaSpan(const AudioBuffer& source, double sampleRate, const 
     std::vector<float> window;
     const auto begin = static_cast<std::size_t>(inSpanBegin - epochs.begin());
     const auto end = static_cast<std::size_t>(inSpanEnd - epochs.begin());
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
     for (std::size_t first = begin; first < end;) {
         std::size_t last = first;
         while (last + 1 < end && static_cast<double>(epochs[last + 1] - epochs[last]) <
                                      kRunBreakPeriods * epochPeriodAt(track, sampleRate, epochs[last]))
             ++last;
         if (last + 1 - first >= kMinRunEpochs)
-            layRun(source, sampleRate, track, epochs, first, last, spanStart, spanLength, centsPerHop, acc,
-                   window);
+            runs.emplace_back(first, last);
         first = last + 1;
     }
+    const auto layRuns = [&](Lay what) {
+        for (const auto& [first, last] : runs)
+            layRun(what, source, sampleRate, track, epochs, first, last, spanStart, spanLength, centsPerHop,
+                   acc, window);
+    };
+    layRuns(Lay::Weights);
 
     // Where grains cover the span, a mask smoothed over about 2 ms blends the re-synthesis in.
-    std::vector<float> mask(length);
+    std::vector<float>& blend = acc.blend;
+    blend.resize(length);
     for (std::size_t i = 0; i < length; ++i)
-        mask[i] = acc.weight[i] > kCoveredWeight ? 1.0f : 0.0f;
+        blend[i] = acc.weight[i] > kCoveredWeight ? 1.0f : 0.0f;
     std::size_t w = static_cast<std::size_t>(0.002 * sampleRate) / 3;
     if (w < 2)
         w = 1;
     for (int pass = 0; pass < 3; ++pass)
-        runningMean(mask, w, window);
+        runningMean(blend, w, window);
     for (std::size_t i = 0; i < length; ++i) {
-        const float g = std::min(1.0f, mask[i]);
-        const float weight = acc.weight[i];
-        if (!(g > 0.0f) || !(weight > kMinBlendWeight))
+        const float g = std::min(1.0f, blend[i]);
+        blend[i] = g > 0.0f && acc.weight[i] > kMinBlendWeight ? g : 0.0f;
+    }
+
+    layRuns(Lay::Grains);
+    for (std::size_t i = 0; i < length; ++i) {
+        const float g = blend[i];
+        if (!(g > 0.0f))
             continue;
-        const float norm = std::max(weight, kCoveredWeight);
+        const float norm = std::max(acc.weight[i], kCoveredWeight);
         for (int c = 0; c < source.channels; ++c) {
             float& y = out.channel(c)[i];
             y = y * (1.0f - g) + acc.sum[static_cast<std::size_t>(c)][i] / norm * g;

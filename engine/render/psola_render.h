@@ -6,7 +6,8 @@
 // at spacings divided by the pitch ratio, which shifts the pitch and keeps the length and the spectral
 // envelope. Each grain is centred at its exact place, between samples where the new spacing puts it
 // (the source read there by cubic interpolation), so that the new periods do not jitter by the
-// rounding. The re-synthesis is blended into an unchanged copy of the span wherever grains were laid.
+// rounding. The re-synthesis is blended into an unchanged copy of the span wherever grains were laid;
+// each grain is laid without its mean under the weight it has there, so the blend carries no offset.
 
 #include "engine/analysis/analysis_records.h"
 #include "engine/audio/audio_buffer.h"
@@ -24,8 +25,8 @@ AudioBuffer copySourceSpan(const AudioBuffer& source, long long spanStart, long 
 // (detectEpochs). Runs of fewer than 3 epochs, sibilant frames and stretches without grains keep the
 // source; so does the whole span when the track is empty or no epoch lies inside it. The result has the
 // source's channels and spanLength frames (zeros where the span leaves the source). Takes the output,
-// one accumulator per channel, a weight and a mask buffer of spanLength floats; std::bad_alloc passes
-// through. Runs on the render thread.
+// one accumulator per channel, a weight and a mask buffer of spanLength floats, and one grain's
+// samples and weights; std::bad_alloc passes through. Runs on the render thread.
 AudioBuffer renderPsolaSpan(const AudioBuffer& source, double sampleRate, const PitchTrack& track,
                             const std::vector<long long>& epochs, long long spanStart, long long spanLength,
                             const std::vector<double>& centsPerHop);

@@ -67,7 +67,8 @@ public:
           fftSize_(frames.fftSize), bins_(frames.fftSize / 2 + 1), fft_(static_cast<std::size_t>(fftSize_)),
           time_(static_cast<std::size_t>(fftSize_)), work_(static_cast<std::size_t>(bins_)),
           periodic_(static_cast<std::size_t>(bins_)), aperiodic_(static_cast<std::size_t>(bins_)),
-          response_(static_cast<std::size_t>(bins_)), taper_(makeTaper(fftSize_)), noise_(seed),
+          response_(static_cast<std::size_t>(bins_)), taper_(makeTaper(fftSize_)),
+          noiseLowCut_(makeNoiseLowCut(fftSize_, sampleRate)), noise_(seed),
           out_(static_cast<std::size_t>(outputLength), 0.0) {}
 
     std::vector<double> run() {
@@ -124,8 +125,9 @@ private:
             const double share = isVoiced ? (std::isfinite(a) ? std::clamp(a, 0.0, 1.0) : 1.0) : 1.0;
             periodic_[static_cast<std::size_t>(k)] =
                 response_[static_cast<std::size_t>(k)] * std::sqrt(1.0 - share);
-            aperiodic_[static_cast<std::size_t>(k)] =
-                response_[static_cast<std::size_t>(k)] * std::sqrt(share);
+            aperiodic_[static_cast<std::size_t>(k)] = response_[static_cast<std::size_t>(k)] *
+                                                      std::sqrt(share) *
+                                                      noiseLowCut_[static_cast<std::size_t>(k)];
         }
     }
 
@@ -217,6 +219,20 @@ private:
         return taper;
     }
 
+    // The noise's weights per bin: 0 at DC, rising as sin^2 to 1 at the F0 floor. Below the lowest F0
+    // the analysis serves, an envelope is held level rather than measured, and noise drawn there would
+    // wander below 20 Hz, an offset the source does not have.
+    static std::vector<double> makeNoiseLowCut(int fftSize, int sampleRate) {
+        std::vector<double> weights(static_cast<std::size_t>(fftSize / 2 + 1), 1.0);
+        for (std::size_t k = 0; k < weights.size(); ++k) {
+            const double hz = static_cast<double>(k) * sampleRate / fftSize;
+            if (hz >= kF0FloorHz)
+                break;
+            weights[k] = std::pow(std::sin(0.5 * kPi * hz / kF0FloorHz), 2);
+        }
+        return weights;
+    }
+
     // Noise is filtered in pieces of at most a quarter of the FFT: after a quarter of lead-in, that
     // leaves more than a third of the buffer for the response's tail before the fade-out. Cells that
     // share their spectra (a held frame) are gathered into full pieces before they are filtered.
@@ -296,11 +312,40 @@ private:
             work_[static_cast<std::size_t>(k)] = periodic_[static_cast<std::size_t>(k)] * phasor;
             phasor *= rotation;
         }
-        // No DC (a pulse train would otherwise drift) and no Nyquist bin (a delay cannot be real there).
-        work_.front() = 0.0;
+        // No Nyquist bin: a delay cannot be real there.
         work_.back() = 0.0;
         fft_.inverse(work_, time_);
-        addBuffer(static_cast<std::int64_t>(whole) - lead);
+        addWithoutMean(static_cast<std::int64_t>(whole) - lead, delay, 1.0 / cyclesPerSample);
+    }
+
+    // Adds time_ through taper_ at output position origin, as addBuffer does, less its sum spread under a
+    // Hann bump two periods long (period in samples) centred on the pulse's centroid (near `at` in the
+    // buffer). A pulse keeps its low-frequency response, which the F0's changes, the envelope's changes
+    // and the starts and stops of voicing would turn into an offset that steps at a unit's edges; the
+    // bump takes it out where it lies, and as a Hann bump two periods long is zero at every harmonic of
+    // the period (and such bumps a period apart add up to a constant), the harmonics keep their levels.
+    void addWithoutMean(std::int64_t origin, double at, double period) {
+        double sum = 0.0, moment = 0.0;
+        for (int i = 0; i < fftSize_; ++i) {
+            const double v = time_[static_cast<std::size_t>(i)] * taper_[static_cast<std::size_t>(i)];
+            sum += v;
+            moment += v * i;
+        }
+        addBuffer(origin);
+        if (sum == 0.0)
+            return;
+        const double centre = std::clamp(moment / sum, at - period, at + period);
+        const auto from = static_cast<std::int64_t>(std::floor(centre - period)) + 1;
+        const auto to = static_cast<std::int64_t>(std::ceil(centre + period));
+        double total = 0.0;
+        for (std::int64_t i = from; i < to; ++i)
+            total += 0.5 + 0.5 * std::cos(kPi * (static_cast<double>(i) - centre) / period);
+        if (!(total > 0.0))
+            return;
+        const auto length = static_cast<std::int64_t>(out_.size());
+        for (std::int64_t i = std::max(from, -origin); i < std::min(to, length - origin); ++i)
+            out_[static_cast<std::size_t>(origin + i)] -=
+                sum / total * (0.5 + 0.5 * std::cos(kPi * (static_cast<double>(i) - centre) / period));
     }
 
     const SynthesisFrames& frames_;
@@ -315,6 +360,7 @@ private:
     std::vector<std::complex<double>> aperiodic_;
     std::vector<std::complex<double>> response_; // minimum-phase response of the current envelope
     std::vector<double> taper_;
+    std::vector<double> noiseLowCut_; // makeNoiseLowCut
     const double* envelope_ = nullptr;
     const double* aperiodicity_ = nullptr;
     bool voiced_ = false;

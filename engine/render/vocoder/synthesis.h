@@ -29,11 +29,14 @@ inline constexpr std::uint64_t kDefaultNoiseSeed = 0x5eed'c0de'0f0c'a1edULL;
 // sqrt(P), from the folded cepstrum of the envelope P of the frame nearest the pulse, weighted by
 // sqrt(1 - A) with A the aperiodicity. All pulses are laid early by the energy delay of the voiced
 // frames' typical response (about a millisecond for a vowel), so that the output's periodicity
-// follows the F0 contour without lag. Noise: unit white noise, filtered in pieces of at most
-// fftSize / 4 samples by the same response weighted by sqrt(A), or unweighted on unvoiced frames
-// (F0 0 gives noise only). With these scales a resynthesis keeps the analysed level at any F0: the
-// envelope is a power density, a harmonic series of period T0 carries 2 P / T0 per harmonic, and the
-// noise carries P A.
+// follows the F0 contour without lag. Each pulse is laid without its sum, which is taken out under a
+// Hann bump two periods long at the pulse's centroid: zero at every harmonic, so that only what lies
+// below the F0 goes. Noise: unit white noise, filtered in pieces of at most fftSize / 4 samples by the
+// same response weighted by sqrt(A), or unweighted on unvoiced frames (F0 0 gives noise only), and
+// rolled off below kF0FloorHz. So the output carries no offset that the F0's and the envelope's
+// changes or the starts and stops of voicing would make. With these scales a resynthesis keeps the
+// analysed level at any F0: the envelope is a power density, a harmonic series of period T0 carries
+// 2 P / T0 per harmonic, and the noise carries P A.
 //
 // The noise comes from a generator seeded with noiseSeed, so the output is bit-identical on repeat.
 // Out-of-range inputs are tamed, never propagated: F0 above fs / 2 is held there, envelope values are
