@@ -225,9 +225,9 @@ RenderedUnit renderChain(RenderContext& context, std::span<const Note* const> ch
     RenderEngine engine = chooseChainEngine(curves, context.options);
 
     if (engine == RenderEngine::World) {
-        const RenderWorkingSetPlan plan =
-            planWorldRenderWorkingSet(source.channels, source.frames, context.outputFrames, spanLength,
-                                      spanLength, rate, curves.formantShift);
+        const RenderWorkingSetPlan plan = planWorldRenderWorkingSet(
+            source.channels, source.frames, context.outputFrames, worldAnalysisFrames(spanLength, rate),
+            spanLength, rate, curves.formantShift);
         // A span the vocoder cannot hold is one it cannot serve: the stretch engine renders it.
         if (!plan.fits || !withinWorkingSet({plan.peakBytes, held.metadata, held.reserved}))
             engine = RenderEngine::Stretch;
@@ -316,8 +316,9 @@ RenderedUnit renderSingleNote(RenderContext& context, const Note& note) {
     bool world = singleNoteUsesWorld(doc, note, context.options);
     if (world) {
         const RenderWorkingSetPlan plan =
-            planWorldRenderWorkingSet(source.channels, source.frames, context.outputFrames, sourceLength,
-                                      note.length, doc.sampleRate, note.pitched && note.formantShift != 0.0);
+            planWorldRenderWorkingSet(source.channels, source.frames, context.outputFrames,
+                                      worldAnalysisFrames(sourceLength, doc.sampleRate), note.length,
+                                      doc.sampleRate, note.pitched && note.formantShift != 0.0);
         // A note the vocoder cannot hold is one it cannot serve: the stretch engine renders it.
         world = plan.fits && withinWorkingSet({plan.peakBytes, held.metadata, held.reserved});
     }

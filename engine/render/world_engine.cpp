@@ -35,13 +35,20 @@ const PitchFrame& trackFrameAt(const PitchTrack& track, std::int64_t s) {
         .frames[static_cast<std::size_t>(std::clamp<std::int64_t>(frameCentredAt(track, s), 0, last))];
 }
 
-// The mono mean of the source over the span, in double precision; zeros where the span leaves it.
-std::vector<double> spanMono(const AudioBuffer& source, const SpanParams& span) {
-    std::vector<double> x(static_cast<std::size_t>(span.sourceLength), 0.0);
+// The frames of context the analysis reads on either side of a span at fs Hz (a valid vocoder rate):
+// an FFT size, more than half of the longest window any stage centres on a frame (the aperiodicity's
+// four periods of the F0 floor).
+std::int64_t analysisContextFrames(int fs) noexcept {
+    return vocoder::fftSizeForRate(fs);
+}
+
+// The mono mean of the source over [start, start + length), in double precision; zeros outside it.
+std::vector<double> sourceMono(const AudioBuffer& source, std::int64_t start, std::int64_t length) {
+    std::vector<double> x(static_cast<std::size_t>(length), 0.0);
     for (int c = 0; c < source.channels; ++c) {
         const std::span<const float> channel = source.channel(c);
-        for (std::int64_t i = 0; i < span.sourceLength; ++i) {
-            const std::int64_t at = span.sourceStart + i;
+        for (std::int64_t i = 0; i < length; ++i) {
+            const std::int64_t at = start + i;
             if (at >= 0 && at < source.frames)
                 x[static_cast<std::size_t>(i)] += channel[static_cast<std::size_t>(at)];
         }
@@ -53,6 +60,13 @@ std::vector<double> spanMono(const AudioBuffer& source, const SpanParams& span) 
 
 } // namespace
 
+std::int64_t worldAnalysisFrames(std::int64_t sourceLength, double sampleRate) noexcept {
+    const double fs = std::round(sampleRate);
+    if (!(fs >= vocoder::kMinSampleRate && fs <= vocoder::kMaxSampleRate))
+        return sourceLength;
+    return sourceLength + 2 * analysisContextFrames(static_cast<int>(fs));
+}
+
 std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams& span) {
     const double rounded = std::round(doc.sampleRate);
     if (!(rounded >= vocoder::kMinSampleRate && rounded <= vocoder::kMaxSampleRate))
@@ -62,7 +76,12 @@ std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams
         doc.track.hop < 1 || doc.track.frames.empty())
         return std::nullopt;
 
-    const std::vector<double> x = spanMono(*doc.audio, span);
+    // The analysis reads the sound around the span too: cut off at the span's edges, its first and last
+    // frames would describe the cut (a burst of high frequencies and noise) rather than the sound, and
+    // the unit would tick where it meets the source.
+    const std::int64_t context = analysisContextFrames(fs);
+    const std::vector<double> x =
+        sourceMono(*doc.audio, span.sourceStart - context, span.sourceLength + 2 * context);
     std::vector<double> analysedF0;
     vocoder::FrameSpectra envelope, aperiodicity;
     try {
@@ -77,8 +96,8 @@ std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams
         return std::nullopt;
     }
 
-    // The time map: synthesis frame j reads the source at t, the analysis frame nearest t, and the
-    // document's track frame at t; the new F0 follows the track, not the analysis.
+    // The time map: synthesis frame j reads the source at t (from the span's start), the analysis frame
+    // nearest t, and the document's track frame at t; the new F0 follows the track, not the analysis.
     const double period = fs * vocoder::kFramePeriodMs / 1000.0;
     const double frames = std::max(0.0, std::ceil(span.outputLength / period));
     const auto count = static_cast<std::size_t>(frames) + 2;
@@ -92,7 +111,8 @@ std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams
         double t = std::min(static_cast<double>(j) * period * span.sourceLength / span.outputLength,
                             span.sourceLength - 1.0);
         t = std::max(t, 0.0);
-        const int a = static_cast<int>(std::clamp<long>(std::lround(t / period), 0, envelope.frames - 1));
+        const int a = static_cast<int>(std::clamp<long>(
+            std::lround((t + static_cast<double>(context)) / period), 0, envelope.frames - 1));
         const PitchFrame& frame = trackFrameAt(doc.track, span.sourceStart + std::llround(t));
         const double cents = centsAt(span.centsPerHop, t, doc.track.hop, 100.0 * span.constantSemitones);
         f0[j] = frame.voiced && frame.hz > 0.0 ? frame.hz * std::exp2(cents / 1200.0) : 0.0;

@@ -29,9 +29,15 @@ AudioBuffer renderNoteAudioWorld(const Document& doc, const Note& note);
 // 8000..384000 Hz, no output, fewer than 256 source frames, no source channels, a hop below 1, an empty
 // pitch track, or a span without any voiced frame. Output frame o reads the source at
 // o x sourceLength / outputLength, its pitch from the track frame whose analysis window is centred
-// nearest there and its shifts from the hop starting nearest there. Deterministic; std::bad_alloc
+// nearest there and its shifts from the hop starting nearest there. The analysis reads
+// worldAnalysisFrames source frames: the span and the sound around it. Deterministic; std::bad_alloc
 // passes through.
 std::optional<AudioBuffer> renderWorldSpan(const Document& doc, const SpanParams& span);
+
+// The source frames the vocoder analyses for a span of sourceLength frames at sampleRate (Hz): the span
+// and, on either side, the context its first and last frames' analysis windows reach into. Memory plans
+// count these. Pure; never throws.
+std::int64_t worldAnalysisFrames(std::int64_t sourceLength, double sampleRate) noexcept;
 
 // Whether out is usable as the rendering of span: outputLength frames, finite, RMS at least 1e-6, peak
 // at most 8, and, where the document's track expects a pitch (voiced, not sibilant, 30 Hz .. 0.24 x

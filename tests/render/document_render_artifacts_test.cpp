@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <string>
 #include <tuple>
 
 namespace np {
@@ -76,6 +77,24 @@ TEST(DocumentRender, NoEngineAddsAnInfrasonicOffsetOrEdgeSteps) {
                     EXPECT_LT(cvtest::largestEdgeStep(out, source), kEdgeStep);
                 }
             }
+    }
+}
+
+// A unit's edges are faded over 5 ms; an engine whose output starts or stops with a burst of high
+// frequencies there ticks at every edited note. The vocoder must tick at no more edges than the stretch
+// engine (allowing one edge in twenty more). The shares are recorded as test properties.
+TEST(DocumentRender, VocoderUnitEdgesTickNoMoreThanTheStretchEngines) {
+    const Document& source = melody(MelodyVoice::Vowel);
+    for (const double semitones : {-7.0, 12.0}) {
+        SCOPED_TRACE(semitones);
+        const double stretch = cvtest::edgeTickShare(
+            rendered(MelodyVoice::Vowel, RenderEngine::Stretch, semitones).channel(0), source);
+        const double vocoder = cvtest::edgeTickShare(
+            rendered(MelodyVoice::Vowel, RenderEngine::World, semitones).channel(0), source);
+        const std::string at = std::to_string(static_cast<int>(semitones));
+        RecordProperty("stretchEdgeTickShare" + at, std::to_string(stretch));
+        RecordProperty("vocoderEdgeTickShare" + at, std::to_string(vocoder));
+        EXPECT_LE(vocoder, stretch + 0.05) << "stretch " << stretch;
     }
 }
 
