@@ -95,6 +95,11 @@ AudioBuffer renderSpan(const Document& doc, const SpanParams& span) {
         std::min(engine.seekLength(ratio), std::max<std::int64_t>(0, span.sourceStart));
     engine.setTransposeFactor(factorAt(0));
     engine.seek(feed.read(span.sourceStart - preRoll, preRoll), preRoll, ratio);
+    // The most input one block reads: the span, and as much pre-roll again at most. A ratio the editor
+    // allows never needs that much in one block, but a stored session may carry any ratio, and a read
+    // that crosses the source's end is copied; with this bound the copy stays within the 16 bytes a
+    // frame and channel of the span that the engine's plan holds. Input held back goes to later blocks.
+    const std::int64_t readLimit = span.sourceLength + std::min<std::int64_t>(preRoll, span.sourceLength);
 
     std::array<std::vector<float>, 2> block;
     std::array<float*, 2> blockPointers{};
@@ -108,8 +113,8 @@ AudioBuffer renderSpan(const Document& doc, const SpanParams& span) {
     for (std::int64_t q = 0; q < total; q += kBlockFrames) {
         const std::int64_t frames = std::min(kBlockFrames, total - q);
         engine.setTransposeFactor(factorAt(q + engine.outputLatency() - discard));
-        const std::int64_t inputs =
-            std::max<std::int64_t>(0, std::llround(static_cast<double>(q + frames) * ratio) - given);
+        const std::int64_t inputs = std::clamp<std::int64_t>(
+            std::llround(static_cast<double>(q + frames) * ratio) - given, 0, readLimit);
         engine.process(feed.read(span.sourceStart + given, inputs), inputs, blockPointers.data(), frames);
         given += inputs;
         const std::int64_t first = std::max(q, discard);

@@ -322,5 +322,44 @@ TEST(DocumentRender, PeakHeapStaysWithinTheUnitPlan) {
     setAnalysisThreadCount(0);
 }
 
+// A stored session may hold a stretch far outside the editor's 1/8..8: a long note squeezed into one
+// frame of timeline asks the engine for millions of input frames per block. Whatever the ratio, the
+// note's render stays within its stretch budget of 16 bytes a frame and channel of its longer length
+// (four unit buffers in the planner's terms), also when all the take before it is its pre-roll.
+TEST(DocumentRender, ACraftedStretchRatioStaysWithinTheNotesPlan) {
+    struct Case {
+        const char* what;
+        double takeSeconds, noteStartSeconds, noteSeconds;
+    };
+    const Case cases[] = {
+        {"11 s into one frame", 12.0, 0.5, 11.0},
+        {"1 s at the end of a minute into one frame", 60.0, 59.0, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto frames = static_cast<std::int64_t>(c.takeSeconds * kRate);
+        Document doc = cvtest::spanDocument({cvtest::harmonicTone(cvtest::kVowelHz, kRate, frames)}, kRate);
+        Note note;
+        note.id = 1;
+        note.sourceStart = note.start = static_cast<std::int64_t>(c.noteStartSeconds * kRate);
+        note.sourceEnd = note.sourceStart + static_cast<std::int64_t>(c.noteSeconds * kRate);
+        note.length = 1;
+        note.pitch = 57.0;
+        doc.notes.push_back(note);
+        const std::int64_t noteFrames = note.sourceEnd - note.sourceStart;
+        const RenderWorkingSetPlan plan = planRenderWorkingSet(1, frames, frames, noteFrames, kRate, 4,
+                                                               nullptr, 24 * (noteFrames / doc.track.hop));
+        std::uint64_t peak = 0;
+        AudioBuffer out;
+        {
+            cvtest::ScopedAllocationCounter counter;
+            out = renderDocument(doc, {});
+            peak = counter.peakBytes();
+        }
+        EXPECT_LE(peak, plan.peakBytes - plan.sourceBytes);
+        EXPECT_EQ(out.frames, frames);
+    }
+}
+
 } // namespace
 } // namespace np
