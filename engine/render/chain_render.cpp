@@ -93,21 +93,22 @@ SpanBytes spanBytes(const RenderContext& context) {
             context.metadataBytes(), context.options.reservedBytes};
 }
 
-// Detects the source's epochs once per render, from the mono mixdown.
-void ensureEpochs(RenderContext& context, std::uint64_t curveBytes) {
+// Detects the source's epochs once per render, from the mono mixdown. False, before taking any memory,
+// when the analysis of the whole source does not fit beside what the render holds.
+bool ensureEpochs(RenderContext& context, std::uint64_t curveBytes) {
     if (context.epochs)
-        return;
+        return true;
     const AudioBuffer& source = *context.doc.audio;
     const SpanBytes held = spanBytes(context);
     std::uint64_t analysis = 0;
-    if (__builtin_mul_overflow(static_cast<std::uint64_t>(source.frames), kEpochBytesPerFrame, &analysis))
-        throw std::length_error("Pitch-synchronous render analysis is too large");
-    if (!withinWorkingSet({analysis, held.source, held.output, held.metadata, curveBytes, held.reserved}))
-        throw std::length_error(kPsolaAnalysisWorkingSetMessage);
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(source.frames), kEpochBytesPerFrame, &analysis) ||
+        !withinWorkingSet({analysis, held.source, held.output, held.metadata, curveBytes, held.reserved}))
+        return false;
     std::vector<float> mono(static_cast<std::size_t>(source.frames));
     source.mixdownToMono(mono);
     context.epochs = detectEpochs(mono.data(), source.frames, context.doc.sampleRate, context.doc.track);
     context.pollCancel();
+    return true;
 }
 
 // Blends the rendered unit back to the source over runs of sibilant hops, with linear ramps of about
@@ -247,8 +248,10 @@ RenderedUnit renderChain(RenderContext& context, std::span<const Note* const> ch
         if (!plan.fits || !withinWorkingSet({plan.peakBytes, held.metadata, held.reserved}))
             throw std::length_error(kRenderWorkingSetMessage);
     }
-    if (engine == RenderEngine::Psola)
-        ensureEpochs(context, curveBytes);
+    // A take too long for its epoch analysis still has its edits rendered: the stretch engine's plan,
+    // checked above, is the same as this one's.
+    if (engine == RenderEngine::Psola && !ensureEpochs(context, curveBytes))
+        engine = RenderEngine::Stretch;
 
     AudioBuffer audio;
     if (engine == RenderEngine::World) {

@@ -41,7 +41,8 @@ struct RenderedUnit {
 // Renders a chain (notes by source start, pitched and unstretched, one timeline offset): source span
 // length frames to be added at the first note's timeline start. Throws std::length_error with the
 // working-set messages when a plan does not fit, RenderCancelled when cancelled; std::bad_alloc passes
-// through. A vocoder plan that does not fit renders with the stretch engine instead.
+// through. A vocoder plan, or a pitch-synchronous epoch analysis of the source, that does not fit
+// renders with the stretch engine instead.
 RenderedUnit renderChain(RenderContext& context, std::span<const Note* const> chain);
 
 // Renders a single-note unit: nothing for a muted note, else the vocoder's note renderer when the

@@ -19,8 +19,6 @@ inline constexpr double kRenderMaxSampleRate = 384000.0;
 
 inline constexpr const char* kRenderWorkingSetMessage =
     "Render source, output, edited-unit and analysis buffers exceed the 512 MiB working-set limit";
-inline constexpr const char* kPsolaAnalysisWorkingSetMessage =
-    "Pitch-synchronous render analysis exceeds the 512 MiB working-set limit";
 inline constexpr const char* kRenderResampleWorkingSetMessage =
     "Render source, playback output and resampled output exceed the 512 MiB working-set limit";
 

@@ -1,4 +1,5 @@
 #include "engine/render/document_render.h"
+#include "engine/render/render_plan.h"
 #include "tests/render/document_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -80,22 +81,56 @@ TEST(DocumentRender, EachEngineFlattensAVibratoAtDriftZero) {
     }
 }
 
-// A vocoder plan grows with the square of the span: a 12 s note never fits, and the render goes on with
-// the stretch engine instead of failing (as a chain and as a single note).
-TEST(DocumentRender, AVocoderPlanThatDoesNotFitFallsBackToTheStretchEngine) {
-    const Document source = cvtest::vowelDocument(12.0, {}, 8000.0);
-    for (const bool single : {false, true}) {
-        SCOPED_TRACE(single);
-        Document doc = source;
+// An engine whose plan does not fit hands the unit to the stretch engine rather than failing the render.
+// A vocoder plan grows with the square of the span: a 12 s note never fits (as a chain and as a single
+// note). The pitch-synchronous engine's epoch analysis covers the whole take: a minute of it does not fit
+// beside what the caller already holds, while the stretch engine's plan for a one-second note does.
+TEST(DocumentRender, AnEnginePlanThatDoesNotFitFallsBackToTheStretchEngine) {
+    const Document longNote = cvtest::vowelDocument(12.0, {}, 8000.0);
+    const Document longTake = [] {
+        constexpr double rate = 8000.0;
+        Document doc = cvtest::spanDocument(
+            {cvtest::harmonicTone(cvtest::kVowelHz, rate, static_cast<std::int64_t>(60 * rate))}, rate);
+        Note note;
+        note.id = 1;
+        note.sourceStart = note.start = static_cast<std::int64_t>(30 * rate);
+        note.sourceEnd = note.sourceStart + static_cast<std::int64_t>(rate);
+        note.length = note.sourceEnd - note.sourceStart;
+        note.pitch = 57.0;
+        note.pitchConfidence = 0.97f;
+        doc.notes.push_back(note);
+        return doc;
+    }();
+    // Room for the source, the output and the stretch engine's unit, not for the epoch analysis (16
+    // bytes a frame of the take).
+    const std::uint64_t tightReserve =
+        kRenderWorkingSetBytes - 20 * static_cast<std::uint64_t>(longTake.audio->frames);
+    struct Case {
+        const char* what;
+        const Document& doc;
+        std::int64_t longer = 0; // frames added to the timeline length: a single note
+        bool forcePsola = false, forceWorld = false;
+        std::uint64_t reservedBytes = 0;
+    };
+    const Case cases[] = {
+        {"vocoder, chain", longNote, 0, false, true},
+        {"vocoder, single note", longNote, 800, false, true},
+        {"pitch-synchronous, automatic", longTake, 0, false, false, tightReserve},
+        {"pitch-synchronous, forced", longTake, 0, true, false, tightReserve},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Document doc = c.doc;
         doc.notes[0].pitchOffset = 2.0;
-        if (single)
-            doc.notes[0].length += 800;
+        doc.notes[0].length += c.longer;
         RenderHints hints;
         RenderOptions options;
-        options.forceWorld = true;
+        options.forcePsola = c.forcePsola;
+        options.forceWorld = c.forceWorld;
+        options.reservedBytes = c.reservedBytes;
         options.hints = &hints;
         const AudioBuffer out = renderDocument(doc, options);
-        EXPECT_EQ(out.frames, doc.notes[0].start + doc.notes[0].length);
+        EXPECT_EQ(out.frames, std::max(doc.audio->frames, doc.notes[0].start + doc.notes[0].length));
         EXPECT_EQ(hints.engineByNote.at(1), RenderEngine::Stretch);
     }
 }
