@@ -37,6 +37,12 @@ constexpr double kPitchCheckToleranceCents = 3.0;
 constexpr std::size_t kPitchCheckPollHops = 256;
 
 constexpr const char* kCurveBytesMessage = "Render curve data is too large";
+// How far below the source's energy a pitch-synchronous unit may fall over most of its blocks (of four
+// hops) before the stretch engine renders it instead: 12 dB, 10^(-12/10). Blocks of a source this
+// quiet are not compared.
+constexpr double kPsolaLevelFloor = 0.0630957344480193;
+constexpr std::int64_t kPsolaLevelBlockHops = 4;
+constexpr double kSilentBlockEnergy = 1e-12;
 
 // The sum of parts; false when it overflows.
 bool sumBytes(std::initializer_list<std::uint64_t> parts, std::uint64_t& total) {
@@ -278,6 +284,15 @@ RenderedUnit renderChain(RenderContext& context, std::span<const Note* const> ch
         };
         audio = render(cents);
         context.pollCancel();
+        // The automatic choice keeps confident notes pitch-synchronous far up, where the engine may have
+        // nothing to move; a forced engine is rendered as asked.
+        if (engine == RenderEngine::Psola && !context.options.forcePsola &&
+            !detail::pitchSynchronousOutputUsable(audio, doc, curves.span)) {
+            audio = AudioBuffer();
+            engine = RenderEngine::Stretch; // the pitch check below renders again with it too
+            audio = render(cents);
+            context.pollCancel();
+        }
         if (retrack != nullptr)
             audio = detail::checkPitchAndRenderAgain(doc, spanStart, std::move(audio), cents, *retrack,
                                                      context.options, render);
@@ -381,6 +396,38 @@ AudioBuffer checkPitchAndRenderAgain(const Document& doc, std::int64_t spanStart
         centsPerHop[k] -= errors[k];
     rendered = AudioBuffer(); // the second rendering replaces the first: never hold both
     return render(centsPerHop);
+}
+
+bool pitchSynchronousOutputUsable(const AudioBuffer& out, const Document& doc, const SpanParams& span) {
+    if (!worldOutputUsable(out, doc, span))
+        return false;
+    // Energy ratios block by block, so that stretches the engine left as copies (its edges, unvoiced
+    // sound) do not hide a unit that is quiet wherever grains were laid.
+    const AudioBuffer& source = *doc.audio;
+    const std::int64_t block = kPsolaLevelBlockHops * std::max<std::int64_t>(1, doc.track.hop);
+    const int channels = std::min(out.channels, source.channels);
+    std::vector<double> ratios;
+    ratios.reserve(static_cast<std::size_t>(out.frames / block + 1));
+    for (std::int64_t from = 0; from < out.frames; from += block) {
+        double rendered = 0.0, original = 0.0;
+        for (std::int64_t i = from; i < std::min(out.frames, from + block); ++i) {
+            const std::int64_t s = span.sourceStart + i;
+            for (int c = 0; c < channels; ++c) {
+                const double y = out.channel(c)[static_cast<std::size_t>(i)];
+                const double x =
+                    s >= 0 && s < source.frames ? source.channel(c)[static_cast<std::size_t>(s)] : 0.0;
+                rendered += y * y;
+                original += x * x;
+            }
+        }
+        if (original > kSilentBlockEnergy)
+            ratios.push_back(rendered / original);
+    }
+    if (ratios.empty())
+        return true;
+    const auto middle = ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2);
+    std::nth_element(ratios.begin(), middle, ratios.end());
+    return !(*middle < kPsolaLevelFloor);
 }
 
 } // namespace detail

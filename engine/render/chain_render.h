@@ -42,7 +42,8 @@ struct RenderedUnit {
 // length frames to be added at the first note's timeline start. Throws std::length_error with the
 // working-set messages when a plan does not fit, RenderCancelled when cancelled; std::bad_alloc passes
 // through. A vocoder plan, or a pitch-synchronous epoch analysis of the source, that does not fit
-// renders with the stretch engine instead.
+// renders with the stretch engine instead, and so does an automatically chosen pitch-synchronous unit
+// that pitchSynchronousOutputUsable refuses.
 RenderedUnit renderChain(RenderContext& context, std::span<const Note* const> chain);
 
 // Renders a single-note unit: nothing for a muted note, else the vocoder's note renderer when the
@@ -61,6 +62,13 @@ AudioBuffer checkPitchAndRenderAgain(const Document& doc, std::int64_t spanStart
                                      std::vector<double>& centsPerHop, const PYinConfig& config,
                                      const RenderOptions& options,
                                      const std::function<AudioBuffer(const std::vector<double>&)>& render);
+
+// Whether a pitch-synchronous rendering `out` of span may stand: it follows the expected pitch, by the
+// vocoder's usability test (worldOutputUsable), and over most of its blocks of four hops (the median)
+// its energy is no more than 12 dB below the source's there. Grains cannot move a harmonic the source
+// lacks: a near-sine shifted an octave up comes out far quieter, or without its pitch, and then the
+// stretch engine serves. Allocates a few values per block.
+bool pitchSynchronousOutputUsable(const AudioBuffer& out, const Document& doc, const SpanParams& span);
 
 } // namespace detail
 

@@ -37,5 +37,32 @@ TEST(PitchCheck, RendersOnceMoreOnlyWhenTheUnitMissesItsPitch) {
     }
 }
 
+// A pitch-synchronous unit is kept only when it follows the expected pitch (an octave up here) and keeps
+// the source's level; a unit at the source's unshifted pitch, or one 20 dB down, is refused.
+TEST(PitchSynchronousOutput, IsUsableOnlyOnPitchAndNearTheSourceLevel) {
+    const Document doc = cvtest::spanDocument({cvtest::harmonicTone(kHz, kRate, kFrames)}, kRate, kHz);
+    SpanParams span;
+    span.sourceLength = span.outputLength = kFrames;
+    span.centsPerHop.assign(kFrames / doc.track.hop, 1200.0);
+    struct Case {
+        const char* what;
+        double hz;
+        float amplitude;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"on pitch, at the source level", 2 * kHz, 0.5f, true},
+        {"unshifted, at the source level", kHz, 0.5f, false},
+        {"on pitch, 20 dB down", 2 * kHz, 0.05f, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<float> tone = cvtest::harmonicTone(c.hz, kRate, kFrames, 10, c.amplitude);
+        EXPECT_EQ(detail::pitchSynchronousOutputUsable(AudioBuffer::fromInterleaved(tone.data(), 1, kFrames),
+                                                       doc, span),
+                  c.usable);
+    }
+}
+
 } // namespace
 } // namespace np

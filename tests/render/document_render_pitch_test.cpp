@@ -81,6 +81,58 @@ TEST(DocumentRender, EachEngineFlattensAVibratoAtDriftZero) {
     }
 }
 
+// A soft, nearly sinusoidal voice has nothing an octave up for pitch-synchronous grains to move there:
+// at +12 semitones the engine's output fell 15 to 45 dB below the source, and a bare sine's lost its
+// pitch as well. Such a unit renders with the stretch engine, which lands on pitch and keeps the level
+// within a few dB; the formant warp that follows may still lower the bare sine's new fundamental by its
+// full factor of 3 (9.5 dB), since the source has nothing there either.
+TEST(DocumentRender, APitchSynchronousUnitThatLosesItsPitchOrLevelRendersWithTheStretchEngine) {
+    constexpr double rate = 48000.0;
+    constexpr auto frames = static_cast<std::int64_t>(rate);
+    const std::int64_t margin = static_cast<std::int64_t>(0.15 * rate);
+    const std::vector<double> phase =
+        cvtest::vibratoPhase(cvtest::kVowelHz, cvtest::kVibratoCents, cvtest::kVibratoHz, rate, frames);
+    const auto energy = [&](std::span<const float> x) {
+        double sum = 0.0;
+        for (std::int64_t i = margin; i < frames - margin; ++i)
+            sum += static_cast<double>(x[static_cast<std::size_t>(i)]) * x[static_cast<std::size_t>(i)];
+        return sum;
+    };
+    // The fundamental at 0.1 with its second and third harmonics secondDb and secondDb - 10 below it.
+    for (const auto& [secondDb, levelToleranceDb] : {std::pair{-15.0, 4.0}, std::pair{-300.0, 10.0}}) {
+        SCOPED_TRACE(secondDb);
+        std::vector<float> voice(static_cast<std::size_t>(frames));
+        for (std::size_t i = 0; i < voice.size(); ++i)
+            voice[i] = static_cast<float>(
+                0.1 * (std::sin(phase[i]) + std::pow(10.0, secondDb / 20.0) * std::sin(2 * phase[i]) +
+                       std::pow(10.0, (secondDb - 10) / 20.0) * std::sin(3 * phase[i])));
+        Document doc = cvtest::trackedDocument(voice, rate);
+        Note note;
+        note.id = 1;
+        note.sourceEnd = note.length = frames;
+        note.pitch = 57.0;
+        note.pitchConfidence = 0.97f; // confident: the engine choice keeps +12 pitch-synchronous
+        note.pitchOffset = 12.0;
+        doc.notes.push_back(note);
+        RenderHints hints;
+        RenderOptions options;
+        options.hints = &hints;
+        const AudioBuffer out = renderDocument(doc, options);
+        EXPECT_EQ(hints.engineByNote.at(1), RenderEngine::Stretch);
+        EXPECT_GE(10.0 * std::log10(energy(out.channel(0)) / energy(voice)), -levelToleranceDb);
+        // Nine in ten voiced frames of the source render within 50 cents of the octave above.
+        const PitchTrack rendered = trackPitchPYin(out.channel(0).data(), out.frames, rate, {}, {});
+        int voiced = 0, onPitch = 0;
+        for (std::size_t k = margin / doc.track.hop; k < (frames - margin) / doc.track.hop; ++k) {
+            const PitchFrame& source = doc.track.frames[k];
+            voiced += source.voiced;
+            onPitch += source.voiced && rendered.frames[k].voiced &&
+                       std::abs(cvtest::centsBetween(rendered.frames[k].hz, 2.0 * source.hz)) < 50.0;
+        }
+        EXPECT_GE(onPitch, voiced * 9 / 10);
+    }
+}
+
 // An engine whose plan does not fit hands the unit to the stretch engine rather than failing the render.
 // A vocoder plan grows with the square of the span: a 12 s note never fits (as a chain and as a single
 // note). The pitch-synchronous engine's epoch analysis covers the whole take: a minute of it does not fit
