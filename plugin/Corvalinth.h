@@ -329,6 +329,7 @@ private:
         bool anchorValid = false;
         std::optional<std::pair<std::uint64_t, std::uint64_t>> installed; // (key, generation)
         std::optional<std::pair<std::uint64_t, std::uint64_t>> failed;
+        std::string failedReason; // the render's own message when `failed` is set by its error; else empty
         // The document handed to the render worker for key and its anchor in document frames: what the
         // offline path renders again when its request was cancelled, superseded or made stale.
         std::shared_ptr<const np::Document> document;

@@ -50,8 +50,10 @@ Corvalinth::OfflineInstall Corvalinth::InstallRenderForOfflineProcessing() {
                 cv::renderResultCurrent({result->tagA, result->tagB, result->tagC}, expected) &&
                 result->error.empty() && result->audio != nullptr && offline_.anchorValid &&
                 np::AudioBuffer::fits(result->audio->channels, result->audio->frames);
-            if (!accepted)
+            if (!accepted) {
+                offline_.failedReason = std::move(result->error); // the idle loop's notice gives it
                 break;
+            }
             InstallRenderedRegion(std::move(result->audio), offline_.anchor, generation);
             offline_.installed = current;
             return OfflineInstall::Installed;
@@ -74,6 +76,7 @@ bool Corvalinth::RequestOfflineRender(std::uint64_t generation) {
                                                   EngineSampleRate(), offline_.anchor);
     offline_.installed.reset();
     offline_.failed.reset();
+    offline_.failedReason.clear();
     offlineRequestId_.store(0);
     np::RenderOptions options;
     options.reservedBytes = RenderReserveBytes();

@@ -14,6 +14,15 @@ constexpr const char* kCouldNotAlign =
     "Couldn't align edited audio to the DAW timeline. Check the DAW sample rate and try again.";
 constexpr const char* kBounceFailed = "Corvalinth couldn't render edited audio for the DAW.";
 
+// A failed render's notice: the flow's sentence, then the render's own message, which names the limit
+// it met, as a sentence of its own.
+std::string renderFailureNotice(const char* sentence, const std::string& reason) {
+    std::string text = sentence;
+    if (!reason.empty())
+        text += " " + reason + (reason.back() == '.' ? "" : ".");
+    return text;
+}
+
 } // namespace
 
 void Corvalinth::OnDocumentEdited() {
@@ -45,7 +54,7 @@ void Corvalinth::PollRenderFlow() {
     }
     if (cv::offlinePairSettles(offline_.failed, revision, generation, completedRenderRevision_)) {
         ClearProgressStatus(ProgressOwner::Render);
-        SetError(kBounceFailed);
+        SetError(renderFailureNotice(kBounceFailed, offline_.failedReason).c_str());
         completedRenderRevision_ = revision;
     }
 
@@ -74,6 +83,7 @@ void Corvalinth::RequestRender() {
         offline_.anchorValid = HostAnchorAtEngineRate(offline_.anchor);
         offline_.installed.reset();
         offline_.failed.reset();
+        offline_.failedReason.clear();
         offline_.document = document;
         offline_.documentAnchor = captureAnchor_;
         offlineRequestId_.store(0);
@@ -94,8 +104,9 @@ void Corvalinth::InstallRenderResult(np::RenderWorker::Result result) {
     const std::uint64_t generation = result.tagC;
     completedRenderRevision_ = revision;
     if (!result.error.empty() || result.audio == nullptr) {
-        SetError(kCouldNotPrepare);
+        SetError(renderFailureNotice(kCouldNotPrepare, result.error).c_str());
         offline_.failed = cv::RenderPair{revision, generation};
+        offline_.failedReason = std::move(result.error);
         return;
     }
     if (!np::AudioBuffer::fits(result.audio->channels, result.audio->frames)) {

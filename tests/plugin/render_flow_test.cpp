@@ -1,3 +1,4 @@
+#include "engine/render/render_plan.h"
 #include "tests/plugin/flow_fixture.h"
 
 #include <numbers>
@@ -120,23 +121,40 @@ TEST(RenderFlow, ACancelledRenderIsRequestedAgain) {
     }
 }
 
-TEST(RenderFlow, AFailedRenderIsReportedOnceAndNotRetried) {
-    std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
-    FlowFixture f([calls](Corvalinth::Services& services) {
-        services.render = [calls](const np::Document&, const np::RenderOptions&) -> np::AudioBuffer {
-            calls->fetch_add(1);
-            throw std::runtime_error("no");
-        };
-    });
-    f.configure(48000.0, 512, 1);
-    f.captureAndAnalyse(kAnchor, kTake);
-    const std::uint32_t id = f.plugin->Session().document().notes.front().id;
-    ASSERT_TRUE(f.plugin->Session().addPitchOffset({&id, 1}, 2.0));
-    f.plugin->OnDocumentEdited();
-    f.settleRender();
-    f.host->idle(3);
-    EXPECT_EQ(calls->load(), 1);
-    EXPECT_EQ(f.texts(), std::vector<std::string>{"Couldn't prepare edited playback."});
+// A render that fails is reported once, with the engine's own reason after the flow's sentence, and
+// not asked for again: by the render flow when it takes the failure, or after a bounce that waited for
+// it.
+TEST(RenderFlow, AFailedRenderIsReportedOnceWithItsReasonAndNotRetried) {
+    const std::string reason = np::kRenderWorkingSetMessage;
+    const struct {
+        const char* name;
+        bool bounce;
+        std::string notice;
+    } cases[] = {
+        {"render flow", false, "Couldn't prepare edited playback. " + reason + "."},
+        {"bounce", true, "Corvalinth couldn't render edited audio for the DAW. " + reason + "."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
+        FlowFixture f([calls](Corvalinth::Services& services) {
+            services.render = [calls](const np::Document&, const np::RenderOptions&) -> np::AudioBuffer {
+                calls->fetch_add(1);
+                throw std::length_error(np::kRenderWorkingSetMessage);
+            };
+        });
+        f.configure(48000.0, 512, 1);
+        f.captureAndAnalyse(kAnchor, kTake);
+        const std::uint32_t id = f.plugin->Session().document().notes.front().id;
+        ASSERT_TRUE(f.plugin->Session().addPitchOffset({&id, 1}, 2.0));
+        f.plugin->OnDocumentEdited();
+        if (c.bounce)
+            f.play(0, 24, true); // no idle tick before it: the bounce waits for the render itself
+        f.settleRender();
+        f.host->idle(3);
+        EXPECT_EQ(calls->load(), 1);
+        EXPECT_EQ(f.texts(), std::vector<std::string>{c.notice});
+    }
 }
 
 // A steady 220 Hz tone on the track, so the real render finds epochs to shift.
