@@ -160,6 +160,13 @@ bool Prefs::saveKey(const std::string& key, const std::string& value) {
         }
         merged[key] = value;
         const std::string text = serializeValues(merged);
+        // A file the reader would refuse would lose every preference at the next start and block every
+        // later save, so the file stays as it is.
+        if (text.size() > kPrefsMaxFileBytes) {
+            lastError_ = "Couldn't save that preference: " + path_.string() + " would pass the " +
+                         std::to_string(kPrefsMaxFileBytes) + "-byte limit of the preferences file.";
+            return false;
+        }
         return np::writeFileAtomically(
             path_, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, &lastError_, true);
     };
@@ -178,8 +185,12 @@ void Prefs::parseValues(std::span<const std::uint8_t> bytes, std::map<std::strin
         if (end == std::string_view::npos) {
             end = text.size();
         }
-        const std::string_view line = text.substr(start, end - start);
+        std::string_view line = text.substr(start, end - start);
         start = end + 1;
+        // A file edited on a system that ends lines with CR LF reads as one with LF alone.
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
         const std::size_t equals = line.find('=');
         if (line.empty() || line.front() == '#' || equals == std::string_view::npos) {
             continue;

@@ -25,7 +25,8 @@ inline constexpr int kPrefAutosaveIntervalSecDefault = 120;
 inline constexpr const char* kPrefUpdateChecksEnabled = "updateChecksEnabled"; // 0 manual, 1 automatic
 inline constexpr int kPrefUpdateChecksEnabledDefault = 1;
 
-// Largest "prefs.ini" that is read; a larger one is neither read nor overwritten.
+// Largest "prefs.ini" that is read or written: a larger one is neither read nor overwritten, and a save
+// that would make the file larger is refused.
 inline constexpr std::uint64_t kPrefsMaxFileBytes = 65536;
 
 // The preferences store. Every method may be called from any thread; one mutex serialises them, and a
@@ -48,15 +49,18 @@ public:
 
     // Sets key to value here and in the file. Refuses an empty key, a key starting with "#" (it would
     // read back as a comment), a key holding "=", a line feed or a carriage return, and a value holding
-    // a line feed or a carriage return, with "Couldn't save that preference.". When the file cannot be
-    // saved the value held before is put back. Returns false with a sentence in lastError() on failure.
+    // a line feed or a carriage return, with "Couldn't save that preference.". Refuses a save that would
+    // make the file larger than kPrefsMaxFileBytes, which could no longer be read, with a sentence naming
+    // the file and the limit; the file is left as it is. When the file cannot be saved the value held
+    // before is put back. Returns false with a sentence in lastError() on failure.
     bool set(const std::string& key, const std::string& value);
 
     // The last failure's sentence; empty after a successful save.
     std::string lastError() const;
 
-    // Reads "prefs.ini" text: one key=value per line; lines that are empty, start with "#" or hold no
-    // "=" are skipped; the key ends at the first "="; nothing is trimmed; a later key replaces an earlier.
+    // Reads "prefs.ini" text: one key=value per line, ended by LF or CR LF; lines that are empty, start
+    // with "#" or hold no "=" are skipped; the key ends at the first "="; nothing else is trimmed; a later
+    // key replaces an earlier.
     static void parseValues(std::span<const std::uint8_t> bytes, std::map<std::string, std::string>& values);
 
     // The file's text for the values: every entry in key order as key=value and a line feed.

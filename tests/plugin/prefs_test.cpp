@@ -44,7 +44,7 @@ TEST(Prefs, ReadsTheFileLineByLineAndParsesIntegersStrictly) {
     const Case cases[] = {
         {"exportDepthIdx", 0},
         {"# comment", 5},
-        {"cr", 5},
+        {"cr", 3}, // a line end of another system
         {"space", 3},
         {"x", 5},
         {"plus", 3},
@@ -140,6 +140,24 @@ TEST(Prefs, AFailedSaveRollsBackAndKeepsTheFile) {
     cv::Prefs nowhere{fs::path()};
     EXPECT_FALSE(nowhere.set("a4Idx", "5"));
     EXPECT_EQ(nowhere.getInt("a4Idx", 3), 3);
+}
+
+// A save that would make the file larger than the reader reads is refused, so the file never locks
+// every later read and save out; a save that lands exactly on the limit is taken.
+TEST(Prefs, RefusesASaveThatWouldPassTheReadLimitAndKeepsTheFile) {
+    cvtest::ScratchFolder folder;
+    // One entry of filler whose line leaves room for exactly "a4Idx=5\n" (8 bytes) within the limit.
+    const std::string filler = "filler=" + std::string(cv::kPrefsMaxFileBytes - 8 - 8, 'x') + "\n";
+    writeText(folder / "prefs.ini", filler);
+    cv::Prefs prefs(folder.path());
+    EXPECT_FALSE(prefs.set("a4Idx", "55"));
+    EXPECT_EQ(prefs.lastError(), "Couldn't save that preference: " + (folder / "prefs.ini").string() +
+                                     " would pass the 65536-byte limit of the preferences file.");
+    EXPECT_EQ(prefs.getInt("a4Idx", 3), 3);
+    EXPECT_TRUE(textOf(folder / "prefs.ini") == filler) << "the file changed";
+    ASSERT_TRUE(prefs.set("a4Idx", "5")) << prefs.lastError();
+    EXPECT_EQ(textOf(folder / "prefs.ini").size(), cv::kPrefsMaxFileBytes);
+    EXPECT_EQ(cv::Prefs(folder.path()).getInt("a4Idx", 3), 5);
 }
 
 TEST(Prefs, TwoProcessesChangingDifferentKeysKeepBoth) {
