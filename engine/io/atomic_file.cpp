@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
@@ -169,6 +170,47 @@ bool resolveLinks(const fs::path& destination, fs::path& resolved, std::string* 
     }
 }
 
+// The folder's limit on the length of one file name; NAME_MAX when the folder cannot tell (it may not
+// exist yet).
+std::size_t nameLimitOf(const fs::path& folder) {
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
+
+// Resolves destination's links and refuses what cannot be replaced, before anything is created: an
+// existing destination that is no regular file or is read-only, and a name that leaves no room for the
+// temporary's suffix (the temporary would fail to be created only once the caller's work is done).
+// existing holds the destination's status, or zeros when it does not exist.
+bool inspectDestination(const fs::path& destination, fs::path& resolved, struct stat& existing,
+                        std::string* error) {
+    existing = {};
+    if (!resolveLinks(destination, resolved, error)) {
+        return false;
+    }
+    if (::stat(resolved.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            detail::setError(error, "The destination exists but is not a regular file");
+            return false;
+        }
+        // Renaming would replace a file the user made read-only, so it is refused like a write to it;
+        // the mode bits decide even for the superuser, whom access() lets write anything.
+        if ((existing.st_mode & 0222) == 0 || ::access(resolved.c_str(), W_OK) != 0) {
+            detail::setError(error, "The destination file is read-only");
+            return false;
+        }
+    } else {
+        existing = {};
+    }
+    const std::size_t limit = nameLimitOf(folderOf(resolved));
+    const std::size_t longest = limit > kTemporarySuffixMaxBytes ? limit - kTemporarySuffixMaxBytes : 0;
+    if (resolved.filename().native().size() > longest) {
+        detail::setError(error, "The destination's file name is too long: names of at most " +
+                                    std::to_string(longest) + " bytes can be saved here");
+        return false;
+    }
+    return true;
+}
+
 // fflush, then fsync of the stream's descriptor; errno tells the cause on failure.
 bool syncFile(std::FILE* stream) {
     if (std::fflush(stream) != 0) {
@@ -223,29 +265,23 @@ bool folderHasRoomFor(const fs::path& folder, std::uintmax_t bytes, std::uintmax
 
 } // namespace detail
 
+bool checkReplaceableDestination(const fs::path& destination, std::string* error) {
+    fs::path resolved;
+    struct stat existing {};
+    return inspectDestination(destination, resolved, existing, error);
+}
+
 AtomicFileReplacement::~AtomicFileReplacement() {
     abandon(nullptr);
 }
 
 bool AtomicFileReplacement::prepare(const fs::path& destination, bool privateFile, std::string* error) {
     abandon(nullptr);
-    if (!resolveLinks(destination, destination_, error)) {
+    struct stat existing {};
+    if (!inspectDestination(destination, destination_, existing, error)) {
         return false;
     }
     folder_ = folderOf(destination_);
-    struct stat existing {};
-    if (::stat(destination_.c_str(), &existing) == 0) {
-        if (!S_ISREG(existing.st_mode)) {
-            detail::setError(error, "The destination exists but is not a regular file");
-            return false;
-        }
-        // Renaming would replace a file the user made read-only, so it is refused like a write to it;
-        // the mode bits decide even for the superuser, whom access() lets write anything.
-        if ((existing.st_mode & 0222) == 0 || ::access(destination_.c_str(), W_OK) != 0) {
-            detail::setError(error, "The destination file is read-only");
-            return false;
-        }
-    }
     const bool replacing = existing.st_mode != 0;
     modeBits_ = privateFile ? 0600 : replacing ? (existing.st_mode & 0777) : 0644;
     keepModeBits_ = privateFile || replacing;

@@ -33,6 +33,16 @@ bool withExclusiveFileLock(const std::filesystem::path& lockFile, const std::fun
 // Space kept free beyond a whole-file write when checking the destination's disk (1 MiB).
 inline constexpr std::uintmax_t kAtomicWriteSpareBytes = 1048576;
 
+// The longest suffix a temporary adds to its destination's file name: ".tmp.", then the process id, the
+// steady clock's count and a counter in decimal, separated by points (5 + 10 + 1 + 20 + 1 + 20 bytes).
+inline constexpr std::size_t kTemporarySuffixMaxBytes = 57;
+
+// Checks, changing nothing on disk, that destination can be replaced as AtomicFileReplacement::prepare
+// replaces it: its links resolve, an existing destination is a regular file that is not read-only, and
+// its file name leaves room for a temporary's suffix within the folder's limit on names. Lets a caller
+// refuse before it does the work whose result it would save; prepare makes the same checks again.
+bool checkReplaceableDestination(const std::filesystem::path& destination, std::string* error);
+
 // Makes destination hold exactly bytes, durably, through an AtomicFileReplacement: the bytes go to a
 // fresh temporary that is flushed, synced and renamed over the destination, and the folder is synced
 // after the rename. A reader sees either the old file or the new one, never a mix. The destination is
@@ -54,8 +64,9 @@ public:
     ~AtomicFileReplacement();
 
     // Follows symbolic links from destination to the file they name (which need not exist yet), refuses
-    // a destination that exists but is no regular file or is read-only, creates its folder and removes
-    // this code's day-old temporaries there. Nothing of the destination is touched.
+    // a destination that exists but is no regular file or is read-only, or whose name leaves no room for
+    // the temporary's suffix, creates its folder and removes this code's day-old temporaries there.
+    // Nothing of the destination is touched.
     bool prepare(const std::filesystem::path& destination, bool privateFile, std::string* error);
 
     // Creates the temporary, empty, in the destination's folder: owner-only (0600) when privateFile, else

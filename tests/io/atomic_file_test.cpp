@@ -3,6 +3,7 @@
 #include "tests/io/storage_test_folder.h"
 
 #include <chrono>
+#include <climits>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -106,6 +107,41 @@ TEST(AtomicFile, ASaveThroughSymbolicLinksReplacesTheLinkedFileInItsOwnFolder) {
     std::string error;
     EXPECT_FALSE(np::writeFileAtomically(folder / "links" / "loop", pattern(1, 1), &error, false));
     EXPECT_EQ(error, "Could not follow the destination's links: Too many levels of symbolic links");
+}
+
+// What cannot be replaced is refused by the check alone, before any work, with the sentence the save
+// itself would give; the check creates nothing, not even the destination's folder.
+TEST(AtomicFile, RefusesAtTheCheckWhatTheSaveWouldRefuseAndANameWithNoRoomForItsTemporary) {
+    cvtest::ScratchFolder folder;
+    const std::size_t longest = NAME_MAX - np::kTemporarySuffixMaxBytes;
+    const std::string tooLong = "The destination's file name is too long: names of at most " +
+                                std::to_string(longest) + " bytes can be saved here";
+    cvtest::writeBytes(folder / "locked", {'x'});
+    fs::permissions(folder / "locked", fs::perms(0444));
+    fs::create_directory(folder / "dir");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("dir", folder / "to-dir");
+    const std::pair<fs::path, std::string> cases[] = {
+        {fs::path("new") / std::string(longest, 'n'), ""}, // the longest name, in a folder yet to make
+        {fs::path("new") / std::string(longest + 1, 'n'), tooLong},
+        {std::string(NAME_MAX, 'n'), tooLong},
+        {"locked", "The destination file is read-only"},
+        {"dir", "The destination exists but is not a regular file"},
+        {"to-dir", "The destination exists but is not a regular file"},
+        {"fifo", "The destination exists but is not a regular file"},
+    };
+    for (const auto& [name, sentence] : cases) {
+        SCOPED_TRACE(name.string().substr(0, 20));
+        std::string error;
+        EXPECT_EQ(np::checkReplaceableDestination(folder / name, &error), sentence.empty());
+        EXPECT_EQ(error, sentence);
+        EXPECT_FALSE(fs::exists(folder / "new"));
+        error.clear();
+        EXPECT_EQ(np::writeFileAtomically(folder / name, pattern(10, 1), &error, false), sentence.empty());
+        EXPECT_EQ(error, sentence);
+        fs::remove_all(folder / "new");
+    }
+    EXPECT_EQ(folder.names(), (Names{"dir", "fifo", "locked", "to-dir"}));
 }
 
 TEST(AtomicFile, CleansOnlyItsOwnDayOldTemporariesOfThatDestination) {
