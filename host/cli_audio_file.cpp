@@ -1,13 +1,13 @@
 #include "host/cli_audio_file.h"
 
 #include "engine/analysis/analysis_plan.h"
+#include "host/cli_files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <sndfile.h>
 #include <sstream>
@@ -34,23 +34,6 @@ struct SndfileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
 
-// Closes the descriptor on every exit.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) noexcept : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const noexcept { return fd_; }
-    int release() noexcept { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 std::string number(double value) {
     std::ostringstream text;
     text << value;
@@ -59,34 +42,6 @@ std::string number(double value) {
 
 std::string systemReason(int errorNumber) {
     return std::strerror(errorNumber);
-}
-
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "a device";
-    return "not a regular file";
-}
-
-// Opens path without blocking (a named pipe with no writer would otherwise hold the program forever)
-// and refuses it unless it is a regular file.
-int openRegularFile(const std::string& path, std::string& error) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat status {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
-        error = "Could not read " + path + ": " + systemReason(errno) + ".";
-        return -1;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        error = path + " is " + kindOf(status.st_mode) + ", not an audio file.";
-        return -1;
-    }
-    return fd.release();
 }
 
 // A redirected file is read in place; a pipe is copied to an unnamed temporary file first, because
@@ -125,7 +80,7 @@ int openStandardInput(std::string& error) {
     if (std::fflush(spool.get()) != 0)
         return fail("Could not store standard input: " + systemReason(errno) + ".");
     // The copy has no name; the descriptor keeps it alive after the stream is closed.
-    Descriptor fd(::dup(::fileno(spool.get())));
+    FileDescriptor fd(::dup(::fileno(spool.get())));
     if (fd.get() < 0 || ::lseek(fd.get(), 0, SEEK_SET) != 0)
         return fail("Could not store standard input: " + systemReason(errno) + ".");
     return fd.release();
@@ -211,7 +166,8 @@ private:
 bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& out, std::string& error) {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? "standard input" : path;
-    const Descriptor fd(standardInput ? openStandardInput(error) : openRegularFile(path, error));
+    const FileDescriptor fd(standardInput ? openStandardInput(error)
+                                          : openRegularFile(path, path, "an audio file", error));
     if (fd.get() < 0)
         return false;
     SF_INFO info{};

@@ -84,25 +84,6 @@ protected:
     cv::EditorControls* Controls() override { return &console; }
 };
 
-// The decoded file as the track the host plays, laid on the timeline from 0; silence outside it.
-class TrackSource : public cv::standin::InputSource {
-public:
-    explicit TrackSource(std::shared_ptr<const np::AudioBuffer> audio) : audio_(std::move(audio)) {}
-    void fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept override {
-        for (std::size_t c = 0; c < channels.size(); ++c) {
-            const std::span<const float> plane =
-                audio_->channel(std::min(static_cast<int>(c), audio_->channels - 1));
-            for (int i = 0; i < frames; ++i) {
-                const std::int64_t p = position + i;
-                channels[c][i] = p >= 0 && p < audio_->frames ? plane[static_cast<std::size_t>(p)] : 0.0;
-            }
-        }
-    }
-
-private:
-    std::shared_ptr<const np::AudioBuffer> audio_;
-};
-
 // Blocks of kBlockFrames from position 0 covering exactly frames frames.
 cv::standin::TransportScript timeline(std::int64_t frames) {
     cv::standin::TransportScript script;
@@ -290,7 +271,7 @@ int runHost(const HostCommand& command) {
         ConsoleCorvalinth& plugin = *owned;
         cv::standin::StandinHost host(std::move(owned));
         host.configure({rate, kBlockFrames, channels, channels});
-        host.setInput(std::make_shared<TrackSource>(track));
+        host.setInput(std::make_shared<cv::standin::TrackSource>(track));
         host.idle(); // the plug-in takes the audio configuration on its main thread
 
         // Capture: the host plays the track from 0 and stops; the next idle tick takes the capture in.
@@ -307,6 +288,9 @@ int runHost(const HostCommand& command) {
         host.idle();
         if (plugin.console.errors > 0)
             return 1;
+        if (const np::Document& analysed = plugin.Session().document(); analysed.audio != nullptr)
+            std::fputs(capturedPartNotice(command.input, analysed.audio->frames, frames, rate).c_str(),
+                       stderr);
         std::fputs(formatDocumentNotes(command.input, plugin.Session().document()).c_str(), stdout);
 
         for (const EditStep& step : steps) {

@@ -142,6 +142,18 @@ std::string replacedSamplesNotice(const std::string& file, std::int64_t count) {
            (one ? "was" : "were") + " read as 0.\n";
 }
 
+std::string capturedPartNotice(const std::string& file, std::int64_t capturedFrames, std::int64_t trackFrames,
+                               double sampleRate) {
+    if (capturedFrames >= trackFrames || !(sampleRate > 0.0))
+        return {};
+    const auto seconds = [sampleRate](std::int64_t frames) {
+        return format("%.1f", static_cast<double>(frames) / sampleRate);
+    };
+    return "corvalinth: warning: only the first " + seconds(capturedFrames) + " s of " +
+           (file == "-" ? "standard input" : file) + " (" + seconds(trackFrames) +
+           " s) were captured, as much as the plug-in's capture holds; the rest is not analysed.\n";
+}
+
 std::string formatReport(const std::string& file, Algorithm algorithm, const np::AnalysisResult& result,
                          OutputFormat format) {
     return format == OutputFormat::Json ? jsonReport(file, algorithm, result)

@@ -18,6 +18,12 @@ std::string formatReport(const std::string& file, Algorithm algorithm, const np:
 // were read as 0.
 std::string replacedSamplesNotice(const std::string& file, std::int64_t count);
 
+// The line telling that only the first capturedFrames of the trackFrames frames of file (or of standard
+// input, "-") were captured, with both lengths in seconds at sampleRate, because the plug-in's capture
+// holds no more; empty when the whole take was captured.
+std::string capturedPartNotice(const std::string& file, std::int64_t capturedFrames, std::int64_t trackFrames,
+                               double sampleRate);
+
 // s as the contents of a JSON string (without the quotes). Bytes that are not part of well-formed UTF-8
 // are written as the escaped code point of their value (\u0080..\u00ff), so the output is always JSON.
 std::string jsonEscape(const std::string& s);

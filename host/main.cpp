@@ -35,6 +35,8 @@ int runEditorCommand(const std::vector<std::string>& args) {
     const EditorCommand& command = *parsed.command;
     try {
         cv::app::EditorApp app(command.file);
+        if (app.ReplacedSamples() > 0)
+            std::fputs(replacedSamplesNotice(command.file, app.ReplacedSamples()).c_str(), stderr);
         std::fprintf(stderr, "Capturing and analysing %s\n", command.file.c_str());
         std::string error;
         if (!app.CaptureAndAnalyse(error)) {
@@ -42,6 +44,11 @@ int runEditorCommand(const std::vector<std::string>& args) {
             // In the window the track can still be captured by hand: Capture, then Space.
             if (command.kind == EditorCommand::Kind::Screenshot)
                 return 1;
+        } else {
+            std::fputs(
+                capturedPartNotice(command.file, app.CapturedFrames(), app.TrackFrames(), app.SampleRate())
+                    .c_str(),
+                stderr);
         }
         if (command.kind == EditorCommand::Kind::Open)
             return app.RunWindow();

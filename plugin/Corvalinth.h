@@ -128,6 +128,8 @@ public:
         "Couldn't start capture because the DAW did not provide its playback position.";
     static constexpr const char* kDefaultDeferredText = "Finishing current background work";
     static constexpr std::int64_t kProgressDelayNs = 450'000'000;
+    // A finished capture shorter than this is dropped with a warning.
+    static constexpr double kMinCaptureSeconds = 0.1;
 
     explicit Corvalinth(const iplug::InstanceInfo& info);
     Corvalinth(const iplug::InstanceInfo& info, Services services);

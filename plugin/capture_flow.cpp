@@ -160,7 +160,7 @@ void Corvalinth::PollTransfer() {
         SetWarning(kEditChanged);
         return;
     }
-    if (taken->audio.frames < static_cast<std::int64_t>(0.1 * taken->sampleRate)) {
+    if (taken->audio.frames < static_cast<std::int64_t>(kMinCaptureSeconds * taken->sampleRate)) {
         SetWarning(taken->endReason == np::TransferCapture::EndReason::TimelineJumped ? kJumpedTooShort
                                                                                       : kTooShort);
         return;

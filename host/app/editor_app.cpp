@@ -5,6 +5,7 @@
 #include "host/app/audio_output.h"
 #include "host/app/sample_ring.h"
 #include "host/app/track_transport.h"
+#include "host/cli_audio_file.h"
 #include "plugin/Corvalinth.h"
 #include "ui/editor_layout.h"
 
@@ -34,18 +35,22 @@ struct WindowBackendScope {
 
 } // namespace
 
-EditorApp::EditorApp(const std::string& file, Corvalinth::Services services) {
-    auto source = std::make_shared<const cv::standin::FileSource>(file);
-    mSampleRate = source->sampleRate();
-    if (!std::isfinite(mSampleRate) || mSampleRate < 8000.0 || mSampleRate > 384000.0)
-        throw std::runtime_error(file + " has a sample rate the plug-in cannot take (8000 to 384000 Hz).");
-    mChannels = source->channels() == 1 ? 1 : 2;
-    mTrackFrames = source->frames();
+EditorApp::EditorApp(const std::string& file, Corvalinth::Services services) : mFile(file) {
+    cv::cli::LoadedAudio loaded;
+    std::string error;
+    // The plug-in analyses a new capture with its default algorithm, the Melodic one.
+    if (!cv::cli::readAudioFile(file, cv::cli::Algorithm::Melodic, loaded, error))
+        throw std::runtime_error(error);
+    mSampleRate = loaded.sampleRate;
+    mChannels = loaded.audio.channels;
+    mTrackFrames = loaded.audio.frames;
+    mReplacedSamples = loaded.replacedSamples;
+    auto track = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));
     cv::ui::RegisterEditorLayout();
     mHost = std::make_unique<cv::standin::StandinHost>(
         std::make_unique<Corvalinth>(iplug::InstanceInfo{}, std::move(services)));
     mHost->configure({mSampleRate, kBlockFrames, mChannels, mChannels});
-    mHost->setInput(std::move(source));
+    mHost->setInput(std::make_shared<cv::standin::TrackSource>(std::move(track)));
 }
 
 EditorApp::~EditorApp() = default;
@@ -67,7 +72,12 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
     mHost->processBlock({kBlockFrames, static_cast<double>(pos), false, false}); // the transport stops
     mHost->idle(1);                                                              // the capture is taken in
     if (plugin.FileLabel().empty()) {
-        error = "The plug-in did not capture the track.";
+        const double seconds = static_cast<double>(mTrackFrames) / mSampleRate;
+        char text[96];
+        std::snprintf(text, sizeof text, " lasts %.3f s; the plug-in captures at least %.1f s.", seconds,
+                      Corvalinth::kMinCaptureSeconds);
+        error = seconds < Corvalinth::kMinCaptureSeconds ? mFile + text
+                                                         : "The plug-in did not capture the track.";
         return false;
     }
     // The analysis runs on its worker; the idle loop takes its result in.
@@ -82,6 +92,7 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
         error = "The analysis of the track did not finish.";
         return false;
     }
+    mCapturedFrames = doc.audio->frames;
     return true;
 }
 

@@ -15,9 +15,10 @@ namespace cv::app {
 
 class EditorApp {
 public:
-    // Reads the file (WAV, AIFF, FLAC) as the track, makes the plug-in with its editor layout, and
-    // configures the host at the file's rate, 512-frame blocks and the file's channels (1 or 2). Throws
-    // std::runtime_error with a sentence naming the file when it cannot be read or has no usable rate.
+    // Reads the file (WAV, AIFF, FLAC) as the track through the command line's audio reader
+    // (cli::readAudioFile, with the limits and sentences of every other command), makes the plug-in with
+    // its editor layout, and configures the host at the file's rate, 512-frame blocks and the file's
+    // channels (1 or 2). Throws std::runtime_error with the reader's sentence when the file is refused.
     // services: the plug-in's preferences, analysis and update fetch (defaults: the user's own).
     explicit EditorApp(const std::string& file, Corvalinth::Services services = {});
     ~EditorApp();
@@ -26,11 +27,16 @@ public:
     Corvalinth& Plugin();
     double SampleRate() const { return mSampleRate; }
     std::int64_t TrackFrames() const { return mTrackFrames; }
+    // NaN and infinite samples of the file, read as 0.
+    std::int64_t ReplacedSamples() const { return mReplacedSamples; }
+    // The frames the plug-in captured (0 before CaptureAndAnalyse succeeds); fewer than TrackFrames when
+    // the take is longer than the capture holds.
+    std::int64_t CapturedFrames() const { return mCapturedFrames; }
 
     // Captures the track and analyses it as a DAW session would: presses Capture, plays the whole file
     // through the plug-in with the transport running (lock-step, as fast as it goes), stops the transport
     // and waits, ticking the idle loop, until the analysis has finished. False with a sentence in error when
-    // the plug-in took no capture or its analysis failed.
+    // the plug-in took no capture (a take shorter than the plug-in captures says so) or its analysis failed.
     bool CaptureAndAnalyse(std::string& error);
 
     // Draws the editor offscreen at the drawing scale (0.7..1.5) after a few idle ticks and writes it as
@@ -45,9 +51,12 @@ public:
 
 private:
     std::unique_ptr<cv::standin::StandinHost> mHost;
+    std::string mFile;
     double mSampleRate = 0.0;
     int mChannels = 2;
     std::int64_t mTrackFrames = 0;
+    std::int64_t mReplacedSamples = 0;
+    std::int64_t mCapturedFrames = 0;
 };
 
 } // namespace cv::app

@@ -33,41 +33,17 @@ void PositionCodedSource::fill(std::int64_t position, int frames,
             channels[c][i] = code(position + i, static_cast<int>(c));
 }
 
-FileSource::FileSource(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr)
-        throw std::runtime_error("Couldn't open \"" + path + "\": " + sf_strerror(nullptr));
-    if (info.channels < 1 || info.frames < 0 || info.frames > (std::int64_t{1} << 31) / info.channels) {
-        sf_close(file);
-        throw std::runtime_error("\"" + path + "\" is too large or has no channels.");
-    }
-    std::vector<double> interleaved(static_cast<std::size_t>(info.frames * info.channels));
-    const sf_count_t got = sf_readf_double(file, interleaved.data(), info.frames);
-    sf_close(file);
-    if (got != info.frames)
-        throw std::runtime_error("Couldn't read all of \"" + path + "\".");
-    sampleRate_ = info.samplerate;
-    planes_.assign(static_cast<std::size_t>(info.channels),
-                   std::vector<double>(static_cast<std::size_t>(got)));
-    for (sf_count_t f = 0; f < got; ++f)
-        for (int c = 0; c < info.channels; ++c)
-            planes_[static_cast<std::size_t>(c)][static_cast<std::size_t>(f)] =
-                interleaved[static_cast<std::size_t>(f * info.channels + c)];
-}
-
-void FileSource::fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept {
+void TrackSource::fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept {
     for (std::size_t c = 0; c < channels.size(); ++c) {
-        if (planes_.empty()) {
+        if (audio_->channels < 1) {
             std::fill(channels[c], channels[c] + frames, 0.0);
             continue;
         }
-        const auto& plane = planes_[std::min(c, planes_.size() - 1)];
+        const std::span<const float> plane =
+            audio_->channel(std::min(static_cast<int>(c), audio_->channels - 1));
         for (int i = 0; i < frames; ++i) {
             const std::int64_t p = position + i;
-            channels[c][i] = p >= 0 && p < static_cast<std::int64_t>(plane.size())
-                                 ? plane[static_cast<std::size_t>(p)]
-                                 : 0.0;
+            channels[c][i] = p >= 0 && p < audio_->frames ? plane[static_cast<std::size_t>(p)] : 0.0;
         }
     }
 }

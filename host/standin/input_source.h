@@ -1,9 +1,12 @@
 #pragma once
 
 // What the stand-in host plays into the plug-in: a position-coded generator, whose every sample says
-// which timeline position (and channel) it came from, or a WAV file laid on the timeline from 0.
+// which timeline position (and channel) it came from, or a decoded take laid on the timeline from 0.
+
+#include "engine/audio/audio_buffer.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,21 +31,16 @@ public:
     void fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept override;
 };
 
-// A WAV (or any libsndfile format) file in memory, channel c taking file channel min(c, last); zeros
-// outside the file. Throws std::runtime_error naming the file when it cannot be read.
-class FileSource : public InputSource {
+// A decoded take, shared and never changed, laid on the timeline from 0: channel c takes the take's
+// channel min(c, last); silence outside the take. Files are read by the command line's audio reader,
+// which checks them against every limit before it takes memory.
+class TrackSource : public InputSource {
 public:
-    explicit FileSource(const std::string& path);
-    double sampleRate() const noexcept { return sampleRate_; }
-    int channels() const noexcept { return static_cast<int>(planes_.size()); }
-    std::int64_t frames() const noexcept {
-        return planes_.empty() ? 0 : static_cast<std::int64_t>(planes_[0].size());
-    }
+    explicit TrackSource(std::shared_ptr<const np::AudioBuffer> audio) : audio_(std::move(audio)) {}
     void fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept override;
 
 private:
-    double sampleRate_ = 0.0;
-    std::vector<std::vector<double>> planes_;
+    std::shared_ptr<const np::AudioBuffer> audio_;
 };
 
 // Writes planar audio as a 32-bit float WAV file. Throws std::runtime_error naming the file on failure.

@@ -3,6 +3,7 @@
 #include "host/cli_edit_script.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
+#include "tests/host/audio_files.h"
 #include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
 #include "tools/demo_take.h"
@@ -21,6 +22,8 @@
 namespace {
 
 using namespace cv::cli;
+using cvtest::flacClaiming;
+using cvtest::writeAudio;
 
 TEST(CliArgs, ParsesTheAnalyseCommandAndRefusesAnythingElseInOneLine) {
     const auto parse = [](const std::string& line) {
@@ -47,16 +50,6 @@ TEST(CliArgs, ParsesTheAnalyseCommandAndRefusesAnythingElseInOneLine) {
     }
 }
 
-void writeAudio(const std::string& path, int format, int channels, int rate,
-                const std::vector<float>& interleaved) {
-    SF_INFO info{0, rate, channels, format, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
-    EXPECT_EQ(sf_writef_float(file, interleaved.data(), frames), frames);
-    sf_close(file);
-}
-
 // A 440 Hz tone; in stereo the second channel holds twice the first.
 std::vector<float> tone(int channels, std::int64_t frames) {
     std::vector<float> interleaved;
@@ -64,20 +57,6 @@ std::vector<float> tone(int channels, std::int64_t frames) {
         for (int c = 0; c < channels; ++c)
             interleaved.push_back(s * static_cast<float>(c + 1) * 0.5f);
     return interleaved;
-}
-
-// One second of silence in a FLAC file whose header claims claimedFrames, which the decoder believes.
-std::string flacClaiming(const cvtest::ScratchFolder& folder, const std::string& name, int rate,
-                         std::uint32_t claimedFrames) {
-    const std::string path = folder / name;
-    writeAudio(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, rate, std::vector<float>(rate, 0.0f));
-    auto bytes = cvtest::contentsOf(path);
-    // The 36-bit sample count of the stream-info block ends at byte 25; the claims fit its low 32 bits.
-    bytes[21] &= 0xF0;
-    for (int i = 0; i < 4; ++i)
-        bytes[22 + i] = static_cast<std::uint8_t>(claimedFrames >> (24 - 8 * i));
-    cvtest::writeBytes(path, bytes);
-    return path;
 }
 
 // Runs the program (the analyse command unless told otherwise; on a file piped to its standard input when
@@ -454,6 +433,16 @@ TEST(CliHost, BouncesTheInputUnchangedOrWithTheScriptsEdit) {
         EXPECT_EQ(failed, exitCode) << args;
         EXPECT_NE(error.find(words), std::string::npos) << error;
     }
+}
+
+TEST(CliReport, TellsWhenOnlyTheFirstPartOfATakeWasCaptured) {
+    EXPECT_EQ(
+        capturedPartNotice("long.wav", 50331648, 52800000, 48000.0),
+        "corvalinth: warning: only the first 1048.6 s of long.wav (1100.0 s) were captured, as much as the "
+        "plug-in's capture holds; the rest is not analysed.\n");
+    EXPECT_NE(capturedPartNotice("-", 1, 2, 48000.0).find(" of standard input ("), std::string::npos);
+    EXPECT_EQ(capturedPartNotice("take.wav", 48128, 48000, 48000.0), ""); // padded to whole blocks
+    EXPECT_EQ(capturedPartNotice("take.wav", 48000, 48000, 48000.0), "");
 }
 
 } // namespace

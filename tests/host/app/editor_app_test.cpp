@@ -9,8 +9,10 @@
 #include "host/app/editor_app.h"
 #include "host/app/sample_ring.h"
 #include "host/app/track_transport.h"
+#include "host/cli_audio_file.h"
 #include "host/cli_editor_args.h"
 #include "plugin/Corvalinth.h"
+#include "tests/host/audio_files.h"
 #include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
 #include "ui/editor_tags.h"
@@ -18,6 +20,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace cv::app {
 namespace {
@@ -93,14 +96,14 @@ TEST(TrackTransport, PlaysStopsAtTheEndAndRewinds) {
     EXPECT_EQ(t.NextBlock(512).samplePos, 0.0);
 }
 
-// A half-second 220 Hz tone at 44.1 kHz as the track, in a scratch folder that also holds the
-// preferences; the app over it runs no update check.
+// A 220 Hz tone at 44.1 kHz (half a second unless told) as the track, in a scratch folder that also holds
+// the preferences; the app over it runs no update check.
 struct ToneTake {
     cvtest::ScratchFolder folder;
     cv::Prefs prefs{folder.path()};
     std::string path = (folder / "take.wav").string();
-    ToneTake() {
-        const std::vector<float> tone = cvtest::sine(220.0, 44100.0, 22050);
+    explicit ToneTake(std::int64_t frames = 22050) {
+        const std::vector<float> tone = cvtest::sine(220.0, 44100.0, frames);
         cv::standin::writeWav(path, {std::vector<double>(tone.begin(), tone.end())}, 44100.0);
     }
     Corvalinth::Services services() {
@@ -142,6 +145,44 @@ TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("none.wav"), std::string::npos) << e.what();
     }
+}
+
+// The editor's commands read the take through the command line's one audio reader: whatever it refuses
+// is refused here with the same sentence, before memory is taken for what a header claims.
+TEST(EditorApp, RefusesATakeWithTheAudioReadersOwnSentence) {
+    cvtest::ScratchFolder folder;
+    cvtest::flacClaiming(folder, "claims-20-minutes.flac", 48000, 57600000);
+    cvtest::flacClaiming(folder, "claims-2^30-frames.flac", 48000, 1u << 30);
+    cvtest::writeAudio(folder / "eight.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8, 48000,
+                       std::vector<float>(800));
+    cvtest::writeAudio(folder / "rate0.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000,
+                       std::vector<float>(100));
+    auto rate0 = cvtest::contentsOf(folder / "rate0.wav");
+    std::fill_n(rate0.begin() + 24, 4, 0); // the rate field of the canonical header
+    cvtest::writeBytes(folder / "rate0.wav", rate0);
+    ASSERT_EQ(::mkfifo((folder / "pipe.wav").c_str(), 0600), 0); // refused at once, not waited on
+    for (const char* name :
+         {"claims-20-minutes.flac", "claims-2^30-frames.flac", "eight.wav", "rate0.wav", "pipe.wav"}) {
+        SCOPED_TRACE(name);
+        const std::string path = folder / name;
+        cv::cli::LoadedAudio loaded;
+        std::string expected;
+        ASSERT_FALSE(cv::cli::readAudioFile(path, cv::cli::Algorithm::Melodic, loaded, expected));
+        try {
+            EditorApp app(path);
+            ADD_FAILURE() << "the take was accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), expected);
+        }
+    }
+}
+
+TEST(EditorApp, SaysWhenATakeIsTooShortForTheCapture) {
+    ToneTake take(2205);
+    EditorApp app(take.path, take.services());
+    std::string error;
+    EXPECT_FALSE(app.CaptureAndAnalyse(error));
+    EXPECT_EQ(error, take.path + " lasts 0.050 s; the plug-in captures at least 0.1 s.");
 }
 
 // corvalinth open without zenity: Export's save prompt is the drawn path field, driven by the pointer and
