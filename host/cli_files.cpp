@@ -1,8 +1,11 @@
 #include "host/cli_files.h"
 
+#include "engine/io/atomic_file.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +22,11 @@ const char* kindOf(mode_t mode) {
     if (S_ISCHR(mode) || S_ISBLK(mode))
         return "a device";
     return "not a regular file";
+}
+
+// The file an input names, with its links followed; false when there is none.
+bool statusOfInput(const std::string& input, struct stat& status) {
+    return input == "-" ? ::fstat(STDIN_FILENO, &status) == 0 : ::stat(input.c_str(), &status) == 0;
 }
 
 } // namespace
@@ -41,6 +49,29 @@ int openRegularFile(const std::string& path, const std::string& described, const
         return -1;
     }
     return fd.release();
+}
+
+bool checkOutputFile(const std::string& output, const std::vector<std::string>& inputs, std::string& error) {
+    // The same device and inode is the same file whichever path, link or hard link leads to it; writing
+    // the result there would replace the input the work still reads.
+    struct stat out {};
+    if (::stat(output.c_str(), &out) == 0) {
+        for (const std::string& input : inputs) {
+            struct stat in {};
+            if (statusOfInput(input, in) && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+                error = "The output " + output + " is the same file as " +
+                        (input == "-" ? "standard input" : "the input " + input) +
+                        "; choose another output file.";
+                return false;
+            }
+        }
+    }
+    std::string sentence;
+    if (!np::checkReplaceableDestination(std::filesystem::path(output), &sentence)) {
+        error = "Could not write " + output + ": " + sentence;
+        return false;
+    }
+    return true;
 }
 
 } // namespace cv::cli

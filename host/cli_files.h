@@ -2,10 +2,11 @@
 
 // The command line's checks of the files it is given: an input is opened only when it is a regular file,
 // so a named pipe, a device or a folder is refused at once instead of being waited on or read without
-// end.
+// end; an output is refused before any work when it is one of the inputs or could not be replaced.
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace cv::cli {
 
@@ -29,5 +30,11 @@ private:
 // audio file").
 int openRegularFile(const std::string& path, const std::string& described, const char* wanted,
                     std::string& error);
+
+// Refuses, before any work is done, an output that is one of the inputs (the same file, also through a
+// link, a hard link or another path; "-" stands for standard input) and an output the atomic replacement
+// would refuse (np::checkReplaceableDestination: no regular file, read-only, a name with no room for the
+// temporary's suffix). False with one sentence naming the output in error.
+bool checkOutputFile(const std::string& output, const std::vector<std::string>& inputs, std::string& error);
 
 } // namespace cv::cli

@@ -4,6 +4,7 @@
 #include "engine/model/key_scale.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_edit_script.h"
+#include "host/cli_files.h"
 #include "host/cli_render.h"
 #include "host/cli_report.h"
 #include "host/standin/standin_host.h"
@@ -251,6 +252,11 @@ std::string formatDocumentNotes(const std::string& title, const np::Document& do
 int runHost(const HostCommand& command) {
     try {
         std::string error;
+        std::vector<std::string> inputs{command.input};
+        if (command.script)
+            inputs.push_back(*command.script);
+        if (!checkOutputFile(command.output, inputs, error))
+            return fail(error);
         std::vector<EditStep> steps;
         if (command.script) {
             std::string text;

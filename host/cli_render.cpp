@@ -4,6 +4,7 @@
 #include "engine/render/document_render.h"
 #include "engine/render/render_units.h"
 #include "host/cli_audio_file.h"
+#include "host/cli_files.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 
@@ -179,7 +180,8 @@ int runRender(const RenderCommand& command) {
     try {
         LoadedAudio loaded;
         std::string error;
-        if (!readAudioFile(command.input, command.algorithm, loaded, error))
+        if (!checkOutputFile(command.output, {command.input}, error) ||
+            !readAudioFile(command.input, command.algorithm, loaded, error))
             return fail(progress, error);
         if (loaded.replacedSamples > 0)
             std::fputs(replacedSamplesNotice(command.input, loaded.replacedSamples).c_str(), stderr);

@@ -12,6 +12,7 @@
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_editor_args.h"
+#include "host/cli_files.h"
 #include "host/cli_host.h"
 #include "host/cli_render.h"
 #include "host/cli_report.h"
@@ -34,11 +35,16 @@ int runEditorCommand(const std::vector<std::string>& args) {
     }
     const EditorCommand& command = *parsed.command;
     try {
+        std::string error;
+        if (command.kind == EditorCommand::Kind::Screenshot &&
+            !checkOutputFile(command.out, {command.file}, error)) {
+            std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
+            return 1;
+        }
         cv::app::EditorApp app(command.file);
         if (app.ReplacedSamples() > 0)
             std::fputs(replacedSamplesNotice(command.file, app.ReplacedSamples()).c_str(), stderr);
         std::fprintf(stderr, "Capturing and analysing %s\n", command.file.c_str());
-        std::string error;
         if (!app.CaptureAndAnalyse(error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             // In the window the track can still be captured by hand: Capture, then Space.

@@ -98,6 +98,19 @@ bool WritePNG(const RGBAImage& image, const std::filesystem::path& path) {
     return stbi_write_png(path.string().c_str(), image.w, image.h, 4, image.rgba.data(), image.w * 4) != 0;
 }
 
+std::vector<std::uint8_t> EncodePNG(const RGBAImage& image) {
+    std::vector<std::uint8_t> png;
+    if (image.w <= 0 || image.h <= 0)
+        return png;
+    const auto append = [](void* context, void* data, int size) {
+        auto& out = *static_cast<std::vector<std::uint8_t>*>(context);
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        out.insert(out.end(), bytes, bytes + size);
+    };
+    stbi_write_png_to_func(append, &png, image.w, image.h, 4, image.rgba.data(), image.w * 4);
+    return png;
+}
+
 RGBAImage ReadPNG(const std::filesystem::path& path) {
     RGBAImage image;
     int comp = 0;

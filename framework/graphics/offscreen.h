@@ -16,6 +16,9 @@ namespace iplug::igraphics {
 
 // Writes the image as PNG (stb_image_write); false when the file could not be written.
 bool WritePNG(const RGBAImage& image, const std::filesystem::path& path);
+// The image coded as PNG in memory, for a caller that saves the bytes its own way; empty for an empty
+// image.
+std::vector<std::uint8_t> EncodePNG(const RGBAImage& image);
 // Reads a PNG into RGBA pixels; an empty image when it cannot.
 RGBAImage ReadPNG(const std::filesystem::path& path);
 

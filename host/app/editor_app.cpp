@@ -1,5 +1,6 @@
 #include "host/app/editor_app.h"
 
+#include "engine/io/atomic_file.h"
 #include "framework/graphics/offscreen.h"
 #include "framework/graphics/window/glfw_backend.h"
 #include "host/app/audio_output.h"
@@ -109,15 +110,22 @@ bool EditorApp::SaveScreenshot(const std::string& path, double scale, std::strin
     mHost->resizeEditorWindow(static_cast<int>(std::lround(cv::kEditorWidth * scale)),
                               static_cast<int>(std::lround(cv::kEditorHeight * scale)));
     IGraphics* g = Plugin().GetUI();
-    bool written = false;
+    std::vector<std::uint8_t> png;
     if (g != nullptr) {
         g->Draw();
-        written = WritePNG(dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels(), path);
+        png = EncodePNG(dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels());
     }
     mHost->closeEditor();
-    if (!written)
-        error = "Couldn't write the screenshot to " + path + ".";
-    return written;
+    if (png.empty()) {
+        error = "The editor drew no picture to save in " + path + ".";
+        return false;
+    }
+    std::string reason;
+    if (!np::writeFileAtomically(std::filesystem::path(path), png, &reason, false)) {
+        error = "Could not write " + path + ": " + reason;
+        return false;
+    }
+    return true;
 }
 
 int EditorApp::RunWindow() {

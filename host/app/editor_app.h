@@ -39,8 +39,10 @@ public:
     // the plug-in took no capture (a take shorter than the plug-in captures says so) or its analysis failed.
     bool CaptureAndAnalyse(std::string& error);
 
-    // Draws the editor offscreen at the drawing scale (0.7..1.5) after a few idle ticks and writes it as
-    // PNG. False with a sentence in error when the scale is out of range or the file cannot be written.
+    // Draws the editor offscreen at the drawing scale (0.7..1.5) after a few idle ticks, codes it as PNG
+    // in memory and saves it through the atomic file replacement (np::writeFileAtomically): the file is
+    // either replaced whole or left as it was. False with a sentence in error when the scale is out of
+    // range or the file cannot be written (the storage layer's sentence, after the path).
     bool SaveScreenshot(const std::string& path, double scale, std::string& error);
 
     // Opens the editor in a window and runs until it is closed: the track plays through the plug-in to the

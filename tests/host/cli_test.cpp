@@ -1,6 +1,8 @@
+#include "engine/io/atomic_file.h"
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_edit_script.h"
+#include "host/cli_files.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 #include "tests/host/audio_files.h"
@@ -9,8 +11,10 @@
 #include "tools/demo_take.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -443,6 +447,90 @@ TEST(CliReport, TellsWhenOnlyTheFirstPartOfATakeWasCaptured) {
     EXPECT_NE(capturedPartNotice("-", 1, 2, 48000.0).find(" of standard input ("), std::string::npos);
     EXPECT_EQ(capturedPartNotice("take.wav", 48128, 48000, 48000.0), ""); // padded to whole blocks
     EXPECT_EQ(capturedPartNotice("take.wav", 48000, 48000, 48000.0), "");
+}
+
+// An output that is an input, by whatever path, or that could not be replaced is refused before any
+// work, with one sentence naming it.
+TEST(CliFiles, RefusesAnOutputThatIsAnInputOrCannotBeReplaced) {
+    cvtest::ScratchFolder folder;
+    const std::string in = folder / "take.wav", script = folder / "edit.txt";
+    cvtest::writeBytes(in, {'R', 'I', 'F', 'F'});
+    cvtest::writeBytes(script, {'u', 'n', 'd', 'o'});
+    std::filesystem::create_symlink("take.wav", folder / "link.wav");
+    std::filesystem::create_hard_link(in, folder / "hard.wav");
+    std::filesystem::create_directory(folder / "sub");
+    const std::string longName = folder / std::string(NAME_MAX - np::kTemporarySuffixMaxBytes + 1, 'n');
+    const auto same = [&](const std::string& output, const std::string& input) {
+        return "The output " + output + " is the same file as " + input + "; choose another output file.";
+    };
+    using Case = std::pair<std::string, std::string>; // output, sentence (empty: accepted)
+    const Case cases[] = {
+        {in, same(in, "the input " + in)},
+        {folder / "link.wav", same(folder / "link.wav", "the input " + in)},
+        {folder / "hard.wav", same(folder / "hard.wav", "the input " + in)},
+        {(folder / "sub" / ".." / "take.wav").string(),
+         same((folder / "sub" / ".." / "take.wav").string(), "the input " + in)},
+        {script, same(script, "the input " + script)},
+        {folder / "out.wav", ""},
+        {folder / "new" / "out.wav", ""},
+        {longName, "Could not write " + longName +
+                       ": The destination's file name is too long: names of at most " +
+                       std::to_string(NAME_MAX - np::kTemporarySuffixMaxBytes) + " bytes can be saved here"},
+        {folder / "sub", "Could not write " + (folder / "sub").string() +
+                             ": The destination exists but is not a regular file"},
+    };
+    for (const auto& [output, sentence] : cases) {
+        SCOPED_TRACE(output);
+        std::string error;
+        EXPECT_EQ(checkOutputFile(output, {in, script}, error), sentence.empty());
+        EXPECT_EQ(error, sentence);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "new")) << "the check made a folder";
+    // Standard input redirected from the take is the take.
+    const int saved = ::dup(STDIN_FILENO);
+    const int take = ::open(in.c_str(), O_RDONLY);
+    ASSERT_GE(::dup2(take, STDIN_FILENO), 0);
+    std::string error;
+    const bool accepted = checkOutputFile(folder / "link.wav", {"-"}, error);
+    ::dup2(saved, STDIN_FILENO);
+    ::close(take);
+    ::close(saved);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(error, same(folder / "link.wav", "standard input"));
+}
+
+// Each command that writes a file checks its output before it reads a byte: the input here does not
+// even exist, and the input of the other rows is left as it was.
+TEST(CliCommands, RefuseABadOutputBeforeAnyWork) {
+    cvtest::ScratchFolder folder;
+    const std::string in = folder / "take.wav";
+    writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, tone(1, 48000));
+    const auto before = cvtest::contentsOf(in);
+    cvtest::writeBytes(folder / "edit.txt", {'u', 'n', 'd', 'o'});
+    const std::string longName = folder / (std::string(240, 'n') + ".wav");
+    const std::string missing = folder / "missing.wav";
+    const std::string tooLong = "The destination's file name is too long";
+    using Case = std::tuple<const char*, std::string, std::string>; // command, arguments, words
+    for (const auto& [command, args, words] :
+         {Case{"render", "'" + in + "' '" + in + "'", "is the same file as the input " + in},
+          Case{"host",
+               "'" + in + "' '" + (folder / "edit.txt").string() + "' --edit '" +
+                   (folder / "edit.txt").string() + "'",
+               "is the same file as the input " + (folder / "edit.txt").string()},
+          Case{"screenshot", "'" + in + "' '" + (folder / "." / "take.wav").string() + "'",
+               "is the same file as the input"},
+          Case{"render", "'" + missing + "' '" + longName + "'", tooLong},
+          Case{"host", "'" + missing + "' '" + longName + "'", tooLong},
+          Case{"screenshot", "'" + missing + "' '" + longName + "'", tooLong}}) {
+        SCOPED_TRACE(args);
+        const auto [code, output] = runProgram(args, "", command);
+        EXPECT_EQ(code, 1);
+        EXPECT_TRUE(output.starts_with("corvalinth: ")) << output;
+        EXPECT_NE(output.find(words), std::string::npos) << output;
+        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    }
+    EXPECT_EQ(cvtest::contentsOf(in), before);
+    EXPECT_EQ(cvtest::contentsOf(folder / "edit.txt"), (std::vector<std::uint8_t>{'u', 'n', 'd', 'o'}));
 }
 
 } // namespace

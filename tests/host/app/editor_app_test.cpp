@@ -18,8 +18,10 @@
 #include "ui/editor_tags.h"
 #include "ui/notice_control.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace cv::app {
@@ -137,8 +139,8 @@ TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
     EXPECT_EQ(image.h, 1224);
     EXPECT_FALSE(app.SaveScreenshot(shot, 1.6, error));
     EXPECT_EQ(error, "The scale must be between 0.7 and 1.5.");
-    EXPECT_FALSE(app.SaveScreenshot((folder / "missing" / "shot.png").string(), 1.0, error));
-    EXPECT_EQ(app.Plugin().GetUI(), nullptr); // closed again either way
+    EXPECT_FALSE(app.SaveScreenshot(folder.path().string(), 1.0, error)); // a folder
+    EXPECT_EQ(app.Plugin().GetUI(), nullptr);                             // closed again either way
     try {
         EditorApp missing((folder / "none.wav").string());
         ADD_FAILURE() << "a missing file was read";
@@ -183,6 +185,63 @@ TEST(EditorApp, SaysWhenATakeIsTooShortForTheCapture) {
     std::string error;
     EXPECT_FALSE(app.CaptureAndAnalyse(error));
     EXPECT_EQ(error, take.path + " lasts 0.050 s; the plug-in captures at least 0.1 s.");
+}
+
+// A screenshot is coded in memory and saved through the atomic replacement: a file is replaced whole
+// or kept as it was, with the storage layer's sentence after the path.
+TEST(EditorApp, SavesTheScreenshotWholeOrKeepsTheFileAsItWas) {
+    ToneTake take(2205);
+    const cvtest::ScratchFolder& folder = take.folder;
+    EditorApp app(take.path, take.services());
+    std::string error;
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+    const auto path = [&](const char* name) { return (folder / name).string(); };
+    cvtest::writeBytes(folder / "locked.png", old);
+    std::filesystem::permissions(folder / "locked.png", std::filesystem::perms(0444));
+    cvtest::writeBytes(folder / "full.png", old);
+    ASSERT_EQ(::mkfifo(path("pipe.png").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder / "dir.png");
+    // A file-size limit stands in for a full disk: the write fails part way.
+    const auto underSizeLimit = [](const auto& save) {
+        rlimit previous{};
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = previous;
+        limited.rlim_cur = 4096;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+        const bool saved = save();
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, handler);
+        return saved;
+    };
+    const struct {
+        const char* name;
+        bool fullDisk;
+        std::string sentence; // after "Could not write PATH: "; empty: saved
+    } cases[] = {
+        {"new/shot.png", false, ""},
+        {"locked.png", false, "The destination file is read-only"},
+        {"pipe.png", false, "The destination exists but is not a regular file"},
+        {"dir.png", false, "The destination exists but is not a regular file"},
+        {"full.png", true, "Could not finish writing the file: File too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto save = [&] { return app.SaveScreenshot(path(c.name), 0.7, error); };
+        const bool saved = c.fullDisk ? underSizeLimit(save) : save();
+        EXPECT_EQ(saved, c.sentence.empty());
+        if (saved) {
+            const iplug::igraphics::RGBAImage image = iplug::igraphics::ReadPNG(path(c.name));
+            EXPECT_EQ(image.w, 896);
+            EXPECT_EQ(image.h, 571);
+        } else {
+            EXPECT_EQ(error, "Could not write " + path(c.name) + ": " + c.sentence);
+        }
+    }
+    EXPECT_EQ(cvtest::contentsOf(folder / "locked.png"), old);
+    EXPECT_EQ(cvtest::contentsOf(folder / "full.png"), old);
+    EXPECT_EQ(folder.names(),
+              (std::set<std::string>{"dir.png", "full.png", "locked.png", "new", "pipe.png", "take.wav"}));
 }
 
 // corvalinth open without zenity: Export's save prompt is the drawn path field, driven by the pointer and
