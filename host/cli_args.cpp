@@ -207,11 +207,26 @@ bool parseNumber(const std::string& option, const std::string& value, double low
         x < low || x > high) {
         char range[96];
         std::snprintf(range, sizeof range, "%g to %g%s%s", low, high, *unit ? " " : "", unit);
-        error = option + " needs a number from " + range + ", not \"" + value + "\"";
+        error = option + " needs a number from " + range + ", not " + quotedWord(value);
         return false;
     }
     out = x;
     return true;
+}
+
+std::string quotedWord(std::string_view word) {
+    std::string out = "\"";
+    for (const char c : word.substr(0, kQuotedWordMaxBytes)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        }
+    }
+    return out + (word.size() > kQuotedWordMaxBytes ? "...\"" : "\"");
 }
 
 ParsedArgs parseArgs(const std::vector<std::string>& args) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cv::cli {
@@ -59,6 +60,14 @@ ParsedArgs parseArgs(const std::vector<std::string>& args);
 // one line naming what and its range in error otherwise.
 bool parseNumber(const std::string& what, const std::string& value, double low, double high, const char* unit,
                  std::optional<double>& out, std::string& error);
+
+// The longest part of a word that an error line echoes.
+inline constexpr std::size_t kQuotedWordMaxBytes = 32;
+
+// word in double quotes for an error line: its first kQuotedWordMaxBytes bytes and "..." when it is
+// longer, every byte outside printable ASCII written as \xNN, so that a word from a file can neither
+// flood the line nor move the terminal's cursor.
+std::string quotedWord(std::string_view word);
 
 inline constexpr const char* kUsage =
     "usage: corvalinth analyse FILE [--algorithm melodic|percussive] [--json]\n"

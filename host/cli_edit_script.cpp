@@ -1,12 +1,16 @@
 #include "host/cli_edit_script.h"
 
 #include "host/cli_args.h"
+#include "host/cli_files.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace cv::cli {
 namespace {
@@ -69,15 +73,15 @@ bool parseTargets(const std::string& word, bool single, EditStep& step, std::str
         const unsigned long long n = std::strtoull(id.c_str(), &end, 10);
         if (id.empty() || id[0] < '0' || id[0] > '9' || end != id.c_str() + id.size() || errno == ERANGE ||
             n < 1 || n > std::numeric_limits<std::uint32_t>::max()) {
-            error = single ? "needs one note id from 1, not \"" + word + "\""
-                           : "needs `all` or note ids from 1 separated by commas, not \"" + word + "\"";
+            error = single ? "needs one note id from 1, not " + quotedWord(word)
+                           : "needs `all` or note ids from 1 separated by commas, not " + quotedWord(word);
             return false;
         }
         step.ids.push_back(static_cast<std::uint32_t>(n));
         at = comma + 1;
     }
     if (single && step.ids.size() != 1) {
-        error = "needs one note id from 1, not \"" + word + "\"";
+        error = "needs one note id from 1, not " + quotedWord(word);
         return false;
     }
     return true;
@@ -86,8 +90,8 @@ bool parseTargets(const std::string& word, bool single, EditStep& step, std::str
 bool parseLine(const std::vector<std::string>& words, EditStep& step, std::string& error) {
     const StepRule* rule = findStep(words[0]);
     if (rule == nullptr) {
-        error = "unknown edit \"" + words[0] +
-                "\": use transpose, formant, gain, move, stretch, mute, correct, quantize, unison, split, "
+        error = "unknown edit " + quotedWord(words[0]) +
+                ": use transpose, formant, gain, move, stretch, mute, correct, quantize, unison, split, "
                 "merge, undo or redo";
         return false;
     }
@@ -117,7 +121,7 @@ bool parseLine(const std::vector<std::string>& words, EditStep& step, std::strin
         return false;
     }
     if (next < words.size()) {
-        error = "unexpected \"" + words[next] + "\" after " + words[0];
+        error = "unexpected " + quotedWord(words[next]) + " after " + words[0];
         return false;
     }
     return true;
@@ -125,15 +129,51 @@ bool parseLine(const std::vector<std::string>& words, EditStep& step, std::strin
 
 } // namespace
 
+bool readEditScript(const std::string& path, std::string& text, std::string& error) {
+    const FileDescriptor fd(openRegularFile(path, "the edit script " + path, "an edit script", error));
+    if (fd.get() < 0)
+        return false;
+    const auto refuse = [&](const std::string& size) {
+        error = "The edit script " + path + " holds " + size + " bytes; edit scripts of at most " +
+                std::to_string(kEditScriptMaxBytes) + " bytes can be read.";
+        return false;
+    };
+    struct stat status {};
+    if (::fstat(fd.get(), &status) == 0 && static_cast<std::uint64_t>(status.st_size) > kEditScriptMaxBytes)
+        return refuse(std::to_string(status.st_size));
+    // Read up to one byte past the limit, so that a file that grew since it was measured is refused too.
+    text.assign(kEditScriptMaxBytes + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "Could not read the edit script " + path + ": " + std::strerror(errno) + ".";
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > kEditScriptMaxBytes)
+        return refuse("more than " + std::to_string(kEditScriptMaxBytes));
+    text.resize(got);
+    return true;
+}
+
 bool parseEditScript(const std::string& text, std::vector<EditStep>& steps, std::string& error) {
-    std::istringstream lines(text);
+    // Some editors start UTF-8 text with a byte-order mark; it belongs to no line.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::istringstream lines(text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
-        std::istringstream split(line);
+        // A # anywhere starts a comment that runs to the end of the line.
+        std::istringstream split(line.substr(0, line.find('#')));
         std::vector<std::string> words;
         for (std::string word; split >> word;)
             words.push_back(word);
-        if (words.empty() || words[0][0] == '#')
+        if (words.empty())
             continue;
         EditStep step;
         step.line = number;

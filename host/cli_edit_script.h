@@ -12,7 +12,8 @@
 //   undo                                       redo
 //
 // IDS is `all` or note ids separated by commas, as the notes are numbered when the step runs (split and
-// merge change them). Blank lines and lines starting with # are skipped.
+// merge change them). A # starts a comment that runs to the end of its line; blank lines are skipped; a
+// UTF-8 byte-order mark at the start is ignored.
 
 #include <cstdint>
 #include <string>
@@ -43,7 +44,16 @@ struct EditStep {
     int line = 0;                   // 1-based line of the script
 };
 
+// The largest edit script that is read: thousands of times more lines than any edit needs.
+inline constexpr std::uint64_t kEditScriptMaxBytes = 1048576;
+
+// Reads the script at path into text: a regular file of at most kEditScriptMaxBytes bytes, so that a
+// named pipe, a device such as /dev/zero or a folder is refused at once instead of waited on or read
+// without end. False with one sentence in error.
+bool readEditScript(const std::string& path, std::string& text, std::string& error);
+
 // Parses a whole script; false with one line "edit script line N: ..." in error at the first bad line.
+// Words the line echoes are cut short and escaped (quotedWord).
 bool parseEditScript(const std::string& text, std::vector<EditStep>& steps, std::string& error);
 
 // The step as the script wrote it, for messages ("transpose 2 +2").

@@ -13,10 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sndfile.h>
 #include <stdexcept>
@@ -97,17 +94,6 @@ cv::standin::TransportScript timeline(std::int64_t frames) {
 int fail(const std::string& error) {
     std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
     return 1;
-}
-
-bool readText(const std::string& path, std::string& text, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (in)
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    if (!in && !in.eof()) {
-        error = "Could not read the edit script " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
 }
 
 std::string noteList(const np::Document& doc) {
@@ -260,7 +246,7 @@ int runHost(const HostCommand& command) {
         std::vector<EditStep> steps;
         if (command.script) {
             std::string text;
-            if (!readText(*command.script, text, error) || !parseEditScript(text, steps, error))
+            if (!readEditScript(*command.script, text, error) || !parseEditScript(text, steps, error))
                 return fail(error);
         }
         LoadedAudio loaded;

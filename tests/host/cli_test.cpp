@@ -360,8 +360,10 @@ TEST(CliReport, ListsEachNoteAsTextOrAsOneJsonObjectAndWarnsOfSeveralVoices) {
 TEST(EditScript, ParsesEachStepAndRefusesABadLineByItsNumber) {
     std::vector<EditStep> steps;
     std::string error;
-    ASSERT_TRUE(parseEditScript(
-        "# demo\ntranspose 2,3 -2.5\n\n  gain all -6\ncorrect all\nsplit 4 1.25\nundo\n", steps, error))
+    // A byte-order mark first, and comments after edits as well as on lines of their own.
+    ASSERT_TRUE(parseEditScript("\xEF\xBB\xBF# demo\ntranspose 2,3 -2.5  # semitones\n\n  gain all -6#dB\n"
+                                "correct all\nsplit 4 1.25\nundo # the split\n",
+                                steps, error))
         << error;
     const std::vector<std::pair<int, std::string>> expected{{2, "transpose 2,3 -2.5"},
                                                             {4, "gain all -6"},
@@ -371,18 +373,52 @@ TEST(EditScript, ParsesEachStepAndRefusesABadLineByItsNumber) {
     ASSERT_EQ(steps.size(), expected.size());
     for (std::size_t i = 0; i < steps.size(); ++i)
         EXPECT_EQ(std::make_pair(steps[i].line, describeEditStep(steps[i])), expected[i]);
-    using Refusal = std::pair<const char*, const char*>;
+    // Echoed words are cut short and their non-printing bytes escaped.
+    using Refusal = std::pair<std::string, std::string>;
     for (const auto& [script, words] :
          {Refusal{"transpose 1 30", "line 1: transpose needs a number from -24 to 24 semitones"},
           Refusal{"undo\nshift 1 2", "line 2: unknown edit \"shift\""},
           Refusal{"gain 0 -6", "line 1: gain needs `all` or note ids"},
           Refusal{"split all 1", "line 1: split needs one note id"}, Refusal{"move 1", "move needs a number"},
-          Refusal{"mute", "mute needs `all` or note ids"},
-          Refusal{"redo 2", "unexpected \"2\" after redo"}}) {
+          Refusal{"mute", "mute needs `all` or note ids"}, Refusal{"redo 2", "unexpected \"2\" after redo"},
+          Refusal{std::string(5000, 'w') + " 1",
+                  "line 1: unknown edit \"" + std::string(32, 'w') + "...\": use"},
+          Refusal{"tr\x1B[2J\xC3 1", "unknown edit \"tr\\x1B[2J\\xC3\""},
+          Refusal{"gain 1 -6\x7F", "gain needs a number from -60 to 24 dB, not \"-6\\x7F\""},
+          Refusal{"mute 1,\x01", "not \"1,\\x01\""}}) {
         steps.clear();
         EXPECT_FALSE(parseEditScript(script, steps, error)) << script;
         EXPECT_NE(error.find(words), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_LT(error.size(), 200u);
+        EXPECT_TRUE(std::all_of(error.begin(), error.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+            << error;
+    }
+}
+
+TEST(EditScript, ReadsOnlyARegularFileWithinItsLimit) {
+    cvtest::ScratchFolder folder;
+    const std::string limit = std::to_string(kEditScriptMaxBytes);
+    cvtest::writeBytes(folder / "largest.txt", std::vector<std::uint8_t>(kEditScriptMaxBytes, ' '));
+    cvtest::writeBytes(folder / "large.txt", std::vector<std::uint8_t>(kEditScriptMaxBytes + 1, ' '));
+    std::filesystem::create_directory(folder / "folder.txt");
+    ASSERT_EQ(::mkfifo((folder / "pipe.txt").c_str(), 0600), 0);
+    using Case = std::pair<std::string, std::string>; // path, sentence (empty: read)
+    for (const auto& [path, sentence] :
+         {Case{folder / "largest.txt", ""},
+          Case{folder / "large.txt", "The edit script " + (folder / "large.txt").string() + " holds " +
+                                         std::to_string(kEditScriptMaxBytes + 1) +
+                                         " bytes; edit scripts of at most " + limit + " bytes can be read."},
+          Case{folder / "folder.txt", (folder / "folder.txt").string() + " is a folder, not an edit script."},
+          Case{folder / "pipe.txt", (folder / "pipe.txt").string() + " is a named pipe, not an edit script."},
+          Case{"/dev/zero", "/dev/zero is a device, not an edit script."},
+          Case{folder / "missing.txt", "Could not read the edit script " + (folder / "missing.txt").string() +
+                                           ": No such file or directory."}}) {
+        SCOPED_TRACE(path);
+        std::string text, error;
+        EXPECT_EQ(readEditScript(path, text, error), sentence.empty());
+        EXPECT_EQ(error, sentence);
+        if (sentence.empty())
+            EXPECT_EQ(text.size(), kEditScriptMaxBytes);
     }
 }
 
