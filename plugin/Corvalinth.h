@@ -511,9 +511,11 @@ private:
     std::atomic<bool> lastTransportRunning_{false};
     std::uint64_t requestedRenderRevision_ = 0;
     std::uint64_t completedRenderRevision_ = 0;
+    // Main thread: the playback generation a region was last installed or asked for under; the render
+    // flow renders the document again for any later one nothing else answers.
+    std::uint64_t consumedPlaybackGeneration_ = 1;
     cv::AudioConfigSeqLock audioConfig_;
     std::uint64_t appliedConfigSequence_ = 0; // main thread
-    double appliedConfigRate_ = 0.0;          // main thread
     // What the capture was last prepared with; read by the reset thread to carry feeding across a reset.
     std::atomic<double> capturePreparedRate_{0.0};
     std::atomic<std::uint32_t> capturePreparedChannels_{0};

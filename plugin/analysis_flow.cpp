@@ -75,6 +75,7 @@ bool Corvalinth::StartAnalysis() {
 }
 
 void Corvalinth::InstallSourceAsRegion() {
+    consumedPlaybackGeneration_ = playbackGeneration_.load();
     if (sourceRate_ != EngineSampleRate()) {
         // Played unconverted it would sound off pitch and drift from the timeline: the render flow
         // renders the source at the engine rate instead.

@@ -66,19 +66,10 @@ void Corvalinth::ApplyPendingAudioReset() {
     if (!record || record->sequence == appliedConfigSequence_)
         return;
 
+    // A change of rate has raised the playback generation already; the render flow renders the document
+    // again for it, however many resets came between two ticks.
     const double rate = record->engineRateHz;
     const std::uint32_t channels = record->channels;
-    const bool rateChanged = rate != appliedConfigRate_;
-    const bool hasDocument = session_.document().audio != nullptr;
-    const auto finish = [&] {
-        appliedConfigSequence_ = record->sequence;
-        appliedConfigRate_ = rate;
-        if (rateChanged && hasDocument) {
-            // The render flow renders again at the new rate.
-            requestedRenderRevision_ = 0;
-            completedRenderRevision_ = 0;
-        }
-    };
 
     if (rate != capturePreparedRate_.load() || channels != capturePreparedChannels_.load()) {
         capturePreparedSequence_.store(0, std::memory_order_seq_cst);
@@ -94,14 +85,14 @@ void Corvalinth::ApplyPendingAudioReset() {
             // No capture is fed until a later configuration prepares the recorder.
             capturePreparedRate_.store(0.0);
             capturePreparedChannels_.store(0);
-            finish();
+            appliedConfigSequence_ = record->sequence;
             return;
         }
         capturePreparedRate_.store(rate);
         capturePreparedChannels_.store(channels);
     }
     raiseTo(capturePreparedSequence_, record->sequence);
-    finish();
+    appliedConfigSequence_ = record->sequence;
 }
 
 void Corvalinth::CancelCapture() noexcept {

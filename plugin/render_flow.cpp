@@ -65,8 +65,17 @@ void Corvalinth::PollRenderFlow() {
             InstallRenderResult(std::move(*result));
     }
 
+    // A playback generation that no region was installed or asked for leaves the document unheard: a
+    // change of rate (and back, between two ticks), or a re-analysis that ended without a result. The
+    // document is rendered again for the current rate. The offline path may have asked for it during a
+    // bounce; an analysis still on its way installs its own region, and a restore being decoded
+    // replaces the document.
+    const bool regionUnasked = generation != consumedPlaybackGeneration_ &&
+                               !(offline_.key == revision && offline_.requestGeneration == generation) &&
+                               !AnalysisBusy() && !restorePending_.load();
     // A waiting deferred action needs the render worker idle: the render is requested after it ran.
-    if (cv::renderDue(revision, requestedRenderRevision_, completedRenderRevision_) && !DeferredActionWaits())
+    if ((regionUnasked || cv::renderDue(revision, requestedRenderRevision_, completedRenderRevision_)) &&
+        !DeferredActionWaits())
         RequestRender();
 }
 
@@ -75,6 +84,7 @@ void Corvalinth::RequestRender() {
     const std::uint64_t generation = playbackGeneration_.load();
     const std::uint64_t sessionGeneration = sessionGeneration_.load();
     renderCancelling_ = false;
+    consumedPlaybackGeneration_ = generation;
     try {
         auto document = std::make_shared<const np::Document>(session_.document());
         offline_.key = revision;

@@ -121,6 +121,33 @@ TEST(RenderFlow, ACancelledRenderIsRequestedAgain) {
     }
 }
 
+// A host's audio settings may change the rate and change it back before the next idle tick: the region
+// (or the render on its way) belongs to the rate in between all the same, and the edit must be heard
+// again once the ticks settle, rendered once more and no more.
+TEST(RenderFlow, ARateChangeAndBackBetweenTwoTicksRendersTheEditAgain) {
+    for (const bool inFlight : {false, true}) {
+        SCOPED_TRACE(inFlight ? "a render in flight" : "the render installed");
+        RenderFlowFixture f;
+        f.renderGate->open.store(!inFlight);
+        f.transpose(2.0);
+        if (inFlight) {
+            while (f.renderGate->started.load() < 1)
+                std::this_thread::yield();
+        } else {
+            f.settleRender();
+            ASSERT_EQ(f.levelPlayed(), 3.0);
+        }
+        f.host->configure({44100.0, 512, 1, 1});
+        f.host->configure({48000.0, 512, 1, 1});
+        f.renderGate->open.store(true);
+        f.settleRender();
+        EXPECT_EQ(f.levelPlayed(), 3.0);
+        f.host->idle(3);
+        EXPECT_EQ(f.renderGate->started.load(), 2);
+        EXPECT_TRUE(f.texts().empty());
+    }
+}
+
 // A render that fails is reported once, with the engine's own reason after the flow's sentence, and
 // not asked for again: by the render flow when it takes the failure, or after a bounce that waited for
 // it.
