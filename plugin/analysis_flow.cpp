@@ -32,9 +32,7 @@ bool Corvalinth::StartAnalysis() {
         return false;
     try {
         const bool reanalysis = hasContent(session_.document());
-        if (reanalysis) {
-            playbackGeneration_.fetch_add(1); // the region of the old analysis goes silent
-        } else {
+        if (!reanalysis) {
             np::Document empty;
             empty.sampleRate = sourceRate_;
             empty.audio = sourceAudio_;
@@ -63,6 +61,10 @@ bool Corvalinth::StartAnalysis() {
             SetError(kTooLargeToAnalyze);
             return false;
         }
+        // Only now does the region of the old analysis go silent: a refused plan leaves it playing. Should
+        // the analysis end without a result, the render flow renders the old document again.
+        if (reanalysis)
+            playbackGeneration_.fetch_add(1);
         analysisCancelling_ = false;
         analysisStartNs_ = SteadyNowNs();
         analysis_.request(sourceAudio_, sourceRate_, percussive, sessionGeneration_.load(),

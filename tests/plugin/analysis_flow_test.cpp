@@ -73,6 +73,66 @@ TEST(AnalysisFlow, AnAlgorithmChangeAsksFirstOnlyWhenEditsWouldBeLost) {
     EXPECT_FALSE(f.plugin->HasUnsavedEdits()); // analysed again: the edit is gone
 }
 
+// A re-analysis that ends without a document to install (cancelled, failed, or refused before it began)
+// leaves the edited document in place, and its edit is what the host hears.
+TEST(AnalysisFlow, AReanalysisThatEndsWithoutAResultKeepsTheEditPlaying) {
+    constexpr std::int64_t kAnchor = 1000;
+    constexpr std::int64_t kTake = 9600;
+    const struct {
+        const char* name;
+        std::function<void(FlowFixture&)> reanalyse; // confirms "Change algorithm" inside
+        const char* notice;
+        int renders; // the edit's, and the old document's again once its region went silent
+    } cases[] = {
+        {"cancelled",
+         [](FlowFixture& f) {
+             f.analysisGate->close();
+             f.plugin->controls.answer(0);
+             ASSERT_TRUE(f.plugin->AnalysisBusy());
+             f.plugin->CancelBackgroundWork();
+             f.analysisGate->release();
+         },
+         nullptr, 2},
+        {"failed",
+         [](FlowFixture& f) {
+             f.analysisFails->store(true);
+             f.plugin->controls.answer(0);
+         },
+         "Couldn't analyze this audio.", 2},
+        // A rate the analysis refuses stands in for a take too large for it. Refused before it began,
+        // the re-analysis never silenced the region.
+        {"too large to plan",
+         [](FlowFixture& f) {
+             CorvalinthProbe::setCapture(*f.plugin, 7000.0, kAnchor);
+             f.plugin->controls.answer(0);
+             CorvalinthProbe::setCapture(*f.plugin, 48000.0, kAnchor);
+         },
+         "This audio is too large to analyze. Shorten it, convert it to mono, or use a lower sample rate.",
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlowFixture f;
+        f.configure(48000.0, 512, 1);
+        f.captureAndAnalyse(kAnchor, kTake);
+        f.host->setInput(nullptr);
+        const std::uint32_t id = f.plugin->Session().document().notes.front().id;
+        ASSERT_TRUE(f.plugin->Session().addPitchOffset({&id, 1}, 2.0));
+        f.plugin->OnDocumentEdited();
+        f.settleRender();
+        f.host->setParameter(cv::kParamAlgorithm, 1.0);
+        f.host->idle();
+        ASSERT_EQ(f.plugin->controls.asked.size(), 1u);
+        c.reanalyse(f);
+        f.settleAnalysis();
+        f.settleRender();
+        EXPECT_EQ(f.play(0, 24)[kAnchor + kTake / 2], 3.0); // 1 + the offset of 2
+        EXPECT_EQ(f.renderGate->started.load(), c.renders);
+        EXPECT_EQ(f.plugin->controls.messages(),
+                  c.notice ? std::vector<std::string>{c.notice} : std::vector<std::string>{});
+    }
+}
+
 TEST(AnalysisFlow, WarnsOfSeveralVoicesOncePerSession) {
     FlowFixture f;
     f.configure(48000.0, 512, 1);

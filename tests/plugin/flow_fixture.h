@@ -90,16 +90,19 @@ inline np::AudioBuffer revisionLevel(const np::Document& doc, const np::RenderOp
 struct FlowAnalysisState {
     std::shared_ptr<std::atomic<float>> polyphony = std::make_shared<std::atomic<float>>(0.0f);
     std::shared_ptr<JobGate> analysisGate = std::make_shared<JobGate>();
+    std::shared_ptr<std::atomic<bool>> analysisFails = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<RenderGate> renderGate = std::make_shared<RenderGate>();
 };
 
 struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
     explicit FlowFixture(const std::function<void(Corvalinth::Services&)>& customize = {})
         : CorvalinthFixture("", [this, customize](Corvalinth::Services& services) {
-              services.analysisJob = [p = polyphony,
-                                      g = analysisGate](const np::AnalysisWorker::Request& request,
-                                                        const std::function<bool(float)>&) {
+              services.analysisJob = [p = polyphony, g = analysisGate,
+                                      fails = analysisFails](const np::AnalysisWorker::Request& request,
+                                                             const std::function<bool(float)>&) {
                   g->pass();
+                  if (fails->load())
+                      throw std::runtime_error("the analysis failed");
                   return evenNotes(request, p->load());
               };
               services.render = [g = renderGate](const np::Document& doc, const np::RenderOptions& options) {
