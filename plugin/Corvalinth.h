@@ -127,6 +127,9 @@ public:
     static constexpr const char* kNoPositionMessage =
         "Couldn't start capture because the DAW did not provide its playback position.";
     static constexpr const char* kDefaultDeferredText = "Finishing current background work";
+    // The host's block size clamped to this range is the internal block the audio thread works in.
+    static constexpr int kMinInternalBlock = 64;
+    static constexpr int kMaxInternalBlock = 65536;
     static constexpr std::int64_t kProgressDelayNs = 450'000'000;
     // A finished capture shorter than this is dropped with a warning.
     static constexpr double kMinCaptureSeconds = 0.1;
@@ -355,6 +358,10 @@ private:
     // Offline path, offline mutex held: requests the render of the offline document for generation.
     bool RequestOfflineRender(std::uint64_t generation);
     struct HostBlock; // one host block as the sub-blocks see it
+    // Takes a reset the host made since the last block (on its own thread, perhaps while that block
+    // ran) into the audio thread's own state, at a block boundary.
+    void TakeAudioConfig() noexcept;
+    static float* ScratchPlane(std::vector<float>& scratch, int channel) noexcept;
     void ProcessSubBlock(HostBlock& block, int offset, int n) noexcept;
     void CountFramesWithoutPosition(const HostBlock& block, bool positionValid, int n) noexcept;
     void FeedCapture(const HostBlock& block, int n, std::int64_t subPos, bool positionValid) noexcept;
@@ -473,7 +480,8 @@ private:
     // 2. The transport player of the editor's time readout has no processing of its own in this
     //    system; its position is 0 (TransportSeconds).
     static constexpr double TransportSeconds() noexcept { return 0.0; }
-    // 3. The player and, audio thread only, whether the previous host block had a position and which.
+    // 3. The player and, audio thread only, whether the previous host block had a position and which
+    //    (forgotten when the audio thread takes a reset).
     np::HostSyncedPlayer player_;
     bool previousHadPosition_ = false;
     std::int64_t previousPosition_ = 0;
@@ -591,10 +599,14 @@ private:
     std::atomic<std::uint64_t> heldRenderBytes_{0};
     // The id of the render request the offline path awaits; written by the render worker's request.
     std::atomic<std::uint64_t> offlineRequestId_{0};
-    // 20. The internal block and the audio thread's scratch: input and output, two planes each.
+    // 20. Audio thread only: the configuration sequence it last took (0: none yet, so it writes silence),
+    //     the internal block from it, and its scratch, input and output of two planes each. The scratch
+    //     is sized once, before the first reset, for the largest internal block: a reset while a block
+    //     runs frees nothing the audio thread uses.
+    std::uint64_t blockConfigSequence_ = 0;
     int internalBlock_ = 0;
-    std::vector<float> scratchIn_;
-    std::vector<float> scratchOut_;
+    std::vector<float> scratchIn_ = std::vector<float>(2 * static_cast<std::size_t>(kMaxInternalBlock));
+    std::vector<float> scratchOut_ = std::vector<float>(2 * static_cast<std::size_t>(kMaxInternalBlock));
 
     // The preferences store (main thread; the store locks itself).
     cv::Prefs* prefs_ = nullptr;

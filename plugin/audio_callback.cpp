@@ -64,11 +64,31 @@ void Corvalinth::OnParamChange(int paramIdx) {
     OnParamChange(paramIdx, iplug::kUnknown, -1);
 }
 
+void Corvalinth::TakeAudioConfig() noexcept {
+    // Realtime: wait-free.
+    if (audioConfig_.sequence() == blockConfigSequence_)
+        return;
+    const std::optional<cv::AudioConfigRecord> config = audioConfig_.tryRead();
+    if (!config)
+        return; // a reset is publishing: the next block takes it
+    blockConfigSequence_ = config->sequence;
+    internalBlock_ = static_cast<int>(config->internalBlockFrames);
+    previousHadPosition_ = false;
+    previousPosition_ = 0;
+    gain_.reset(config->volumeGain);
+    gainAutomation_.settleThrough(config->volumeSequence);
+}
+
+float* Corvalinth::ScratchPlane(std::vector<float>& scratch, int channel) noexcept {
+    return scratch.data() + static_cast<std::size_t>(channel) * kMaxInternalBlock;
+}
+
 void Corvalinth::ProcessBlockImpl(double** inputs, double** outputs, int nFrames) {
     const int outCh = NOutChansConnected();
     if (nFrames < 1 || outputs == nullptr || outCh < 1)
         return;
-    if (internalBlock_ < 1 || scratchIn_.empty()) {
+    TakeAudioConfig();
+    if (internalBlock_ < 1) {
         zeroOutputs(outputs, outCh, 0, nFrames);
         return;
     }
@@ -119,11 +139,8 @@ void Corvalinth::ProcessSubBlock(HostBlock& block, int offset, int n) noexcept {
     lastTransportRunning_.store(valid && block.running, std::memory_order_relaxed);
     CountFramesWithoutPosition(block, valid, n);
 
-    const auto plane = [&](std::vector<float>& scratch, int c) {
-        return scratch.data() + c * internalBlock_;
-    };
-    float* in[2] = {plane(scratchIn_, 0), plane(scratchIn_, 1)};
-    float* out[2] = {plane(scratchOut_, 0), plane(scratchOut_, 1)};
+    float* in[2] = {ScratchPlane(scratchIn_, 0), ScratchPlane(scratchIn_, 1)};
+    float* out[2] = {ScratchPlane(scratchOut_, 0), ScratchPlane(scratchOut_, 1)};
 
     if (!valid && block.silentWithoutPosition) {
         for (int c = 0; c < block.chans; ++c)
@@ -185,7 +202,7 @@ void Corvalinth::FeedCapture(const HostBlock& block, int n, std::int64_t subPos,
     if (sequence != 0 && (sequence & 1u) == 0 &&
         capturePreparedSequence_.load(std::memory_order_seq_cst) == sequence && capture_.isActive() &&
         (!block.running || positionValid)) {
-        const float* in[2] = {scratchIn_.data(), scratchIn_.data() + internalBlock_};
+        const float* in[2] = {ScratchPlane(scratchIn_, 0), ScratchPlane(scratchIn_, 1)};
         capture_.process(in, block.chans, n, block.running, subPos);
     }
     inCapture_.fetch_sub(1, std::memory_order_seq_cst);

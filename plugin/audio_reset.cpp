@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int kMinInternalBlock = 64;
-constexpr int kMaxInternalBlock = 65536;
 constexpr double kFallbackRateHz = 48000.0;
 
 double engineRateFor(double hostRate) noexcept {
@@ -26,28 +24,31 @@ void raiseTo(std::atomic<std::uint64_t>& value, std::uint64_t target) noexcept {
 } // namespace
 
 void Corvalinth::OnResetImpl() {
-    const int block = std::clamp(GetBlockSize(), kMinInternalBlock, kMaxInternalBlock);
-    // The only allocation on the configuration path; the audio thread never resizes these.
-    scratchIn_.assign(static_cast<std::size_t>(2 * block), 0.0f);
-    scratchOut_.assign(static_cast<std::size_t>(2 * block), 0.0f);
-    internalBlock_ = block;
+    // The host may reset while a block runs: what the audio thread keeps of its own (the internal block,
+    // the previous block's position, the gain and the Volume ring's consumer side) it takes from the
+    // published configuration at the start of its next block; the player and the voice take atomics.
+    cv::AudioConfigRecord config;
+    config.internalBlockFrames =
+        static_cast<std::uint32_t>(std::clamp(GetBlockSize(), kMinInternalBlock, kMaxInternalBlock));
 
     const double rate = engineRateFor(GetSampleRate());
     if (rate != engineRate_.load())
         playbackGeneration_.fetch_add(1);
     engineRate_.store(rate);
+    config.engineRateHz = rate;
 
     player_.setFadeFrames(std::max<std::int64_t>(1, static_cast<std::int64_t>(0.005 * rate)));
-    previousHadPosition_ = false;
-    previousPosition_ = 0;
     voice_.prepare(rate);
 
-    gainAutomation_.clearPending();
-    gain_.reset(cv::gainFromVolume(GetParam(cv::kParamVolume)->Value()));
+    // Values sent up to now are dropped and the gain starts at the Volume without a slew. The sequence
+    // is read before the Volume: a value sent in between is either in the Volume read or sent after it.
+    config.volumeSequence = gainAutomation_.lastSequence();
+    config.volumeGain = cv::gainFromVolume(GetParam(cv::kParamVolume)->Value());
 
     const auto channels = static_cast<std::uint32_t>(std::clamp(NInChansConnected(), 1, 2));
+    config.channels = channels;
     const std::uint64_t before = audioConfig_.sequence();
-    const std::uint64_t sequence = audioConfig_.publish(rate, static_cast<std::uint32_t>(block), channels);
+    const std::uint64_t sequence = audioConfig_.publish(config);
     // A reset that keeps the rate and channels the recorder was prepared with keeps it fed: a recording
     // across it loses no block and ends for its own reasons, not as a jumped timeline.
     if (capturePreparedRate_.load() == rate && capturePreparedChannels_.load() == channels) {

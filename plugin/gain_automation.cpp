@@ -84,8 +84,8 @@ int GainAutomation::drain(int frames, std::span<GainAutomationEvent, kMaxDrained
     int count = 0;
     GainAutomationEvent event{};
     while (count < kCapacity && tryPop(event)) {
-        // An event sent before a direct value that is already in force would undo it.
-        if (olderThan(event.sequence, appliedDirect_)) {
+        // An event sent before a direct value (or a reset) already in force would undo it.
+        if (!olderThan(settled_, event.sequence)) {
             stale_.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
@@ -94,14 +94,14 @@ int GainAutomation::drain(int frames, std::span<GainAutomationEvent, kMaxDrained
     }
     const std::uint64_t direct = direct_.load(std::memory_order_acquire);
     const auto directSequence = static_cast<std::uint32_t>(direct >> 32);
-    if (directSequence != appliedDirect_) {
+    if (olderThan(settled_, directSequence)) {
         std::int32_t offset = 0;
         for (int i = 0; i < count; ++i)
             if (olderThan(out[static_cast<std::size_t>(i)].sequence, directSequence))
                 offset = std::max(offset, out[static_cast<std::size_t>(i)].offset);
         out[static_cast<std::size_t>(count++)] = {
             offset, std::bit_cast<float>(static_cast<std::uint32_t>(direct)), directSequence};
-        appliedDirect_ = directSequence;
+        settled_ = directSequence;
     }
     std::sort(out.begin(), out.begin() + count,
               [](const GainAutomationEvent& a, const GainAutomationEvent& b) {
@@ -110,11 +110,9 @@ int GainAutomation::drain(int frames, std::span<GainAutomationEvent, kMaxDrained
     return count;
 }
 
-void GainAutomation::clearPending() noexcept {
-    GainAutomationEvent event{};
-    while (tryPop(event)) {
-    }
-    appliedDirect_ = static_cast<std::uint32_t>(direct_.load(std::memory_order_acquire) >> 32);
+void GainAutomation::settleThrough(std::uint32_t sequence) noexcept {
+    if (olderThan(settled_, sequence))
+        settled_ = sequence;
 }
 
 } // namespace cv

@@ -51,6 +51,8 @@ public:
     std::uint64_t overflows() const noexcept { return overflows_.load(std::memory_order_relaxed); }
     // Any thread: events dropped because a newer value had already been applied.
     std::uint64_t staleDropped() const noexcept { return stale_.load(std::memory_order_relaxed); }
+    // Any thread: the sequence number of the last value sent (0 before the first).
+    std::uint32_t lastSequence() const noexcept { return sequence_.load(std::memory_order_relaxed); }
 
     // Audio thread: takes the queued events (offsets clamped to 0..frames-1) and the newest direct value
     // not yet applied, sorted by offset, ties by sequence; returns how many were written to out. The
@@ -58,9 +60,10 @@ public:
     // Realtime: lock-free, no allocation.
     int drain(int frames, std::span<GainAutomationEvent, kMaxDrained> out) noexcept;
 
-    // The thread that resets audio, while no block runs: drops the queued events and counts every
-    // direct value so far as applied.
-    void clearPending() noexcept;
+    // Audio thread, when it takes a reset: every value sent up to and including sequence counts as
+    // applied (the reset set the gain since), so the next drains drop such events and such a direct
+    // value. Realtime: wait-free.
+    void settleThrough(std::uint32_t sequence) noexcept;
 
 private:
     struct Cell {
@@ -76,21 +79,22 @@ private:
 
     std::array<Cell, kCapacity> cells_;
     std::atomic<std::uint32_t> writePos_{0};
-    std::atomic<std::uint32_t> readPos_{0}; // the consumer's; atomic because a reset also drains
+    std::atomic<std::uint32_t> readPos_{0}; // the consumer's (the audio thread)
     std::atomic<std::uint32_t> sequence_{0};
     // The newest direct value: sequence in the high half, the gain's bits in the low half.
     std::atomic<std::uint64_t> direct_{0};
     std::atomic<std::uint64_t> overflows_{0};
     std::atomic<std::uint64_t> stale_{0};
-    // Audio thread (and a reset while no block runs): the sequence of the newest direct value applied.
-    std::uint32_t appliedDirect_ = 0;
+    // Audio thread: the newest sequence settled, by a direct value applied or by a reset; events sent
+    // up to it are stale.
+    std::uint32_t settled_ = 0;
 
     static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
     static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 };
 
 // The gain the audio thread applies, moving toward its target by at most `step` per frame.
-// Audio thread only (a reset sets it while no block runs).
+// Audio thread only (it takes a reset's gain at the start of a block).
 class GainSlew {
 public:
     // No slew after a reset: both at gain.

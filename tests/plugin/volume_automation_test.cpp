@@ -35,6 +35,22 @@ TEST(CorvalinthVolume, EventsApplyAtTheirFrameAndSlewOver5Milliseconds) {
     EXPECT_GT(g[1023], g[1022]);
 }
 
+// The audio thread takes a reset at its next block: events sent before the reset are dropped (the reset
+// started the gain at the Volume they led to), events sent after it apply.
+TEST(CorvalinthVolume, AResetDropsTheEventsSentBeforeItAndKeepsTheLaterOnes) {
+    CorvalinthFixture f;
+    f.configure(48000.0, 1024, 2);
+    f.host->setInput(std::make_shared<OnesSource>());
+    iplug::HostEntry::SetParameterFromHost(*f.plugin, cv::kParamVolume, 0.0, 500);
+    iplug::HostEntry::SetParameterFromHost(*f.plugin, cv::kParamVolume, 100.0, 0);
+    f.host->configure({48000.0, 1024, 2, 2});
+    f.host->automate(cv::kParamVolume, 50.0, 800);
+    const std::vector<double> g = gainsOf(f, 1024);
+    EXPECT_EQ(g[0], 1.0);
+    EXPECT_EQ(g[799], 1.0); // not 0 from offset 500
+    EXPECT_LT(g[1023], 1.0);
+}
+
 TEST(CorvalinthVolume, ARingOverflowEndsAtTheNewestValue) {
     CorvalinthFixture f;
     f.configure(48000.0, 4096, 2);
