@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <type_traits>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define CV_SANITIZER_OWNS_MALLOC 1
@@ -15,11 +16,11 @@
 #define CV_SANITIZER_OWNS_MALLOC 0
 #endif
 
-#if CV_SANITIZER_OWNS_MALLOC
-#include <sanitizer/allocator_interface.h>
-#else
 #include <dlfcn.h>
 #include <pthread.h>
+
+#if CV_SANITIZER_OWNS_MALLOC
+#include <sanitizer/allocator_interface.h>
 #endif
 
 namespace cv::standin {
@@ -44,12 +45,12 @@ inline void countFree() noexcept {
     if (tRealtime)
         gFrees.fetch_add(1, std::memory_order_relaxed);
 }
-[[maybe_unused]] inline void countMutex() noexcept {
+inline void countMutex() noexcept {
     ++tCounts.mutexCalls;
     if (tRealtime)
         gMutexCalls.fetch_add(1, std::memory_order_relaxed);
 }
-[[maybe_unused]] inline void countCondition() noexcept {
+inline void countCondition() noexcept {
     ++tCounts.conditionCalls;
     if (tRealtime)
         gConditionCalls.fetch_add(1, std::memory_order_relaxed);
@@ -75,14 +76,8 @@ RealtimeCounts minus(const RealtimeCounts& a, const RealtimeCounts& b) noexcept 
 
 } // namespace
 
-RealtimeCheckMode realtimeCheckMode() noexcept {
-    return CV_SANITIZER_OWNS_MALLOC ? RealtimeCheckMode::AllocationsOnly : RealtimeCheckMode::Full;
-}
-
 const char* realtimeCheckDescription() noexcept {
-    return CV_SANITIZER_OWNS_MALLOC
-               ? "realtime check: allocations and frees only (a sanitizer owns malloc and the pthread calls)"
-               : "realtime check: allocations, frees, mutex and condition-variable calls";
+    return "realtime check: allocations, frees, mutex and condition-variable calls";
 }
 
 RealtimeCounts threadCounts() noexcept {
@@ -108,35 +103,54 @@ RealtimeCounts RealtimeScope::violations() const noexcept {
 
 } // namespace cv::standin
 
-#if !CV_SANITIZER_OWNS_MALLOC
+// --- Locks and waits, in every build ------------------------------------------------------------------
 
-using cv::standin::countAllocation;
 using cv::standin::countCondition;
-using cv::standin::countFree;
 using cv::standin::countMutex;
 
-// The C library's own entry points, which the interposers forward to.
+#if CV_SANITIZER_OWNS_MALLOC
+// A sanitizer runtime defines the pthread calls it intercepts as weak aliases of its interceptors, so a
+// program may still define them: the interposers below then forward to the interceptor, which the
+// sanitizer must see for every lock and wait (ThreadSanitizer orders threads by them). A call the
+// runtime does not intercept (AddressSanitizer takes only mutex lock and unlock) has no interceptor:
+// its weak declaration here is null, and the call goes on to the C library's definition.
 extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* p, std::size_t size);
-void* __libc_memalign(std::size_t alignment, std::size_t size);
-void __libc_free(void* p);
+int __interceptor_pthread_mutex_lock(pthread_mutex_t*) __attribute__((weak));
+int __interceptor_pthread_mutex_trylock(pthread_mutex_t*) __attribute__((weak));
+int __interceptor_pthread_mutex_unlock(pthread_mutex_t*) __attribute__((weak));
+int __interceptor_pthread_mutex_timedlock(pthread_mutex_t*, const timespec*) __attribute__((weak));
+int __interceptor_pthread_rwlock_rdlock(pthread_rwlock_t*) __attribute__((weak));
+int __interceptor_pthread_rwlock_wrlock(pthread_rwlock_t*) __attribute__((weak));
+int __interceptor_pthread_rwlock_unlock(pthread_rwlock_t*) __attribute__((weak));
+int __interceptor_pthread_cond_wait(pthread_cond_t*, pthread_mutex_t*) __attribute__((weak));
+int __interceptor_pthread_cond_timedwait(pthread_cond_t*, pthread_mutex_t*, const timespec*)
+    __attribute__((weak));
+int __interceptor_pthread_cond_clockwait(pthread_cond_t*, pthread_mutex_t*, clockid_t, const timespec*)
+    __attribute__((weak));
+int __interceptor_pthread_cond_signal(pthread_cond_t*) __attribute__((weak));
+int __interceptor_pthread_cond_broadcast(pthread_cond_t*) __attribute__((weak));
 }
+#define CV_INTERCEPTOR(name) __interceptor_##name
+#else
+#define CV_INTERCEPTOR(name) nullptr
+#endif
 
 namespace {
 
-// The next definition of a pthread call, looked up once. dlsym does not reach these interposers
-// (the dynamic linker takes its own locks), so the lookup cannot recurse.
+// Where a pthread call goes on, looked up once: the sanitizer's interceptor when there is one, else the
+// next definition (the C library's). dlsym does not reach these interposers (the dynamic linker takes
+// its own locks), so the lookup cannot recurse.
 template <class Fn>
-Fn nextDefinition(std::atomic<Fn>& slot, const char* name) noexcept {
+Fn nextDefinition(std::atomic<Fn>& slot, const char* name, std::type_identity_t<Fn> interceptor) noexcept {
     Fn fn = slot.load(std::memory_order_acquire);
     if (fn == nullptr) {
-        fn = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+        fn = interceptor != nullptr ? interceptor : reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
         slot.store(fn, std::memory_order_release);
     }
     return fn;
 }
+
+#define CV_NEXT(slot, name) nextDefinition(slot, #name, CV_INTERCEPTOR(name))
 
 using MutexFn = int (*)(pthread_mutex_t*);
 using TimedMutexFn = int (*)(pthread_mutex_t*, const timespec*);
@@ -156,20 +170,104 @@ std::atomic<CondFn> gSignal{nullptr}, gBroadcast{nullptr};
 
 // Looked up before main, while the process has one thread.
 [[maybe_unused]] const bool kResolved = [] {
-    nextDefinition(gLock, "pthread_mutex_lock");
-    nextDefinition(gTryLock, "pthread_mutex_trylock");
-    nextDefinition(gUnlock, "pthread_mutex_unlock");
-    nextDefinition(gTimedLock, "pthread_mutex_timedlock");
-    nextDefinition(gRdLock, "pthread_rwlock_rdlock");
-    nextDefinition(gWrLock, "pthread_rwlock_wrlock");
-    nextDefinition(gRwUnlock, "pthread_rwlock_unlock");
-    nextDefinition(gWait, "pthread_cond_wait");
-    nextDefinition(gTimedWait, "pthread_cond_timedwait");
-    nextDefinition(gClockWait, "pthread_cond_clockwait");
-    nextDefinition(gSignal, "pthread_cond_signal");
-    nextDefinition(gBroadcast, "pthread_cond_broadcast");
+    CV_NEXT(gLock, pthread_mutex_lock);
+    CV_NEXT(gTryLock, pthread_mutex_trylock);
+    CV_NEXT(gUnlock, pthread_mutex_unlock);
+    CV_NEXT(gTimedLock, pthread_mutex_timedlock);
+    CV_NEXT(gRdLock, pthread_rwlock_rdlock);
+    CV_NEXT(gWrLock, pthread_rwlock_wrlock);
+    CV_NEXT(gRwUnlock, pthread_rwlock_unlock);
+    CV_NEXT(gWait, pthread_cond_wait);
+    CV_NEXT(gTimedWait, pthread_cond_timedwait);
+    CV_NEXT(gClockWait, pthread_cond_clockwait);
+    CV_NEXT(gSignal, pthread_cond_signal);
+    CV_NEXT(gBroadcast, pthread_cond_broadcast);
     return true;
 }();
+
+} // namespace
+
+extern "C" {
+
+int pthread_mutex_lock(pthread_mutex_t* m) noexcept {
+    countMutex();
+    return CV_NEXT(gLock, pthread_mutex_lock)(m);
+}
+
+int pthread_mutex_trylock(pthread_mutex_t* m) noexcept {
+    countMutex();
+    return CV_NEXT(gTryLock, pthread_mutex_trylock)(m);
+}
+
+int pthread_mutex_unlock(pthread_mutex_t* m) noexcept {
+    countMutex();
+    return CV_NEXT(gUnlock, pthread_mutex_unlock)(m);
+}
+
+int pthread_mutex_timedlock(pthread_mutex_t* m, const timespec* t) noexcept {
+    countMutex();
+    return CV_NEXT(gTimedLock, pthread_mutex_timedlock)(m, t);
+}
+
+int pthread_rwlock_rdlock(pthread_rwlock_t* l) noexcept {
+    countMutex();
+    return CV_NEXT(gRdLock, pthread_rwlock_rdlock)(l);
+}
+
+int pthread_rwlock_wrlock(pthread_rwlock_t* l) noexcept {
+    countMutex();
+    return CV_NEXT(gWrLock, pthread_rwlock_wrlock)(l);
+}
+
+int pthread_rwlock_unlock(pthread_rwlock_t* l) noexcept {
+    countMutex();
+    return CV_NEXT(gRwUnlock, pthread_rwlock_unlock)(l);
+}
+
+int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
+    countCondition();
+    return CV_NEXT(gWait, pthread_cond_wait)(c, m);
+}
+
+int pthread_cond_timedwait(pthread_cond_t* c, pthread_mutex_t* m, const timespec* t) {
+    countCondition();
+    return CV_NEXT(gTimedWait, pthread_cond_timedwait)(c, m, t);
+}
+
+int pthread_cond_clockwait(pthread_cond_t* c, pthread_mutex_t* m, clockid_t clock, const timespec* t) {
+    countCondition();
+    return CV_NEXT(gClockWait, pthread_cond_clockwait)(c, m, clock, t);
+}
+
+int pthread_cond_signal(pthread_cond_t* c) noexcept {
+    countCondition();
+    return CV_NEXT(gSignal, pthread_cond_signal)(c);
+}
+
+int pthread_cond_broadcast(pthread_cond_t* c) noexcept {
+    countCondition();
+    return CV_NEXT(gBroadcast, pthread_cond_broadcast)(c);
+}
+
+} // extern "C"
+
+// --- Allocations: interposed in plain builds; a sanitizer's hooks count them above --------------------
+
+#if !CV_SANITIZER_OWNS_MALLOC
+
+using cv::standin::countAllocation;
+using cv::standin::countFree;
+
+// The C library's own entry points, which the interposers forward to.
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* p, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+void __libc_free(void* p);
+}
+
+namespace {
 
 bool validAlignment(std::size_t alignment) noexcept {
     return alignment >= sizeof(void*) && (alignment & (alignment - 1)) == 0;
@@ -226,66 +324,6 @@ void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept {
 void* memalign(std::size_t alignment, std::size_t size) noexcept {
     countAllocation();
     return __libc_memalign(alignment, size);
-}
-
-int pthread_mutex_lock(pthread_mutex_t* m) noexcept {
-    countMutex();
-    return nextDefinition(gLock, "pthread_mutex_lock")(m);
-}
-
-int pthread_mutex_trylock(pthread_mutex_t* m) noexcept {
-    countMutex();
-    return nextDefinition(gTryLock, "pthread_mutex_trylock")(m);
-}
-
-int pthread_mutex_unlock(pthread_mutex_t* m) noexcept {
-    countMutex();
-    return nextDefinition(gUnlock, "pthread_mutex_unlock")(m);
-}
-
-int pthread_mutex_timedlock(pthread_mutex_t* m, const timespec* t) noexcept {
-    countMutex();
-    return nextDefinition(gTimedLock, "pthread_mutex_timedlock")(m, t);
-}
-
-int pthread_rwlock_rdlock(pthread_rwlock_t* l) noexcept {
-    countMutex();
-    return nextDefinition(gRdLock, "pthread_rwlock_rdlock")(l);
-}
-
-int pthread_rwlock_wrlock(pthread_rwlock_t* l) noexcept {
-    countMutex();
-    return nextDefinition(gWrLock, "pthread_rwlock_wrlock")(l);
-}
-
-int pthread_rwlock_unlock(pthread_rwlock_t* l) noexcept {
-    countMutex();
-    return nextDefinition(gRwUnlock, "pthread_rwlock_unlock")(l);
-}
-
-int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
-    countCondition();
-    return nextDefinition(gWait, "pthread_cond_wait")(c, m);
-}
-
-int pthread_cond_timedwait(pthread_cond_t* c, pthread_mutex_t* m, const timespec* t) {
-    countCondition();
-    return nextDefinition(gTimedWait, "pthread_cond_timedwait")(c, m, t);
-}
-
-int pthread_cond_clockwait(pthread_cond_t* c, pthread_mutex_t* m, clockid_t clock, const timespec* t) {
-    countCondition();
-    return nextDefinition(gClockWait, "pthread_cond_clockwait")(c, m, clock, t);
-}
-
-int pthread_cond_signal(pthread_cond_t* c) noexcept {
-    countCondition();
-    return nextDefinition(gSignal, "pthread_cond_signal")(c);
-}
-
-int pthread_cond_broadcast(pthread_cond_t* c) noexcept {
-    countCondition();
-    return nextDefinition(gBroadcast, "pthread_cond_broadcast")(c);
 }
 
 } // extern "C"

@@ -4,12 +4,13 @@
 // calls a thread makes, and flags those made while the thread is marked realtime (the host marks the
 // thread running ProcessBlock, except during an offline bounce, where waiting is allowed).
 //
-// How it sees the calls: in plain builds this library interposes malloc, calloc, realloc, free,
-// posix_memalign, aligned_alloc and memalign (operator new and delete reach them) and the pthread
-// mutex, read-write lock and condition-variable calls that std::mutex, std::shared_mutex and
-// std::condition_variable use; each forwards to the C library. Sanitizer builds own those symbols, so
-// there only allocations and frees are seen, through the sanitizer's allocation hooks; mutex and
-// condition calls go uncounted, and realtimeCheckMode() says so.
+// How it sees the calls: this library interposes the pthread mutex, read-write lock and
+// condition-variable calls that std::mutex, std::shared_mutex and std::condition_variable use, in
+// every build. In plain builds each forwards to the C library, and malloc, calloc, realloc, free,
+// posix_memalign, aligned_alloc and memalign are interposed too (operator new and delete reach them).
+// Sanitizer builds own malloc, so allocations and frees are seen through the sanitizer's allocation
+// hooks; the sanitizer defines the pthread calls it intercepts as weak aliases, which these interposers
+// override and forward to, so the sanitizer still sees every lock.
 //
 // Threads: every function is safe from any thread; the counters are per thread, the totals atomic.
 // Nothing here allocates or locks.
@@ -25,16 +26,17 @@ struct RealtimeCounts {
     std::uint64_t conditionCalls = 0; // wait, timed wait, signal, broadcast
 
     bool any() const noexcept { return allocations + frees + mutexCalls + conditionCalls != 0; }
+    RealtimeCounts& operator+=(const RealtimeCounts& o) noexcept {
+        allocations += o.allocations;
+        frees += o.frees;
+        mutexCalls += o.mutexCalls;
+        conditionCalls += o.conditionCalls;
+        return *this;
+    }
     bool operator==(const RealtimeCounts&) const = default;
 };
 
-enum class RealtimeCheckMode {
-    Full,            // allocations, frees, mutex and condition calls
-    AllocationsOnly, // sanitizer builds: allocations and frees only
-};
-
-RealtimeCheckMode realtimeCheckMode() noexcept;
-// One sentence for reports: what this build's check sees.
+// One sentence for reports: what the check sees.
 const char* realtimeCheckDescription() noexcept;
 
 // Realtime: wait-free. Everything this thread did since it started.

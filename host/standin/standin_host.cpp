@@ -108,13 +108,31 @@ void StandinHost::processLocked(const TransportBlock& block) {
     if (block.frames < 0)
         return;
     ensureBuffers(block.frames);
+    // Every plug-in call on the audio thread of a realtime block (host automation, then ProcessBlock)
+    // runs inside the realtime check; an offline block may wait. The scope's count is read on every
+    // path, also when the plug-in throws.
+    const auto onAudioThread = [&](const auto& call) {
+        if (block.offline) {
+            call();
+            return;
+        }
+        RealtimeScope scope;
+        struct Read {
+            RealtimeScope& s;
+            RealtimeCounts& total;
+            ~Read() { total += s.violations(); }
+        } read{scope, violations_};
+        call();
+    };
     {
         std::lock_guard lock(automationMutex_);
         delivering_.swap(automation_);
     }
     for (const auto& a : delivering_)
         guarded(Callback::ParamChange, [&] {
-            iplug::HostEntry::SetParameterFromHost(*plugin_, a.paramIdx, a.value, a.sampleOffset);
+            onAudioThread([&] {
+                iplug::HostEntry::SetParameterFromHost(*plugin_, a.paramIdx, a.value, a.sampleOffset);
+            });
         });
     delivering_.clear();
 
@@ -137,27 +155,9 @@ void StandinHost::processLocked(const TransportBlock& block) {
                                      block.offline);
     double** in = inputs_.empty() ? nullptr : inputPtrs_.data();
     double** out = outputs_.empty() ? nullptr : outputPtrs_.data();
-    if (block.offline) {
-        guarded(Callback::Process, [&] { plugin_->ProcessBlock(in, out, block.frames); });
-    } else {
-        RealtimeCounts seen;
-        tInProcess = true;
-        guarded(Callback::Process, [&] {
-            RealtimeScope scope;
-            // The scope's count is read on every path, also when the plug-in throws.
-            struct Read {
-                RealtimeScope& s;
-                RealtimeCounts& out;
-                ~Read() { out = s.violations(); }
-            } read{scope, seen};
-            plugin_->ProcessBlock(in, out, block.frames);
-        });
-        tInProcess = false;
-        violations_.allocations += seen.allocations;
-        violations_.frees += seen.frees;
-        violations_.mutexCalls += seen.mutexCalls;
-        violations_.conditionCalls += seen.conditionCalls;
-    }
+    tInProcess = !block.offline;
+    guarded(Callback::Process, [&] { onAudioThread([&] { plugin_->ProcessBlock(in, out, block.frames); }); });
+    tInProcess = false;
     if (floatBounce_) {
         FloatRecording& into = *floatBounce_;
         const std::int64_t n = std::min<std::int64_t>(block.frames, into.frames - floatBounceFrames_);

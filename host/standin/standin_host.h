@@ -6,9 +6,9 @@
 //
 // Every plug-in callback runs inside a boundary: an exception that escapes it is caught, recorded
 // with the callback's name (escapedExceptions) and the host carries on, as a sturdy DAW would; a
-// plug-in that escapes exceptions fails its tests. ProcessBlock runs inside a RealtimeScope except
-// during offline rendering; what it did that a realtime thread must not is summed in
-// realtimeViolations.
+// plug-in that escapes exceptions fails its tests. ProcessBlock and the host automation delivered
+// before it (OnParamChange on the audio thread) run inside a RealtimeScope except during offline
+// rendering; what they did that a realtime thread must not is summed in realtimeViolations.
 //
 // Threads: processBlock, run and bounce on the audio thread (one at a time); idle and the editor
 // calls on the main thread; configure, activate, automate, state and preset calls from any thread.

@@ -279,9 +279,19 @@ TEST(StandinHost, RealtimeCheckFlagsTheAudioThreadButNotAnOfflineBounce) {
     h.plugin->allocateInProcess = false;
     h.plugin->lockInProcess = true;
     h.host.processBlock({256, 256.0, true, false});
-    if (cv::standin::realtimeCheckMode() != cv::standin::RealtimeCheckMode::Full)
-        GTEST_SKIP() << cv::standin::realtimeCheckDescription();
+    EXPECT_EQ(h.host.realtimeViolations().mutexCalls, 2u) << cv::standin::realtimeCheckDescription();
+
+    // Host automation reaches OnParamChange on the audio thread, inside the check; a change from a host
+    // thread, or automation during a bounce, is outside it.
+    h.plugin->lockInProcess = false;
+    h.plugin->lockInParamChange = true;
+    h.host.setParameter(TestGainPlugin::kGain, 50.0);
+    h.host.automate(TestGainPlugin::kGain, 25.0, 0);
+    h.host.bounce(cv::standin::contiguous(512, 256, 1));
     EXPECT_EQ(h.host.realtimeViolations().mutexCalls, 2u);
+    h.host.automate(TestGainPlugin::kGain, 75.0, 0);
+    h.host.processBlock({256, 768.0, true, false});
+    EXPECT_EQ(h.host.realtimeViolations().mutexCalls, 4u);
     h.expectNoEscapes();
 }
 

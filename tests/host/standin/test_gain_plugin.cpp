@@ -104,6 +104,9 @@ void TestGainPlugin::OnParamChange(int paramIdx, iplug::EParamSource source, int
     Probe(Callback::ParamChange);
     lastParamSource.store(source, std::memory_order_relaxed);
     lastParamOffset.store(sampleOffset, std::memory_order_relaxed);
+    if (lockInParamChange.load(std::memory_order_relaxed)) {
+        std::lock_guard lock(mMisbehaviourMutex);
+    }
     if (paramIdx != kGain)
         return;
     const double gain = GainOf(GetParam(kGain)->Value());

@@ -42,9 +42,11 @@ public:
     void SetNote(std::string text);
     std::string Note() const;
 
-    // Misbehaviour on the audio thread, for the realtime check.
+    // Misbehaviour on the audio thread, for the realtime check (OnParamChange runs there for host
+    // automation).
     std::atomic<bool> allocateInProcess{false};
     std::atomic<bool> lockInProcess{false};
+    std::atomic<bool> lockInParamChange{false};
 
     std::atomic<int> resets{0};
     std::atomic<int> idles{0};
