@@ -3,11 +3,16 @@
 #include "tests/render/render_measures.h"
 #include "tests/support/signals.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <numbers>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace np {
 namespace {
@@ -40,6 +45,91 @@ TEST(SpectralEnvelope, RadixTwoFftMatchesTheDirectTransform) {
     }
     std::vector<std::complex<float>> twelve(12);
     EXPECT_THROW(fftRadix2(twelve, false), std::invalid_argument);
+}
+
+// The radix-2 transform in plain std::complex arithmetic, butterfly by butterfly: what the fast
+// transform must reproduce bit for bit, so that the renders built on it keep their exact output.
+void plainRadixTwo(std::vector<std::complex<float>>& data, bool inverse) {
+    const std::size_t n = data.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        std::size_t reversed = 0;
+        for (std::size_t bit = 1; bit < n; bit <<= 1)
+            reversed = (reversed << 1) | ((i & bit) != 0 ? 1 : 0);
+        if (i < reversed)
+            std::swap(data[i], data[reversed]);
+    }
+    for (std::size_t length = 2; length <= n; length <<= 1) {
+        const std::complex<double> step =
+            std::polar(1.0, (inverse ? 2.0 : -2.0) * std::numbers::pi / static_cast<double>(length));
+        std::complex<double> twiddle = 1.0;
+        for (std::size_t j = 0; j < length / 2; ++j, twiddle *= step) {
+            for (std::size_t i = j; i < n; i += length) {
+                const std::complex<float> a = data[i],
+                                          b = data[i + length / 2] * std::complex<float>(twiddle);
+                data[i] = a + b;
+                data[i + length / 2] = a - b;
+            }
+        }
+    }
+}
+
+// Catches butterflies that round differently from complex arithmetic (an operand order, a fused
+// product), twiddle tables kept for the wrong length or direction, and the fast path taken where
+// infinities arise (from an infinite input, or from values near the float limit that overflow).
+TEST(SpectralEnvelope, RadixTwoFftIsBitForBitPlainComplexArithmetic) {
+    struct Row {
+        const char* name;
+        float scale;    // of the ordinary values
+        float infinite; // written over one value when not 0
+    };
+    const Row rows[] = {
+        {"ordinary", 1.0f, 0.0f}, {"an infinity", 1.0f, -INFINITY}, {"near the limit", 3e37f, 0.0f}};
+    for (const Row& row : rows) {
+        for (const std::size_t n : {2u, 4u, 2048u, 16u, 2048u}) {
+            std::vector<std::complex<float>> x(n);
+            for (std::size_t i = 0; i < n; ++i)
+                x[i] = row.scale * std::complex<float>(std::sin(0.37f * static_cast<float>(i * i % 97)),
+                                                       std::cos(1.3f * static_cast<float>(i)));
+            if (row.infinite != 0.0f)
+                x[n / 2 - 1] = {row.infinite, 0.5f};
+            for (const bool inverse : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << row.name << ", " << n << (inverse ? " inverse" : " forward"));
+                std::vector<std::complex<float>> fast = x, plain = x;
+                fftRadix2(fast, inverse);
+                plainRadixTwo(plain, inverse);
+                for (std::size_t k = 0; k < n; ++k) {
+                    for (const auto& [f, p] : {std::pair(fast[k].real(), plain[k].real()),
+                                               std::pair(fast[k].imag(), plain[k].imag())}) {
+                        // NaNs match whatever their sign bits.
+                        if (!(std::isnan(f) && std::isnan(p))) {
+                            ASSERT_EQ(std::bit_cast<std::uint32_t>(f), std::bit_cast<std::uint32_t>(p)) << k;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A spike at bin 1 and one at bin n - 2 spread over +-h bins, across the ends of the spectrum. Catches a
+// moving RMS that does not wrap, or wraps one bin off, at either end.
+TEST(SpectralEnvelope, SmoothingWrapsAroundBothEndsOfTheSpectrum) {
+    const std::size_t n = 64;
+    const int h = 3;
+    std::vector<float> magnitudes(n, 0.0f), envelope;
+    std::vector<std::complex<float>> work;
+    magnitudes[1] = 3.0f;
+    magnitudes[n - 2] = 2.0f;
+    cepstralLogEnv(magnitudes, envelope, work, 8, h);
+    const auto near = [&](std::size_t k, std::size_t spike) {
+        const std::size_t d = k > spike ? k - spike : spike - k;
+        return std::min(d, n - d) <= static_cast<std::size_t>(h);
+    };
+    for (std::size_t k = 0; k < n; ++k) {
+        const double power = (near(k, 1) ? 9.0 : 0.0) + (near(k, n - 2) ? 4.0 : 0.0);
+        EXPECT_NEAR(magnitudes[k], std::sqrt(power / (2 * h + 1)), 1e-6) << k;
+    }
 }
 
 // A log spectrum that is one cosine has a cepstrum at quefrency 1 only: a lifter of 2 keeps it whole, a
