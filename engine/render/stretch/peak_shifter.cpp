@@ -30,16 +30,32 @@ std::size_t source(std::size_t k, int shift) noexcept {
 
 } // namespace
 
-// The source spectrum at output bin k of a region: at k - shift - fraction, linearly interpolated.
-std::complex<float> PeakShifter::interpolate(Spectrum in, std::size_t k,
-                                             const Region& region) const noexcept {
+// The source spectrum at output bin k of a region, at k - shift - fraction, linearly interpolated, and
+// turned by the region's rotation. Written out in float arithmetic, the same operations as
+// std::complex<float>'s, because the compiler passes its temporaries through the stack in a way that
+// stalls every bin on a store.
+PeakShifter::Bin PeakShifter::moved(Spectrum in, std::size_t k, const Region& region) const noexcept {
     const std::size_t base = source(k, region.shift);
     const float f = region.fraction;
-    if (f > 0.0f && base > 0)
-        return (1.0f - f) * in[base] + f * in[base - 1];
-    if (f < 0.0f && base + 1 < in.size())
-        return (1.0f + f) * in[base] - f * in[base + 1];
-    return in[base];
+    const float* x = reinterpret_cast<const float*>(in.data()) + 2 * base;
+    float re = x[0], im = x[1];
+    if (f > 0.0f && base > 0) {
+        const float keep = 1.0f - f;
+        re = keep * x[0] + f * x[-2];
+        im = keep * x[1] + f * x[-1];
+    } else if (f < 0.0f && base + 1 < in.size()) {
+        const float keep = 1.0f + f;
+        re = keep * x[0] - f * x[2];
+        im = keep * x[1] - f * x[3];
+    }
+    const float rr = region.rotation.real(), ri = region.rotation.imag();
+    Bin out{re * rr - im * ri, re * ri + im * rr};
+    if (std::isnan(out.re) && std::isnan(out.im)) {
+        // Infinities: std::complex's product recovers them as C's Annex G requires.
+        const std::complex<float> product = std::complex<float>(re, im) * region.rotation;
+        out = {product.real(), product.imag()};
+    }
+    return out;
 }
 
 void PeakShifter::configure(int bins, int fftSize, int intervalSamples) {
@@ -194,7 +210,8 @@ void PeakShifter::plan(Spectrum reference, std::span<const std::complex<double>>
             continue;
         }
         const Region& region = regions_[static_cast<std::size_t>(r)];
-        prevOutput_[k] = interpolate(reference, k, region) * region.rotation;
+        const Bin bin = moved(reference, k, region);
+        prevOutput_[k] = {bin.re, bin.im};
         prevFrequency_[k] = frequency_[k];
         prevTurn_[k] = region.turn;
     }
@@ -212,8 +229,8 @@ void PeakShifter::apply(Spectrum in, std::span<std::complex<double>> out) const 
             out[k] = 0.0;
             continue;
         }
-        const Region& region = regions_[static_cast<std::size_t>(r)];
-        out[k] = std::complex<double>(interpolate(in, k, region) * region.rotation);
+        const Bin bin = moved(in, k, regions_[static_cast<std::size_t>(r)]);
+        out[k] = {bin.re, bin.im};
     }
 }
 

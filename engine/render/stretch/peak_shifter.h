@@ -59,7 +59,13 @@ private:
         std::complex<float> rotation{1.0f};
     };
 
-    std::complex<float> interpolate(Spectrum in, std::size_t k, const Region& region) const noexcept;
+    // One output bin as two floats: std::complex<float> temporaries cost a stall each (see moved()).
+    struct Bin {
+        float re = 0.0f, im = 0.0f;
+    };
+
+    // Output bin k of a region: the input at its fractional source position, turned by its rotation.
+    Bin moved(Spectrum in, std::size_t k, const Region& region) const noexcept;
     // Fills the first peakCount_ entries of peaks_, ascending.
     void findPeaks() noexcept;
 

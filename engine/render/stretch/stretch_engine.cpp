@@ -61,12 +61,10 @@ void StretchEngine::configure(int channels, int blockSamples, int intervalSample
     window_ = std::move(window);
     derivative_ = std::move(derivative);
     norm_ = std::move(norm);
-    frame_.assign(n, 0.0);
     raw_.assign(w, 0.0f);
     mixRaw_.assign(w, 0.0f);
     spectra_.assign(static_cast<std::size_t>(channels), std::vector<std::complex<float>>(bins));
     reference_.assign(channels > 1 ? bins : 0, {});
-    scratch_.assign(bins, {});
     history_.assign(static_cast<std::size_t>(channels), std::vector<float>(w, 0.0f));
     accumulator_.assign(static_cast<std::size_t>(channels),
                         std::vector<float>(static_cast<std::size_t>(half)));
@@ -148,12 +146,15 @@ void StretchEngine::run(const InputView& in, double anchorIn, std::int64_t ancho
         for (int c = 0; c < channels_; ++c) {
             float* ring = accumulator_[static_cast<std::size_t>(c)].data();
             float* out = outputs != nullptr ? outputs[c] + (o - from) : nullptr;
+            // The normalisation's index, (p - firstFrame_) mod H, kept by counting rather than dividing.
+            std::int64_t phase = (o - firstFrame_) % interval_;
             for (std::int64_t p = o; p < e; ++p) {
                 const std::int64_t slot = p & accumulatorMask_;
                 if (out != nullptr)
-                    *out++ = static_cast<float>(
-                        ring[slot] * norm_[static_cast<std::size_t>((p - firstFrame_) % interval_)]);
+                    *out++ = static_cast<float>(ring[slot] * norm_[static_cast<std::size_t>(phase)]);
                 ring[slot] = 0.0f;
+                if (++phase == interval_)
+                    phase = 0;
             }
         }
         o = e;
@@ -188,11 +189,16 @@ void StretchEngine::makeFrame(const InputView& in, std::int64_t inputEnd) noexce
     // Zero-phase windows: the window's centre sits at index 0, its first half at the end of the buffer.
     const auto slot = [&](std::size_t i) { return i >= centre ? i - centre : i + n - centre; };
 
-    // Fills frame_ with a window of samples under a window function, zero-padded.
+    // The transform's own buffers, used in place: no copies in or out.
+    const std::span<double> time = fft_->timeBuffer();
+    const std::span<std::complex<double>> spectrum = fft_->spectrumBuffer();
+    // Fills the time buffer with a window of samples under a window function, zero-padded between the
+    // window's two halves.
     const auto windowed = [&](const std::vector<float>& samples, const std::vector<float>& function) {
-        std::fill(frame_.begin(), frame_.end(), 0.0);
+        std::fill(time.begin() + static_cast<std::ptrdiff_t>(w - centre),
+                  time.begin() + static_cast<std::ptrdiff_t>(n - centre), 0.0);
         for (std::size_t i = 0; i < w; ++i)
-            frame_[slot(i)] = static_cast<double>(samples[i]) * function[i];
+            time[slot(i)] = static_cast<double>(samples[i]) * function[i];
     };
 
     bool sound = false;
@@ -204,9 +210,8 @@ void StretchEngine::makeFrame(const InputView& in, std::int64_t inputEnd) noexce
             mixRaw_[i] += raw_[i];
         }
         windowed(raw_, window_);
-        fft_->forward(frame_, scratch_);
-        auto& spectrum = spectra_[static_cast<std::size_t>(c)];
-        std::transform(scratch_.begin(), scratch_.end(), spectrum.begin(),
+        fft_->forwardInPlace();
+        std::transform(spectrum.begin(), spectrum.end(), spectra_[static_cast<std::size_t>(c)].begin(),
                        [](std::complex<double> v) { return std::complex<float>(v); });
     }
     if (!sound) {
@@ -221,21 +226,21 @@ void StretchEngine::makeFrame(const InputView& in, std::int64_t inputEnd) noexce
         reference = reference_;
     }
     windowed(mixRaw_, derivative_);
-    fft_->forward(frame_, scratch_);
-    shifter_.plan(reference, scratch_, factor_, analysisHop, relock);
+    fft_->forwardInPlace();
+    shifter_.plan(reference, spectrum, factor_, analysisHop, relock);
     if (shifter_.silent())
         return;
 
     const double scale = 1.0 / static_cast<double>(n);
     for (int c = 0; c < channels_; ++c) {
-        shifter_.apply(spectra_[static_cast<std::size_t>(c)], scratch_);
-        fft_->inverse(scratch_, frame_);
+        shifter_.apply(spectra_[static_cast<std::size_t>(c)], spectrum);
+        fft_->inverseInPlace();
         float* ring = accumulator_[static_cast<std::size_t>(c)].data();
         // Output positions before 0 are never emitted.
         const std::size_t first = nextFrame_ < 0 ? static_cast<std::size_t>(-nextFrame_) : 0;
         for (std::size_t i = first; i < w; ++i) {
             const std::int64_t p = nextFrame_ + static_cast<std::int64_t>(i);
-            ring[p & accumulatorMask_] += static_cast<float>(frame_[slot(i)] * scale * window_[i]);
+            ring[p & accumulatorMask_] += static_cast<float>(time[slot(i)] * scale * window_[i]);
         }
     }
 }

@@ -95,12 +95,10 @@ private:
     std::vector<float> window_;     // Hann, W
     std::vector<float> derivative_; // its derivative per sample, W
     std::vector<double> norm_;      // 1 / sum of squared windows, by (position - first frame) mod H
-    std::vector<double> frame_;     // FFT input and output, N
     std::vector<float> raw_;        // one channel's input window, W
     std::vector<float> mixRaw_;     // the channels' sum over the same window, W
     std::vector<std::vector<std::complex<float>>> spectra_; // per channel
     std::vector<std::complex<float>> reference_;            // channel sum (stereo only)
-    std::vector<std::complex<double>> scratch_;             // FFT output, derivative, moved spectra
     std::vector<std::vector<float>> history_;               // per channel: the W input samples before
     std::vector<std::vector<float>> accumulator_;           // per channel: overlap-add ring
     std::int64_t accumulatorMask_ = 0;
