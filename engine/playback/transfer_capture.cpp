@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace np {
 
@@ -282,20 +283,24 @@ std::unique_ptr<TransferCapture::Capture> TransferCapture::takeCapture() {
     const std::int64_t armed = armedFrames_.load(std::memory_order_relaxed);
     const std::int64_t frames = framesWritten_.load();
     try {
+        if (!AudioBuffer::fits(channels, frames))
+            throw std::length_error(AudioBuffer::kLimitMessage);
         auto capture = std::make_unique<Capture>();
-        capture->audio.resize(channels, frames);
-        // Step by step, giving back the pages below each step: what lies there is copied or was never
-        // recorded, so the capture is never held twice over while it is copied.
+        // Room reserved, not written: the copy touches its pages step by step, as the buffer gives back
+        // the pages below each step (copied, or never recorded), so the capture is never held twice over.
+        std::vector<float>& samples = capture->audio.samples;
+        samples.reserve(static_cast<std::size_t>(channels) * static_cast<std::size_t>(frames));
         float* released = buffer_.get();
         for (int c = 0; c < channels; ++c) {
             float* src = buffer_.get() + static_cast<std::size_t>(c) * static_cast<std::size_t>(armed);
-            float* dst = capture->audio.channel(c).data();
             for (std::int64_t at = 0; at < frames; at += kTakeStepFrames) {
                 const std::int64_t n = std::min(kTakeStepFrames, frames - at);
-                std::copy_n(src + at, n, dst + at);
+                samples.insert(samples.end(), src + at, src + at + n);
                 released = discardPages(released, src + at + n);
             }
         }
+        capture->audio.channels = channels;
+        capture->audio.frames = frames;
         capture->sampleRate = sampleRate_;
         capture->startPosition = startPosition_.load(std::memory_order_relaxed);
         capture->endReason = endReason();

@@ -40,4 +40,26 @@ std::uint64_t residentBytes() noexcept {
     return read ? resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
+bool resetPeakResident() noexcept {
+    // Writing 5 to clear_refs sets the high-water mark (VmHWM) to the resident size now.
+    std::FILE* refs = std::fopen("/proc/self/clear_refs", "w");
+    if (refs == nullptr)
+        return false;
+    const bool written = std::fputs("5", refs) >= 0;
+    return std::fclose(refs) == 0 && written;
+}
+
+std::uint64_t peakResidentBytes() noexcept {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
+        return 0;
+    char line[256];
+    unsigned long long kib = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr)
+        found = std::sscanf(line, "VmHWM: %llu kB", &kib) == 1;
+    std::fclose(status);
+    return found ? kib * 1024 : 0;
+}
+
 } // namespace cvtest

@@ -14,4 +14,9 @@ std::uint64_t currentHeapBytes() noexcept;
 // only when touched (the heap counts a mapped block whole). 0 where it cannot be read.
 std::uint64_t residentBytes() noexcept;
 
+// Starts the system's record of the most memory held resident at once afresh, from what is resident
+// now; false where the system does not allow it. peakResidentBytes reads that record (0 where it cannot).
+bool resetPeakResident() noexcept;
+std::uint64_t peakResidentBytes() noexcept;
+
 } // namespace cvtest
