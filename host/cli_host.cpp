@@ -3,6 +3,7 @@
 #include "engine/io/wav_export.h"
 #include "engine/model/key_scale.h"
 #include "host/cli_audio_file.h"
+#include "host/cli_bounce.h"
 #include "host/cli_edit_script.h"
 #include "host/cli_files.h"
 #include "host/cli_render.h"
@@ -16,7 +17,6 @@
 #include <exception>
 #include <memory>
 #include <sndfile.h>
-#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
@@ -305,20 +305,13 @@ int runHost(const HostCommand& command) {
         std::int64_t end = frames;
         for (const np::Note& note : document.notes)
             end = std::max(end, note.start + note.length);
-        // Checked before the bounce takes its room, which becomes the written audio as it is.
-        if (!np::AudioBuffer::fits(channels, end))
-            throw std::length_error(np::AudioBuffer::kLimitMessage);
-        cv::standin::FloatRecording bounced = host.bounceToFloat(timeline(end));
+        // Recorded as the file's data, coded as it plays, in room taken once; written as it stands.
+        const np::WavData bounced = bounceToWavData(
+            host, timeline(end), channels, bounceDepth(loaded.fileFormat), writerScale(loaded.fileFormat));
         host.idle(2); // the render flow reports what the bounce could not render
         if (plugin.console.errors > 0)
             return 1;
-
-        np::AudioBuffer out;
-        out.channels = bounced.channels;
-        out.frames = bounced.frames;
-        out.samples = std::move(bounced.samples);
-        matchWriterScale(out, loaded.fileFormat);
-        if (!np::saveWav(command.output, out, rate, bounceDepth(loaded.fileFormat), &error))
+        if (!np::saveWav(command.output, bounced, rate, &error))
             return fail("Could not write " + command.output + ": " + error);
         std::printf("Bounced %.3f s to %s\n", static_cast<double>(end) / rate, command.output.c_str());
         return 0;

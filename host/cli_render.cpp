@@ -93,13 +93,18 @@ np::WavBitDepth renderDepth(int fileFormat) {
     return bits == 8 || bits == 16 ? np::WavBitDepth::Pcm16 : np::WavBitDepth::Pcm24;
 }
 
-void matchWriterScale(np::AudioBuffer& audio, int fileFormat) {
-    const int bits = integerBits(fileFormat);
-    if (bits == 0)
-        return;
+double writerScale(int fileFormat) {
+    if (integerBits(fileFormat) == 0)
+        return 1.0;
     // 8-bit input is written with 16 bits, where its codes are multiples of 256.
     const double full = renderDepth(fileFormat) == np::WavBitDepth::Pcm16 ? 32768.0 : 8388608.0;
-    const double scale = full / (full - 1.0);
+    return full / (full - 1.0);
+}
+
+void matchWriterScale(np::AudioBuffer& audio, int fileFormat) {
+    const double scale = writerScale(fileFormat);
+    if (scale == 1.0)
+        return;
     for (float& x : audio.samples)
         x = static_cast<float>(static_cast<double>(x) * scale);
 }

@@ -22,6 +22,10 @@ np::WavBitDepth renderDepth(int fileFormat);
 // other input alone.
 void matchWriterScale(np::AudioBuffer& audio, int fileFormat);
 
+// The factor matchWriterScale applies to each sample (in double, the result rounded to float); exactly 1
+// for input it leaves alone.
+double writerScale(int fileFormat);
+
 // Applies the command's edits to its notes (every note when it lists none) through the session: pitch
 // correction (chromatic, no vibrato flattening), transpose, formant, gain, then each note's timeline
 // length times the stretch ratio. Returns false with one line in error when a listed note does not exist.

@@ -28,18 +28,15 @@ bool report(const std::function<bool(float)>& progress, double fraction) {
     return !progress || progress(static_cast<float>(fraction));
 }
 
-bool withinExportLimits(const AudioBuffer& audio, double sampleRate) {
-    if (audio.channels < 1 || audio.channels > 2 || audio.frames < 1) {
+bool withinExportLimits(int channels, std::int64_t frames, double sampleRate, WavBitDepth depth) {
+    if (channels < 1 || channels > 2 || frames < 1) {
         return false;
     }
     if (!std::isfinite(sampleRate) || sampleRate < 8000.0 || sampleRate > 384000.0) {
         return false;
     }
-    if (audio.frames > AudioBuffer::kMaxSamples / audio.channels) {
-        return false;
-    }
-    // A buffer whose storage disagrees with its shape would be read past its end.
-    return audio.samples.size() == static_cast<std::size_t>(audio.channels * audio.frames);
+    const int depthIndex = static_cast<int>(depth);
+    return frames <= AudioBuffer::kMaxSamples / channels && depthIndex >= 0 && depthIndex <= 2;
 }
 
 enum class CheckResult { Finite, Invalid, Cancelled };
@@ -68,60 +65,37 @@ CheckResult checkFinite(const AudioBuffer& audio, const std::function<bool(float
 
 enum class WriteResult { Written, OpenFailed, WriteFailed, FinishFailed, Cancelled };
 
-// Codes and writes every block through the temporary's own stream.
-WriteResult writeTemporary(std::FILE* stream, const AudioBuffer& audio, const WavFormat& format,
-                           std::vector<std::uint8_t>& scratch, const std::function<bool(float)>& progress,
-                           WavFileWriter& writer) {
+// The coded bytes of frames [first, first + count), in scratch (room for one block) or wherever they are.
+using BlockBytes = std::function<std::span<const std::uint8_t>(std::int64_t first, std::int64_t count,
+                                                               std::span<std::uint8_t> scratch)>;
+
+// Writes every block through the temporary's own stream.
+WriteResult writeTemporary(std::FILE* stream, const WavFormat& format, std::int64_t frames,
+                           std::span<std::uint8_t> scratch, const BlockBytes& blockBytes,
+                           const std::function<bool(float)>& progress, WavFileWriter& writer) {
     if (!writer.start(stream, format)) {
         return WriteResult::OpenFailed;
     }
-    const auto frameBytes = static_cast<std::size_t>(audio.channels * wavBytesPerSample(format.depth));
-    const double frames = static_cast<double>(audio.frames);
-    for (std::int64_t first = 0; first < audio.frames; first += kWavExportBlockFrames) {
-        if (!report(progress, kCheckShare + (1.0 - kCheckShare) * static_cast<double>(first) / frames)) {
+    const double total = static_cast<double>(frames);
+    for (std::int64_t first = 0; first < frames; first += kWavExportBlockFrames) {
+        if (!report(progress, kCheckShare + (1.0 - kCheckShare) * static_cast<double>(first) / total)) {
             return WriteResult::Cancelled;
         }
-        const std::int64_t count = std::min(kWavExportBlockFrames, audio.frames - first);
-        const std::span<std::uint8_t> bytes(scratch.data(), static_cast<std::size_t>(count) * frameBytes);
-        encodeWavFrames(audio, first, count, format.depth, bytes);
-        if (!writer.writeData(bytes)) {
+        const std::int64_t count = std::min(kWavExportBlockFrames, frames - first);
+        if (!writer.writeData(blockBytes(first, count, scratch))) {
             return WriteResult::WriteFailed;
         }
     }
     return writer.finish() ? WriteResult::Written : WriteResult::FinishFailed;
 }
 
-} // namespace
-
-bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRate, WavBitDepth depth,
-             std::string* error, const std::function<bool(float)>& progress) {
-    if (error != nullptr) {
-        error->clear();
-    }
-    const int depthIndex = static_cast<int>(depth);
-    if (!withinExportLimits(audio, sampleRate) || depthIndex < 0 || depthIndex > 2) {
-        setError(error, "The audio exceeds the supported export limits");
-        return false;
-    }
-    switch (checkFinite(audio, progress)) {
-    case CheckResult::Invalid:
-        setError(error, "The rendered audio contains invalid sample values");
-        return false;
-    case CheckResult::Cancelled:
-        setError(error, "WAV export was cancelled");
-        return false;
-    case CheckResult::Finite:
-        break;
-    }
-    if (!report(progress, kCheckShare)) {
-        setError(error, "WAV export was cancelled");
-        return false;
-    }
-
-    const WavFormat format{audio.channels, static_cast<std::uint32_t>(std::lround(sampleRate)), depth};
-    const auto dataBytes = static_cast<std::uint64_t>(audio.channels) *
-                           static_cast<std::uint64_t>(audio.frames) *
-                           static_cast<std::uint64_t>(wavBytesPerSample(depth));
+// What both forms share once the samples have passed their checks: the destination and its disk
+// checked, the temporary written block by block, closed, and moved into place.
+bool writeWavFile(const std::string& path, const WavFormat& format, std::int64_t frames,
+                  std::size_t scratchBytes, const BlockBytes& blockBytes, std::string* error,
+                  const std::function<bool(float)>& progress) {
+    const auto dataBytes = static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(frames) *
+                           static_cast<std::uint64_t>(wavBytesPerSample(format.depth));
     AtomicFileReplacement replacement;
     if (!replacement.prepare(pathFromUtf8(path), false, error)) {
         return false;
@@ -132,9 +106,7 @@ bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRat
     }
 
     // Taken before the temporary exists, so running out of memory leaves nothing behind.
-    std::vector<std::uint8_t> scratch(
-        static_cast<std::size_t>(std::min(kWavExportBlockFrames, audio.frames)) *
-        static_cast<std::size_t>(audio.channels * wavBytesPerSample(depth)));
+    std::vector<std::uint8_t> scratch(scratchBytes);
 
     if (!replacement.open(error)) {
         return false;
@@ -146,7 +118,7 @@ bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRat
     };
     WavFileWriter writer;
     const auto reason = [&writer] { return ": " + std::string(std::strerror(writer.errorNumber())); };
-    switch (writeTemporary(replacement.stream(), audio, format, scratch, progress, writer)) {
+    switch (writeTemporary(replacement.stream(), format, frames, scratch, blockBytes, progress, writer)) {
     case WriteResult::OpenFailed:
         return discard("Cannot open file for writing: " + path + reason());
     case WriteResult::WriteFailed:
@@ -166,6 +138,79 @@ bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRat
         return discard("WAV export was cancelled");
     }
     return replacement.commit(error);
+}
+
+std::size_t frameBytes(int channels, WavBitDepth depth) {
+    return static_cast<std::size_t>(channels) * static_cast<std::size_t>(wavBytesPerSample(depth));
+}
+
+} // namespace
+
+bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRate, WavBitDepth depth,
+             std::string* error, const std::function<bool(float)>& progress) {
+    if (error != nullptr) {
+        error->clear();
+    }
+    // A buffer whose storage disagrees with its shape would be read past its end.
+    if (!withinExportLimits(audio.channels, audio.frames, sampleRate, depth) ||
+        audio.samples.size() != static_cast<std::size_t>(audio.channels * audio.frames)) {
+        setError(error, "The audio exceeds the supported export limits");
+        return false;
+    }
+    switch (checkFinite(audio, progress)) {
+    case CheckResult::Invalid:
+        setError(error, "The rendered audio contains invalid sample values");
+        return false;
+    case CheckResult::Cancelled:
+        setError(error, "WAV export was cancelled");
+        return false;
+    case CheckResult::Finite:
+        break;
+    }
+    if (!report(progress, kCheckShare)) {
+        setError(error, "WAV export was cancelled");
+        return false;
+    }
+    const WavFormat format{audio.channels, static_cast<std::uint32_t>(std::lround(sampleRate)), depth};
+    const std::size_t bytesPerFrame = frameBytes(audio.channels, depth);
+    const auto code = [&audio, depth, bytesPerFrame](std::int64_t first, std::int64_t count,
+                                                     std::span<std::uint8_t> scratch) {
+        const auto bytes = scratch.first(static_cast<std::size_t>(count) * bytesPerFrame);
+        encodeWavFrames(audio, first, count, depth, bytes);
+        return std::span<const std::uint8_t>(bytes);
+    };
+    return writeWavFile(path, format, audio.frames,
+                        static_cast<std::size_t>(std::min(kWavExportBlockFrames, audio.frames)) *
+                            bytesPerFrame,
+                        code, error, progress);
+}
+
+bool saveWav(const std::string& path, const WavData& data, double sampleRate, std::string* error,
+             const std::function<bool(float)>& progress) {
+    if (error != nullptr) {
+        error->clear();
+    }
+    if (!withinExportLimits(data.channels(), data.frames(), sampleRate, data.depth())) {
+        setError(error, "The audio exceeds the supported export limits");
+        return false;
+    }
+    if (data.nonFiniteSamples() > 0) {
+        setError(error, "The rendered audio contains invalid sample values");
+        return false;
+    }
+    if (!report(progress, kCheckShare)) {
+        setError(error, "WAV export was cancelled");
+        return false;
+    }
+    const WavFormat format{data.channels(), static_cast<std::uint32_t>(std::lround(sampleRate)),
+                           data.depth()};
+    const std::size_t bytesPerFrame = frameBytes(data.channels(), data.depth());
+    const auto inPlace = [&data, bytesPerFrame](std::int64_t first, std::int64_t count,
+                                                std::span<std::uint8_t>) {
+        return data.bytes().subspan(static_cast<std::size_t>(first) * bytesPerFrame,
+                                    static_cast<std::size_t>(count) * bytesPerFrame);
+    };
+    return writeWavFile(path, format, data.frames(), 0, inPlace, error, progress);
 }
 
 } // namespace np

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/audio/audio_buffer.h"
+#include "engine/io/wav_data.h"
 #include "engine/io/wav_writer.h"
 
 #include <functional>
@@ -28,5 +29,11 @@ inline constexpr std::uint64_t kWavExportSpareBytes = 1052672;
 // blocking; takes no lock of its own.
 bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRate, WavBitDepth depth,
              std::string* error, const std::function<bool(float)>& progress = {});
+
+// Writes audio already coded as WAV data, as it stands, with every check and sentence of the form above:
+// data of no frame, of more than two channels or past the limits is refused, and so is data that coded
+// a non-finite sample; the progress goes from 0.15 (the check) to 1 over the writing.
+bool saveWav(const std::string& path, const WavData& data, double sampleRate, std::string* error,
+             const std::function<bool(float)>& progress = {});
 
 } // namespace np

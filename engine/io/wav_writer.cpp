@@ -79,36 +79,38 @@ std::int32_t encodePcm24(float x) noexcept {
     return std::isnan(c) ? 0 : static_cast<std::int32_t>(std::llround(static_cast<double>(c) * 8388607.0));
 }
 
+void encodeWavChannel(const float* samples, std::int64_t count, WavBitDepth depth, std::uint8_t* out,
+                      std::size_t stride) noexcept {
+    for (std::int64_t f = 0; f < count; ++f, out += stride) {
+        const float x = samples[f];
+        switch (depth) {
+        case WavBitDepth::Pcm16:
+            storeU16(out, static_cast<std::uint16_t>(encodePcm16(x)));
+            break;
+        case WavBitDepth::Pcm24: {
+            const auto v = static_cast<std::uint32_t>(encodePcm24(x));
+            out[0] = static_cast<std::uint8_t>(v);
+            out[1] = static_cast<std::uint8_t>(v >> 8);
+            out[2] = static_cast<std::uint8_t>(v >> 16);
+            break;
+        }
+        case WavBitDepth::Float32: {
+            std::uint32_t bits = 0;
+            std::memcpy(&bits, &x, sizeof bits);
+            storeU32(out, bits);
+            break;
+        }
+        }
+    }
+}
+
 void encodeWavFrames(const AudioBuffer& audio, std::int64_t firstFrame, std::int64_t frameCount,
                      WavBitDepth depth, std::span<std::uint8_t> out) noexcept {
-    const int channels = audio.channels;
     const std::size_t bytesPerSample = static_cast<std::size_t>(wavBytesPerSample(depth));
-    std::uint8_t* dst = out.data();
-    for (int c = 0; c < channels; ++c) {
-        const float* src = audio.channel(c).data() + firstFrame;
-        std::uint8_t* p = dst + static_cast<std::size_t>(c) * bytesPerSample;
-        const std::size_t stride = static_cast<std::size_t>(channels) * bytesPerSample;
-        for (std::int64_t f = 0; f < frameCount; ++f, p += stride) {
-            const float x = src[f];
-            switch (depth) {
-            case WavBitDepth::Pcm16:
-                storeU16(p, static_cast<std::uint16_t>(encodePcm16(x)));
-                break;
-            case WavBitDepth::Pcm24: {
-                const auto v = static_cast<std::uint32_t>(encodePcm24(x));
-                p[0] = static_cast<std::uint8_t>(v);
-                p[1] = static_cast<std::uint8_t>(v >> 8);
-                p[2] = static_cast<std::uint8_t>(v >> 16);
-                break;
-            }
-            case WavBitDepth::Float32: {
-                std::uint32_t bits = 0;
-                std::memcpy(&bits, &x, sizeof bits);
-                storeU32(p, bits);
-                break;
-            }
-            }
-        }
+    const std::size_t stride = static_cast<std::size_t>(audio.channels) * bytesPerSample;
+    for (int c = 0; c < audio.channels; ++c) {
+        encodeWavChannel(audio.channel(c).data() + firstFrame, frameCount, depth,
+                         out.data() + static_cast<std::size_t>(c) * bytesPerSample, stride);
     }
 }
 

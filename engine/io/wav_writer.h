@@ -41,6 +41,12 @@ std::uint64_t wavFileBytes(std::uint32_t dataBytes) noexcept;
 std::int16_t encodePcm16(float x) noexcept;
 std::int32_t encodePcm24(float x) noexcept;
 
+// Codes count samples of one channel for depth, little-endian, one every stride bytes from out on (the
+// frame's size, to interleave): PCM through encodePcm16 / encodePcm24, float as its bits. Any thread; no
+// allocation.
+void encodeWavChannel(const float* samples, std::int64_t count, WavBitDepth depth, std::uint8_t* out,
+                      std::size_t stride) noexcept;
+
 // Interleaves frames [firstFrame, firstFrame + frameCount) of audio into out, coded for depth,
 // little-endian. out must hold frameCount * channels * wavBytesPerSample(depth) bytes; the frame range
 // must lie inside the buffer. Any thread; no allocation.

@@ -158,17 +158,8 @@ void StandinHost::processLocked(const TransportBlock& block) {
     tInProcess = !block.offline;
     guarded(Callback::Process, [&] { onAudioThread([&] { plugin_->ProcessBlock(in, out, block.frames); }); });
     tInProcess = false;
-    if (floatBounce_) {
-        FloatRecording& into = *floatBounce_;
-        const std::int64_t n = std::min<std::int64_t>(block.frames, into.frames - floatBounceFrames_);
-        for (std::size_t c = 0; c < std::min(outputs_.size(), static_cast<std::size_t>(into.channels)); ++c) {
-            float* dst = into.samples.data() + c * static_cast<std::size_t>(into.frames) +
-                         static_cast<std::size_t>(floatBounceFrames_);
-            for (std::int64_t i = 0; i < n; ++i)
-                dst[i] = static_cast<float>(outputs_[c][static_cast<std::size_t>(i)]);
-        }
-        floatBounceFrames_ += n;
-    }
+    if (bounceSink_)
+        bounceSink_(outputPtrs_.data(), static_cast<int>(outputPtrs_.size()), block.frames);
     if (recording_) {
         if (recorded_.size() != outputs_.size())
             recorded_.assign(outputs_.size(), {});
@@ -196,34 +187,46 @@ std::vector<double> StandinHost::bounce(TransportScript script) {
 }
 
 FloatRecording StandinHost::bounceToFloat(TransportScript script) {
-    std::int64_t frames = 0;
+    FloatRecording room;
     for (const auto& block : script)
-        frames += std::max(block.frames, 0);
+        room.frames += std::max(block.frames, 0);
     {
-        FloatRecording room;
         std::lock_guard lock(audioMutex_);
         room.channels = static_cast<int>(outputs_.size());
-        room.frames = frames;
-        if (room.channels > 0 &&
-            static_cast<std::uint64_t>(frames) > room.samples.max_size() / outputs_.size())
-            throw std::length_error("The bounce is too long to record.");
-        room.samples.resize(static_cast<std::size_t>(room.channels) * static_cast<std::size_t>(frames));
-        floatBounce_ = std::move(room);
-        floatBounceFrames_ = 0;
     }
-    const auto stop = [this] {
+    if (room.channels > 0 && static_cast<std::uint64_t>(room.frames) >
+                                 room.samples.max_size() / static_cast<std::size_t>(room.channels))
+        throw std::length_error("The bounce is too long to record.");
+    room.samples.resize(static_cast<std::size_t>(room.channels) * static_cast<std::size_t>(room.frames));
+    std::int64_t written = 0;
+    bounceInto(std::move(script), [&room, &written](const double* const* planes, int channels, int frames) {
+        const std::int64_t n = std::min<std::int64_t>(frames, room.frames - written);
+        for (int c = 0; c < std::min(channels, room.channels); ++c) {
+            float* dst = room.samples.data() +
+                         static_cast<std::size_t>(c) * static_cast<std::size_t>(room.frames) +
+                         static_cast<std::size_t>(written);
+            for (std::int64_t i = 0; i < n; ++i)
+                dst[i] = static_cast<float>(planes[c][i]);
+        }
+        written += n;
+    });
+    return room;
+}
+
+void StandinHost::bounceInto(TransportScript script, BounceSink sink) {
+    {
         std::lock_guard lock(audioMutex_);
-        FloatRecording out = std::move(floatBounce_).value();
-        floatBounce_.reset();
-        return out;
-    };
-    try {
-        bounce(std::move(script));
-    } catch (...) {
-        stop();
-        throw;
+        bounceSink_ = std::move(sink);
     }
-    return stop();
+    // The sink goes when the bounce ends, also when a block throws.
+    struct Unset {
+        StandinHost& host;
+        ~Unset() {
+            std::lock_guard lock(host.audioMutex_);
+            host.bounceSink_ = nullptr;
+        }
+    } unset{*this};
+    bounce(std::move(script));
 }
 
 void StandinHost::setRecording(bool on) {

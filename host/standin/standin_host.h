@@ -22,6 +22,7 @@
 #include "host/standin/transport.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,6 +59,10 @@ struct FloatRecording {
     int channels = 0;
     std::int64_t frames = 0;
 };
+
+// Takes each block's output of an offline bounce on the bouncing thread, as soon as the plug-in has
+// produced it: planes[c][0, frames) for every output channel c < channels.
+using BounceSink = std::function<void(const double* const* planes, int channels, int frames)>;
 
 struct EscapedException {
     Callback callback = Callback::None;
@@ -107,6 +112,11 @@ public:
     // own size in float and no more, and is handed over as it is. Throws (std::bad_alloc,
     // std::length_error) before any block plays when the room cannot be taken.
     FloatRecording bounceToFloat(TransportScript script);
+
+    // Offline bounce that hands every block's output to sink as it is played and keeps none of it, so
+    // the caller stores the bounce in whatever form it needs. The sink runs under the block's lock,
+    // outside the plug-in's callback; what it throws ends the bounce and reaches the caller.
+    void bounceInto(TransportScript script, BounceSink sink);
 
     // Output recording (off by default): every block's output appended per output channel.
     void setRecording(bool on);
@@ -167,8 +177,7 @@ private:
     std::int64_t nextPosition_ = 0; // where the source continues when a block reports no position
     bool recording_ = false;
     std::vector<std::vector<double>> recorded_;
-    std::optional<FloatRecording> floatBounce_; // while bounceToFloat runs
-    std::int64_t floatBounceFrames_ = 0;        // frames of it written so far
+    BounceSink bounceSink_; // while bounceInto runs
     RealtimeCounts violations_;
     std::atomic<std::int64_t> blocks_{0};
 

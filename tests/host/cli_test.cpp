@@ -435,7 +435,7 @@ TEST(CliHost, BouncesTheInputUnchangedOrWithTheScriptsEdit) {
         EXPECT_TRUE(readAudioFile(path, Algorithm::Melodic, loaded, error)) << error;
         return loaded;
     };
-    for (const int coding : {SF_FORMAT_FLOAT, SF_FORMAT_PCM_16}) {
+    for (const int coding : {SF_FORMAT_FLOAT, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24}) {
         SCOPED_TRACE(coding);
         writeAudio(in, SF_FORMAT_WAV | coding, 1, 48000, take.mono);
         const auto [code, report] = runProgram("'" + in + "' '" + out + "'", "", "host", true);

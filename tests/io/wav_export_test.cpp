@@ -270,3 +270,69 @@ TEST(WavExport, ATemporarySwappedForALinkWhileWrittenIsNeitherFollowedNorMovedIn
     EXPECT_EQ(contentsOf(folder / "out.wav"), kOld);
     EXPECT_EQ(folder.names(), (Names{"out.wav", "victim"}));
 }
+
+// Audio coded into WAV data as it is made, appended in uneven steps, is written byte for byte as the
+// audio itself would be; frames past the room taken are dropped.
+TEST(WavExport, DataCodedAsItIsMadeIsWrittenAsTheAudioItHolds) {
+    const Shape shapes[] = {{np::WavBitDepth::Pcm16, 2, 20000, 44100.5},
+                            {np::WavBitDepth::Pcm24, 1, 20001, 8000.0},
+                            {np::WavBitDepth::Float32, 2, 8193, 384000.0}};
+    cvtest::ScratchFolder folder;
+    for (const Shape& s : shapes) {
+        SCOPED_TRACE(static_cast<int>(s.depth));
+        std::vector<std::vector<float>> channels;
+        for (int c = 0; c < s.channels; ++c) {
+            channels.push_back(cvtest::sine(220.0 * (c + 1), 48000.0, s.frames, 1.2f));
+            channels.back()[7] = -1.5f; // clamped, and below -1 coded as the negative full scale
+        }
+        np::WavData data(s.channels, s.depth, s.frames);
+        for (const std::int64_t step : {1000, 7, 20000}) {
+            std::vector<const float*> planes;
+            for (const auto& channel : channels)
+                planes.push_back(channel.data() + std::min(data.frames(), s.frames));
+            data.append(planes.data(), std::min(step, s.frames - data.frames()));
+        }
+        const std::vector<const float*> more(2, channels[0].data());
+        EXPECT_EQ(data.append(more.data(), 3), 0);
+        ASSERT_EQ(data.frames(), s.frames);
+        std::string error;
+        ASSERT_TRUE(np::saveWav((folder / "data.wav").string(), data, s.rate, &error)) << error;
+        ASSERT_TRUE(
+            np::saveWav((folder / "audio.wav").string(), bufferOf(channels), s.rate, s.depth, &error));
+        EXPECT_EQ(contentsOf(folder / "data.wav"), contentsOf(folder / "audio.wav"));
+    }
+}
+
+TEST(WavExport, RefusesDataItCannotWriteWithTheSentencesOfAudio) {
+    EXPECT_THROW(np::WavData(3, np::WavBitDepth::Pcm16, 10), std::length_error);
+    EXPECT_THROW(np::WavData(1, np::WavBitDepth::Pcm16, np::AudioBuffer::kMaxSamples + 1), std::length_error);
+    const float samples[] = {0.1f, NAN, 0.3f};
+    const float* plane = samples;
+    const auto coded = [&](std::int64_t frames, np::WavBitDepth depth) {
+        np::WavData data(1, depth, 3);
+        data.append(&plane, frames);
+        return data;
+    };
+    const char* const kLimits = "The audio exceeds the supported export limits";
+    const struct {
+        const char* what;
+        np::WavData data;
+        double rate;
+        const char* sentence;
+    } cases[] = {{"no frames", coded(0, np::WavBitDepth::Pcm16), 48000.0, kLimits},
+                 {"rate 7999", coded(1, np::WavBitDepth::Pcm16), 7999.0, kLimits},
+                 {"rate 384000.6", coded(1, np::WavBitDepth::Pcm16), 384000.6, kLimits},
+                 {"no such depth", coded(1, static_cast<np::WavBitDepth>(3)), 48000.0, kLimits},
+                 {"non-finite sample", coded(3, np::WavBitDepth::Float32), 48000.0,
+                  "The rendered audio contains invalid sample values"}};
+    cvtest::ScratchFolder folder;
+    writeBytes(folder / "keep.wav", kOld);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_FALSE(np::saveWav((folder / "keep.wav").string(), c.data, c.rate, &error));
+        EXPECT_EQ(error, c.sentence);
+        EXPECT_EQ(contentsOf(folder / "keep.wav"), kOld);
+        EXPECT_EQ(folder.names(), Names{"keep.wav"});
+    }
+}
