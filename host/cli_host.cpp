@@ -257,13 +257,13 @@ int runHost(const HostCommand& command) {
         const double rate = loaded.sampleRate;
         const int channels = loaded.audio.channels;
         const std::int64_t frames = loaded.audio.frames;
-        const auto track = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));
+        const auto track = std::make_shared<cv::standin::OwnedTrackSource>(std::move(loaded.audio));
 
         auto owned = std::make_unique<ConsoleCorvalinth>();
         ConsoleCorvalinth& plugin = *owned;
         cv::standin::StandinHost host(std::move(owned));
         host.configure({rate, kBlockFrames, channels, channels});
-        host.setInput(std::make_shared<cv::standin::TrackSource>(track));
+        host.setInput(track);
         host.idle(); // the plug-in takes the audio configuration on its main thread
 
         // Capture: the host plays the track from 0 and stops; the next idle tick takes the capture in.
@@ -305,7 +305,10 @@ int runHost(const HostCommand& command) {
         std::int64_t end = frames;
         for (const np::Note& note : document.notes)
             end = std::max(end, note.start + note.length);
-        // Recorded as the file's data, coded as it plays, in room taken once; written as it stands.
+        // The bounce is the track's last play: what it has played is given back as it goes, so the take
+        // is not held whole beside the bounce. The bounce is recorded as the file's data, coded as it
+        // plays, in room taken once, and written as it stands.
+        track->giveBackAsPlayed();
         const np::WavData bounced = bounceToWavData(
             host, timeline(end), channels, bounceDepth(loaded.fileFormat), writerScale(loaded.fileFormat));
         host.idle(2); // the render flow reports what the bounce could not render

@@ -1,5 +1,7 @@
 #include "engine/playback/transfer_capture.h"
 
+#include "engine/audio/page_release.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -55,20 +57,6 @@ constexpr std::int64_t kTakeStepFrames = 262144;
 std::uintptr_t pageBytes() noexcept {
     static const auto bytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     return bytes;
-}
-
-// Gives the whole pages inside [begin, end) back to the system; the floats there read as 0 afterwards.
-// Returns where the pages given back end (end rounded down to a page), for the next call to start at.
-float* discardPages(float* begin, float* end) noexcept {
-    const std::uintptr_t page = pageBytes();
-    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
-    const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(end) / page * page;
-    if (to <= from)
-        return begin;
-#ifdef MADV_DONTNEED
-    ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-#endif
-    return reinterpret_cast<float*>(to);
 }
 
 } // namespace
@@ -296,7 +284,7 @@ std::unique_ptr<TransferCapture::Capture> TransferCapture::takeCapture() {
             for (std::int64_t at = 0; at < frames; at += kTakeStepFrames) {
                 const std::int64_t n = std::min(kTakeStepFrames, frames - at);
                 samples.insert(samples.end(), src + at, src + at + n);
-                released = discardPages(released, src + at + n);
+                released = releaseWholePages(released, src + at + n);
             }
         }
         capture->audio.channels = channels;

@@ -1,5 +1,7 @@
 #include "host/standin/input_source.h"
 
+#include "engine/audio/page_release.h"
+
 #include <algorithm>
 #include <cmath>
 #include <sndfile.h>
@@ -33,19 +35,45 @@ void PositionCodedSource::fill(std::int64_t position, int frames,
             channels[c][i] = code(position + i, static_cast<int>(c));
 }
 
-void TrackSource::fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept {
+namespace {
+
+void fillFromTake(const np::AudioBuffer& take, std::int64_t position, int frames,
+                  std::span<double* const> channels) noexcept {
     for (std::size_t c = 0; c < channels.size(); ++c) {
-        if (audio_->channels < 1) {
+        if (take.channels < 1) {
             std::fill(channels[c], channels[c] + frames, 0.0);
             continue;
         }
-        const std::span<const float> plane =
-            audio_->channel(std::min(static_cast<int>(c), audio_->channels - 1));
+        const std::span<const float> plane = take.channel(std::min(static_cast<int>(c), take.channels - 1));
         for (int i = 0; i < frames; ++i) {
             const std::int64_t p = position + i;
-            channels[c][i] = p >= 0 && p < audio_->frames ? plane[static_cast<std::size_t>(p)] : 0.0;
+            channels[c][i] = p >= 0 && p < take.frames ? plane[static_cast<std::size_t>(p)] : 0.0;
         }
     }
+}
+
+} // namespace
+
+void TrackSource::fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept {
+    fillFromTake(*audio_, position, frames, channels);
+}
+
+void OwnedTrackSource::fill(std::int64_t position, int frames,
+                            std::span<double* const> channels) const noexcept {
+    if (givingBack_.load() && audio_.channels <= 2) {
+        // Everything before this block has been played.
+        const std::int64_t behind = std::clamp<std::int64_t>(position, 0, audio_.frames);
+        if (behind > givenBackFrames_ &&
+            (behind - givenBackFrames_ >= kGiveBackStepFrames || behind == audio_.frames)) {
+            for (int c = 0; c < audio_.channels; ++c) {
+                float* plane = audio_.channel(c).data();
+                float*& from = givenBackTo_[static_cast<std::size_t>(c)];
+                from = np::releaseWholePages(from == nullptr ? plane : from, plane + behind);
+            }
+            givenBackFrames_ = behind;
+        }
+    }
+    fillFromTake(audio_, position, frames, channels);
 }
 
 void writeWav(const std::string& path, const std::vector<std::vector<double>>& planes, double sampleRate) {

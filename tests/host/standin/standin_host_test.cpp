@@ -2,7 +2,9 @@
 #include "host/standin/input_source.h"
 #include "host/standin/standin_host.h"
 #include "tests/host/standin/test_gain_plugin.h"
+#include "tests/support/heap_usage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <future>
 #include <gtest/gtest.h>
@@ -175,6 +177,39 @@ TEST(StandinHost, BouncesToFloatEveryFramePlayedInPlace) {
     EXPECT_FALSE(h.host.realtimeViolations().any());
     h.host.processBlock({64, 0.0, true, false});
     EXPECT_EQ(h.host.bounceToFloat({}).samples.size(), 0u) << "a later block is not recorded";
+    h.expectNoEscapes();
+}
+
+// A take the host plays one last time gives its pages back behind the play position as it goes and plays
+// the same samples as before; what lies behind then reads as silence (but for the pages at its edges).
+TEST(StandinHost, AnOwnedTrackGivesBackWhatItsLastPlayHasPlayed) {
+    constexpr std::int64_t kFrames = 60 * 48000;
+    constexpr std::uint64_t kTakeBytes = kFrames * 4;
+    const auto expected = [](std::int64_t p) { return static_cast<float>(p % 4801) / 4800.0f - 0.5f; };
+    np::AudioBuffer take;
+    take.resize(1, kFrames);
+    for (std::int64_t p = 0; p < kFrames; ++p)
+        take.channel(0)[static_cast<std::size_t>(p)] = expected(p);
+    const auto source = std::make_shared<cv::standin::OwnedTrackSource>(std::move(take));
+    Host h;
+    h.host.configure({48000.0, 512, 1, 1});
+    h.host.automate(TestGainPlugin::kGain, 100.0, 0);
+    h.host.setInput(source);
+
+    source->giveBackAsPlayed();
+    const std::uint64_t before = cvtest::residentBytes();
+    std::int64_t at = 0, wrong = 0;
+    h.host.bounceInto(cv::standin::contiguous(0, 512, kFrames / 512 + 2),
+                      [&](const double* const* planes, int, int frames) {
+                          for (int i = 0; i < frames; ++i, ++at)
+                              wrong += planes[0][i] != (at < kFrames ? expected(at) : 0.0f) ? 1 : 0;
+                      });
+    EXPECT_EQ(wrong, 0);
+    EXPECT_LT(cvtest::residentBytes() + kTakeBytes * 3 / 4, before) << "the take was not given back";
+    h.host.bounceInto(cv::standin::contiguous(kFrames / 2, 512, 1),
+                      [&](const double* const* planes, int, int frames) {
+                          EXPECT_EQ(std::count(planes[0], planes[0] + frames, 0.0), frames);
+                      });
     h.expectNoEscapes();
 }
 
