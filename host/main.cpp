@@ -58,6 +58,9 @@ int runEditorCommand(const std::vector<std::string>& args) {
         }
         if (command.kind == EditorCommand::Kind::Open)
             return app.RunWindow();
+        // The screenshot plays nothing more: the host lets the track go, so that it is not held beside
+        // the plug-in's capture of it while the editor draws.
+        app.Host().setInput(nullptr);
         if (!app.SaveScreenshot(command.out, command.scale, error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;
