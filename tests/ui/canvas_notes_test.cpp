@@ -46,6 +46,8 @@ TEST(CanvasNotes, MarqueeAndSplitTakeTheirNotes) {
     const float x = XOf(6000), y = YOf(60);
     EXPECT_TRUE(MarqueeNotes(doc, kFresh, IRECT(x, y - 1, x + 2, y + 1)).empty()); // 2 x 2 selects nothing
     EXPECT_EQ(MarqueeNotes(doc, kFresh, IRECT(x, y - 2, x + 1, y + 2)), std::vector<std::uint32_t>{1});
+    EXPECT_EQ(MarqueeNotes(doc, kFresh, IRECT(XOf(18000), YOf(61) - 2, XOf(18000) + 1, YOf(61) + 2)),
+              (std::vector<std::uint32_t>{2, 3})); // A lies below
     EXPECT_EQ(MarqueeNotes(doc, kFresh, IRECT(60, YOf(62), 70, YOf(59))), std::vector<std::uint32_t>{1});
     EXPECT_EQ(MarqueeNotes(doc, kFresh, IRECT(60, YOf(62), XOf(12000), YOf(59))),
               (std::vector<std::uint32_t>{1, 2, 3}));

@@ -173,13 +173,42 @@ TEST(EditorViewMouse, DoubleClicksMuteFlattenAndSnapInOneStepEach) {
     rig.driver->AdvanceMs(500);
 
     rig.view->SetTool(static_cast<std::uint32_t>(Tool::Mod));
+    rig.view->SelectAll(); // a double-click on a selected note flattens the whole selection
     rig.driver->DoubleClick(300, 469);
     EXPECT_EQ(rig.Note(1).driftScale, 0.0);
+    EXPECT_EQ(rig.Note(2).driftScale, 0.0);
     rig.driver->AdvanceMs(500);
     rig.view->SetTool(static_cast<std::uint32_t>(Tool::Main));
     rig.driver->DoubleClick(300, 469);
     EXPECT_NEAR(rig.Note(1).pitchOffset, -0.4, 1e-9);
     EXPECT_EQ(rig.Session().undoStates().size(), 4u);
+}
+
+TEST(EditorViewMouse, AClickSelectsOneNoteAndShiftTogglesANoteInOrOut) {
+    cvtest::CanvasRig rig(TwoNotes());
+    const struct {
+        const char* name;
+        float x, y;
+        IMouseMod mod;
+        std::vector<std::uint32_t> selection;
+    } clicks[] = {
+        {"click note 1", 300, 474, kLeft, {1}},
+        {"shift-click unselected note 2", 480, 418, kShift, {1, 2}},
+        {"click selected note 2 keeps both", 480, 418, kLeft, {1, 2}},
+        {"shift-click selected note 1", 300, 474, kShift, {2}},
+        {"shift-click selected note 2", 480, 418, kShift, {}},
+        {"shift-click unselected note 1", 300, 474, kShift, {1}},
+        {"shift-click empty canvas", 700, 300, kShift, {1}},
+        {"click note 2", 480, 418, kLeft, {2}},
+        {"click empty canvas", 700, 300, kLeft, {}},
+    };
+    for (const auto& c : clicks) {
+        SCOPED_TRACE(c.name);
+        rig.driver->Click(c.x, c.y, c.mod);
+        rig.driver->AdvanceMs(500); // the next click is no double-click
+        EXPECT_EQ(rig.view->SelectionIds(), c.selection);
+    }
+    EXPECT_TRUE(rig.host->session.undoStates().empty());
 }
 
 TEST(EditorViewMouse, AMarqueeSelectsWhatItSpansAndShiftAddsToTheSelection) {
@@ -188,7 +217,7 @@ TEST(EditorViewMouse, AMarqueeSelectsWhatItSpansAndShiftAddsToTheSelection) {
     rig.driver->AdvanceMs(500);
     Gesture(rig, 200, 460, {{150, 30}});
     EXPECT_EQ(rig.view->SelectionIds(), std::vector<std::uint32_t>{1});
-    Gesture(rig, 430, 410, {{110, 20}}, kShift);
+    Gesture(rig, 540, 430, {{-110, -20}}, kShift); // dragged up and to the left
     EXPECT_EQ(rig.view->SelectionIds(), (std::vector<std::uint32_t>{1, 2}));
     Gesture(rig, 700, 300, {{2, 2}}); // 2 x 2 selects nothing, and the press cleared the selection
     EXPECT_TRUE(rig.view->SelectionIds().empty());

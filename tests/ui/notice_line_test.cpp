@@ -81,6 +81,46 @@ TEST_F(NoticeLineRules, RanksWaitingSlotAndProgressParkingFollowTheRules) {
     EXPECT_FALSE(line.Visible());
 }
 
+TEST_F(NoticeLineRules, ANoticeOfEqualOrHigherRankReplacesTheOneShowingAndALowerOneWaits) {
+    const struct {
+        Kind showing, next;
+        const char* text; // of the next notice; the one showing says "first"
+        bool replaces;
+    } cases[] = {
+        {Kind::Status, Kind::Status, "second", true},  {Kind::Status, Kind::Success, "second", true},
+        {Kind::Success, Kind::Status, "second", true}, {Kind::Warning, Kind::Warning, "second", true},
+        {Kind::Error, Kind::Error, "second", true},    {Kind::Success, Kind::Warning, "second", true},
+        {Kind::Warning, Kind::Error, "first", true},   {Kind::Warning, Kind::Success, "second", false},
+        {Kind::Error, Kind::Warning, "second", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << NoticeBadge(c.showing) << " then " << NoticeBadge(c.next) << " " << c.text);
+        line = NoticeLine{};
+        Show("first", c.showing);
+        At(1000);
+        Show(c.text, c.next);
+        EXPECT_EQ(Text(), c.replaces ? c.text : "first");
+        EXPECT_EQ(line.ShownKind(), c.replaces ? c.next : c.showing);
+        EXPECT_EQ(line.Waiting() ? line.Waiting()->text : "<none>", c.replaces ? "<none>" : c.text);
+    }
+}
+
+TEST_F(NoticeLineRules, ProgressParksTheNoticeShowingUntilItIsDismissed) {
+    for (const Kind kind : {Kind::Status, Kind::Success, Kind::Warning}) {
+        SCOPED_TRACE(NoticeBadge(kind));
+        line = NoticeLine{};
+        At(0);
+        Show("parked", kind);
+        line.ShowProgress("Analyzing audio", 0.2f, true, now);
+        EXPECT_EQ(line.ShownKind(), Kind::Progress);
+        line.Dismiss(now);
+        At(kNoticeDismissMs);
+        EXPECT_EQ(Text(), "parked");
+        EXPECT_EQ(line.ShownKind(), kind);
+    }
+}
+
 TEST_F(NoticeLineRules, OpacityAtTheFadeBoundariesAndTheSevenUnitRise) {
     Show("Saved", Kind::Status); // 4000 ms: 110 in, 130 out
     const struct {
