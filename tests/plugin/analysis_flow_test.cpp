@@ -49,9 +49,11 @@ TEST(AnalysisFlow, AnAlgorithmChangeAsksFirstOnlyWhenEditsWouldBeLost) {
     FlowFixture f;
     f.configure(48000.0, 512, 1);
     f.captureAndAnalyse(0, 19200);
+    EXPECT_FALSE(f.percussive->load()) << "Melodic";
     const std::uint64_t generation = f.plugin->PlaybackGeneration();
     f.host->setParameter(cv::kParamAlgorithm, 1.0); // unedited: analysed again at once
     f.settleAnalysis();
+    EXPECT_TRUE(f.percussive->load()) << "Percussive";
     EXPECT_GT(f.plugin->PlaybackGeneration(), generation);
     EXPECT_TRUE(f.plugin->controls.asked.empty());
 
@@ -71,6 +73,7 @@ TEST(AnalysisFlow, AnAlgorithmChangeAsksFirstOnlyWhenEditsWouldBeLost) {
         f.settleAnalysis();
     }
     EXPECT_FALSE(f.plugin->HasUnsavedEdits()); // analysed again: the edit is gone
+    EXPECT_FALSE(f.percussive->load());
 }
 
 // A re-analysis that ends without a document to install (cancelled, failed, or refused before it began)

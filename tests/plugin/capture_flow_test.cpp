@@ -132,7 +132,11 @@ TEST(CaptureFlow, EveryWayACaptureEndsKeepsOrDropsItWithItsNotice) {
 TEST(CaptureFlow, InstallsTheCaptureAtItsHostPositionAndPlaysItInPlace) {
     FlowFixture f;
     f.configure(48000.0, 512, 1);
+    f.analysisGate->close();
     f.capture(1000, 9600);
+    f.host->idle();
+    EXPECT_FALSE(f.plugin->HasUnsavedEdits()) << "a fresh capture while it is analysed";
+    f.analysisGate->release();
     f.settleAnalysis();
     EXPECT_EQ(f.plugin->controls.fileReadout, "Captured audio  \xE2\x80\x94  0.2 s @ 48.0 kHz");
     EXPECT_EQ(CorvalinthProbe::anchor(*f.plugin), 1000);
@@ -232,12 +236,62 @@ TEST(CaptureFlow, ArmsWithinTheMemoryTheSessionLeavesAndRefusesBeyondIt) {
     EXPECT_EQ(f.texts(), std::vector<std::string>{kNoMemory});
 }
 
+// Mono audio of `mib` MiB by its shape alone: the bookkeeping counts channels x frames, so no samples
+// are held.
+std::shared_ptr<const np::AudioBuffer> audioOfMiB(std::uint64_t mib) {
+    auto audio = std::make_shared<np::AudioBuffer>();
+    audio->channels = 1;
+    audio->frames = static_cast<std::int64_t>((mib << 20) / 4);
+    return audio;
+}
+
+TEST(CaptureFlow, SizesTheCaptureFromWhatTheSessionLeavesFree) {
+    // Each session leaves 12 MiB of the 512 MiB working set, a 6 MiB buffer: 1572864 mono frames.
+    constexpr std::int64_t kSixMiBFrames = (6 << 20) / 4;
+    const struct {
+        const char* name;
+        std::uint64_t sessionMiB;
+        std::uint64_t otherTakeMiB; // a source the plug-in holds beside the session's; 0: the same one
+        std::uint64_t largestRenderMiB;
+        std::uint64_t waveformMiB;
+        std::int64_t armedFrames; // 0: refused
+    } cases[] = {
+        {"the session's source is counted once", 500, 0, 0, 0, kSixMiBFrames},
+        {"another take the plug-in holds counts as well", 250, 250, 0, 0, kSixMiBFrames},
+        {"three times the largest render stays free", 200, 0, 100, 0, kSixMiBFrames},
+        {"the waveform cache is resident, not working set", 500, 0, 0, 100, kSixMiBFrames},
+        {"the 640 MiB resident limit", 150, 150, 0, 340, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlowFixture f;
+        f.configure(48000.0, 512, 1);
+        np::Document doc;
+        doc.sampleRate = 48000.0;
+        doc.audio = audioOfMiB(c.sessionMiB);
+        f.plugin->Session().setDocument(doc);
+        CorvalinthProbe::replaceSource(*f.plugin,
+                                       c.otherTakeMiB > 0 ? audioOfMiB(c.otherTakeMiB) : doc.audio);
+        CorvalinthProbe::setLargestRender(*f.plugin, c.largestRenderMiB << 20);
+        CorvalinthProbe::setWaveformCacheBytes(*f.plugin, c.waveformMiB << 20);
+        f.plugin->ArmTransfer();
+        const np::TransferCapture& capture = CorvalinthProbe::capture(*f.plugin);
+        EXPECT_EQ(capture.state(), c.armedFrames > 0 ? State::Armed : State::Idle);
+        if (c.armedFrames > 0)
+            EXPECT_EQ(capture.armedFrames(), c.armedFrames);
+        EXPECT_EQ(f.texts(),
+                  c.armedFrames > 0 ? std::vector<std::string>{} : std::vector<std::string>{kNoMemory});
+    }
+}
+
 TEST(CaptureFlow, ClearCaptureAsksThenRemovesTheSession) {
     FlowFixture f;
     f.configure(48000.0, 512, 1);
     f.captureAndAnalyse(0, 9600);
     const std::uint64_t generation = CorvalinthProbe::sessionGeneration(*f.plugin);
     const int changes = f.host->stateChangeCount();
+    CorvalinthProbe::setLargestRender(*f.plugin, 1u << 20);
+    const std::weak_ptr<const np::AudioBuffer> take = CorvalinthProbe::source(*f.plugin);
     f.plugin->ClearCapture();
     ASSERT_EQ(f.plugin->controls.asked.size(), 1u);
     f.plugin->controls.answer(1); // Cancel
@@ -249,6 +303,16 @@ TEST(CaptureFlow, ClearCaptureAsksThenRemovesTheSession) {
     EXPECT_EQ(f.plugin->controls.fileReadout, "No file loaded");
     EXPECT_GT(CorvalinthProbe::sessionGeneration(*f.plugin), generation);
     EXPECT_EQ(f.host->stateChangeCount(), changes + 1);
+    // Nothing of the cleared session is held or counted against the next capture: not its take (once
+    // the audio thread let go of it), its render reserve, its waveform or its settings.
+    f.host->processBlock({64, 0.0, false});
+    f.host->idle();
+    EXPECT_TRUE(take.expired());
+    EXPECT_EQ(f.plugin->CurrentResidentMemory(),
+              (cv::ResidentMemory{f.plugin->Session().estimatedResidentBytes(), 0}));
+    f.host->setParameter(cv::kParamKey, 5.0);
+    f.host->idle();
+    EXPECT_TRUE(f.plugin->MetaMatchesSaved());
 }
 
 TEST(CaptureFlow, AnchorsRoundWhileDisplayConversionsTruncate) {

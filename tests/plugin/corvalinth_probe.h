@@ -48,6 +48,7 @@ struct CorvalinthProbe {
         return {p.requestedRenderRevision_, p.completedRenderRevision_};
     }
     static void setLargestRender(Corvalinth& p, std::uint64_t bytes) { p.largestRenderBytes_.store(bytes); }
+    static void setWaveformCacheBytes(Corvalinth& p, std::uint64_t bytes) { p.peakCacheBytes_ = bytes; }
     static cv::dawstate::SnapshotStore& dawState(Corvalinth& p) { return p.dawState_; }
     // A main-thread publish of the live session, as every capture, analysis and edit makes.
     static void publishSession(Corvalinth& p) { p.PublishDawStateSnapshot(); }

@@ -1,17 +1,9 @@
 #include "host/standin/free_runner.h"
-#include "plugin/dawstate_chunk.h"
 #include "tests/plugin/daw_restore_fixture.h"
 
 namespace {
 
 using cv::standin::FreeRunner;
-
-double savedValue(const iplug::HostStateRecord& record, std::size_t index) {
-    const cv::dawstate::DecodeResult decoded =
-        cv::dawstate::decode(record.data, cv::dawstate::kMaxChunkBytes, cv::dawstate::TrailerPolicy::Strict);
-    EXPECT_EQ(decoded.status, cv::dawstate::DecodeStatus::Ok);
-    return decoded.state.values[index];
-}
 
 // A host thread saves while the main thread drags a note and while a changed Algorithm awaits the
 // user's answer, with the audio thread running: a save shows the last published state only.

@@ -2,6 +2,7 @@
 
 // A session worth saving, and the comparison a restore must pass: the host-state round trips.
 
+#include "plugin/dawstate_chunk.h"
 #include "tests/plugin/flow_fixture.h"
 
 #include <tuple>
@@ -32,6 +33,14 @@ struct EditedSession : FlowFixture {
         settleRender();
     }
 };
+
+// Value `index` (cv::dawstate::ValueIndex) of a saved state.
+inline double savedValue(const iplug::HostStateRecord& record, std::size_t index) {
+    const cv::dawstate::DecodeResult decoded =
+        cv::dawstate::decode(record.data, cv::dawstate::kMaxChunkBytes, cv::dawstate::TrailerPolicy::Strict);
+    EXPECT_EQ(decoded.status, cv::dawstate::DecodeStatus::Ok);
+    return decoded.state.values[index];
+}
 
 // The live session of `actual` (not only what it would save) holds the notes and anchor of `expected`;
 // a save compares the rest byte for byte.

@@ -62,6 +62,33 @@ TEST(DawRestore, AnEditedSessionComesBackWholeWithAndWithoutTheHook) {
     }
 }
 
+TEST(DawRestore, AnEditingParameterChangeReachesTheSessionAndTheNextSave) {
+    EditedSession f;
+    using Reading = std::function<double(const np::EditSession&)>;
+    const struct {
+        int param;
+        std::size_t saved;
+        double value;
+        Reading inSession; // empty: the session keeps no copy
+        double sessionValue;
+    } changes[] = {
+        {cv::kParamKey, cv::dawstate::kValueKey, 7.0,
+         [](const np::EditSession& s) { return double(s.keyScale().root); }, 7.0},
+        {cv::kParamScale, cv::dawstate::kValueScale, 2.0,
+         [](const np::EditSession& s) { return double(s.keyScale().kind); }, 2.0},
+        {cv::kParamTempo, cv::dawstate::kValueTempo, 140.5, {}, 0.0},
+        {cv::kParamA4, cv::dawstate::kValueA4, 1.0, [](const np::EditSession& s) { return s.a4Hz(); }, 432.0},
+    };
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.param);
+        f.host->setParameter(c.param, c.value);
+        f.host->idle();
+        EXPECT_EQ(savedValue(*f.host->saveState(), c.saved), c.value);
+        if (c.inSession)
+            EXPECT_EQ(c.inSession(f.plugin->Session()), c.sessionValue);
+    }
+}
+
 TEST(DawRestore, ASessionSavedBeforeItsAnalysisIsAnalysedAgain) {
     FlowFixture a;
     a.configure(48000.0, 512, 1);

@@ -87,6 +87,10 @@ TEST(FileJobs, CancelledOrClearedJobsStaySilentButRealFailuresReport) {
          {}},
         {"capture cleared",
          [](Corvalinth& p, FakeControls& c) {
+             p.StartFileJob(FileJobKind::MidiExport, [] {
+                 ADD_FAILURE() << "a job waiting when the capture was cleared ran";
+                 return FileJobResult{};
+             });
              p.ClearCapture();
              c.answer(0);
          },

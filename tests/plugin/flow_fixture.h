@@ -59,11 +59,13 @@ inline np::AnalysisResult evenNotes(const np::AnalysisWorker::Request& request, 
     return result;
 }
 
-// Holds the render stand-in while closed; a cancel still stops it. Counts the renders begun and made.
+// Holds the render stand-in while closed; a cancel still stops it. Counts the renders begun and made,
+// and keeps the memory the last one was told to leave free.
 struct RenderGate {
     std::atomic<bool> open{true};
     std::atomic<int> started{0};
     std::atomic<int> made{0};
+    std::atomic<std::uint64_t> reservedBytes{0};
 };
 
 // The render's stand-in: the constant 1 + the sum of the notes' pitch offsets over the source's length,
@@ -71,6 +73,7 @@ struct RenderGate {
 inline np::AudioBuffer revisionLevel(const np::Document& doc, const np::RenderOptions& options,
                                      RenderGate& gate) {
     gate.started.fetch_add(1);
+    gate.reservedBytes.store(options.reservedBytes);
     while (!gate.open.load()) {
         if (options.cancelled())
             throw np::RenderCancelled();
@@ -89,6 +92,7 @@ inline np::AudioBuffer revisionLevel(const np::Document& doc, const np::RenderOp
 // Made before the plug-in, which the analysis and render jobs it holds outlive.
 struct FlowAnalysisState {
     std::shared_ptr<std::atomic<float>> polyphony = std::make_shared<std::atomic<float>>(0.0f);
+    std::shared_ptr<std::atomic<bool>> percussive = std::make_shared<std::atomic<bool>>(false); // last asked
     std::shared_ptr<JobGate> analysisGate = std::make_shared<JobGate>();
     std::shared_ptr<std::atomic<bool>> analysisFails = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<RenderGate> renderGate = std::make_shared<RenderGate>();
@@ -97,9 +101,10 @@ struct FlowAnalysisState {
 struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
     explicit FlowFixture(const std::function<void(Corvalinth::Services&)>& customize = {})
         : CorvalinthFixture("", [this, customize](Corvalinth::Services& services) {
-              services.analysisJob = [p = polyphony, g = analysisGate,
-                                      fails = analysisFails](const np::AnalysisWorker::Request& request,
-                                                             const std::function<bool(float)>&) {
+              services.analysisJob = [p = polyphony, g = analysisGate, fails = analysisFails,
+                                      kind = percussive](const np::AnalysisWorker::Request& request,
+                                                         const std::function<bool(float)>&) {
+                  kind->store(request.percussive);
                   g->pass();
                   if (fails->load())
                       throw std::runtime_error("the analysis failed");

@@ -88,6 +88,30 @@ TEST(RenderFlow, ABounceRightAfterAnEditHoldsItAndEqualsTheSettledPlayback) {
     // Installed once for its revision and generation: the render flow takes the bounce's render.
     EXPECT_EQ(f.renderGate->made.load(), 1);
     EXPECT_EQ(CorvalinthProbe::renderRevisions(*f.plugin).second, f.plugin->Session().editCount());
+    // And a bounce after the idle loop installed a render plays that one rather than rendering again.
+    f.transpose(1.0);
+    f.settleRender();
+    EXPECT_EQ(f.play(0, 24, true)[kAnchor + kTake / 2], 4.0);
+    EXPECT_EQ(f.renderGate->made.load(), 2);
+}
+
+TEST(RenderFlow, MemoryKeptForRendersFollowsWhatThePlayerHoldsAndTheLargestRender) {
+    RenderFlowFixture f;
+    constexpr std::uint64_t kTakeBytes = kTake * 4; // mono, and so is every render of it
+    EXPECT_EQ(f.plugin->CurrentResidentMemory().audioBytes, kTakeBytes);
+    f.transpose(2.0);
+    f.settleRender();
+    EXPECT_EQ(f.renderGate->reservedBytes.load(), 0u) << "the player held the take itself";
+    EXPECT_EQ(f.plugin->CurrentResidentMemory().audioBytes, kTakeBytes + 3 * kTakeBytes);
+    f.transpose(1.0);
+    f.settleRender();
+    EXPECT_EQ(f.renderGate->reservedBytes.load(), kTakeBytes) << "the render the player holds";
+    // Analysed again, the take itself plays and no render is kept for.
+    f.host->setParameter(cv::kParamAlgorithm, 1.0);
+    f.host->idle();
+    f.plugin->controls.answer(0);
+    f.settleAnalysis();
+    EXPECT_EQ(f.plugin->CurrentResidentMemory().audioBytes, kTakeBytes);
 }
 
 TEST(RenderFlow, ACancelledRenderIsRequestedAgain) {
