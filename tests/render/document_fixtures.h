@@ -149,6 +149,34 @@ inline np::Document melodyDocument(MelodyVoice voice, double rate = 48000.0) {
     return doc;
 }
 
+// seconds of a steady vowel at hz over `channels` channels at rate (channel c at 1 / (c + 1) of the
+// first's level), with a flat voiced track at trackHz (the analysis's reading, right or not), cut into
+// `notes` pitched notes of equal length that follow one another without a gap: one chain.
+inline np::Document steadyChain(int notes, double seconds, double hz, double trackHz, int channels,
+                                double rate = 48000.0) {
+    const auto frames = static_cast<std::int64_t>(seconds * rate);
+    const std::vector<float> mono = vowel(hz, hz, 0.0, 0.0, rate, frames, 0.2f);
+    std::vector<std::vector<float>> planes;
+    for (int c = 0; c < channels; ++c) {
+        planes.push_back(mono);
+        for (float& x : planes.back())
+            x /= static_cast<float>(c + 1);
+    }
+    np::Document doc = spanDocument(std::move(planes), rate, trackHz);
+    for (int n = 0; n < notes; ++n) {
+        np::Note note;
+        note.id = static_cast<std::uint32_t>(n + 1);
+        note.sourceStart = note.start = frames * n / notes;
+        note.sourceEnd = frames * (n + 1) / notes;
+        note.length = note.sourceEnd - note.sourceStart;
+        note.pitch = 69.0 + 12.0 * std::log2(trackHz / 440.0);
+        note.pitchConfidence = 0.97f;
+        doc.notes.push_back(note);
+    }
+    doc.nextNoteId = static_cast<std::uint32_t>(notes + 1);
+    return doc;
+}
+
 // The median absolute error in cents of the rendered vowel y against the source's fundamental shifted by
 // `semitones`, measured every 10 ms over [from, to) samples by the phase advance of the fundamental
 // (frequencyNear, which shares nothing with the render), against the mean fundamental over its window.

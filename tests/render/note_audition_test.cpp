@@ -1,6 +1,6 @@
 #include "engine/analysis/pyin.h"
 #include "engine/render/note_audition.h"
-#include "engine/render/vocoder/spectral_envelope.h"
+#include "tests/render/render_measures.h"
 #include "tests/support/signals.h"
 
 #include <algorithm>
@@ -52,18 +52,6 @@ TEST(NoteAudition, LoopsAnExcerptItCannotAnalyseWithoutClicks) {
     }
 }
 
-// The frequency of the largest envelope value within [fromHz, toHz) of the output's middle frame.
-double envelopePeakHz(const AudioBuffer& out, double rate, double f0, double fromHz, double toHz) {
-    const std::vector<double> x(out.channel(0).begin(), out.channel(0).end());
-    const auto fs = static_cast<int>(rate);
-    const vocoder::FrameSpectra e = vocoder::estimateSpectralEnvelope(
-        x, fs, std::vector<double>(static_cast<std::size_t>(vocoder::frameCount(out.frames, fs)), f0));
-    const std::span<const double> middle = e.frame(e.frames / 2);
-    const auto first = middle.begin() + static_cast<std::ptrdiff_t>(fromHz * e.fftSize / rate);
-    const auto last = middle.begin() + static_cast<std::ptrdiff_t>(toHz * e.fftSize / rate);
-    return static_cast<double>(std::max_element(first, last) - middle.begin()) * rate / e.fftSize;
-}
-
 TEST(NoteAudition, SynthesisesASteadyToneAtTheAskedPitchFormantsAndRate) {
     // A 200 Hz "ah", frozen at 48 kHz and heard at 120 Hz (harmonics dense enough to show the envelope)
     // at 44.1 kHz.
@@ -87,7 +75,7 @@ TEST(NoteAudition, SynthesisesASteadyToneAtTheAskedPitchFormantsAndRate) {
         EXPECT_GT(voiced, 50);
         // The first formant moves with the ratio; a ratio of 0.5 reads the envelope up to twice its
         // length, which must stay inside it.
-        const double peak = envelopePeakHz(out, outRate, f0, 150.0, 2000.0);
+        const double peak = cvtest::envelopePeakHz(out.channel(0), outRate, f0, 150.0, 2000.0);
         if (ratio == 1.0)
             unwarpedPeak = peak;
         EXPECT_NEAR(peak / unwarpedPeak, ratio, 0.25 * ratio);

@@ -5,6 +5,7 @@
 
 #include "engine/audio/real_fft.h"
 #include "engine/model/document.h"
+#include "engine/render/vocoder/spectral_envelope.h"
 #include "tests/support/signals.h"
 
 #include <algorithm>
@@ -282,6 +283,57 @@ inline double edgeTickShare(std::span<const float> y, const np::Document& doc) {
         ticks += excessDb(edge.at - w, edge.at + w) - std::max(0.0, excessDb(inside, inside + 6 * w)) > 6.0;
     }
     return static_cast<double>(ticks) / static_cast<double>(edges.size());
+}
+
+// The root mean square of x over [from, to).
+inline double rmsOver(std::span<const float> x, std::int64_t from, std::int64_t to) {
+    double sum = 0.0;
+    for (std::int64_t i = from; i < to; ++i)
+        sum += static_cast<double>(x[static_cast<std::size_t>(i)]) * x[static_cast<std::size_t>(i)];
+    return std::sqrt(sum / static_cast<double>(std::max<std::int64_t>(1, to - from)));
+}
+
+// How much of reference y holds over [from, to): the least-squares gain of reference in y (1 when y
+// is reference, 0 when what y holds is unrelated to it).
+inline double projectionOver(std::span<const float> y, std::span<const float> reference, std::int64_t from,
+                             std::int64_t to) {
+    double yr = 0.0, rr = 0.0;
+    for (std::int64_t i = from; i < to; ++i) {
+        const double r = reference[static_cast<std::size_t>(i)];
+        yr += y[static_cast<std::size_t>(i)] * r;
+        rr += r * r;
+    }
+    return rr > 0.0 ? yr / rr : 0.0;
+}
+
+// The median frequency of the voiced frames of track whose windows are centred within [from, to)
+// samples; 0 when none is voiced.
+inline double medianVoicedHz(const np::PitchTrack& track, std::int64_t from, std::int64_t to) {
+    std::vector<double> hz;
+    for (std::size_t i = 0; i < track.frames.size(); ++i) {
+        const auto centre = static_cast<std::int64_t>(i * track.hop + track.frame / 2);
+        if (centre >= from && centre < to && track.frames[i].voiced)
+            hz.push_back(track.frames[i].hz);
+    }
+    if (hz.empty())
+        return 0.0;
+    std::nth_element(hz.begin(), hz.begin() + static_cast<std::ptrdiff_t>(hz.size() / 2), hz.end());
+    return hz[hz.size() / 2];
+}
+
+// The frequency of the largest spectral envelope value within [fromHz, toHz) at the middle of x (a
+// tone at f0): where its strongest formant in that range lies.
+inline double envelopePeakHz(std::span<const float> x, double rate, double f0, double fromHz, double toHz) {
+    const std::vector<double> samples(x.begin(), x.end());
+    const auto fs = static_cast<int>(rate);
+    const np::vocoder::FrameSpectra e = np::vocoder::estimateSpectralEnvelope(
+        samples, fs,
+        std::vector<double>(
+            static_cast<std::size_t>(np::vocoder::frameCount(static_cast<std::int64_t>(x.size()), fs)), f0));
+    const std::span<const double> middle = e.frame(e.frames / 2);
+    const auto first = middle.begin() + static_cast<std::ptrdiff_t>(fromHz * e.fftSize / rate);
+    const auto last = middle.begin() + static_cast<std::ptrdiff_t>(toHz * e.fftSize / rate);
+    return static_cast<double>(std::max_element(first, last) - middle.begin()) * rate / e.fftSize;
 }
 
 inline double percentile(std::vector<double> v, double p) {
