@@ -95,6 +95,7 @@ TEST(AuditionVoice, CrossFadesFadesOutAndRetiresEveryBufferOnceWithoutAllocating
         voice.setSource(constant(0.5f));
         std::vector<std::vector<float>> out = host.run(voice, 600, block);
         EXPECT_TRUE(voice.sounding());
+        EXPECT_NEAR(out[0][kFade / 2], 0.25f, 0.01f) << "halfway through the fade-in: no click at the start";
         EXPECT_EQ(out[0].back(), 0.5f) << "faded in";
         EXPECT_EQ(out[1].back(), 0.5f) << "the host ducked out";
 

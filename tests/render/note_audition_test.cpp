@@ -1,7 +1,10 @@
 #include "engine/analysis/pyin.h"
+#include "engine/playback/audition_voice.h"
 #include "engine/render/note_audition.h"
+#include "engine/render/note_audition_worker.h"
 #include "tests/render/render_measures.h"
 #include "tests/support/signals.h"
+#include "tests/support/step_gate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -79,6 +82,63 @@ TEST(NoteAudition, SynthesisesASteadyToneAtTheAskedPitchFormantsAndRate) {
         if (ratio == 1.0)
             unwarpedPeak = peak;
         EXPECT_NEAR(peak / unwarpedPeak, ratio, 0.25 * ratio);
+    }
+}
+
+// A note dragged while the user listens: the worker freezes an excerpt of it once and synthesises a
+// tone at every drag step, which the voice loops in place of the host's output. At every step the voice
+// sounds at the dragged pitch (pitch + offset) and formant shift, and its loop seam joins the loop's
+// end to its start without a click: no step of what the voice plays is as large as twice the tone's own
+// largest step (an equal-power seam stays within the square root of 2 of it).
+TEST(NoteAudition, ADraggedNoteSoundsAtEachStepsPitchAndFormantWithoutClicks) {
+    constexpr double kHostRate = 44100.0;
+    constexpr double kPitch = 45.0;               // 110 Hz: harmonics dense enough to show the envelope
+    constexpr double kPitchToleranceCents = 15.0; // the wobble stays within about 10 cents
+    constexpr std::int64_t kSettle = 1000;        // the voice's fade-in or cross-fade, and then some
+    NoteAuditionWorker worker;
+    worker.requestFreeze(std::make_shared<const std::vector<float>>(cvtest::vowel(
+                             110.0, 110.0, 0.0, 0.0, kRate, static_cast<std::int64_t>(0.35 * kRate))),
+                         kRate, 1, 7);
+    AuditionVoice voice;
+    voice.prepare(kHostRate);
+    const struct {
+        double offsetSemitones, formantSemitones;
+    } steps[] = {{0.0, 0.0}, {3.0, 0.0}, {3.0, 12.0}, {-5.0, -7.0}};
+    double unshiftedPeakHz = 0.0;
+    std::uint64_t serial = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message()
+                     << "offset " << step.offsetSemitones << ", formant " << step.formantSemitones);
+        const double f0 = 440.0 * std::exp2((kPitch + step.offsetSemitones - 69.0) / 12.0);
+        worker.requestSynth(1, f0, static_cast<std::int64_t>(kRate), kHostRate, ++serial,
+                            std::exp2(step.formantSemitones / 12.0), 7);
+        std::optional<NoteAuditionWorker::Result> result = cvtest::settle(worker);
+        ASSERT_TRUE(result && result->audio);
+        const std::span<const float> tone = result->audio->channel(0);
+        const float toneStep = largestStep(tone.subspan(tone.size() / 6, tone.size() - tone.size() / 3));
+        voice.setSource(std::move(result->audio));
+
+        // More than one pass of the loop (its middle two thirds), so both ends of the seam are heard.
+        std::vector<float> heard(static_cast<std::size_t>(kHostRate));
+        for (std::size_t at = 0; at < heard.size(); at += 512) {
+            const int frames = static_cast<int>(std::min<std::size_t>(512, heard.size() - at));
+            float* out = heard.data() + at;
+            std::fill_n(out, frames, 0.0f);
+            voice.processReplace(&out, 1, frames);
+        }
+        const std::span<const float> steady = std::span<const float>(heard).subspan(kSettle);
+        EXPECT_LT(largestStep(steady), 2.0f * toneStep);
+
+        const PitchTrack track =
+            trackPitchPYin(steady.data(), static_cast<std::int64_t>(steady.size()), kHostRate, {}, {});
+        EXPECT_NEAR(cvtest::centsBetween(
+                        cvtest::medianVoicedHz(track, 0, static_cast<std::int64_t>(steady.size())), f0),
+                    0.0, kPitchToleranceCents);
+        const double peak = cvtest::envelopePeakHz(steady, kHostRate, f0, 150.0, 2000.0);
+        if (step.formantSemitones == 0.0 && unshiftedPeakHz == 0.0)
+            unshiftedPeakHz = peak;
+        const double ratio = std::exp2(step.formantSemitones / 12.0);
+        EXPECT_NEAR(peak / unshiftedPeakHz, ratio, 0.25 * ratio);
     }
 }
 
