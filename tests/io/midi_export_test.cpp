@@ -1,4 +1,5 @@
 #include "engine/io/midi_export.h"
+#include "engine/model/key_scale.h"
 #include "tests/io/midi_reader.h"
 
 #include <cmath>
@@ -121,6 +122,38 @@ TEST(MidiExport, NoteNumberAndVelocityFollowPitchTuningAndGain) {
         ASSERT_EQ(midi.notes.size(), 2u);
         EXPECT_EQ(std::tie(midi.notes[0].note, midi.notes[0].velocity), std::tuple(c.note, c.velocity));
         EXPECT_EQ(std::tie(midi.notes[1].note, midi.notes[1].velocity), std::tuple(c.note, 64));
+    }
+}
+
+// A session tuned to another A4: notes sung in tune there (their analysed pitch, measured against
+// 440 Hz, lies off the grid by the tuning offset), some of them dragged by whole semitones, export as the
+// notes sung. A tuning offset applied the wrong way round puts every note a semitone off.
+TEST(MidiExport, NotesSungAtAnotherA4ExportAsTheNotesSung) {
+    struct Sung {
+        int note;     // in the session's tuning
+        double cents; // sung this far off it
+        double offsetSemitones;
+    };
+    const std::vector<Sung> sung = {
+        {57, 0.0, 0.0}, {69, 0.0, 0.0}, {72, 30.0, 0.0}, {64, -30.0, 2.0}, {60, 0.0, -5.0}};
+    for (const double a4 : {432.0, 448.0}) {
+        SCOPED_TRACE(a4);
+        const double tuning = np::tuningOffsetSemitones(a4);
+        std::vector<np::Note> notes;
+        std::vector<int> expected;
+        for (const Sung& s : sung) {
+            np::Note n = makeNote(s.note + tuning + s.cents / 100.0,
+                                  4800 * static_cast<std::int64_t>(notes.size()), 4800);
+            n.pitchOffset = s.offsetSemitones;
+            notes.push_back(n);
+            expected.push_back(s.note + static_cast<int>(s.offsetSemitones));
+        }
+        std::vector<int> exported;
+        for (const auto& e : parse(exportAt120(notes, tuning)).notes) {
+            if (e.status == kOn)
+                exported.push_back(e.note);
+        }
+        EXPECT_EQ(exported, expected);
     }
 }
 
