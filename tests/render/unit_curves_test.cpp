@@ -90,6 +90,11 @@ TEST(ChainCurves, JunctionsOnlyUnderPitchEditsAndSibilantsUntouched) {
     EXPECT_EQ(cents[103], 0.0);
     EXPECT_EQ(curves.span.formantCentsPerHop[103], 0.0);
     EXPECT_EQ(curves.span.formantCentsPerHop[80], 100.0);
+
+    // Notes a semitone apart are pulled by a weight of exp(-4) only: their transition keeps the edit
+    // (the pull onto the target, 20 cents here, would be 7 cents at a weight of exp(-1)).
+    doc.notes[1].pitch += 1.0;
+    EXPECT_NEAR(curvesOf(doc).span.centsPerHop[60], 100.0, 2.0);
 }
 
 TEST(EngineChoice, ChainsByShiftOverridesAndConfidence) {
