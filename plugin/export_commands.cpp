@@ -2,10 +2,10 @@
 // their default names, and the jobs they start. Main thread; every refusal is a warning that starts
 // nothing.
 
+#include "engine/model/key_scale.h"
 #include "plugin/Corvalinth.h"
 #include "plugin/export_jobs.h"
 
-#include <cmath>
 #include <memory>
 
 namespace {
@@ -110,7 +110,7 @@ void Corvalinth::StartMidiExport(const std::string& chosenName) {
     request->path = cv::withExtension(cv::pathFromUtf8(chosenName.c_str()), ".mid");
     request->document = session_.document();
     request->tempoBpm = GetParam(cv::kParamTempo)->Value();
-    request->tuningOffset = 12.0 * std::log2(session_.a4Hz() / 440.0);
+    request->tuningOffset = np::tuningOffsetSemitones(session_.a4Hz());
     StartFileJob(FileJobKind::MidiExport, [this, request] {
         return cv::runMidiExport(*request, {fileJob_.cancel, fileJob_.progress});
     });

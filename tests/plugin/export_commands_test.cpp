@@ -183,9 +183,23 @@ TEST(ExportCommands, MidiOfTheNotesOrAnErrorWithoutThem) {
             onsets.push_back(e.note);
     EXPECT_EQ(onsets, (std::vector<int>{60, 62, 64, 65}));
 
-    std::vector<std::uint32_t> ids; // every note muted: none can be exported
+    // Sung a quarter tone flat of a 432 Hz tuning (0.57 st under 440's notes): still the same notes.
+    f.host->setParameter(cv::kParamA4, 1.0);
+    f.host->idle();
+    std::vector<std::uint32_t> ids;
     for (const np::Note& n : f.plugin->Session().document().notes)
         ids.push_back(n.id);
+    ASSERT_TRUE(f.plugin->Session().addPitchOffset(ids, np::tuningOffsetSemitones(432.0) - 0.25));
+    f.exportAs(4, "at432.mid");
+    const auto at432 = cvtest::readMidi(cvtest::contentsOf(f.out / "at432.mid"));
+    ASSERT_TRUE(at432.has_value());
+    onsets.clear();
+    for (const auto& e : at432->notes)
+        if (e.status == cvtest::kOn)
+            onsets.push_back(e.note);
+    EXPECT_EQ(onsets, (std::vector<int>{60, 62, 64, 65}));
+
+    // Every note muted: none can be exported.
     ASSERT_TRUE(f.plugin->Session().setMuted(ids, true));
     f.exportAs(4, "none.mid");
     EXPECT_EQ(f.texts().back(), "There are no notes to export");
