@@ -75,7 +75,9 @@ Interpolation interpolationAt(double offset) noexcept {
 struct Accumulators {
     std::vector<std::vector<float>> sum; // per channel
     std::vector<float> weight;
-    std::vector<float> blend;              // the re-synthesis's share of the output, once every weight is in
+    // The re-synthesis's share of the output, once every weight is in. While the weights are laid, 1
+    // marks the samples between two grains laid one after the other.
+    std::vector<float> blend;
     std::vector<float> grain, grainWeight; // one grain's samples and output weights, reused
 };
 
@@ -118,8 +120,8 @@ void layGrain(const AudioBuffer& source, long long epoch, const Interpolation& b
     }
 }
 
-// Lays the grains of one run of epochs [first, last] of the table into acc: their weights, or (once
-// every run's weights are in) the grains themselves.
+// Lays the grains of one run of epochs [first, last] of the table into acc: their weights and the
+// stretches between consecutive grains, or (once every run's weights are in) the grains themselves.
 void layRun(Lay what, const AudioBuffer& source, double rate, const PitchTrack& track,
             const std::vector<long long>& epochs, std::size_t first, std::size_t last, long long spanStart,
             long long spanLength, const std::vector<double>& centsPerHop, Accumulators& acc,
@@ -129,6 +131,7 @@ void layRun(Lay what, const AudioBuffer& source, double rate, const PitchTrack& 
     const double end = static_cast<double>(epochs[last] - spanStart);
     std::size_t k = first;
     long long windowHalf = -1;
+    long long previousAt = -1; // where the last grain was laid, -1 after a stretch without grains
     while (t < end) {
         const long long at = std::llround(t);
         // Nearest epoch; t only grows, so the search goes on from the last one (ties stay earlier).
@@ -175,9 +178,19 @@ void layRun(Lay what, const AudioBuffer& source, double rate, const PitchTrack& 
                 for (long long d = lo; d <= hi; ++d)
                     acc.weight[static_cast<std::size_t>(at + d)] +=
                         window[static_cast<std::size_t>(d + half)];
+                // The stretch back to the grain before belongs to the re-synthesis whatever weight the
+                // two leave there. Grains spread more than about one and a half periods apart (shifts
+                // beyond about 7.5 semitones down) leave less than the covered weight between them, and
+                // the copy showing through there would beat the source's harmonics against the new ones
+                // at a few hertz.
+                if (previousAt >= 0 && previousAt < at)
+                    std::fill(acc.blend.begin() + previousAt + 1, acc.blend.begin() + at, 1.0f);
+                previousAt = at;
             } else {
                 layGrain(source, epoch, between, at, lo, hi, &window[static_cast<std::size_t>(half)], acc);
             }
+        } else {
+            previousAt = -1;
         }
         // Grains closer together raise the pitch.
         t += q / ratio;
@@ -229,13 +242,21 @@ AudioBuffer renderPsolaSpan(const AudioBuffer& source, double sampleRate, const 
             layRun(what, source, sampleRate, track, epochs, first, last, spanStart, spanLength, centsPerHop,
                    acc, window);
     };
+    std::vector<float>& blend = acc.blend;
+    blend.assign(length, 0.0f);
     layRuns(Lay::Weights);
 
-    // Where grains cover the span, a mask smoothed over about 2 ms blends the re-synthesis in.
-    std::vector<float>& blend = acc.blend;
-    blend.resize(length);
-    for (std::size_t i = 0; i < length; ++i)
-        blend[i] = acc.weight[i] > kCoveredWeight ? 1.0f : 0.0f;
+    // Where grains cover the span or lie on either side, a mask smoothed over about 2 ms blends the
+    // re-synthesis in. Between two grains the weight counts as at least the covered weight (which
+    // leaves the division unchanged), so that no sample there falls back to the copy for want of
+    // weight: the re-synthesis is the grains' tails at the level they have under that weight, and
+    // silence where they leave none (grains two periods apart or more).
+    for (std::size_t i = 0; i < length; ++i) {
+        const bool betweenGrains = blend[i] > 0.0f;
+        if (betweenGrains)
+            acc.weight[i] = std::max(acc.weight[i], kCoveredWeight);
+        blend[i] = betweenGrains || acc.weight[i] > kCoveredWeight ? 1.0f : 0.0f;
+    }
     std::size_t w = static_cast<std::size_t>(0.002 * sampleRate) / 3;
     if (w < 2)
         w = 1;

@@ -6,8 +6,9 @@
 // at spacings divided by the pitch ratio, which shifts the pitch and keeps the length and the spectral
 // envelope. Each grain is centred at its exact place, between samples where the new spacing puts it
 // (the source read there by cubic interpolation), so that the new periods do not jitter by the
-// rounding. The re-synthesis is blended into an unchanged copy of the span wherever grains were laid;
-// each grain is laid without its mean under the weight it has there, so the blend carries no offset.
+// rounding. The re-synthesis is blended into an unchanged copy of the span wherever grains were laid
+// and between consecutive grains, however far apart a large downward shift spreads them; each grain
+// is laid without its mean under the weight it has there, so the blend carries no offset.
 
 #include "engine/analysis/analysis_records.h"
 #include "engine/audio/audio_buffer.h"
