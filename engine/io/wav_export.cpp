@@ -94,8 +94,8 @@ WriteResult writeTemporary(std::FILE* stream, const WavFormat& format, std::int6
 bool writeWavFile(const std::string& path, const WavFormat& format, std::int64_t frames,
                   std::size_t scratchBytes, const BlockBytes& blockBytes, std::string* error,
                   const std::function<bool(float)>& progress) {
-    const auto dataBytes = static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(frames) *
-                           static_cast<std::uint64_t>(wavBytesPerSample(format.depth));
+    const std::uint64_t dataBytes =
+        static_cast<std::uint64_t>(frames) * wavFrameBytes(format.channels, format.depth);
     AtomicFileReplacement replacement;
     if (!replacement.prepare(pathFromUtf8(path), false, error)) {
         return false;
@@ -140,10 +140,6 @@ bool writeWavFile(const std::string& path, const WavFormat& format, std::int64_t
     return replacement.commit(error);
 }
 
-std::size_t frameBytes(int channels, WavBitDepth depth) {
-    return static_cast<std::size_t>(channels) * static_cast<std::size_t>(wavBytesPerSample(depth));
-}
-
 } // namespace
 
 bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRate, WavBitDepth depth,
@@ -172,7 +168,7 @@ bool saveWav(const std::string& path, const AudioBuffer& audio, double sampleRat
         return false;
     }
     const WavFormat format{audio.channels, static_cast<std::uint32_t>(std::lround(sampleRate)), depth};
-    const std::size_t bytesPerFrame = frameBytes(audio.channels, depth);
+    const std::size_t bytesPerFrame = wavFrameBytes(audio.channels, depth);
     const auto code = [&audio, depth, bytesPerFrame](std::int64_t first, std::int64_t count,
                                                      std::span<std::uint8_t> scratch) {
         const auto bytes = scratch.first(static_cast<std::size_t>(count) * bytesPerFrame);
@@ -204,7 +200,7 @@ bool saveWav(const std::string& path, const WavData& data, double sampleRate, st
     }
     const WavFormat format{data.channels(), static_cast<std::uint32_t>(std::lround(sampleRate)),
                            data.depth()};
-    const std::size_t bytesPerFrame = frameBytes(data.channels(), data.depth());
+    const std::size_t bytesPerFrame = wavFrameBytes(data.channels(), data.depth());
     const auto inPlace = [&data, bytesPerFrame](std::int64_t first, std::int64_t count,
                                                 std::span<std::uint8_t>) {
         return data.bytes().subspan(static_cast<std::size_t>(first) * bytesPerFrame,

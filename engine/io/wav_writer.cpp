@@ -40,6 +40,10 @@ int wavBytesPerSample(WavBitDepth depth) noexcept {
     return 2 + static_cast<int>(depth);
 }
 
+std::size_t wavFrameBytes(int channels, WavBitDepth depth) noexcept {
+    return static_cast<std::size_t>(channels) * static_cast<std::size_t>(wavBytesPerSample(depth));
+}
+
 std::uint64_t wavFileBytes(std::uint32_t dataBytes) noexcept {
     return kWavHeaderBytes + static_cast<std::uint64_t>(dataBytes) + (dataBytes & 1u);
 }
@@ -107,7 +111,7 @@ void encodeWavChannel(const float* samples, std::int64_t count, WavBitDepth dept
 void encodeWavFrames(const AudioBuffer& audio, std::int64_t firstFrame, std::int64_t frameCount,
                      WavBitDepth depth, std::span<std::uint8_t> out) noexcept {
     const std::size_t bytesPerSample = static_cast<std::size_t>(wavBytesPerSample(depth));
-    const std::size_t stride = static_cast<std::size_t>(audio.channels) * bytesPerSample;
+    const std::size_t stride = wavFrameBytes(audio.channels, depth);
     for (int c = 0; c < audio.channels; ++c) {
         encodeWavChannel(audio.channel(c).data() + firstFrame, frameCount, depth,
                          out.data() + static_cast<std::size_t>(c) * bytesPerSample, stride);

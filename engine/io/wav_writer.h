@@ -28,6 +28,9 @@ inline constexpr std::size_t kWavHeaderBytes = 44;
 // 2, 3 or 4.
 int wavBytesPerSample(WavBitDepth depth) noexcept;
 
+// Bytes of one interleaved frame: channels x wavBytesPerSample(depth).
+std::size_t wavFrameBytes(int channels, WavBitDepth depth) noexcept;
+
 // The 44 header bytes of a canonical RIFF WAVE file ("RIFF", size, "WAVE", a 16-byte "fmt " chunk,
 // "data" and its size) whose data chunk holds dataBytes bytes. The RIFF size counts the pad byte that
 // follows an odd data chunk.
