@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cstdint>
+
 namespace np {
+
+// The system's memory page size in bytes, read once. Any thread; no allocation.
+std::uintptr_t pageBytes() noexcept;
 
 // Gives the whole memory pages inside [begin, end) back to the system, which supplies zeroed pages
 // should they be touched again, so what is no longer needed of a large block stops costing memory

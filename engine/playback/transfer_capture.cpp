@@ -8,7 +8,6 @@
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace np {
@@ -53,11 +52,6 @@ SplitRate splitRate(double rate) noexcept {
 
 // Floats copied per step when a capture is taken; the pages behind each step are given back at once.
 constexpr std::int64_t kTakeStepFrames = 262144;
-
-std::uintptr_t pageBytes() noexcept {
-    static const auto bytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    return bytes;
-}
 
 } // namespace
 
