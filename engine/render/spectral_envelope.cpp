@@ -42,6 +42,9 @@ const FftTables& fftTables(std::size_t n, bool inverse) {
     FftTables& tables = cache[inverse ? 1 : 0];
     if (tables.size == n)
         return tables;
+    // Marked for no length until they are whole: should the memory run out halfway, the next call
+    // makes them again rather than using pairs of another length.
+    tables.size = 0;
     tables.swaps.clear();
     for (std::size_t i = 1, j = 0; i < n; ++i) {
         std::size_t bit = n >> 1;

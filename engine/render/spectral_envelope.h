@@ -8,6 +8,9 @@ namespace np {
 // In-place radix-2 FFT of a power-of-two length (iterative Cooley-Tukey with bit-reversal ordering):
 // X[k] = sum x[n] e^(-2 pi i k n / N) forward, e^(+2 pi i k n / N) inverse, with no scaling either way.
 // Lengths 0 and 1 are left alone; other lengths that are not powers of two throw std::invalid_argument.
+// Any thread but the audio thread: each thread keeps, per direction, the bit-reversal pairs and
+// twiddles of the last length it transformed, and allocates them anew when that length changes;
+// std::bad_alloc passes through.
 void fftRadix2(std::vector<std::complex<float>>& data, bool inverse);
 
 // The natural-log spectral envelope of a full-length magnitude spectrum (N bins, N a power of two) by

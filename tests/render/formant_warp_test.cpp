@@ -1,6 +1,7 @@
 #include "engine/render/formant_warp.h"
 #include "engine/render/spectral_envelope.h"
 #include "tests/render/render_measures.h"
+#include "tests/support/alloc_counter.h"
 #include "tests/support/signals.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <complex>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <new>
 #include <numbers>
 #include <stdexcept>
 #include <utility>
@@ -110,6 +112,28 @@ TEST(SpectralEnvelope, RadixTwoFftIsBitForBitPlainComplexArithmetic) {
             }
         }
     }
+}
+
+// Catches tables left marked for their old length when making them for another runs out of memory
+// halfway: the next transform of the old length would swap by the other length's pairs.
+TEST(SpectralEnvelope, RadixTwoFftStaysExactAfterItsTablesFailedToGrow) {
+    if (!cvtest::allocationFailuresSupported())
+        GTEST_SKIP() << "allocation cannot be made to fail in this build";
+    std::vector<std::complex<float>> x(16);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = {std::sin(0.37f * static_cast<float>(i)), std::cos(1.3f * static_cast<float>(i))};
+    std::vector<std::complex<float>> fast = x, plain = x;
+    fftRadix2(fast, false);
+    // Longer than any transform before, so that its tables must grow.
+    std::vector<std::complex<float>> longer(65536);
+    cvtest::failAllocationsOnThisThread(1);
+    EXPECT_THROW(fftRadix2(longer, false), std::bad_alloc);
+    cvtest::failAllocationsOnThisThread(0);
+    fast = x;
+    fftRadix2(fast, false);
+    plainRadixTwo(plain, false);
+    for (std::size_t k = 0; k < x.size(); ++k)
+        EXPECT_EQ(fast[k], plain[k]) << k;
 }
 
 // A spike at bin 1 and one at bin n - 2 spread over +-h bins, across the ends of the spectrum. Catches a
