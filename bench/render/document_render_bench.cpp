@@ -4,6 +4,7 @@
 // 5-second note +9 semitones forced to the vocoder, and the cost of a single-note edit. Baseline: the
 // render of the unedited take, which only copies the source.
 
+#include "bench/render/engine_units.h"
 #include "bench/render/three_minute_take.h"
 #include "engine/analysis/analysis_threads.h"
 #include "engine/render/document_render.h"
@@ -30,18 +31,10 @@ void renderTimed(benchmark::State& state, const np::Document& doc, const np::Ren
         benchmark::DoNotOptimize(out.samples.data());
     }
     np::setAnalysisThreadCount(0);
-    int world = 0, psola = 0, stretch = 0;
-    for (const auto& [id, engine] : hints.engineByNote) {
-        world += engine == np::RenderEngine::World;
-        psola += engine == np::RenderEngine::Psola;
-        stretch += engine == np::RenderEngine::Stretch;
-    }
     state.counters["realtimeFactor"] = benchmark::Counter(
         audioSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["notes"] = static_cast<double>(doc.notes.size());
-    state.counters["psolaUnits"] = psola;
-    state.counters["stretchUnits"] = stretch;
-    state.counters["worldUnits"] = world;
+    cvbench::reportEngineUnits(state, hints);
 }
 
 void UneditedTakeCopyBaseline(benchmark::State& state) {

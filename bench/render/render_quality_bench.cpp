@@ -8,6 +8,7 @@
 //   harmonic-to-noise ratio (at most 40 dB) of frames the source's track calls voiced, source minus
 //   render (dB), and the onsets found in the render farther than 30 ms from every onset of the source.
 
+#include "bench/render/engine_units.h"
 #include "engine/analysis/analysis_plan.h"
 #include "engine/analysis/onsets.h"
 #include "engine/render/document_render.h"
@@ -47,15 +48,7 @@ void FlattenedVibrato(benchmark::State& state, np::RenderOptions options) {
         cvtest::vibratoCents(x, kRate, kHz, kVibratoHz, margin, frames - margin);
     state.counters["residualVibratoCents"] =
         cvtest::vibratoCents(y, kRate, kHz, kVibratoHz, margin, frames - margin);
-    int psola = 0, world = 0, stretch = 0;
-    for (const auto& [id, engine] : hints.engineByNote) {
-        psola += engine == np::RenderEngine::Psola;
-        world += engine == np::RenderEngine::World;
-        stretch += engine == np::RenderEngine::Stretch;
-    }
-    state.counters["psolaUnits"] = psola;
-    state.counters["worldUnits"] = world;
-    state.counters["stretchUnits"] = stretch;
+    cvbench::reportEngineUnits(state, hints);
 }
 
 void FlattenedVibratoPitchSynchronous(benchmark::State& state) {

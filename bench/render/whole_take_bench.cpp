@@ -6,6 +6,7 @@
 // wall second of the render), rubberBandR3RealtimeFactor, and vsRubberBandR3 (R3's time over the
 // render's: above 1, the render is faster), and the units each engine rendered.
 
+#include "bench/render/engine_units.h"
 #include "bench/render/three_minute_take.h"
 #include "engine/analysis/analysis_threads.h"
 #include "engine/render/document_render.h"
@@ -106,13 +107,7 @@ void WholeTakeUpTwoSemitones(benchmark::State& state, Engine engine) {
     np::setAnalysisThreadCount(0);
     const auto iterations = static_cast<double>(state.iterations());
     state.counters["realtimeFactor"] = cvbench::kTakeSeconds * iterations / renderTotal;
-    for (const auto& [id, used] : hints.engineByNote) {
-        const char* name = used == np::RenderEngine::Psola     ? "psolaUnits"
-                           : used == np::RenderEngine::World   ? "vocoderUnits"
-                           : used == np::RenderEngine::Stretch ? "stretchUnits"
-                                                               : "copyUnits";
-        state.counters[name] = state.counters[name] + 1.0;
-    }
+    cvbench::reportEngineUnits(state, hints);
     if (rubberBandTotal > 0.0) {
         state.counters["rubberBandR3RealtimeFactor"] = cvbench::kTakeSeconds * iterations / rubberBandTotal;
         state.counters["vsRubberBandR3"] = rubberBandTotal / renderTotal;
