@@ -1,16 +1,15 @@
 #include "host/cli_edit_script.h"
 
+#include "engine/io/atomic_file.h"
 #include "host/cli_args.h"
 #include "host/cli_files.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace cv::cli {
 namespace {
@@ -130,35 +129,25 @@ bool parseLine(const std::vector<std::string>& words, EditStep& step, std::strin
 } // namespace
 
 bool readEditScript(const std::string& path, std::string& text, std::string& error) {
+    // The kind of file and its size are refused in the script's own sentences; the storage layer's
+    // bounded read then takes the bytes, refusing a file swapped or grown since it was measured.
     const FileDescriptor fd(openRegularFile(path, "the edit script " + path, "an edit script", error));
     if (fd.get() < 0)
         return false;
-    const auto refuse = [&](const std::string& size) {
-        error = "The edit script " + path + " holds " + size + " bytes; edit scripts of at most " +
-                std::to_string(kEditScriptMaxBytes) + " bytes can be read.";
-        return false;
-    };
     struct stat status {};
-    if (::fstat(fd.get(), &status) == 0 && static_cast<std::uint64_t>(status.st_size) > kEditScriptMaxBytes)
-        return refuse(std::to_string(status.st_size));
-    // Read up to one byte past the limit, so that a file that grew since it was measured is refused too.
-    text.assign(kEditScriptMaxBytes + 1, '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = "Could not read the edit script " + path + ": " + std::strerror(errno) + ".";
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
+    if (::fstat(fd.get(), &status) == 0 && static_cast<std::uint64_t>(status.st_size) > kEditScriptMaxBytes) {
+        error = "The edit script " + path + " holds " + std::to_string(status.st_size) +
+                " bytes; edit scripts of at most " + std::to_string(kEditScriptMaxBytes) +
+                " bytes can be read.";
+        return false;
     }
-    if (got > kEditScriptMaxBytes)
-        return refuse("more than " + std::to_string(kEditScriptMaxBytes));
-    text.resize(got);
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    if (!np::readFileBounded(path, kEditScriptMaxBytes, bytes, &reason)) {
+        error = "Could not read the edit script " + path + ": " + reason + ".";
+        return false;
+    }
+    text.assign(bytes.begin(), bytes.end());
     return true;
 }
 
