@@ -361,7 +361,6 @@ private:
     // Takes a reset the host made since the last block (on its own thread, perhaps while that block
     // ran) into the audio thread's own state, at a block boundary.
     void TakeAudioConfig() noexcept;
-    static float* ScratchPlane(std::vector<float>& scratch, int channel) noexcept;
     void ProcessSubBlock(HostBlock& block, int offset, int n) noexcept;
     void CountFramesWithoutPosition(const HostBlock& block, bool positionValid, int n) noexcept;
     void FeedCapture(const HostBlock& block, int n, std::int64_t subPos, bool positionValid) noexcept;

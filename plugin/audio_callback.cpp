@@ -24,6 +24,12 @@ void zeroOutputs(double** outputs, int outCh, int offset, int frames) noexcept {
             std::fill_n(outputs[c] + offset, frames, 0.0);
 }
 
+// Channel channel's plane of a scratch set, laid out for the largest internal block whatever the
+// current one is. Realtime: wait-free.
+float* scratchPlane(std::vector<float>& scratch, int channel) noexcept {
+    return scratch.data() + static_cast<std::size_t>(channel) * Corvalinth::kMaxInternalBlock;
+}
+
 } // namespace
 
 // One host block as its sub-blocks see it; lives on the audio thread's stack.
@@ -77,10 +83,6 @@ void Corvalinth::TakeAudioConfig() noexcept {
     previousPosition_ = 0;
     gain_.reset(config->volumeGain);
     gainAutomation_.settleThrough(config->volumeSequence);
-}
-
-float* Corvalinth::ScratchPlane(std::vector<float>& scratch, int channel) noexcept {
-    return scratch.data() + static_cast<std::size_t>(channel) * kMaxInternalBlock;
 }
 
 void Corvalinth::ProcessBlockImpl(double** inputs, double** outputs, int nFrames) {
@@ -139,8 +141,8 @@ void Corvalinth::ProcessSubBlock(HostBlock& block, int offset, int n) noexcept {
     lastTransportRunning_.store(valid && block.running, std::memory_order_relaxed);
     CountFramesWithoutPosition(block, valid, n);
 
-    float* in[2] = {ScratchPlane(scratchIn_, 0), ScratchPlane(scratchIn_, 1)};
-    float* out[2] = {ScratchPlane(scratchOut_, 0), ScratchPlane(scratchOut_, 1)};
+    float* in[2] = {scratchPlane(scratchIn_, 0), scratchPlane(scratchIn_, 1)};
+    float* out[2] = {scratchPlane(scratchOut_, 0), scratchPlane(scratchOut_, 1)};
 
     if (!valid && block.silentWithoutPosition) {
         for (int c = 0; c < block.chans; ++c)
@@ -202,7 +204,7 @@ void Corvalinth::FeedCapture(const HostBlock& block, int n, std::int64_t subPos,
     if (sequence != 0 && (sequence & 1u) == 0 &&
         capturePreparedSequence_.load(std::memory_order_seq_cst) == sequence && capture_.isActive() &&
         (!block.running || positionValid)) {
-        const float* in[2] = {ScratchPlane(scratchIn_, 0), ScratchPlane(scratchIn_, 1)};
+        const float* in[2] = {scratchPlane(scratchIn_, 0), scratchPlane(scratchIn_, 1)};
         capture_.process(in, block.chans, n, block.running, subPos);
     }
     inCapture_.fetch_sub(1, std::memory_order_seq_cst);
