@@ -6,6 +6,7 @@
 
 #include "bench/render/three_minute_take.h"
 #include "engine/render/document_render.h"
+#include "host/standin/input_source.h"
 #include "host/standin/standin_host.h"
 #include "tests/plugin/corvalinth_probe.h"
 
@@ -18,17 +19,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The take as the track, laid on the timeline from 0.
-struct TakeSource : cv::standin::InputSource {
-    void fill(std::int64_t position, int frames, std::span<double* const> channels) const noexcept override {
-        const np::AudioBuffer& audio = *cvbench::threeMinuteTake().audio;
-        for (double* channel : channels)
-            for (int i = 0; i < frames; ++i)
-                channel[i] =
-                    position + i < audio.frames ? audio.samples[static_cast<std::size_t>(position + i)] : 0.0;
-    }
-};
 
 double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -47,7 +37,7 @@ void BM_PluginSingleNoteEditToInstalledRegion(benchmark::State& state) {
     Corvalinth& plugin = *owned;
     cv::standin::StandinHost host(std::move(owned));
     host.configure({cvbench::kTakeRate, 65536, 1, 1});
-    host.setInput(std::make_shared<TakeSource>());
+    host.setInput(std::make_shared<cv::standin::TrackSource>(cvbench::threeMinuteTake().audio));
     host.idle();
 
     // Capture the take and analyse it, as the user would.
