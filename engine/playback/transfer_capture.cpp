@@ -312,9 +312,11 @@ TransferCapture::CancelOutcome TransferCapture::cancel() noexcept {
         } else if (seen == word(State::Recording)) {
             if (state_.compare_exchange_weak(seen, word(State::CancelRequested))) {
                 // Between blocks: finish here. Should the audio thread see the request first, it
-                // finishes with the same reason and this call writes nothing.
-                detail::finishCaptureIfOwned(state_, endReason_, EndReason::Cancelled);
-                return CancelOutcome::Finished;
+                // finishes with the same reason and this call writes nothing; the capture may then not
+                // be done yet, so the caller waits for it as after a request during a block.
+                return detail::finishCaptureIfOwned(state_, endReason_, EndReason::Cancelled)
+                           ? CancelOutcome::Finished
+                           : CancelOutcome::RequestedFromBlock;
             }
         } else if (seen == word(State::InBlock)) {
             if (state_.compare_exchange_weak(seen, word(State::CancelRequested)))

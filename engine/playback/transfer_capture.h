@@ -111,7 +111,9 @@ public:
     void prefaultAhead() noexcept;
 
     // Main thread: withdraws an arm (freeing the buffer), finishes a recording that is between blocks
-    // (end reason Cancelled), or asks the audio thread to finish the block it is writing.
+    // (end reason Cancelled), or asks the audio thread to finish the block it is writing. After
+    // RequestedFromBlock (also returned when the audio thread took the finish first) the capture is
+    // done once state() says so.
     CancelOutcome cancel() noexcept;
 
     // Any thread.

@@ -166,7 +166,9 @@ TEST(TransferCapture, ReArmingWithAnotherSizeWhileBlocksRunStaysInsideTheBuffer)
             while (capture.state() != State::Done)
                 std::this_thread::yield();
         if (const auto taken = capture.takeCapture())
-            ASSERT_LE(taken->audio.frames, i % 2 == 0 ? 8000 : 50);
+            EXPECT_LE(taken->audio.frames, i % 2 == 0 ? 8000 : 50);
+        if (::testing::Test::HasFailure())
+            break; // still join the audio thread
     }
     done.store(true);
     audio.join();
