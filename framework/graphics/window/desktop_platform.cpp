@@ -1,5 +1,7 @@
 #include "framework/graphics/window/desktop_platform.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -31,6 +33,21 @@ std::string HomeFolder() {
     const char* home = std::getenv("HOME");
     return home && *home ? home : "/tmp";
 }
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+const char* TitleOf(EFileAction action) {
+    return action == EFileAction::Save ? "Save as" : "Open";
+}
+
+// The colours of the line under the field: the hint, a question, a refusal.
+const IColor kHintColour(255, 154, 160, 166);
+const IColor kAskColour(255, 240, 190, 90);
+const IColor kRefuseColour(255, 240, 110, 100);
 
 } // namespace
 
@@ -74,10 +91,33 @@ bool IsOpenableURL(const std::string& url) {
     return true;
 }
 
-PathPromptControl::PathPromptControl(const IRECT& bounds, std::string title, std::string path,
-                                     FilePromptCompletion completion)
-    : IControl(bounds), mTitle(std::move(title)), mPath(std::move(path)), mCompletion(std::move(completion)) {
+std::filesystem::path SaveDestination(const std::string& path, const std::string& extension) {
+    const std::filesystem::path chosen(path);
+    if (extension.empty() || Lower(chosen.extension().string()) == "." + Lower(extension))
+        return chosen;
+    return std::filesystem::path(path + "." + extension);
 }
+
+SaveVerdict JudgeSave(const std::string& path, const SaveCheck& check, const std::filesystem::path& agreed) {
+    if (check.action != EFileAction::Save || path.empty())
+        return {};
+    const std::filesystem::path destination = SaveDestination(path, check.extension);
+    if (check.guard) {
+        if (std::string refusal = check.guard(destination); !refusal.empty())
+            return {SaveVerdict::Kind::Refuse, std::move(refusal)};
+    }
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(destination, ec);
+    if (!std::filesystem::exists(status) || std::filesystem::is_directory(status) || destination == agreed)
+        return {};
+    return {SaveVerdict::Kind::Ask,
+            destination.filename().string() + " already exists. Enter replaces it, Escape goes back."};
+}
+
+PathPromptControl::PathPromptControl(const IRECT& bounds, std::string title, std::string path,
+                                     FilePromptCompletion completion, SaveCheck check, SaveVerdict shown)
+    : IControl(bounds), mTitle(std::move(title)), mPath(std::move(path)), mCompletion(std::move(completion)),
+      mCheck(std::move(check)), mShown(std::move(shown)) {}
 
 IRECT PathPromptControl::Box() const {
     return GetRECT().GetCentredInside(std::min(560.f, GetRECT().W() - 20.f), 120.f);
@@ -101,8 +141,16 @@ void PathPromptControl::Draw(IGraphics& g) {
     g.PathClipRegion(field.GetPadded(-4.f));
     g.DrawText(text, shown.c_str(), field.GetHPadded(-8.f));
     g.PathTransformRestore();
-    g.DrawText(IText(13.f, IColor(255, 154, 160, 166), {}, EAlign::Near), "Enter saves, Escape cancels",
-               box.GetPadded(-18.f).GetFromBottom(18.f));
+    const bool editing = mShown.kind == SaveVerdict::Kind::Go;
+    const IColor& colour = editing                                 ? kHintColour
+                           : mShown.kind == SaveVerdict::Kind::Ask ? kAskColour
+                                                                   : kRefuseColour;
+    const IRECT line = box.GetPadded(-18.f).GetFromBottom(18.f);
+    g.PathTransformSave();
+    g.PathClipRegion(line);
+    g.DrawText(IText(13.f, colour, {}, EAlign::Near),
+               editing ? "Enter saves, Escape cancels" : Notice().c_str(), line);
+    g.PathTransformRestore();
 }
 
 void PathPromptControl::OnMouseDown(float x, float y, const IMouseMod&) {
@@ -111,10 +159,16 @@ void PathPromptControl::OnMouseDown(float x, float y, const IMouseMod&) {
 }
 
 bool PathPromptControl::OnKeyDown(float, float, const IKeyPress& key) {
+    const bool editing = mShown.kind == SaveVerdict::Kind::Go;
     if (key.VK == kVK_RETURN) {
-        Finish(mPath);
-    } else if (key.VK == kVK_ESCAPE) {
-        Finish({});
+        Accept();
+        return true;
+    }
+    // A question or a refusal ends with any other key: Escape goes back to the field, an edit edits.
+    mShown = {};
+    if (key.VK == kVK_ESCAPE) {
+        if (editing)
+            Finish({});
     } else if (key.VK == kVK_BACK) {
         // Remove one whole UTF-8 character.
         while (!mPath.empty() && (static_cast<unsigned char>(mPath.back()) & 0xC0) == 0x80)
@@ -126,6 +180,18 @@ bool PathPromptControl::OnKeyDown(float, float, const IKeyPress& key) {
     }
     SetDirty(false);
     return true;
+}
+
+void PathPromptControl::Accept() {
+    // A second Enter on the question agrees to replace the file it named.
+    const std::filesystem::path agreed = mShown.kind == SaveVerdict::Kind::Ask
+                                             ? SaveDestination(mPath, mCheck.extension)
+                                             : std::filesystem::path();
+    mShown = JudgeSave(mPath, mCheck, agreed);
+    if (mShown.kind == SaveVerdict::Kind::Go)
+        Finish(mPath);
+    else
+        SetDirty(false);
 }
 
 void PathPromptControl::Finish(const std::string& path) {
@@ -171,11 +237,13 @@ void DesktopPlatform::PromptForFile(const FilePromptRequest& request, FilePrompt
             completion({});
         return;
     }
+    const SaveCheck check{request.action, request.extension, mSaveGuard};
     const std::string folder = request.folder.empty() ? HomeFolder() : request.folder;
     const std::string suggested = folder + "/" + request.defaultName;
     if (mUseZenity && OnPath("zenity")) {
         std::vector<std::string> argv = {"zenity", "--file-selection", "--filename=" + suggested};
-        if (request.action == EFileAction::Save) {
+        const bool save = request.action == EFileAction::Save;
+        if (save) {
             argv.push_back("--save");
             argv.push_back("--confirm-overwrite");
         }
@@ -184,7 +252,7 @@ void DesktopPlatform::PromptForFile(const FilePromptRequest& request, FilePrompt
         int fd = -1;
         const pid_t pid = SpawnProgram(argv, &fd);
         if (pid > 0) {
-            mPrompt = {pid, fd, {}, std::move(completion)};
+            mPrompt = {pid, fd, {}, std::move(completion), check};
             return;
         }
     }
@@ -193,9 +261,8 @@ void DesktopPlatform::PromptForFile(const FilePromptRequest& request, FilePrompt
             completion({});
         return;
     }
-    const char* title = request.action == EFileAction::Save ? "Save as" : "Open";
-    mGraphics->ShowModalControl(
-        std::make_unique<PathPromptControl>(mGraphics->GetBounds(), title, suggested, std::move(completion)));
+    mGraphics->ShowModalControl(std::make_unique<PathPromptControl>(
+        mGraphics->GetBounds(), TitleOf(request.action), suggested, std::move(completion), check));
 }
 
 void DesktopPlatform::Poll() {
@@ -216,8 +283,22 @@ void DesktopPlatform::Poll() {
     while (!done.output.empty() && (done.output.back() == '\n' || done.output.back() == '\r'))
         done.output.pop_back();
     const bool chosen = WIFEXITED(status) && WEXITSTATUS(status) == 0 && !done.output.empty();
-    if (done.completion)
-        done.completion(chosen ? done.output : std::string());
+    if (!chosen) {
+        if (done.completion)
+            done.completion({});
+        return;
+    }
+    // zenity asked about the path it returns; the guard and the file with the extension added are still
+    // to be judged. What needs an answer goes on in the drawn field, where the user sees why.
+    SaveVerdict verdict = JudgeSave(done.output, done.check, done.output);
+    if (verdict.kind == SaveVerdict::Kind::Go || !mGraphics || mGraphics->GetModalControl()) {
+        if (done.completion)
+            done.completion(verdict.kind == SaveVerdict::Kind::Go ? done.output : std::string());
+        return;
+    }
+    mGraphics->ShowModalControl(std::make_unique<PathPromptControl>(
+        mGraphics->GetBounds(), TitleOf(done.check.action), done.output, std::move(done.completion),
+        std::move(done.check), std::move(verdict)));
 }
 
 } // namespace iplug::igraphics

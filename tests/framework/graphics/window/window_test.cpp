@@ -190,5 +190,134 @@ TEST(DesktopServices, TheDrawnPathFieldOutlivesPointerMoves) {
     }
 }
 
+// Over an existing file the field asks first, as a desktop save dialog does: a second Enter replaces,
+// Escape or an edit of the path goes back to the field. The file the caller writes carries the extension,
+// so a path typed without it asks about the file with it.
+TEST(DesktopServices, TheDrawnPathFieldAsksBeforeReplacingAFile) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cv-replace-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "take-edited.wav") << "mine";
+    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
+    TestDriver d(*g);
+    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
+                             [](ECursor) {});
+    platform.SetGraphics(g.get());
+    platform.SetUseZenity(false);
+    g->SetPlatform(&platform);
+    const IKeyPress enter("", kVK_RETURN);
+    const IKeyPress escape("", kVK_ESCAPE);
+    const IKeyPress back("", kVK_BACK);
+    const std::string existing = (dir / "take-edited.wav").string();
+    struct Case {
+        const char* what;
+        std::vector<IKeyPress> keys;
+        std::optional<std::string> result; // none: the field is still open
+    } cases[] = {
+        {"Enter asks, a second Enter replaces", {enter, enter}, existing},
+        {"Enter asks and waits", {enter}, std::nullopt},
+        {"Escape goes back to the field, a second Escape cancels", {enter, escape, escape}, ""},
+        {"an edit goes back to the field", {enter, IKeyPress("x", 'X'), enter}, existing + "x"},
+        {"a path without the extension asks about the file with it",
+         {back, back, back, back, enter, enter},
+         (dir / "take-edited").string()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> results;
+        g->PromptForFile({EFileAction::Save, "take-edited.wav", dir.string(), "wav"},
+                         [&](const std::string& p) { results.push_back(p); });
+        for (std::size_t k = 0; k < c.keys.size(); ++k) {
+            d.KeyDown(c.keys[k]);
+            d.Tick();
+            if (k + 1 < c.keys.size()) {
+                ASSERT_TRUE(results.empty()) << "finished after key " << k;
+            }
+        }
+        if (c.result) {
+            EXPECT_EQ(g->GetModalControl(), nullptr);
+            EXPECT_EQ(results, std::vector<std::string>{*c.result});
+        } else {
+            EXPECT_NE(g->GetModalControl(), nullptr);
+            EXPECT_TRUE(results.empty());
+            d.KeyDown(escape);
+            d.KeyDown(escape);
+            d.Tick();
+            EXPECT_EQ(g->GetModalControl(), nullptr);
+        }
+    }
+    g->SetPlatform(nullptr);
+    std::filesystem::remove_all(dir);
+}
+
+// zenity asks only about the path it returns: the guard, and a file that the extension added makes an
+// existing one, are judged afterwards, and what needs an answer goes on in the drawn field.
+TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cv-zenity-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "old.wav") << "old";
+    // A stand-in for zenity that prints the answer file as the user's choice.
+    std::ofstream(dir / "zenity") << "#!/bin/sh\ncat '" << (dir / "answer").string() << "'\n";
+    std::filesystem::permissions(dir / "zenity", std::filesystem::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (dir.string() + ":" + oldPath).c_str(), 1);
+    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
+    TestDriver d(*g);
+    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
+                             [](ECursor) {});
+    platform.SetGraphics(g.get());
+    platform.SetSaveGuard([&](const std::filesystem::path& p) {
+        return p == dir / "take.wav" ? std::string("take.wav is open here.") : std::string();
+    });
+    g->SetPlatform(&platform);
+    const struct {
+        const char* answer;
+        const char* notice;     // under the drawn field; null: zenity's answer goes at once
+        const char* afterEnter; // what Enter in the field gives; null: the field stays open
+    } cases[] = {
+        {"take", "take.wav is open here.", nullptr},
+        {"old", "old.wav already exists. Enter replaces it, Escape goes back.", "old"},
+        {"old.wav", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        const std::string answer = (dir / c.answer).string();
+        std::ofstream(dir / "answer") << answer << "\n";
+        std::vector<std::string> results;
+        g->PromptForFile({EFileAction::Save, "take-edited.wav", dir.string(), "wav"},
+                         [&](const std::string& p) { results.push_back(p); });
+        // Frame ticks reap zenity; the bound only keeps a broken child from holding the test.
+        for (int i = 0; i < 5000 && results.empty() && g->GetModalControl() == nullptr; ++i) {
+            usleep(1000);
+            d.Tick();
+        }
+        auto* field = dynamic_cast<PathPromptControl*>(g->GetModalControl());
+        if (c.notice == nullptr) {
+            EXPECT_EQ(field, nullptr);
+            EXPECT_EQ(results, std::vector<std::string>{answer});
+            continue;
+        }
+        ASSERT_NE(field, nullptr);
+        EXPECT_TRUE(results.empty());
+        EXPECT_EQ(field->Path(), answer);
+        EXPECT_EQ(field->Notice(), c.notice);
+        d.KeyDown(IKeyPress("", kVK_RETURN));
+        if (c.afterEnter != nullptr) {
+            EXPECT_EQ(results, std::vector<std::string>{(dir / c.afterEnter).string()});
+        } else {
+            EXPECT_EQ(field->Notice(), c.notice); // a refusal holds
+            d.KeyDown(IKeyPress("", kVK_ESCAPE));
+            d.KeyDown(IKeyPress("", kVK_ESCAPE));
+            EXPECT_EQ(results, std::vector<std::string>{""});
+        }
+        d.Tick();
+        EXPECT_EQ(g->GetModalControl(), nullptr);
+    }
+    setenv("PATH", oldPath.c_str(), 1);
+    g->SetPlatform(nullptr);
+    std::filesystem::remove_all(dir);
+}
+
 } // namespace
 } // namespace iplug::igraphics
