@@ -51,20 +51,25 @@ int openRegularFile(const std::string& path, const std::string& described, const
     return fd.release();
 }
 
-bool checkOutputFile(const std::string& output, const std::vector<std::string>& inputs, std::string& error) {
-    // The same device and inode is the same file whichever path, link or hard link leads to it; writing
-    // the result there would replace the input the work still reads.
+const std::string* sameFileAsInput(const std::string& path, const std::vector<std::string>& inputs) {
+    // The same device and inode is the same file whichever path, link or hard link leads to it.
     struct stat out {};
-    if (::stat(output.c_str(), &out) == 0) {
-        for (const std::string& input : inputs) {
-            struct stat in {};
-            if (statusOfInput(input, in) && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-                error = "The output " + output + " is the same file as " +
-                        (input == "-" ? "standard input" : "the input " + input) +
-                        "; choose another output file.";
-                return false;
-            }
-        }
+    if (::stat(path.c_str(), &out) != 0)
+        return nullptr;
+    for (const std::string& input : inputs) {
+        struct stat in {};
+        if (statusOfInput(input, in) && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            return &input;
+    }
+    return nullptr;
+}
+
+bool checkOutputFile(const std::string& output, const std::vector<std::string>& inputs, std::string& error) {
+    // Writing the result over an input would replace the file the work still reads.
+    if (const std::string* input = sameFileAsInput(output, inputs)) {
+        error = "The output " + output + " is the same file as " +
+                (*input == "-" ? "standard input" : "the input " + *input) + "; choose another output file.";
+        return false;
     }
     std::string sentence;
     if (!np::checkReplaceableDestination(std::filesystem::path(output), &sentence)) {

@@ -31,6 +31,11 @@ private:
 int openRegularFile(const std::string& path, const std::string& described, const char* wanted,
                     std::string& error);
 
+// The input among inputs that path names the same file as (the same device and inode, whichever path,
+// link or hard link leads to it; "-" stands for standard input), or null when none is or path names no
+// file.
+const std::string* sameFileAsInput(const std::string& path, const std::vector<std::string>& inputs);
+
 // Refuses, before any work is done, an output that is one of the inputs (the same file, also through a
 // link, a hard link or another path; "-" stands for standard input) and an output the atomic replacement
 // would refuse (np::checkReplaceableDestination: no regular file, read-only, a name with no room for the
