@@ -7,6 +7,7 @@
 #include "host/app/sample_ring.h"
 #include "host/app/track_transport.h"
 #include "host/cli_audio_file.h"
+#include "host/cli_files.h"
 #include "plugin/Corvalinth.h"
 #include "ui/editor_layout.h"
 
@@ -97,6 +98,29 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
     return true;
 }
 
+bool EditorApp::OpenEditor(DesktopPlatform* desktop) {
+    if (!mHost->openEditor())
+        return false;
+    IGraphics* g = Plugin().GetUI();
+    if (g == nullptr)
+        return false;
+    if (desktop != nullptr) {
+        desktop->SetGraphics(g);
+        g->SetPlatform(desktop);
+    } else {
+        desktop = dynamic_cast<DesktopPlatform*>(&g->GetBackend().Platform());
+    }
+    // The take is only read: an export onto it would replace the user's recording with its own render.
+    if (desktop != nullptr) {
+        desktop->SetSaveGuard([take = mFile](const std::filesystem::path& destination) -> std::string {
+            if (cv::cli::sameFileAsInput(destination.string(), {take}) == nullptr)
+                return {};
+            return destination.filename().string() + " is the take open in this window; choose another file.";
+        });
+    }
+    return true;
+}
+
 bool EditorApp::SaveScreenshot(const std::string& path, double scale, std::string& error) {
     if (!(scale >= cv::kMinEditorScale && scale <= cv::kMaxEditorScale)) {
         error = "The scale must be between 0.7 and 1.5.";
@@ -175,7 +199,7 @@ int EditorApp::RunWindow() {
     std::fflush(stdout);
 
     WindowBackendScope scope;
-    if (!mHost->openEditor())
+    if (!OpenEditor())
         throw std::runtime_error("The editor window did not open.");
     IGraphics* g = Plugin().GetUI();
     auto& window = dynamic_cast<GlfwBackend&>(g->GetBackend());

@@ -5,6 +5,7 @@
 // with the track heard through the default output device, or renders offscreen to a PNG file.
 // Main thread, except where said.
 
+#include "framework/graphics/window/desktop_platform.h"
 #include "host/standin/standin_host.h"
 #include "plugin/Corvalinth.h"
 
@@ -39,16 +40,23 @@ public:
     // the plug-in took no capture (a take shorter than the plug-in captures says so) or its analysis failed.
     bool CaptureAndAnalyse(std::string& error);
 
+    // Opens the editor as `open` shows it (in the window when the backend factory gives one): its save
+    // prompts refuse the take's own file (the same file also through a link or another path, judged as the
+    // command line judges an output).
+    // desktop: the platform the prompts go through; null for the window's own. False when the editor did
+    // not open.
+    bool OpenEditor(iplug::igraphics::DesktopPlatform* desktop = nullptr);
+
     // Draws the editor offscreen at the drawing scale (0.7..1.5) after a few idle ticks, codes it as PNG
     // in memory and saves it through the atomic file replacement (np::writeFileAtomically): the file is
     // either replaced whole or left as it was. False with a sentence in error when the scale is out of
     // range or the file cannot be written (the storage layer's sentence, after the path).
     bool SaveScreenshot(const std::string& path, double scale, std::string& error);
 
-    // Opens the editor in a window and runs until it is closed: the track plays through the plug-in to the
-    // default output (or a silent clock); Space plays and stops, Home returns to the start, whenever the
-    // editor leaves the key unhandled. Returns the process exit code. Throws std::runtime_error when no
-    // window can open (no display).
+    // Opens the editor in a window (OpenEditor) and runs until it is closed: the track plays through the
+    // plug-in to the default output (or a silent clock); Space plays and stops, Home returns to the start,
+    // whenever the editor leaves the key unhandled. Returns the process exit code. Throws std::runtime_error
+    // when no window can open (no display).
     int RunWindow();
 
 private:

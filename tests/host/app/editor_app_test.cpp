@@ -290,5 +290,64 @@ TEST(EditorApp, ExportsThroughTheDrawnSaveFieldAfterThePointerMovesAway) {
     g.SetPlatform(nullptr);
 }
 
+// corvalinth open never replaces the take it shows: an export onto it, by its own path, without the
+// extension, through a link or a hard link, is refused in the field, and the take keeps its bytes.
+TEST(EditorApp, RefusesAnExportOntoTheOpenTake) {
+    using namespace iplug;
+    using namespace iplug::igraphics;
+    ToneTake take;
+    const cvtest::ScratchFolder& folder = take.folder;
+    std::filesystem::create_symlink(take.path, folder / "link.wav");
+    std::filesystem::create_hard_link(take.path, folder / "hard.WAV");
+    const std::vector<std::uint8_t> original = cvtest::contentsOf(take.path);
+    EditorApp app(take.path, take.services());
+    std::string error;
+    ASSERT_TRUE(app.CaptureAndAnalyse(error)) << error;
+    DesktopPlatform desktop([](const std::string&) { return true; }, [](std::string&) { return true; },
+                            [](ECursor) {});
+    desktop.SetUseZenity(false);
+    ASSERT_TRUE(app.OpenEditor(&desktop));
+    app.Host().idle(1);
+    IGraphics& g = *app.Plugin().GetUI();
+    TestDriver driver(g);
+    g.SetPlatform(&desktop); // the driver made itself the platform; the prompt under test is the desktop's
+
+    const IRECT button = g.GetControlWithTag(cv::ui::kTagExport)->GetRECT();
+    driver.Click(button.MW(), button.MH());
+    ASSERT_TRUE(g.IsPopupMenuOpen());
+    const IRECT item = g.GetPopupMenuControl()->GetItemRECT(0); // "16-bit WAV"
+    driver.Click(item.MW(), item.MH());
+    auto* field = dynamic_cast<PathPromptControl*>(g.GetModalControl());
+    ASSERT_NE(field, nullptr);
+    const struct {
+        std::string typed;
+        const char* name; // the file the refusal names
+    } rows[] = {
+        {take.path, "take.wav"},
+        {(folder / "take").string(), "take.wav"}, // the export adds the extension
+        {(folder / "link.wav").string(), "link.wav"},
+        {(folder / "hard.WAV").string(), "hard.WAV"},
+    };
+    for (const auto& [typed, name] : rows) {
+        SCOPED_TRACE(typed);
+        while (!field->Path().empty())
+            driver.KeyDown(IKeyPress("", kVK_BACK));
+        for (char c : typed)
+            driver.KeyDown(IKeyPress(std::string(1, c).c_str(), 0));
+        driver.KeyDown(IKeyPress("", kVK_RETURN));
+        driver.KeyDown(IKeyPress("", kVK_RETURN)); // not even after a second Enter
+        ASSERT_EQ(g.GetModalControl(), field) << "the field let the take go";
+        EXPECT_EQ(field->Notice(),
+                  std::string(name) + " is the take open in this window; choose another file.");
+        driver.KeyDown(IKeyPress("", kVK_ESCAPE)); // back to the field
+        ASSERT_EQ(g.GetModalControl(), field);
+    }
+    driver.KeyDown(IKeyPress("", kVK_ESCAPE));
+    EXPECT_EQ(g.GetModalControl(), nullptr);
+    EXPECT_FALSE(app.Plugin().FileJobRunning());
+    EXPECT_EQ(cvtest::contentsOf(take.path), original);
+    g.SetPlatform(nullptr);
+}
+
 } // namespace
 } // namespace cv::app
