@@ -62,6 +62,7 @@ Corvalinth& EditorApp::Plugin() {
 }
 
 bool EditorApp::CaptureAndAnalyse(std::string& error) {
+    mCaptureFailure.clear();
     Corvalinth& plugin = Plugin();
     mHost->idle(1); // the audio configuration reaches the capture
     plugin.ToggleTransfer();
@@ -78,8 +79,10 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
         char text[96];
         std::snprintf(text, sizeof text, " lasts %.3f s; the plug-in captures at least %.1f s.", seconds,
                       Corvalinth::kMinCaptureSeconds);
-        error = seconds < Corvalinth::kMinCaptureSeconds ? mFile + text
-                                                         : "The plug-in did not capture the track.";
+        const bool tooShort = seconds < Corvalinth::kMinCaptureSeconds;
+        error = tooShort ? mFile + text : "The plug-in did not capture the track.";
+        // The window names the file without its folder: the notice line is one line.
+        mCaptureFailure = tooShort ? std::filesystem::path(mFile).filename().string() + text : error;
         return false;
     }
     // The analysis runs on its worker; the idle loop takes its result in.
@@ -92,6 +95,7 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
     const np::Document& doc = plugin.Session().document();
     if (plugin.AnalysisBusy() || doc.audio == nullptr) {
         error = "The analysis of the track did not finish.";
+        mCaptureFailure = error;
         return false;
     }
     mCapturedFrames = doc.audio->frames;
@@ -118,6 +122,8 @@ bool EditorApp::OpenEditor(DesktopPlatform* desktop) {
             return destination.filename().string() + " is the take open in this window; choose another file.";
         });
     }
+    if (!mCaptureFailure.empty())
+        Plugin().SetError(mCaptureFailure.c_str());
     return true;
 }
 

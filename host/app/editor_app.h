@@ -42,7 +42,7 @@ public:
 
     // Opens the editor as `open` shows it (in the window when the backend factory gives one): its save
     // prompts refuse the take's own file (the same file also through a link or another path, judged as the
-    // command line judges an output).
+    // command line judges an output), and when CaptureAndAnalyse failed, its notice line says why.
     // desktop: the platform the prompts go through; null for the window's own. False when the editor did
     // not open.
     bool OpenEditor(iplug::igraphics::DesktopPlatform* desktop = nullptr);
@@ -67,6 +67,7 @@ private:
     std::int64_t mTrackFrames = 0;
     std::int64_t mReplacedSamples = 0;
     std::int64_t mCapturedFrames = 0;
+    std::string mCaptureFailure; // why CaptureAndAnalyse failed, as the notice line says it
 };
 
 } // namespace cv::app

@@ -179,12 +179,25 @@ TEST(EditorApp, RefusesATakeWithTheAudioReadersOwnSentence) {
     }
 }
 
+// The window still opens over a take too short to capture, and its notice line says why, beside "No file
+// loaded"; standard error names the whole path.
 TEST(EditorApp, SaysWhenATakeIsTooShortForTheCapture) {
     ToneTake take(2205);
     EditorApp app(take.path, take.services());
     std::string error;
     EXPECT_FALSE(app.CaptureAndAnalyse(error));
     EXPECT_EQ(error, take.path + " lasts 0.050 s; the plug-in captures at least 0.1 s.");
+    ASSERT_TRUE(app.OpenEditor());
+    app.Host().idle(1);
+    const iplug::igraphics::IGraphics& g = *app.Plugin().GetUI();
+    const auto* notice = dynamic_cast<const cv::ui::NoticeControl*>(g.GetControlWithTag(cv::ui::kTagNotice));
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->Line().Current().text, "take.wav lasts 0.050 s; the plug-in captures at least 0.1 s.");
+    const auto* readout =
+        dynamic_cast<const iplug::igraphics::ITextControl*>(g.GetControlWithTag(cv::ui::kTagFile));
+    ASSERT_NE(readout, nullptr);
+    EXPECT_EQ(readout->GetStr(), "No file loaded");
+    app.Host().closeEditor();
 }
 
 // A screenshot is coded in memory and saved through the atomic replacement: a file is replaced whole
