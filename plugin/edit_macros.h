@@ -21,6 +21,8 @@ struct MacroSettings {
     double vibratoFlattening = 0.0; // 0..1
     double quantizeStrength = 1.0;  // 0..1
     int quantizeGridIndex = 1;      // into kBeatFraction
+
+    bool operator==(const MacroSettings&) const = default;
 };
 
 // trunc(60 / tempo x beat fraction x rate) samples; 0 when that is not a finite number in range.

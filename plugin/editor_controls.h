@@ -71,7 +71,7 @@ public:
     // The canvas's selected-note count, or empty without a canvas.
     virtual std::optional<std::size_t> SelectedNoteCount() const = 0;
     // Sets every readout control that exists; each changes (and redraws) only when its state differs.
-    // The inspector (tag 13) is redrawn.
+    // The inspector (tag 13) needs nothing: it redraws when what it shows changes.
     virtual void ShowReadouts(const EditorReadouts& readouts) = 0;
 
     // The note canvas's view (tag 0): empty without a canvas. Restoring returns false, changing nothing,

@@ -51,8 +51,6 @@ void EditorControlsView::ShowReadouts(const EditorReadouts& r) {
         count->SetStr(r.noteCountText.c_str());
         count->Hide(r.noteCountText.empty());
     }
-    if (IControl* inspector = mG.GetControlWithTag(kTagInspector))
-        inspector->SetDirty(false);
     for (auto [tag, value] :
          {std::pair{kTagCapture, r.captureValue}, std::pair{kTagOriginal, r.originalValue}}) {
         if (IControl* c = mG.GetControlWithTag(tag); c && c->GetValue() != value)

@@ -87,6 +87,21 @@ InspectorFace InspectorView::Face() const {
     return FaceForTool(canvas ? canvas->Tool() : 0);
 }
 
+InspectorView::Shown InspectorView::CurrentlyShown() const {
+    Shown shown;
+    shown.face = Face();
+    if (!mCommands)
+        return shown;
+    if (const np::Note* note = SelNote())
+        shown.note =
+            Shown::Note{note->pitch, note->pitchOffset, note->driftScale, note->formantShift, note->gainDb};
+    shown.a4Hz = mCommands->Session().a4Hz();
+    shown.macros = mCommands->Macros();
+    if (shown.face == InspectorFace::Time)
+        shown.tempo = mCommands->TempoText();
+    return shown;
+}
+
 int InspectorView::InteractionAt(float x, float y) const {
     return cv::ui::InteractionAt(Face(), NoteLayout(), TimeLayout(), SelNote() != nullptr, x, y);
 }
@@ -255,7 +270,7 @@ bool InspectorView::IsDirty() {
     if (mActiveDrag != kDragNone && GetUI() != nullptr && GetUI()->GetCapturedControl() != this)
         EndAbandonedDrag();
     const bool ran = mMotion.Advance(Now());
-    return IControl::IsDirty() || ran;
+    return IControl::IsDirty() || ran || CurrentlyShown() != mDrawn;
 }
 
 // ---- Drawing
@@ -295,6 +310,7 @@ void InspectorView::DrawButton(IGraphics& g, const IRECT& r, int id, float radiu
 void InspectorView::Draw(IGraphics& g) {
     if (!mMeasured)
         MeasureWidths();
+    mDrawn = CurrentlyShown();
     ivory::DrawSoftPanel(g, GetRECT(), 16.f, 0);
     if (Face() == InspectorFace::Time)
         DrawTimeFace(g);

@@ -22,6 +22,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace cv::ui {
@@ -72,6 +74,8 @@ public:
     void OnMouseDrag(float x, float y, float dX, float dY, const IMouseMod& mod) override;
     void OnMouseOver(float x, float y, const IMouseMod& mod) override;
     void OnMouseOut() override;
+    // True while a hover or press runs, after SetDirty, and when what the inspector shows (its face, the
+    // selected note's values, the tuning, the macros, the tempo) differs from what it drew last.
     bool IsDirty() override;
     void Draw(IGraphics& g) override;
 
@@ -79,6 +83,26 @@ public:
     void DrawKnobInteraction(IGraphics& g, const IRECT& cell, int index, bool compact) const;
 
 private:
+    // Everything outside the control that its drawing reads, so that a change made elsewhere (an undo, a
+    // key, the tool, the host) redraws it and nothing else does.
+    struct Shown {
+        struct Note {
+            double pitch = 0.0;
+            double pitchOffset = 0.0;
+            double driftScale = 1.0;
+            double formantShift = 0.0;
+            double gainDb = 0.0;
+            bool operator==(const Note&) const = default;
+        };
+        InspectorFace face = InspectorFace::Note;
+        std::optional<Note> note;
+        double a4Hz = 440.0;
+        cv::MacroSettings macros;
+        std::string tempo;
+        bool operator==(const Shown&) const = default;
+    };
+    Shown CurrentlyShown() const;
+
     // Runs a handler body in the edit boundary; a failure also ends the drag and the press.
     template <class Body>
     void Guarded(Body&& body);
@@ -100,6 +124,7 @@ private:
     int mHovered = kIdNone;
     int mPressed = kIdNone;
     ivory::InteractionMotion mMotion;
+    std::optional<Shown> mDrawn; // what the last Draw showed; none before the first
 };
 
 } // namespace cv::ui
