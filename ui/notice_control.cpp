@@ -107,7 +107,9 @@ bool NoticeControl::IsDirty() {
     if (wasVisible != mLine.Visible())
         Hide(!mLine.Visible());
     const bool moving = mMotion.Advance(now);
-    return IControl::IsDirty() || animating || moving;
+    // A timed notice runs for seconds, but the line looks the same between its fades.
+    const bool fading = animating && mLine.Opacity(now) != mDrawnOpacity;
+    return IControl::IsDirty() || fading || moving;
 }
 
 void NoticeControl::Draw(IGraphics& g) {
@@ -115,6 +117,7 @@ void NoticeControl::Draw(IGraphics& g) {
         return;
     const TimePoint now = Now();
     const float a = mLine.Opacity(now);
+    mDrawnOpacity = a;
     const IRECT box = GetRECT().GetVShifted(mLine.Drop(now));
     const Notice& notice = mLine.Current();
 

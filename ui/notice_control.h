@@ -37,7 +37,8 @@ public:
     void OnMouseOut() override;
     void Draw(iplug::igraphics::IGraphics& g) override;
     // Advances the line (a timed notice ending shows the waiting one or hides the control) and the hover
-    // and press motion; true while any of them runs.
+    // and press motion; true while the line's opacity moves away from the one drawn last, or the motion
+    // runs.
     bool IsDirty() override;
 
     const NoticeLine& Line() const { return mLine; }
@@ -54,6 +55,7 @@ private:
     std::function<void()> mCancel;
     bool mHover = false;
     ivory::InteractionMotion mMotion;
+    float mDrawnOpacity = -1.f; // the line's opacity at the last Draw; none before the first
 };
 
 } // namespace cv::ui

@@ -52,7 +52,7 @@ public:
     void Dismiss(TimePoint now);
     // Brings the line to now: a timed notice whose time is up, or a finished dismissal, gives way to the
     // waiting notice or hides the line; a finished fade-in ends. True while a fade or a timed notice ran
-    // before this call (the line needs drawing).
+    // before this call (the line may need drawing: its opacity says whether it looks different).
     bool Advance(TimePoint now);
 
     bool Visible() const { return mVisible; }
