@@ -152,10 +152,13 @@ void EditorView::DrawBlobs(IGraphics& g, const CanvasMapping& m) {
         HLine(g, theme::kNoteMedian, b.x0 + 1.f, b.x1 - 1.f, b.yc);
         for (const Span& sp : SibilantSpans(doc, m, note, b))
             g.FillRect(theme::kBlobSibilant, IRECT(sp.x0, b.yc - b.hh + 1.f, sp.x1, b.yc + b.hh - 1.f));
+        // An empty clip would lift clipping altogether: the curve of a blob wholly above or below the
+        // canvas would be drawn over the tool bar.
         const CurvePoints curve = PitchCurve(doc, m, note, b);
-        if (curve.xs.size() >= 2) {
+        const IRECT curveClip = r.Intersect(c);
+        if (curve.xs.size() >= 2 && !curveClip.Empty()) {
             g.PathTransformSave();
-            g.PathClipRegion(r.Intersect(c));
+            g.PathClipRegion(curveClip);
             g.PathClear();
             g.PathMoveTo(curve.xs[0], curve.ys[0]);
             for (std::size_t i = 1; i < curve.xs.size(); ++i)

@@ -82,5 +82,22 @@ TEST(EditorViewImage, AnA4Of432LowersTheRows) {
     EXPECT_EQ(s.rig.driver->PixelAt(700, 456), theme::kRowInScale);
 }
 
+TEST(EditorViewImage, NotesOffTheCanvasDrawNothingOutsideIt) {
+    // A note inside, one nudged above the canvas and one below, each joined to the next by a connector;
+    // the bare context has nothing but the canvas, so every pixel outside it stays as cleared (but for the
+    // antialiased fringe of the frame's corners, one unit wide).
+    cvtest::CanvasRig rig(
+        cvtest::CanvasDocument({{0, 24000, 60.0}, {24000, 24000, 90.0}, {48000, 24000, 40.0}}));
+    const RGBAImage frame = rig.driver->Render();
+    const IColor cleared = frame.At(0, 0);
+    const IRECT c = cvtest::kCanvasControl.GetPadded(1.f);
+    int outside = 0;
+    for (int y = 0; y < frame.h; ++y)
+        for (int x = 0; x < frame.w; ++x)
+            if (!c.Contains(static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f))
+                outside += cvtest::MaxChannelDiff(frame.At(x, y), cleared) > 0;
+    EXPECT_EQ(outside, 0);
+}
+
 } // namespace
 } // namespace cv::ui
