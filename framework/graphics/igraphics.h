@@ -263,6 +263,8 @@ public:
     // The icon's viewBox fitted into r (aspect kept, centred); fill replaces currentColor (black without).
     void DrawSVG(const ISVG& svg, const IRECT& r, const IBlend* blend = nullptr,
                  const IColor* fill = nullptr);
+    // str aligned inside bounds as text says. Lines separated by '\n' are stacked one line height apart
+    // and aligned as one block; where bounds is too low for them all, the breaks are drawn as spaces.
     void DrawText(const IText& text, const char* str, const IRECT& bounds, const IBlend* blend = nullptr);
     // The advance width of str in text's font and size; bounds becomes the rectangle the text occupies
     // when drawn at the origin-aligned position DrawText would use inside bounds.

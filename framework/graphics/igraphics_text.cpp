@@ -3,6 +3,10 @@
 #include "framework/graphics/igraphics.h"
 #include "framework/graphics/nvg_util.h"
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+
 namespace iplug::igraphics {
 namespace {
 
@@ -34,7 +38,35 @@ void IGraphics::DrawText(const IText& text, const char* str, const IRECT& bounds
     nvgFontSize(mVG, text.mSize);
     nvgTextAlign(mVG, NvgAlign(text));
     nvgFillColor(mVG, detail::ToNVG(text.mFGColor));
-    nvgText(mVG, x, y, str, nullptr);
+    const std::string_view all(str);
+    if (all.find('\n') == std::string_view::npos) {
+        nvgText(mVG, x, y, str, nullptr);
+        return;
+    }
+    // NanoVG has no line breaks of its own: it would draw '\n' as the font's missing-glyph box.
+    float lineHeight = 0.f;
+    nvgTextMetrics(mVG, nullptr, nullptr, &lineHeight);
+    const auto count = static_cast<float>(std::count(all.begin(), all.end(), '\n') + 1);
+    if (count * lineHeight > bounds.H()) {
+        std::string joined(all);
+        std::replace(joined.begin(), joined.end(), '\n', ' ');
+        nvgText(mVG, x, y, joined.c_str(), nullptr);
+        return;
+    }
+    // Each line keeps the block's vertical alignment: the anchor is the first line's for the top, the
+    // last line's for the bottom and the block's middle otherwise.
+    const float below = count - 1.f;
+    float lineY = text.mVAlign == EVAlign::Top      ? y
+                  : text.mVAlign == EVAlign::Bottom ? y - below * lineHeight
+                                                    : y - 0.5f * below * lineHeight;
+    std::size_t start = 0;
+    while (start <= all.size()) {
+        const std::size_t end = std::min(all.find('\n', start), all.size());
+        if (end > start)
+            nvgText(mVG, x, lineY, str + start, str + end);
+        lineY += lineHeight;
+        start = end + 1;
+    }
 }
 
 float IGraphics::MeasureText(const IText& text, const char* str, IRECT& bounds) const {

@@ -211,6 +211,48 @@ TEST(Rendering, TextIsMeasuredAsNanoVGDrawsIt) {
     }
 }
 
+TEST(Rendering, ALineBreakStartsASecondLineOrIsASpaceWhereTheBoxHoldsOne) {
+    const IText text(16.f, COLOR_WHITE, "Hanken-Regular");
+    auto draw = [&](const char* str, const IRECT& box) {
+        auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
+        g->AddResourcePath(ResourcesDir() / "fonts");
+        EXPECT_TRUE(g->LoadFont("Hanken-Regular", "HankenGrotesk-Regular.ttf"));
+        g->AttachControl(std::make_unique<DrawFn>([&](IGraphics& gr) { gr.DrawText(text, str, box); }));
+        TestDriver d(*g);
+        return d.Render();
+    };
+    // The rows with ink, as runs: [first, last] per run.
+    auto inkRuns = [](const RGBAImage& frame) {
+        std::vector<std::pair<int, int>> runs;
+        for (int y = 0; y < frame.h; ++y) {
+            bool ink = false;
+            for (int x = 0; x < frame.w && !ink; ++x)
+                ink = frame.At(x, y).R > 60;
+            if (ink && !runs.empty() && runs.back().second == y - 1)
+                runs.back().second = y;
+            else if (ink)
+                runs.emplace_back(y, y);
+        }
+        return runs;
+    };
+    const IRECT oneLine(10, 100, 390, 116);
+    const RGBAImage joined = draw("remove all edits\nand analyze", oneLine);
+    const RGBAImage spaced = draw("remove all edits and analyze", oneLine);
+    std::size_t off = 0;
+    for (int y = 0; y < joined.h; ++y)
+        for (int x = 0; x < joined.w; ++x)
+            off += MaxChannelDiff(joined.At(x, y), spaced.At(x, y)) > 0;
+    EXPECT_EQ(off, 0u) << "a break in a one-line box draws as a space";
+
+    const auto single = inkRuns(draw("remove all edits", IRECT(10, 100, 390, 200)));
+    const auto lines = inkRuns(draw("remove all edits\nand analyze", IRECT(10, 100, 390, 200)));
+    ASSERT_EQ(single.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
+    // Centred as a block: the first line lies above the middle, the second below it.
+    EXPECT_LT(lines[0].second, 150);
+    EXPECT_GT(lines[1].first, 150);
+}
+
 TEST(Rendering, APartialRedrawMatchesAFullOne) {
     // A swatch on top of the scene changes colour: the frame tick redraws around it only, and what it
     // draws equals a full frame; a control far away is not drawn again.
