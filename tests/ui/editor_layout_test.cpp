@@ -6,6 +6,7 @@
 #include "tests/ui/canvas_fixture.h"
 #include "tests/ui/editor_fixture.h"
 #include "ui/chassis.h"
+#include "ui/confirm_overlay.h"
 #include "ui/editor_controls_view.h"
 #include "ui/editor_geometry.h"
 #include "ui/editor_tags.h"
@@ -181,6 +182,34 @@ TEST(EditorLayout, DropdownsRealignAfterAChoiceChangesACaptionsWidth) {
     EXPECT_FLOAT_EQ(d[2]->GetRECT().L, keyLeft - growth);
     EXPECT_FLOAT_EQ(d[3]->GetRECT().L, a4Left - growth);
     EXPECT_EQ(d[3]->GetTargetRECT(), d[3]->GetRECT());
+}
+
+TEST(EditorLayout, DropdownsRealignWhenACancelledAlgorithmChangeSetsTheValueBack) {
+    // An edited capture: a change of algorithm asks first, and Cancel sets the value back through the
+    // plug-in rather than through the menu.
+    np::Document doc = cvtest::CanvasDocument({{48000, 24000, 60.0}});
+    auto audio = doc.audio;
+    cvtest::PluginCanvasRig rig(std::move(doc));
+    CorvalinthProbe::replaceSource(*rig.plugin, audio);
+    const std::uint32_t id = 1;
+    rig.Session().addGainDb({&id, 1}, -3.0);
+    rig.plugin->OnDocumentEdited();
+    auto* algo = dynamic_cast<ivory::IvoryDropdown*>(rig.g->GetMouseControl(1250, 81));
+    ASSERT_NE(algo, nullptr);
+    const IRECT melodic = algo->GetRECT();
+    rig.driver->Click(melodic.MW(), melodic.MH());
+    ASSERT_TRUE(rig.g->IsPopupMenuOpen());
+    const IRECT percussive = rig.g->GetPopupMenuControl()->GetItemRECT(1);
+    rig.driver->Click(percussive.MW(), percussive.MH());
+    EXPECT_NE(algo->GetRECT().W(), melodic.W());
+    rig.host->idle();
+    auto* confirm = dynamic_cast<ConfirmOverlay*>(rig.Tagged(kTagConfirm));
+    ASSERT_FALSE(confirm->IsHidden());
+    const IRECT cancel = confirm->ButtonRect(1);
+    rig.driver->Click(cancel.MW(), cancel.MH());
+    EXPECT_EQ(rig.plugin->GetParam(kParamAlgorithm)->Int(), 0);
+    EXPECT_EQ(algo->GetRECT(), melodic);
+    EXPECT_FLOAT_EQ(algo->GetRECT().W(), algo->PreferredWidth());
 }
 
 TEST(EditorLayout, ToolTabsSetTheToolAndTheSplitButtonNeedsADocument) {

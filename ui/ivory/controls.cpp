@@ -163,6 +163,13 @@ void IvoryDropdown::OnPopupMenuSelection(IPopupMenu* menu, int valIdx) {
         mAfterSelection();
 }
 
+void IvoryDropdown::SetValueFromDelegate(double normalizedValue) {
+    const double before = GetValue();
+    Animated::SetValueFromDelegate(normalizedValue);
+    if (GetValue() != before && mAfterSelection)
+        mAfterSelection();
+}
+
 void IvoryDropdown::Draw(IGraphics& g) {
     const IRECT face = Pressed(GetRECT());
     mStr = DisplayText();

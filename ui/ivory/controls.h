@@ -153,6 +153,9 @@ public:
     // + 12; 100 without a parameter or a graphics context.
     float PreferredWidth() const;
     void OnPopupMenuSelection(iplug::igraphics::IPopupMenu* menu, int valIdx) override;
+    // A value the plug-in sets (a cancelled change set back, a restore) runs the callback too when it
+    // changes the value, as a choice would.
+    void SetValueFromDelegate(double normalizedValue) override;
     void Draw(IGraphics& g) override;
     const std::string& Label() const { return mLabel; }
 
