@@ -321,7 +321,11 @@ std::string IGraphics::GetShownTooltip() const {
 
 void IGraphics::UpdateTooltip() {
     mShownTooltip.clear();
-    if (!mTooltipsEnabled || mCaptured || !mMouseOver || !mPointerInside || IsPopupMenuOpen())
+    if (!mTooltipsEnabled || mCaptured || !mMouseOver || !mPointerInside || IsPopupMenuOpen() || mModal)
+        return;
+    // Over and out follow moves only: after a menu choice, or with an overlay shown under a still
+    // pointer, the control last entered may no longer be the one under the pointer.
+    if (GetMouseControl(mLastX, mLastY) != mMouseOver)
         return;
     if (Now() - mPointerRestStart >= kTooltipDelay)
         mShownTooltip = mMouseOver->GetTooltip();

@@ -180,7 +180,8 @@ public:
     TimePoint Now() const { return mClock ? mClock() : Clock::now(); }
     void SetClock(std::function<TimePoint()> clock) { mClock = std::move(clock); }
 
-    // ---- Tooltips: shown once the pointer has rested 500 ms over a control that has one.
+    // ---- Tooltips: shown once the pointer has rested 500 ms over a control that has one, while that
+    // control is still the one under the pointer and no menu or modal control is open.
     void EnableTooltips(bool enable);
     bool TooltipsEnabled() const { return mTooltipsEnabled; }
     // The tooltip showing now, empty when none.

@@ -279,6 +279,44 @@ TEST_F(Routing, TooltipsShowAfterThePointerRests) {
     EXPECT_EQ(d.Tooltip(), ""); // not while dragging
 }
 
+TEST_F(Routing, ATooltipBelongsToTheControlUnderThePointerAndNeverCoversAnOverlay) {
+    g->EnableTooltips(true);
+    g->AttachPopupMenuControl(IText(15.f), g->GetBounds());
+    a->SetTooltip("Export");
+    Recorder* overlay = g->AttachControl(std::make_unique<Recorder>(g->GetBounds(), "overlay", log));
+    overlay->Hide(true);
+    IPopupMenu menu({"16-bit WAV", "24-bit WAV"}, 0);
+    const struct {
+        const char* what;
+        std::function<void()> act;
+    } cases[] = {
+        {"a menu choice made away from the control",
+         [&] {
+             g->CreatePopupMenu(a, menu, IRECT(110, 10, 190, 20));
+             const IRECT item = g->GetPopupMenuControl()->GetItemRECT(1);
+             ASSERT_FALSE(a->GetRECT().Contains(item.MW(), item.MH()));
+             d.Click(item.MW(), item.MH());
+         }},
+        {"an overlay shown over the control", [&] { overlay->Hide(false); }},
+        {"a modal control",
+         [&] { g->ShowModalControl(std::make_unique<Recorder>(g->GetBounds(), "m", log)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        d.MouseMove(150, 50);
+        d.MouseMove(50, 50);
+        d.AdvanceMs(600);
+        d.Tick();
+        ASSERT_EQ(d.Tooltip(), "Export");
+        c.act();
+        d.AdvanceMs(600);
+        d.Tick();
+        EXPECT_EQ(d.Tooltip(), "");
+        overlay->Hide(true);
+        g->CloseModalControl();
+    }
+}
+
 TEST_F(Routing, FrameTickAsksEveryControlAndRunsAnimationsOnTheClock) {
     struct Counting : IControl {
         explicit Counting(int& asked) : IControl(IRECT()), mAsked(asked) {}
