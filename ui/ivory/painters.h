@@ -49,9 +49,9 @@ struct TabsState {
 };
 void DrawTabs(IGraphics& g, const IRECT& r, std::span<const std::string> labels, const TabsState& state,
               const std::vector<IRECT>* rects = nullptr);
-// The LCD screen. Lit: text in the seven-segment face over a ghost of 8s, shrunk to stay 12 units clear
-// of each side. Unlit: the secondary text (null for none) at the left and text at the right, or text
-// alone.
+// The LCD screen. Lit: text in the seven-segment face over a ghost of 8s, each decimal point in a cell of
+// its own, shrunk to stay 12 units clear of each side. Unlit: the secondary text (null for none) at the left
+// and text at the right, or text alone.
 void DrawScreen(IGraphics& g, const IRECT& r, const char* text, const char* secondary, float radius,
                 bool lit);
 // The horizontal volume slider: track, accent fill up to value (0..1) and the thumb, which grows with

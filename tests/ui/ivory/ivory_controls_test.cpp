@@ -124,5 +124,35 @@ TEST_F(Kit, IconsAndTheLitScreenInPixels) {
     EXPECT_GT(ghost, 20);
 }
 
+TEST(Screen, TheDecimalPointOfTheTimeStandsApartAtEverySize) {
+    // Along the two lowest lit pixel rows of "00:00.00" (below the colon) lie seven marks: the bottoms
+    // of the six digits and the decimal point, each with a dark column on either side.
+    for (int percent = 70; percent <= 150; percent += 5) {
+        const float scale = static_cast<float>(percent) / 100.f;
+        SCOPED_TRACE(scale);
+        auto g = MakeOffscreenGraphics(nullptr, 120, 60, 60, scale);
+        g->AddResourcePath(ResourcesDir() / "fonts");
+        for (const SceneFont& f : EditorFonts())
+            g->LoadFont(f.id, f.file);
+        g->AttachControl(std::make_unique<IvoryScreen>(IRECT(10, 10, 104, 48), "00:00.00"));
+        TestDriver d(*g);
+        const RGBAImage frame = d.Render();
+        auto lit = [&](int x, int y) { return frame.At(x, y).R > kLed.R * 2 / 5; }; // the ghost stays below
+        int bottom = -1;
+        for (int y = 0; y < frame.h; ++y)
+            for (int x = 0; x < frame.w; ++x)
+                bottom = lit(x, y) ? y : bottom;
+        ASSERT_GT(bottom, 0);
+        int marks = 0;
+        bool inMark = false;
+        for (int x = 0; x < frame.w; ++x) {
+            const bool here = lit(x, bottom) || lit(x, bottom - 1);
+            marks += here && !inMark;
+            inMark = here;
+        }
+        EXPECT_EQ(marks, 7);
+    }
+}
+
 } // namespace
 } // namespace ivory
