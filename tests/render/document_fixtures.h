@@ -198,3 +198,90 @@ inline double medianPitchErrorCents(const std::vector<float>& y, double rate, do
 }
 
 } // namespace cvtest
+
+namespace cvtest {
+
+// A take of two sung phrases, each one note, with the track a perfect analysis would make: every frame
+// carries the sung contour at its window's centre, voiced where that centre lies inside a phrase. The
+// first phrase holds 220 Hz for 0.12 s, glides up 200 cents over 0.16 s (slowly enough that the render
+// does not damp an edit of it) and holds for 0.12 s; after a rest the second holds 196 Hz. Each note's
+// curve holds its contour in cents from its pitch, per hop, read where that hop's window is centred.
+struct GlideTake {
+    static constexpr double kSeconds = 1.0;
+    static constexpr double kFirstFrom = 0.05, kFirstTo = 0.45, kSecondFrom = 0.75, kSecondTo = 0.95;
+    static constexpr double kGlideFrom = 0.17, kGlideTo = 0.33, kGlideCents = 200.0;
+    static constexpr double kFirstHz = 220.0, kSecondHz = 196.0;
+    static constexpr double kFirstPitch = 58.0; // the middle of the glide, 220 Hz + 100 cents
+
+    // The sung fundamental at source time `seconds` (held outside the phrases).
+    static double hzAt(double seconds) {
+        if (seconds >= 0.5 * (kFirstTo + kSecondFrom))
+            return kSecondHz;
+        const double along = std::clamp((seconds - kGlideFrom) / (kGlideTo - kGlideFrom), 0.0, 1.0);
+        return kFirstHz * std::exp2(kGlideCents * along / 1200.0);
+    }
+};
+
+// The glide take over `channels` channels (channel c at 1 / (c + 1) of the first's level) at rate.
+inline np::Document glideTake(int channels, double rate = 48000.0) {
+    using T = GlideTake;
+    const auto frames = static_cast<std::int64_t>(T::kSeconds * rate);
+    const auto at = [rate](double seconds) { return static_cast<std::int64_t>(seconds * rate); };
+    const std::pair<std::int64_t, std::int64_t> phrases[] = {{at(T::kFirstFrom), at(T::kFirstTo)},
+                                                             {at(T::kSecondFrom), at(T::kSecondTo)}};
+    std::vector<double> hz(static_cast<std::size_t>(frames));
+    for (std::int64_t i = 0; i < frames; ++i)
+        hz[static_cast<std::size_t>(i)] = T::hzAt(static_cast<double>(i) / rate);
+    std::vector<float> mono = vowelOnContour(hz, rate, 0.2f);
+    // Silence outside the phrases, with 10 ms ramps at their edges.
+    const auto ramp = static_cast<double>(at(0.01));
+    for (std::int64_t i = 0; i < frames; ++i) {
+        double gain = 0.0;
+        for (const auto& [from, to] : phrases)
+            if (i >= from && i < to)
+                gain =
+                    std::min({1.0, static_cast<double>(i - from) / ramp, static_cast<double>(to - i) / ramp});
+        mono[static_cast<std::size_t>(i)] *= static_cast<float>(gain);
+    }
+    std::vector<std::vector<float>> planes;
+    for (int c = 0; c < channels; ++c) {
+        planes.push_back(mono);
+        for (float& x : planes.back())
+            x /= static_cast<float>(c + 1);
+    }
+    np::Document doc = spanDocument(std::move(planes), rate);
+    np::PitchTrack& track = doc.track;
+    const auto centre = [&track](std::size_t i) {
+        return static_cast<std::int64_t>(i * track.hop + track.frame / 2);
+    };
+    for (std::size_t i = 0; i < track.frames.size(); ++i) {
+        const std::int64_t c = centre(i);
+        bool voiced = false;
+        for (const auto& [from, to] : phrases)
+            voiced = voiced || (c >= from && c < to);
+        track.frames[i] = {voiced ? T::hzAt(static_cast<double>(c) / rate) : 0.0, voiced ? 0.9 : 0.0, voiced,
+                           0};
+    }
+    const double pitches[] = {T::kFirstPitch, 69.0 + 12.0 * std::log2(T::kSecondHz / 440.0)};
+    for (std::size_t n = 0; n < 2; ++n) {
+        np::Note note;
+        note.id = static_cast<std::uint32_t>(n + 1);
+        note.sourceStart = note.start = phrases[n].first;
+        note.sourceEnd = phrases[n].second;
+        note.length = note.sourceEnd - note.sourceStart;
+        note.pitch = pitches[n];
+        note.pitchConfidence = 0.97f;
+        std::vector<float> curve(static_cast<std::size_t>(note.length / track.hop));
+        for (std::size_t k = 0; k < curve.size(); ++k) {
+            const double seconds = static_cast<double>(note.sourceStart + centre(k)) / rate;
+            curve[k] =
+                static_cast<float>(100.0 * (69.0 + 12.0 * std::log2(T::hzAt(seconds) / 440.0) - note.pitch));
+        }
+        note.pitchCurve = std::make_shared<const std::vector<float>>(std::move(curve));
+        doc.notes.push_back(note);
+    }
+    doc.nextNoteId = 3;
+    return doc;
+}
+
+} // namespace cvtest
