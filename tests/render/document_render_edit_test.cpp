@@ -239,5 +239,51 @@ TEST(DocumentRender, EachEngineRendersACombinedEditAtItsLevelPitchFormantsLength
     }
 }
 
+// Where an edit of one note of a chain starts: at that note. The chain is the last two notes of a
+// steady vowel cut in three (it starts 0.2 s into the take, so a curve read from the take's start
+// rather than the span's shows); its second note alone is shifted 3 semitones up (pitch-synchronous)
+// or has its formants moved 6 semitones up. The change passes its midpoint within 5 ms of the join
+// (the curves are smoothed over two hops either way); a formant curve read at the start of the warp's
+// 43 ms frames rather than their centres moves it 17 ms late.
+TEST(DocumentRender, AnEditOfOneChainNoteStartsAtThatNote) {
+    constexpr double kHz = 220.0, kToleranceSeconds = 0.009;
+    struct Edit {
+        const char* what;
+        double semitones, formantSemitones;
+        RenderEngine engine;
+    };
+    for (const Edit& edit :
+         {Edit{"pitch", 3.0, 0.0, RenderEngine::Psola}, Edit{"formants", 0.0, 6.0, RenderEngine::Copy}}) {
+        SCOPED_TRACE(edit.what);
+        Document doc = cvtest::steadyChain(3, 0.6, kHz, kHz, 1);
+        doc.notes.erase(doc.notes.begin());
+        Note& second = doc.notes[1];
+        second.pitchOffset = edit.semitones;
+        second.formantShift = edit.formantSemitones;
+        RenderHints hints;
+        RenderOptions options;
+        options.hints = &hints;
+        const AudioBuffer out = renderDocument(doc, options);
+        // A pitch-synchronous rendering off its pitch would have been replaced by the stretch engine's.
+        EXPECT_EQ(hints.engineByNote.at(doc.notes[0].id), edit.engine);
+        const std::span<const float> x = doc.audio->channel(0), y = out.channel(0);
+        const std::int64_t join = second.sourceStart;
+        // The change heard at frame at: its pitch or its formants against the source's, in cents.
+        const auto change = [&](std::int64_t at) {
+            if (edit.semitones != 0.0)
+                return cvtest::centsBetween(
+                    cvtest::frequencyNear(y, kRate, at, kHz * std::exp2(edit.semitones / 24.0), 1024, 64),
+                    kHz);
+            return formantShiftCents(logEnvelopeAt(y, at, kHz), logEnvelopeAt(x, at, kHz));
+        };
+        const auto reach = static_cast<std::int64_t>(0.06 * kRate);
+        const double middle = 0.5 * (change(join - reach) + change(join + reach));
+        std::int64_t crossing = join - reach;
+        while (crossing < join + reach && change(crossing) < middle)
+            crossing += static_cast<std::int64_t>(0.001 * kRate);
+        EXPECT_NEAR(static_cast<double>(crossing - join) / kRate, 0.0, kToleranceSeconds);
+    }
+}
+
 } // namespace
 } // namespace np
