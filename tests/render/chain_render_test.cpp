@@ -77,8 +77,8 @@ TEST(PitchSynchronousOutput, IsUsableOnlyOnPitchAndNearTheSourceLevel) {
 // span faded only under the chain's first note (the original heard doubled, 3 to 6 dB louder), a muted
 // note that forms a unit of its own still sounding, a pitch check that "corrects" a unit by an octave
 // when the re-tracker disagrees with the track by 1200 cents, an edit heard on one channel only, a
-// gain that jumps (a click) or reaches past its note, a sibilant left to the engine, formants moved
-// with the pitch.
+// gain that jumps (a click) or reaches past its note, a sibilant left to the engine or restored from
+// another channel, formants moved with the pitch.
 TEST(ChainRender, EveryNoteSoundsAtItsEditedLevelPitchAndFormants) {
     constexpr double kHz = 220.0;
     constexpr double kSilentDb = -60.0;
@@ -100,6 +100,23 @@ TEST(ChainRender, EveryNoteSoundsAtItsEditedLevelPitchAndFormants) {
     const Heard again{NAN, 0.0, 0.0};
     const auto shifted = [](double semitones) { return Heard{0.0, 0.0, semitones}; };
     const double halfGain = std::pow(10.0, -6.0 / 20.0);
+    // The first note +6 semitones through the vocoder (or, in stereo, whose channels the vocoder would
+    // render as one, the stretch engine), and the middle note replaced by an "s": noise (at each
+    // channel's level, the second channel's half the first's) marked sibilant.
+    const auto sibilantMiddle = [](Document& d, RenderOptions& o) {
+        d.notes[0].pitchOffset = 6.0;
+        o.forceWorld = d.audio->channels == 1;
+        o.forceStretch = d.audio->channels == 2;
+        const Note& s = d.notes[1];
+        auto audio = std::make_shared<AudioBuffer>(*d.audio);
+        const std::vector<float> hiss = cvtest::noise(s.sourceEnd - s.sourceStart, 0.05f, 3);
+        for (int c = 0; c < audio->channels; ++c)
+            std::transform(hiss.begin(), hiss.end(), audio->channel(c).begin() + s.sourceStart,
+                           [c](float v) { return v / static_cast<float>(c + 1); });
+        d.audio = audio;
+        for (std::int64_t f = s.sourceStart / d.track.hop; f < s.sourceEnd / d.track.hop; ++f)
+            d.track.frames[static_cast<std::size_t>(f)] = {0.0, 0.0, false, PitchFrame::kSibilant};
+    };
     struct Case {
         const char* what;
         std::function<void(Document&, RenderOptions&)> edit;
@@ -150,18 +167,13 @@ TEST(ChainRender, EveryNoteSoundsAtItsEditedLevelPitchAndFormants) {
          },
          {Heard{.share = NAN, .semitones = 7.0, .formantRatio = 1.0}, again, again}},
         {"vocoder, first note +6 semitones, the middle note an \"s\" (noise marked sibilant)",
-         [](Document& d, RenderOptions& o) {
-             d.notes[0].pitchOffset = 6.0;
-             o.forceWorld = true;
-             const Note& s = d.notes[1];
-             auto audio = std::make_shared<AudioBuffer>(*d.audio);
-             const std::vector<float> hiss = cvtest::noise(s.sourceEnd - s.sourceStart, 0.05f, 3);
-             std::copy(hiss.begin(), hiss.end(), audio->channel(0).begin() + s.sourceStart);
-             d.audio = audio;
-             for (std::int64_t f = s.sourceStart / d.track.hop; f < s.sourceEnd / d.track.hop; ++f)
-                 d.track.frames[static_cast<std::size_t>(f)] = {0.0, 0.0, false, PitchFrame::kSibilant};
-         },
+         sibilantMiddle,
          {shifted(6.0), Heard{.semitones = NAN}, again}},
+        {"stereo, stretch engine, first note +6 semitones, the middle note an \"s\" (each channel its own)",
+         sibilantMiddle,
+         {shifted(6.0), Heard{.semitones = NAN}, again},
+         kHz,
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
