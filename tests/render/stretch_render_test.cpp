@@ -104,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, StretchAlignment,
                                          RateCase{384000.0, 5.0, 1.0}),
                          [](const auto& info) { return std::to_string(static_cast<int>(info.param.rate)); });
 
-// Catches channels moved apart in time by shifts or rotations computed per channel.
+// Catches channels moved apart in time by shifts or rotations computed per channel, and peaks looked for
+// in one channel only.
 TEST(StretchRender, StereoChannelsKeepTheirOffset) {
     const double rate = 48000.0;
     std::vector<std::int64_t> onsets;
@@ -124,6 +125,16 @@ TEST(StretchRender, StereoChannelsKeepTheirOffset) {
         for (std::size_t i = 0; i < onsets.size(); ++i)
             EXPECT_NEAR(outRight[i] - outLeft[i], sourceRight[i] - sourceLeft[i], 1.0) << i;
     }
+    // A take heard on the right only: the peaks are found in both channels together, so the right keeps
+    // its level and the left stays silent.
+    const Document rightOnly = cvtest::spanDocument({std::vector<float>(left.size(), 0.0f), right}, rate);
+    const AudioBuffer out =
+        renderSpan(rightOnly, wholeSpan(rightOnly, static_cast<std::int32_t>(left.size()), 5.0));
+    const auto from = static_cast<std::int64_t>(0.1 * rate), to = static_cast<std::int64_t>(0.65 * rate);
+    EXPECT_NEAR(20.0 *
+                    std::log10(cvtest::rmsOver(out.channel(1), from, to) / cvtest::rmsOver(right, from, to)),
+                0.0, 1.0);
+    EXPECT_EQ(cvtest::rmsOver(out.channel(0), 0, out.frames), 0.0);
 }
 
 // Catches a pitch schedule read late (the centre of the frames made in a block lies half a window after
