@@ -120,6 +120,17 @@ TEST(AuditionVoice, CrossFadesFadesOutAndRetiresEveryBufferOnceWithoutAllocating
 
         EXPECT_EQ(voice.drainRetired(), 3) << "each of the three buffers, once";
         EXPECT_EQ(voice.outstanding(), 0);
+
+        // A buffer that arrives while the voice fades out fades it in again instead of going silent.
+        voice.setSource(constant(0.5f));
+        host.run(voice, 600, block);
+        voice.clear();
+        host.run(voice, kFade / 2, block);
+        voice.setSource(constant(0.25f));
+        out = host.run(voice, 600, block);
+        EXPECT_TRUE(voice.sounding());
+        EXPECT_EQ(out[0].back(), 0.25f) << "faded in again";
+        EXPECT_EQ(out[1].back(), 0.25f) << "the host stays ducked out";
         EXPECT_EQ(host.touched, 0u) << "allocations or frees on the audio thread";
     }
 }
