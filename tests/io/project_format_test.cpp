@@ -198,6 +198,12 @@ TEST(ProjectFormat, PlansTheWorkingSetBeforeWriting) {
     const auto tight = read(bytes, high - 1);
     EXPECT_EQ(tight.error, Code::OverLimit);
     EXPECT_EQ(tight.message, copies);
+    // A limit that holds the decoded model but not the file beside it is refused while parsing, before
+    // the model's memory is taken.
+    const auto between = read(bytes, high - bytes.size());
+    EXPECT_EQ(between.error, Code::OverLimit);
+    EXPECT_EQ(between.message,
+              "The project file and decoded model exceed the 640 MiB project working-set limit");
 }
 
 TEST(ProjectFormat, ChecksTheHeaderAndSizeInOrder) {
