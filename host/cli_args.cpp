@@ -10,7 +10,7 @@ namespace cv::cli {
 namespace {
 
 ParsedArgs refuse(std::string error) {
-    return ParsedArgs{std::nullopt, std::nullopt, std::move(error)};
+    return ParsedArgs{std::nullopt, std::nullopt, std::move(error), std::nullopt};
 }
 
 // Walks the arguments after the command: options "--name value" or "--name=value", and positionals.
@@ -80,7 +80,7 @@ ParsedArgs parseAnalyse(const std::vector<std::string>& args) {
     }
     if (!haveFile)
         return refuse("no audio file given");
-    return ParsedArgs{command, std::nullopt, {}};
+    return ParsedArgs{command, std::nullopt, {}, std::nullopt};
 }
 
 bool parseNotes(const std::string& value, std::vector<std::uint32_t>& notes, std::string& error) {
@@ -165,7 +165,7 @@ ParsedArgs parseRender(const std::vector<std::string>& args) {
                                        : "render takes one input file and one output file");
     command.input = files[0];
     command.output = files[1];
-    return ParsedArgs{std::nullopt, command, {}};
+    return ParsedArgs{std::nullopt, command, {}, std::nullopt};
 }
 
 ParsedArgs parseHost(const std::vector<std::string>& args) {
