@@ -6,6 +6,7 @@
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 #include "tests/host/audio_files.h"
+#include "tests/host/cli_takes.h"
 #include "tests/io/storage_test_folder.h"
 #include "tests/support/signals.h"
 #include "tools/demo_take.h"
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <regex>
 #include <sndfile.h>
 #include <sstream>
 #include <sys/resource.h>
@@ -355,6 +357,49 @@ TEST(CliReport, ListsEachNoteAsTextOrAsOneJsonObjectAndWarnsOfSeveralVoices) {
             "a\x01 t\xC3\xABst \xF0\x9F\x8E\xB5 caf\xE9 \xE2\x99 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80"),
         "a\\u0001 t\xC3\xABst \xF0\x9F\x8E\xB5 caf\\u00e9 \\u00e2\\u0099 \\u00c0\\u00af "
         "\\u00ed\\u00a0\\u0080 \\u00f4\\u0090\\u0080\\u0080");
+}
+
+// The analyse command prints the take's notes from the analysis it was asked for, as a table or as one
+// JSON object: ids from 1, start and length in seconds, pitch, name, confidence and whether pitched.
+TEST(CliAnalyse, PrintsTheTakesNotesFromTheChosenAnalysis) {
+    cvtest::ScratchFolder folder;
+    const std::string in = folder / "take.wav";
+    writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, cvtest::shortTake(44100));
+    using Row = std::pair<const char*, const char*>; // options, algorithm
+    for (const auto& [options, algorithm] :
+         {Row{"", "melodic"}, Row{"--json", "melodic"}, Row{"--algorithm percussive --json", "percussive"},
+          Row{"--algorithm=percussive", "percussive"}}) {
+        SCOPED_TRACE(options);
+        const auto [code, report] = runProgram("'" + in + "' " + options, "", "analyse", true);
+        ASSERT_EQ(code, 0);
+        const bool json = report.starts_with("{");
+        EXPECT_EQ(json, std::string(options).ends_with("--json"));
+        EXPECT_TRUE(json ? report.starts_with("{\"file\":\"" + in + "\",\"algorithm\":\"" + algorithm +
+                                              "\",\"sampleRate\":44100,\"notes\":[")
+                         : report.starts_with(in + ": 2 notes (" + algorithm + ", 44100 Hz)\n"))
+            << report;
+        const std::regex row(
+            json
+                ? R"re(\{"id":(\d+),"start":([0-9.]+),"length":([0-9.]+),"pitch":([0-9.]+),"name":"([^"]+)",)re"
+                  R"re("confidence":([0-9.]+),"pitched":(true|false)\})re"
+                : R"re(\n +(\d+) +([0-9.]+) +([0-9.]+) +([0-9.]+) +(\S+) +([0-9.]+) +(yes|no)(?=\n))re");
+        const bool pitched = std::string(algorithm) == "melodic";
+        const char* names[] = {"A3", "D4"};
+        std::size_t id = 0;
+        for (std::sregex_iterator it(report.begin(), report.end(), row), end; it != end && id < 2;
+             ++it, ++id) {
+            const std::smatch& m = *it;
+            const cvtest::TakeNote& note = cvtest::kTakeNotes[id];
+            EXPECT_EQ(std::stoul(m[1]), id + 1);
+            EXPECT_NEAR(std::stod(m[2]), note.startSeconds, cvtest::kEdgeSeconds);
+            EXPECT_NEAR(std::stod(m[3]), note.seconds, cvtest::kEdgeSeconds);
+            EXPECT_NEAR(std::stod(m[4]), pitched ? note.midi : 60.0, 0.05);
+            EXPECT_EQ(m[5], pitched ? names[id] : "-");
+            EXPECT_EQ(std::stod(m[6]) > 0.9, pitched);
+            EXPECT_EQ(m[7], pitched ? (json ? "true" : "yes") : (json ? "false" : "no"));
+        }
+        EXPECT_EQ(id, 2u) << report;
+    }
 }
 
 TEST(EditScript, ParsesEachStepAndRefusesABadLineByItsNumber) {
