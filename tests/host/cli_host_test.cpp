@@ -71,6 +71,11 @@ const VerbRow kVerbRows[] = {
      "quantize all 0.5",
      {NoteOutcome{.midi = 57.3, .start = 0.055}, {.midi = 61.7, .start = 0.53}},
      "A3    moved from 0.091 s\n"},
+    // A macro on listed notes leaves the others; the strength left out is 1.
+    {"quantizeOne",
+     "quantize 1",
+     {NoteOutcome{.midi = 57.3, .start = 0.009}, {}},
+     "A3    moved from 0.091 s\n"},
     {"unison", "unison 1,2", {NoteOutcome{.midi = 62.0}, {.midi = 62.0}}, "62.00  D4    pitch +4.70\n"},
     {"merge",
      "merge 1,2\ntranspose 1 3",

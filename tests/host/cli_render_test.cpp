@@ -30,20 +30,21 @@ struct Unit {
     std::string notes; // ids separated by commas
     double start;
     std::string engine;
+    int number; // the table's unit number; the JSON object's units are numbered by their order
 };
 
 // The rendered units the report lists, from its table or its JSON object.
 std::vector<Unit> reportedUnits(const std::string& report) {
     const std::regex row(report.starts_with("{")
                              ? R"re(\{"notes":\[([0-9,]+)\],"start":([0-9.]+),"engine":"([a-z]+)"\})re"
-                             : R"re(\n +[0-9]+ +([0-9.]+) +([a-z]+) +([0-9,]+)(?=\n))re");
+                             : R"re(\n +([0-9]+) +([0-9.]+) +([a-z]+) +([0-9,]+)(?=\n))re");
     std::vector<Unit> units;
     for (std::sregex_iterator it(report.begin(), report.end(), row), end; it != end; ++it) {
         const std::smatch& m = *it;
         if (report.starts_with("{"))
-            units.push_back({m[1], std::stod(m[2]), m[3]});
+            units.push_back({m[1], std::stod(m[2]), m[3], static_cast<int>(units.size() + 1)});
         else
-            units.push_back({m[3], std::stod(m[1]), m[2]});
+            units.push_back({m[4], std::stod(m[2]), m[3], std::stoi(m[1])});
     }
     return units;
 }
@@ -82,6 +83,7 @@ TEST(CliRender, EachEngineRendersTheEditAndTheReportNamesIt) {
         ASSERT_EQ(units.size(), row.outcomes[0].unchanged() ? 1u : 2u) << run.out;
         for (std::size_t i = 0; i < units.size(); ++i) {
             const std::size_t note = row.outcomes[0].unchanged() ? 1 : i;
+            EXPECT_EQ(units[i].number, static_cast<int>(i + 1));
             EXPECT_EQ(units[i].notes, std::to_string(note + 1));
             EXPECT_NEAR(units[i].start, kTakeNotes[note].startSeconds, kEdgeSeconds);
             EXPECT_EQ(units[i].engine, row.engine);

@@ -252,12 +252,33 @@ TEST(CliArgs, ParsesTheRenderCommandWithItsRangesInOneLine) {
               std::make_tuple(std::optional(-2.5), std::optional(1.0), std::optional(-6.0),
                               std::optional(1.25), std::optional(0.5)));
     EXPECT_FALSE(parse("render in.wav out.wav").render->transpose);
+    // Each range holds both its ends.
     for (const char* line :
-         {"render in.wav", "render in.wav out.wav extra.wav", "render a b --transpose 24.5",
-          "render a b --gain nan", "render a b --stretch 0.1", "render a b --correct 1.5",
-          "render a b --formant 2x", "render a b --notes 0", "render a b --notes 1,,2",
-          "render a b --notes -1", "render a b --engine world", "render a b --transpose",
-          "render a b --verbose"}) {
+         {"render a b --transpose -24 --formant 12 --gain -60 --stretch 8 --correct 0",
+          "render a b --transpose 24 --formant -12 --gain 24 --stretch 0.125 --correct 1"}) {
+        const ParsedArgs ends = parse(line);
+        EXPECT_TRUE(ends.render) << line << ": " << ends.error;
+    }
+    for (const char* line : {"render in.wav",
+                             "render in.wav out.wav extra.wav",
+                             "render a b --transpose 24.5",
+                             "render a b --transpose -24.5",
+                             "render a b --formant 12.5",
+                             "render a b --formant -12.5",
+                             "render a b --gain 24.5",
+                             "render a b --gain -60.5",
+                             "render a b --stretch 8.5",
+                             "render a b --correct -0.1",
+                             "render a b --gain nan",
+                             "render a b --stretch 0.1",
+                             "render a b --correct 1.5",
+                             "render a b --formant 2x",
+                             "render a b --notes 0",
+                             "render a b --notes 1,,2",
+                             "render a b --notes -1",
+                             "render a b --engine world",
+                             "render a b --transpose",
+                             "render a b --verbose"}) {
         const ParsedArgs refused = parse(line);
         EXPECT_FALSE(refused.render || refused.command) << line;
         EXPECT_FALSE(refused.error.empty());
@@ -407,14 +428,16 @@ TEST(EditScript, ParsesEachStepAndRefusesABadLineByItsNumber) {
     std::string error;
     // A byte-order mark first, and comments after edits as well as on lines of their own.
     ASSERT_TRUE(parseEditScript("\xEF\xBB\xBF# demo\ntranspose 2,3 -2.5  # semitones\n\n  gain all -6#dB\n"
-                                "correct all\nsplit 4 1.25\nundo # the split\n",
+                                "correct all\nsplit 4 1.25\nundo # the split\nquantize 1,2\nmove all -0.05\n"
+                                "stretch 3 8\nformant 1 -12\ngain 2 24\nmove 1 -1200\n",
                                 steps, error))
         << error;
-    const std::vector<std::pair<int, std::string>> expected{{2, "transpose 2,3 -2.5"},
-                                                            {4, "gain all -6"},
-                                                            {5, "correct all 1"},
-                                                            {6, "split 4 1.25"},
-                                                            {7, "undo"}};
+    // A value left out takes its default; each range holds both its ends.
+    const std::vector<std::pair<int, std::string>> expected{
+        {2, "transpose 2,3 -2.5"}, {4, "gain all -6"},  {5, "correct all 1"},
+        {6, "split 4 1.25"},       {7, "undo"},         {8, "quantize 1,2 1"},
+        {9, "move all -0.05"},     {10, "stretch 3 8"}, {11, "formant 1 -12"},
+        {12, "gain 2 24"},         {13, "move 1 -1200"}};
     ASSERT_EQ(steps.size(), expected.size());
     for (std::size_t i = 0; i < steps.size(); ++i)
         EXPECT_EQ(std::make_pair(steps[i].line, describeEditStep(steps[i])), expected[i]);
@@ -430,7 +453,11 @@ TEST(EditScript, ParsesEachStepAndRefusesABadLineByItsNumber) {
                   "line 1: unknown edit \"" + std::string(32, 'w') + "...\": use"},
           Refusal{"tr\x1B[2J\xC3 1", "unknown edit \"tr\\x1B[2J\\xC3\""},
           Refusal{"gain 1 -6\x7F", "gain needs a number from -60 to 24 dB, not \"-6\\x7F\""},
-          Refusal{"mute 1,\x01", "not \"1,\\x01\""}}) {
+          Refusal{"mute 1,\x01", "not \"1,\\x01\""}, Refusal{"formant 1 12.5", "from -12 to 12 semitones"},
+          Refusal{"gain 1 -60.5", "from -60 to 24 dB"},
+          Refusal{"move 1 1200.5", "from -1200 to 1200 seconds"}, Refusal{"stretch 1 8.5", "from 0.125 to 8"},
+          Refusal{"quantize all 1.5", "from 0 to 1"}, Refusal{"correct all -0.5", "from 0 to 1"},
+          Refusal{"split 1 -1", "from 0 to 1200 seconds"}}) {
         steps.clear();
         EXPECT_FALSE(parseEditScript(script, steps, error)) << script;
         EXPECT_NE(error.find(words), std::string::npos) << error;
