@@ -190,24 +190,32 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
         return false;
     }
     const int channels = info.channels;
-    const std::int64_t declared = info.frames;
+    // A stream encoded before its length was known (FLAC written into a pipe) declares none, which
+    // libsndfile reports as the largest count; its length is then what decoding finds.
+    const bool lengthDeclared = info.frames != SF_COUNT_MAX;
+    const std::int64_t declared = lengthDeclared ? info.frames : 0;
     error = sizeRefusal(name, channels, declared, rate, false);
     if (!error.empty())
         return false;
-    // Audio whose analysis would not fit its working set is refused before a sample of it is read.
-    const np::AnalysisConfig config;
-    const np::AnalysisMemoryPlan plan =
-        algorithm == Algorithm::Percussive
-            ? np::planPercussiveAnalysisMemory(channels, declared, rate, config)
-            : np::planMelodicAnalysisMemory(channels, declared, rate, config);
-    if (declared > 0 && !plan.ok) {
+    // Audio whose analysis would not fit its working set is refused before a sample of it is read (after
+    // decoding, when the file declares no length).
+    const auto beyondWorkingSet = [&](std::int64_t frames) {
+        const np::AnalysisConfig config;
+        const np::AnalysisMemoryPlan plan =
+            algorithm == Algorithm::Percussive
+                ? np::planPercussiveAnalysisMemory(channels, frames, rate, config)
+                : np::planMelodicAnalysisMemory(channels, frames, rate, config);
+        if (frames == 0 || plan.ok)
+            return false;
         try {
             np::throwAnalysisWorkingSetError(plan.totalBytes);
         } catch (const std::length_error& refusal) {
             error = refusal.what();
         }
+        return true;
+    };
+    if (beyondWorkingSet(declared))
         return false;
-    }
 
     // The declared length caps the room taken until decoding passes it; the limits cap it after that.
     const auto limitFrames = std::min(static_cast<std::int64_t>(np::kAnalysisMaxSeconds * rate),
@@ -243,6 +251,8 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
                 " of " + std::to_string(declared) + " frames.";
         return false;
     }
+    if (!lengthDeclared && beyondWorkingSet(samples.frames()))
+        return false;
     out.audio = samples.take();
     out.sampleRate = rate;
     out.replacedSamples = replaced;

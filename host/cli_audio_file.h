@@ -22,8 +22,9 @@ struct LoadedAudio {
 // channels, 8000..384000 Hz, at most 1200 s, at most np::AudioBuffer::kMaxSamples samples) and planned
 // for the chosen analysis, whose working-set limit it must fit, before any sample memory is taken; the
 // buffer then grows with the samples actually decoded, so a header that
-// claims more than the file holds costs nothing. Returns false with a one-line sentence in error that
-// names the cause and, for a limit, its figures.
+// claims more than the file holds costs nothing. A file that declares no length (FLAC encoded into a
+// pipe) is checked against the same limits as it is decoded. Returns false with a one-line sentence in
+// error that names the cause and, for a limit, its figures.
 bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& out, std::string& error);
 
 } // namespace cv::cli

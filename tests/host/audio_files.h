@@ -22,17 +22,23 @@ inline void writeAudio(const std::string& path, int format, int channels, int ra
     sf_close(file);
 }
 
-// One second of silence in a FLAC file whose header claims claimedFrames, which the decoder believes.
-inline std::string flacClaiming(const ScratchFolder& folder, const std::string& name, int rate,
-                                std::uint32_t claimedFrames) {
-    const std::string path = folder / name;
-    writeAudio(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, rate, std::vector<float>(rate, 0.0f));
+// Makes the FLAC file at path claim claimedFrames, which the decoder believes; 0 claims no length, as
+// a stream written into a pipe does.
+inline void claimFlacFrames(const std::string& path, std::uint32_t claimedFrames) {
     auto bytes = contentsOf(path);
     // The 36-bit sample count of the stream-info block ends at byte 25; the claims fit its low 32 bits.
     bytes[21] &= 0xF0;
     for (int i = 0; i < 4; ++i)
         bytes[22 + i] = static_cast<std::uint8_t>(claimedFrames >> (24 - 8 * i));
     writeBytes(path, bytes);
+}
+
+// One second of silence in a FLAC file whose header claims claimedFrames.
+inline std::string flacClaiming(const ScratchFolder& folder, const std::string& name, int rate,
+                                std::uint32_t claimedFrames) {
+    const std::string path = folder / name;
+    writeAudio(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, rate, std::vector<float>(rate, 0.0f));
+    claimFlacFrames(path, claimedFrames);
     return path;
 }
 
