@@ -1,6 +1,11 @@
 #include "host/standin/free_runner.h"
+#include "host/standin/realtime_check.h"
 #include "tests/host/standin/test_gain_plugin.h"
+#include "tests/support/step_gate.h"
 
+#include <algorithm>
+#include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 
 namespace {
@@ -89,6 +94,56 @@ TEST(StandinConcurrency, RestoreStepsStraddleMainThreadIdleTicks) {
     EXPECT_EQ(plugin.restoreBegins.load(), 1);
     EXPECT_EQ(plugin.GetParam(TestGainPlugin::kMode)->Value(), 1.0);
     EXPECT_TRUE(host.escapedExceptions().empty());
+}
+
+// A track whose blocks the test lets through one at a time (every one once it is opened).
+class GatedTrack : public cv::standin::InputSource {
+public:
+    mutable cvtest::StepGate gate;
+    std::atomic<bool> open{false};
+
+    void fill(std::int64_t, int frames, std::span<double* const> channels) const noexcept override {
+        gate.pass([this] { return open.load(); });
+        for (double* plane : channels)
+            std::fill_n(plane, frames, 0.0);
+    }
+};
+
+// A wait counts from its call: it returns once that many more blocks (idle ticks) have run, however many
+// ran before.
+TEST(StandinConcurrency, AWaitCountsFromItsCall) {
+    auto owned = std::make_unique<TestGainPlugin>();
+    TestGainPlugin& plugin = *owned;
+    StandinHost host(std::move(owned));
+    host.configure({48000.0, 64, 2, 2});
+    const auto track = std::make_shared<GatedTrack>();
+    host.setInput(track);
+    FreeRunner runner(host, cv::standin::contiguous(0, 64, 4));
+    for (int i = 0; i < 8; ++i)
+        track->gate.release();
+    track->gate.waitStarted(9); // eight blocks played, the ninth waits at the gate
+    ASSERT_EQ(host.blocksProcessed(), 8);
+    // The waiter's condition waits count as a realtime thread's, so the test sees it blocked before it
+    // lets two more blocks through.
+    const std::uint64_t waits = cv::standin::totalViolations().conditionCalls;
+    auto waiter = std::async(std::launch::async, [&] {
+        const cv::standin::RealtimeScope counted;
+        runner.waitForBlocks(2);
+        return host.blocksProcessed();
+    });
+    while (cv::standin::totalViolations().conditionCalls == waits &&
+           waiter.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        std::this_thread::yield();
+    track->gate.release();
+    track->gate.release();
+    EXPECT_GE(waiter.get(), 10);
+    track->open = true;
+
+    runner.waitForIdleTicks(2);
+    const int idles = plugin.idles.load();
+    runner.waitForIdleTicks(1);
+    EXPECT_GE(plugin.idles.load(), idles + 1);
+    runner.stop();
 }
 
 } // namespace
