@@ -96,6 +96,12 @@ TEST(TrackTransport, PlaysStopsAtTheEndAndRewinds) {
     EXPECT_EQ(t.NextBlock(512).samplePos, 0.0);
     t.Rewind();
     EXPECT_EQ(t.NextBlock(512).samplePos, 0.0);
+    // A track of whole blocks stops with its last block.
+    TrackTransport whole(1024);
+    whole.TogglePlay();
+    whole.NextBlock(512);
+    EXPECT_TRUE(whole.NextBlock(512).running);
+    EXPECT_FALSE(whole.Playing());
 }
 
 // A 220 Hz tone at 44.1 kHz (half a second unless told) as the track, in a scratch folder that also holds
@@ -124,6 +130,7 @@ TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
     EXPECT_EQ(app.TrackFrames(), 22050);
     std::string error;
     ASSERT_TRUE(app.CaptureAndAnalyse(error)) << error;
+    EXPECT_GE(app.CapturedFrames(), app.TrackFrames()) << "the track's last part block was not captured";
     EXPECT_EQ(app.Plugin().Session().document().notes.size(), 1u);
     // The editor opened after the capture names it (the layout starts at "No file loaded").
     ASSERT_TRUE(app.Host().openEditor());
