@@ -238,6 +238,27 @@ TEST(DemoTake, FrontEndFindsEveryGeneratedNote) {
     EXPECT_EQ(result.notes.size(), take.notes.size()) << "no extra notes from consonants or slides";
 }
 
+// The take's phrases stand apart: a silence of 0.12 s or a consonant between phrases, and 0.3 s of
+// silence at either end, so a listener hears where each phrase starts.
+TEST(DemoTake, SeparatesItsPhrasesWithSilence) {
+    const cvdemo::DemoTake take = cvdemo::makeDemoTake();
+    std::vector<double> silences; // seconds of each run of exact zeros of 10 ms or more
+    std::size_t run = 0;
+    for (std::size_t i = 0; i <= take.mono.size(); ++i) {
+        if (i < take.mono.size() && take.mono[i] == 0.0f) {
+            ++run;
+            continue;
+        }
+        if (run >= static_cast<std::size_t>(0.01 * take.sampleRate))
+            silences.push_back(static_cast<double>(run) / take.sampleRate);
+        run = 0;
+    }
+    const std::vector<double> expected{0.3, 0.12, 0.06, 0.12, 0.06, 0.12, 0.3};
+    ASSERT_EQ(silences.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(silences[i], expected[i], 0.002) << i;
+}
+
 TEST(CliArgs, ParsesTheRenderCommandWithItsRangesInOneLine) {
     const auto parse = [](const std::string& line) {
         std::istringstream words(line);
