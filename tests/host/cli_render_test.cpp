@@ -79,6 +79,12 @@ TEST(CliRender, EachEngineRendersTheEditAndTheReportNamesIt) {
         ASSERT_EQ(run.code, 0) << run.err;
         const cv::cli::LoadedAudio output = readBack(out);
         expectTake(input, output, row.outcomes);
+        if (run.out.starts_with("{")) {
+            EXPECT_TRUE(
+                run.out.starts_with("{\"input\":\"" + in + "\",\"output\":\"" + out +
+                                    "\",\"sampleRate\":48000,\"depth\":\"16-bit\",\"notes\":2,\"units\":["))
+                << run.out;
+        }
         const std::vector<Unit> units = reportedUnits(run.out);
         ASSERT_EQ(units.size(), row.outcomes[0].unchanged() ? 1u : 2u) << run.out;
         for (std::size_t i = 0; i < units.size(); ++i) {
