@@ -45,6 +45,17 @@ constexpr Prep nearTheEnd = [](np::Document& d) { d.notes[0].start = kLimit - 47
 constexpr Prep negativeSpan = [](np::Document& d) { d.notes[0].sourceStart = kMax; };
 constexpr Prep noAudio = [](np::Document& d) { d.audio = nullptr; };
 constexpr Prep stereo = [](np::Document& d) { d.audio = cvtest::makeTestDocument(1, 0, 2).audio; };
+// Note 1 as a user leaves it after a few drags: transposed, reshaped, quieter and half as wobbly.
+constexpr Prep edited = [](np::Document& d) {
+    std::tie(d.notes[0].pitchOffset, d.notes[0].formantShift, d.notes[0].gainDb, d.notes[0].driftScale) =
+        std::tuple(2.0, 5.0, -3.0, 0.5);
+};
+constexpr Prep mutedFirst = [](np::Document& d) { d.notes[0].muted = true; };
+constexpr Prep sharpFirst = [](np::Document& d) { d.notes[0].pitchOffset = 1.4; }; // sounds at 61.4
+constexpr Prep stretchedFirst = [](np::Document& d) { d.notes[0].length = 9600; };
+constexpr Prep stretchedNearTheEnd = [](np::Document& d) {
+    std::tie(d.notes[0].start, d.notes[0].length) = std::tuple(kLimit - 9000, 9600);
+};
 
 using S = np::EditSession;
 using I = std::int64_t;
@@ -81,21 +92,35 @@ TEST(NoteEdits, EachEditChangesWhatItShouldAndRecordsOneStepOrNothing) {
     // clang-format off
     const std::vector<Case> cases{
         {"pitch clamps at +24", nullptr, pitch, {1}, 30, 0, offset, {24, 0, 0, 0}},
+        {"pitch clamps at -24", nullptr, pitch, {1}, -30, 0, offset, {-24, 0, 0, 0}},
+        {"drift clamps at 0", nullptr, drifts, {2}, -1, 0, drift, {1, 0, 1, 1}},
+        {"formant clamps at +12", nullptr, formants, {1}, 20, 0, formant, {12, 0, 0, 0}},
+        {"gain clamps at +24", nullptr, gains, {1}, 30, 0, gain, {24, 0, 0, 0}},
+        {"pitch adds to an offset", edited, pitch, {1}, -3, 0, offset, {-1, 0, 0, 0}},
+        {"drift replaces a scale", edited, drifts, {1}, 1.5, 0, drift, {1.5, 1, 1, 1}},
+        {"formant adds to a shift", edited, formants, {1}, -2, 0, formant, {3, 0, 0, 0}},
+        {"gain adds to a gain", edited, gains, {1}, 6, 0, gain, {3, 0, 0, 0}},
+        {"gain stops at +24 from a gain", edited, gains, {1}, 30, 0, gain, {24, 0, 0, 0}},
         {"a repeated id is edited once", nullptr, pitch, {2, 2, 1}, 1, 0, offset, {1, 1, 0, 0}},
         {"nothing more at the limit", atTheTop, pitch, {1}, 1, 0, offset, {}},
         {"drift clamps at 2", nullptr, drifts, {1, 3}, 3, 0, drift, {2, 1, 2, 1}},
         {"formant clamps at -12", nullptr, formants, {2}, -20, 0, formant, {0, -12, 0, 0}},
         {"gain clamps at -60", nullptr, gains, {1}, -200, 0, gain, {-60, 0, 0, 0}},
         {"mute", nullptr, mute, {1, 2}, 1, 0, muted, {1, 1, 0, 0}},
+        {"mute a partly muted selection", mutedFirst, mute, {1, 2}, 1, 0, muted, {1, 1, 0, 0}},
         {"pitch by NaN", nullptr, pitch, all, kNan, 0, offset, {}},
         {"gain by NaN", nullptr, gains, all, kNan, 0, gain, {}},
         {"move to 0, unknown skipped", nullptr, move, {99, 2}, 0, -20000, start, {0, 0, 19200, 28800}},
         {"move stops at the end", nullptr, move, {2}, 0, kMax, start, {0, kEnd, 19200, 28800}},
         {"move without audio", noAudio, move, {2}, 0, kMax, start, {0, kEnd, 19200, 28800}},
+        {"a stretched note stops at the end", stretchedFirst, move, {1}, 0, kMax, start,
+         {kLimit - 9600, 9600, 19200, 28800}},
         {"move over stereo audio", stereo, move, {2}, 0, kMax, start, {0, kLimit / 2 - 4800, 19200, 28800}},
         {"resize to an eighth", nullptr, resize, {1}, 0, 10, length, {600, 4800, 4800, 4800}},
         {"resize to at least 256", shortThird, resize, {3}, 0, 10, length, {4800, 4800, 256, 4800}},
         {"resize to eight times", nullptr, resize, {1}, 0, 100000, length, {38400, 4800, 4800, 4800}},
+        {"resize a stretched note by its source", stretchedFirst, resize, {1}, 0, 100000, length,
+         {38400, 4800, 4800, 4800}},
         {"resize within the room", roomOf5000, resize, {1}, 0, 100000, length, {5000, 4800, 4800, 4800}},
         {"resize without room", noRoom, resize, {1}, 0, 500, length, {1, 4800, 4800, 4800}},
         {"resize a negative span", negativeSpan, resize, {1}, 0, 500, length, {1, 4800, 4800, 4800}},
@@ -106,14 +131,18 @@ TEST(NoteEdits, EachEditChangesWhatItShouldAndRecordsOneStepOrNothing) {
         {"correct: flatten 1/4", nullptr, correct, all, 5, 1, drift, {0.75, 0.75, 0.75, 1}},
         {"correct: flatten above 1", nullptr, correct, {1}, 0, 12, drift, {0, 1, 1, 1}},
         {"correct: flatten below 0", flatFirst, correct, {1}, 0, -4, drift, {1, 1, 1, 1}},
+        {"correct a transposed note", sharpFirst, correct, {1}, 0.5, 0, offset, {1.7, 0, 0, 0}},
         {"correct: by NaN", nullptr, correct, all, kNan, 0, drift, {}},
         {"correct within the offset range", atTheTop, correct, {1}, 1, 0, offset, {}},
         {"quantize, halves up", starts, quantize, {1, 2, 3}, 5, 1000, start, {1000, 2000, 3000, 28800}},
         {"quantize by half", starts, quantize, {1, 2, 3}, 0.5, 1000, start, {1250, 1750, 2800, 28800}},
         {"quantize to the end", nearTheEnd, quantize, {1}, 1, 1000, start, {kEnd, 9600, 19200, 28800}},
+        {"quantize a stretched note to the end", stretchedNearTheEnd, quantize, {1}, 1, 1000, start,
+         {kLimit - 9600, 9600, 19200, 28800}},
         {"quantize without a grid", nullptr, quantize, all, 1, 0, start, {}},
         {"quantize by NaN", nullptr, quantize, all, kNan, 1000, start, {}},
         {"unison, within range", highSecond, unison, {2, 3, 4, 9}, 60.5, 0, offset, {0, -24, -1.5, 0}},
+        {"unison lands transposed notes on it", edited, unison, {1, 2}, 64, 0, offset, {4, 3, 0, 0}},
         {"unison to infinity", nullptr, unison, all, kInf, 0, offset, {}},
     };
     // clang-format on
