@@ -24,6 +24,8 @@ TEST(Document, ResidentEstimateCountsASharedCurveOnceAndRefusesBadAudio) {
     const std::uint64_t separate = np::estimateDocumentResidentBytes(document);
     document.notes[0].levelCurve = document.notes[0].pitchCurve;
     EXPECT_EQ(np::estimateDocumentResidentBytes(document), separate - 4000 - 152);
+    // A stereo take holds its 14400 frames twice.
+    EXPECT_EQ(np::estimateDocumentResidentBytes(cvtest::makeTestDocument(1, 1000, 2)), separate + 14400 * 4);
     // A buffer whose counts were corrupted past the limits makes the estimate unusable, not small.
     auto bad = std::make_shared<np::AudioBuffer>();
     bad->channels = 3;

@@ -43,7 +43,7 @@ TEST(EditSession, CountsChangesKeepsTheNewest200StatesAndSharesCurves) {
     while (session.undo()) {
     }
     EXPECT_EQ(cvtest::noteOf(session, 1).start, 1);
-    ASSERT_TRUE(session.redo()); // both stacks hold states
+    ASSERT_TRUE(session.redo());                      // both stacks hold states
     session.setDocument(cvtest::makeTestDocument(2)); // drops the history; a fresh revision for both
     EXPECT_EQ(std::tuple(stacks(session), session.contentRevision(), session.documentRevision()),
               std::tuple(std::pair(0ul, 0ul), 206u, 206u));
@@ -143,6 +143,14 @@ TEST(EditSession, AGestureIsOneStepThatACancelTakesBack) {
     EXPECT_EQ(stacks(session), std::pair(2ul, 0ul));
     ASSERT_TRUE(session.undo());
     EXPECT_EQ(cvtest::noteOf(session, 1).pitchOffset, 1.0);
+
+    // A drag's step counts against the 200 states like any other.
+    for (int i = 0; i < 200; ++i)
+        session.addGainDb(kFirst, -0.1);
+    session.beginGesture();
+    session.addGainDb(kFirst, -0.1);
+    session.endGesture();
+    EXPECT_EQ(stacks(session), std::pair(200ul, 0ul));
 }
 
 } // namespace

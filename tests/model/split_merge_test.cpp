@@ -141,3 +141,44 @@ TEST(MergeNotes, JoinsNotesThatFollowInTheSource) {
 }
 
 } // namespace
+
+namespace {
+
+// What the user set on a note survives a split into both pieces and a merge into the joined note; a
+// split of a moved and stretched note cuts its source in proportion, a merge undoes only the stretch.
+TEST(SplitAndMerge, EditedNotesKeepTheirEdits) {
+    np::Document document = cvtest::makeTestDocument(3);
+    np::Note& first = document.notes[0];
+    std::tie(first.start, first.length) = std::tuple(1000, 9600); // moved, twice as long
+    std::tie(first.pitchOffset, first.driftScale, first.formantShift, first.gainDb, first.muted) =
+        std::tuple(2.0, 0.5, -3.0, -6.0, true);
+    document.notes[1].pitchOffset = -5.0;
+    document.notes[2].sourceStart = 14400; // touches the merged span but does not lie inside it
+    auto session = cvtest::sessionOf(std::move(document));
+    const auto edits = [&](std::uint32_t id) {
+        const np::Note& n = noteOf(session, id);
+        return std::tuple(n.pitchOffset, n.driftScale, n.formantShift, n.gainDb, n.muted);
+    };
+    const auto placed = [&](std::uint32_t id) {
+        const np::Note& n = noteOf(session, id);
+        return std::tuple(n.sourceStart, n.sourceEnd, n.start, n.length);
+    };
+    const auto firstEdits = std::tuple(2.0, 0.5, -3.0, -6.0, true);
+
+    ASSERT_EQ(session.splitNote(1, 3400), 4u); // a quarter into the note's 9600 samples
+    EXPECT_EQ(placed(1), std::tuple(0, 1200, 1000, 2400));
+    EXPECT_EQ(placed(4), std::tuple(1200, 4800, 3400, 7200));
+    EXPECT_EQ(edits(1), firstEdits);
+    EXPECT_EQ(edits(4), firstEdits);
+    EXPECT_EQ(std::pair(noteOf(session, 1).pitchCurve->size(), noteOf(session, 4).pitchCurve->size()),
+              std::pair(4ul, 12ul))
+        << "the curve is cut where the source is, 1200 samples in";
+
+    ASSERT_TRUE(session.undo());
+    ASSERT_TRUE(session.mergeNotes(Ids{2, 1}, nullptr));
+    EXPECT_EQ(placed(1), std::tuple(0, 14400, 1000, 14400));
+    EXPECT_EQ(edits(1), firstEdits) << "the first note in the source survives with its edits";
+    EXPECT_EQ(session.document().findNote(2), nullptr);
+}
+
+} // namespace
