@@ -27,10 +27,14 @@ struct Take {
     std::vector<float> mono;
 };
 
-// One frame per hop (hop 256, frame 2048, 48 kHz); the audio runs one frame past the last hop so that
+// One frame per hop (hop 256, frame 2048 at 48 kHz; both scaled with the rate, as the analysis scales
+// them, so that a hop lasts as long at any rate); the audio runs one frame past the last hop so that
 // every level window is full.
-inline Take makeTake(const std::vector<Stretch>& stretches) {
+inline Take makeTake(const std::vector<Stretch>& stretches, double sampleRate = 48000.0) {
     Take take;
+    take.track.sampleRate = sampleRate;
+    take.track.hop = static_cast<std::uint32_t>(std::lround(256.0 * sampleRate / 48000.0));
+    take.track.frame = static_cast<std::uint32_t>(std::lround(2048.0 * sampleRate / 48000.0));
     double phase = 0.0;
     double audioHz = 220.0;
     const auto write = [&](std::int64_t samples, float amplitude) {

@@ -29,6 +29,9 @@ TEST(Segmentation, CutsALegatoLineAtAPitchStepAndAtALevelDip) {
     // eight hops, so the 16-hop dip is seen whole.
     const Case cases[] = {
         {"whole-tone step", makeTake({{100, 220.0}, {100, 246.94}}), 246.94, 97, 103},
+        // Pieces under 0.45 s are cut by the step alone, without the plateau split.
+        {"semitone step up", makeTake({{40, 220.0}, {40, 233.08}}), 233.08, 37, 43},
+        {"semitone step down", makeTake({{40, 220.0}, {40, 207.65}}), 207.65, 37, 43},
         {"level dip", makeTake({{100, 220.0, 0.5f}, {16, 220.0, 0.01f}, {100, 220.0, 0.5f}}), 220.0, 92, 116},
     };
     for (const Case& c : cases) {
@@ -59,6 +62,18 @@ TEST(Segmentation, VibratoOfFortyCentsStaysOneNote) {
     EXPECT_NEAR(notes[0].pitch, np::midiFromHz(330.0), 0.4);
     const auto [lo, hi] = std::minmax_element(notes[0].pitchCurve.begin(), notes[0].pitchCurve.end());
     EXPECT_GT(*hi - *lo, 60.0f) << "the vibrato stays visible in the cents curve";
+}
+
+// A glide too slow for the step test between two held pitches is split halfway, up or down.
+TEST(Segmentation, HeldPitchesJoinedByASlowGlideAreSplit) {
+    for (const double to : {330.0, 165.0}) {
+        SCOPED_TRACE(to);
+        const auto notes = segment(makeTake({{60, 220.0}, {60, 220.0, 0.5f, 0.9, to}, {60, to}}));
+        ASSERT_EQ(notes.size(), 2u);
+        EXPECT_NEAR(notes[0].pitch, np::midiFromHz(220.0), 0.1);
+        EXPECT_NEAR(notes[1].pitch, np::midiFromHz(to), 0.1);
+        EXPECT_NEAR(static_cast<double>(notes[1].start), 90.0 * kHop, 10.0 * kHop);
+    }
 }
 
 TEST(Segmentation, UnvoicedGapsUpToTheLimitAreBridged) {
@@ -111,6 +126,34 @@ TEST(Segmentation, OnsetsSplitRunsAndSnapStartsWithoutOverlap) {
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].end, 100 * kHop);
     EXPECT_EQ(notes[1].start, notes[0].end) << "the snap stops at the end of the previous note";
+}
+
+// A cut that would leave a piece shorter than the shortest note (60 ms, 11 hops at any rate) is
+// dropped: the short piece stays with its neighbour, at the start, in the middle and at the end of a
+// phrase. The medians see a step one hop before it.
+TEST(Segmentation, NoPieceShorterThanTheShortestNote) {
+    struct Case {
+        const char* name;
+        std::vector<cvtest::Stretch> stretches;
+        std::vector<std::int64_t> ends; // of the notes, in hops
+    };
+    const Case cases[] = {
+        {"a step 5 hops before the end", {{100, 220.0}, {5, 246.94}}, {105}},
+        {"a step 5 hops after the start", {{5, 246.94}, {100, 220.0}}, {105}},
+        {"two steps 6 hops apart", {{60, 220.0}, {6, 246.94}, {60, 277.18}}, {59, 126}},
+        {"a step 12 hops before the end", {{100, 220.0}, {12, 246.94}}, {99, 112}},
+    };
+    for (const double rate : {48000.0, 96000.0}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << " at " << rate << " Hz");
+            const Take take = makeTake(c.stretches, rate);
+            const std::int64_t hop = take.track.hop;
+            std::vector<std::int64_t> ends;
+            for (const np::NoteEvent& note : segment(take))
+                ends.push_back((note.end + hop / 2) / hop);
+            EXPECT_EQ(ends, c.ends);
+        }
+    }
 }
 
 TEST(Segmentation, StopsAtEveryCheck) {
