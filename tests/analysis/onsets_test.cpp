@@ -36,31 +36,53 @@ TEST(Onsets, FindsEachToneBurstOverQuietNoiseOnce) {
 }
 
 // Events on the hop grid out of silence: the log spectrum rises most in the first frame whose window
-// holds the event, three hops before the event, and the onset is that frame's first sample.
+// holds the event, three hops before the event, and the onset is that frame's first sample. At 96 kHz
+// the hop and frame are scaled as the analysis scales them, and every time stays the same.
 TEST(Onsets, PositionGapAndEnergyRise) {
-    constexpr std::int64_t kFirst = 100 * kHop;
-    std::vector<float> one = cvtest::silence(48000);
-    cvtest::mixInto(one, cvtest::noise(9600, 0.5f, 3), kFirst);
-    EXPECT_EQ(detect(one), (std::vector<std::int64_t>{kFirst - 3 * kHop}));
+    for (const double rate : {kRate, 2 * kRate}) {
+        SCOPED_TRACE(rate);
+        const auto scale = static_cast<std::int64_t>(rate / kRate);
+        const std::int64_t hop = kHop * scale;
+        const std::int64_t first = 100 * hop;
+        const std::int64_t total = 48000 * scale;
+        const auto detectAt = [&](const std::vector<float>& mono) {
+            return np::detectOnsets(mono.data(), total, rate,
+                                    {.hop = static_cast<int>(hop), .frame = static_cast<int>(1024 * scale)},
+                                    {});
+        };
+        std::vector<float> one = cvtest::silence(total);
+        cvtest::mixInto(one, cvtest::noise(9600 * scale, 0.5f, 3), first);
+        EXPECT_EQ(detectAt(one), (std::vector<std::int64_t>{first - 3 * hop}));
 
-    // A short quiet burst, then a loud one 8 or 9 frames later: 9 frames (50 ms) must separate onsets.
-    for (const auto& [frames, expected] : {std::pair{8, 1u}, std::pair{9, 2u}}) {
-        SCOPED_TRACE(testing::Message() << frames << " frames apart");
-        std::vector<float> two = cvtest::silence(48000);
-        cvtest::mixInto(two, cvtest::noise(480, 0.1f, 3), kFirst);
-        cvtest::mixInto(two, cvtest::noise(9600, 0.6f, 4), kFirst + frames * kHop);
-        EXPECT_EQ(detect(two).size(), expected);
-    }
+        // A short quiet burst, then a loud one 8 or 9 frames later: 9 frames (50 ms) must separate onsets.
+        for (const auto& [frames, expected] : {std::pair{8, 1u}, std::pair{9, 2u}}) {
+            SCOPED_TRACE(testing::Message() << frames << " frames apart");
+            std::vector<float> two = cvtest::silence(total);
+            cvtest::mixInto(two, cvtest::noise(480 * scale, 0.1f, 3), first);
+            cvtest::mixInto(two, cvtest::noise(9600 * scale, 0.6f, 4), first + frames * hop);
+            EXPECT_EQ(detectAt(two).size(), expected);
+        }
 
-    // A tone that jumps to a new pitch is a spectral change; it becomes an onset only when the 20 ms
-    // after it are at least 1.3 times as loud (RMS) as the 20 ms before it.
-    for (const auto& [gain, expected] : {std::pair{1.1f, 0u}, std::pair{1.4f, 1u}}) {
-        SCOPED_TRACE(testing::Message() << "level x " << gain);
-        std::vector<float> jump = cvtest::sine(200.0, kRate, kFirst, 0.5f);
-        const std::vector<float> high = cvtest::sine(3000.0, kRate, 48000 - kFirst, 0.5f * gain);
-        jump.insert(jump.end(), high.begin(), high.end());
-        EXPECT_EQ(detect(jump).size(), expected);
+        // A tone that jumps to a new pitch is a spectral change; it becomes an onset only when the 20 ms
+        // after it are at least 1.3 times as loud (RMS) as the 20 ms before it.
+        for (const auto& [gain, expected] : {std::pair{1.1f, 0u}, std::pair{1.4f, 1u}}) {
+            SCOPED_TRACE(testing::Message() << "level x " << gain);
+            std::vector<float> jump = cvtest::sine(200.0, rate, first, 0.5f);
+            const std::vector<float> high = cvtest::sine(3000.0, rate, total - first, 0.5f * gain);
+            jump.insert(jump.end(), high.begin(), high.end());
+            EXPECT_EQ(detectAt(jump).size(), expected);
+        }
     }
+}
+
+// A soft entry 85 ms after loud noise stops and 90 ms before it returns is found: the threshold
+// follows the median novelty of 0.2 s around each frame, and there the pause outweighs the noise.
+TEST(Onsets, ASoftEntryInAShortPauseBetweenLoudNoiseIsFound) {
+    constexpr std::int64_t kEntry = 200 * kHop;
+    std::vector<float> mono = cvtest::noise(400 * kHop, 0.4f, 3);
+    std::fill(mono.begin() + kEntry - 16 * kHop, mono.begin() + kEntry + 17 * kHop, 0.0f);
+    cvtest::mixInto(mono, cvtest::noise(17 * kHop, 0.003f, 8), kEntry);
+    EXPECT_EQ(detect(mono), (std::vector<std::int64_t>{kEntry - 2 * kHop, kEntry + 14 * kHop}));
 }
 
 TEST(Onsets, QuietSteadyOrShortAudioGivesNoOnsetsNorTheEdgeFrames) {

@@ -2,6 +2,7 @@
 #include "tests/analysis/analysis_test_support.h"
 #include "tests/support/signals.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace {
@@ -10,18 +11,19 @@ constexpr double kRate = 48000.0;
 
 // mono (silence by default) with 200 ms noise hits under a 40 ms decay at each start.
 std::vector<float> hits(std::int64_t frames, const std::vector<std::int64_t>& starts,
-                        std::vector<float> mono = {}) {
+                        std::vector<float> mono = {}, double rate = kRate) {
     mono.resize(static_cast<std::size_t>(frames), 0.0f);
     for (std::size_t i = 0; i < starts.size(); ++i)
-        cvtest::mixInto(mono, cvtest::hit(9600, 0.7f, 0.04, kRate, static_cast<std::uint32_t>(i + 1)),
-                        starts[i]);
+        cvtest::mixInto(
+            mono, cvtest::hit(std::lround(0.2 * rate), 0.7f, 0.04, rate, static_cast<std::uint32_t>(i + 1)),
+            starts[i]);
     return mono;
 }
 
-np::AnalysisResult analyse(const std::vector<float>& mono) {
+np::AnalysisResult analyse(const std::vector<float>& mono, double rate = kRate) {
     const auto audio =
         np::AudioBuffer::fromInterleaved(mono.data(), 1, static_cast<std::int64_t>(mono.size()));
-    return np::analyzePercussive(audio, kRate, {}, {});
+    return np::analyzePercussive(audio, rate, {}, {});
 }
 
 TEST(PercussiveAnalysis, CutsHitsIntoUnpitchedEvents) {
@@ -46,13 +48,29 @@ TEST(PercussiveAnalysis, CutsHitsIntoUnpitchedEvents) {
     }
 }
 
+// A hit that stays loud for 20 hops and then stops dead: its event ends with the last loud block.
+TEST(PercussiveAnalysis, AnEventEndsWhereItsHitFallsSilent) {
+    std::vector<float> mono = cvtest::silence(48000);
+    cvtest::mixInto(mono, cvtest::noise(20 * 256, 0.5f, 3), 100 * 256);
+    const np::AnalysisResult result = analyse(mono);
+    ASSERT_EQ(result.notes.size(), 1u);
+    EXPECT_EQ(result.notes[0].end, 120 * 256);
+}
+
 TEST(PercussiveAnalysis, LoudLeadInBeforeALateFirstOnsetBecomesAnEvent) {
-    // 100 ms in: past the 50 ms lead-in allowance.
-    const np::AnalysisResult result = analyse(hits(48000, {4800}, cvtest::noise(48000, 0.02f, 9)));
-    ASSERT_EQ(result.onsets.size(), 1u);
-    ASSERT_EQ(result.notes.size(), 2u);
-    EXPECT_EQ(result.notes[0].start, 0);
-    EXPECT_EQ(result.notes[1].start, result.onsets[0]);
+    // A hit 100 ms in has its onset past the 50 ms lead-in allowance; one 55 ms in has it three hops
+    // earlier, inside the allowance.
+    for (const auto& [rate, hitSeconds, events] :
+         {std::tuple{kRate, 0.1, 2u}, std::tuple{2 * kRate, 0.1, 2u}, std::tuple{2 * kRate, 0.055, 1u}}) {
+        SCOPED_TRACE(testing::Message() << "hit at " << hitSeconds << " s at " << rate << " Hz");
+        const auto frames = static_cast<std::int64_t>(rate);
+        const np::AnalysisResult result = analyse(
+            hits(frames, {std::lround(hitSeconds * rate)}, cvtest::noise(frames, 0.02f, 9), rate), rate);
+        ASSERT_EQ(result.onsets.size(), 1u);
+        ASSERT_EQ(result.notes.size(), events);
+        EXPECT_EQ(result.notes[0].start, events == 2 ? 0 : result.onsets[0]);
+        EXPECT_EQ(result.notes.back().start, result.onsets[0]);
+    }
 }
 
 TEST(PercussiveAnalysis, StereoIsAnalysedAsItsMixdown) {

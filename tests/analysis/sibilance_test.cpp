@@ -49,6 +49,30 @@ TEST(Sibilance, MarksNoiseBurstsLongEnoughAndLeavesTheVowelAlone) {
     }
 }
 
+// An "sh" (its energy between 3.5 and 4.5 kHz) over a sung tone is marked at any rate, the hop
+// scaled to the rate as the analysis scales it.
+TEST(Sibilance, MarksAnShAtOtherSampleRates) {
+    for (const auto& [rate, hop] : {std::pair{44100.0, 235}, std::pair{96000.0, 512}}) {
+        SCOPED_TRACE(rate);
+        np::PitchTrack track;
+        track.sampleRate = rate;
+        track.hop = static_cast<std::uint32_t>(hop);
+        track.frames.assign(100, np::PitchFrame{220.0, 0.9, true, 0});
+        std::vector<float> mono = cvtest::sine(220.0, rate, 101 * hop, 0.3f);
+        std::fill(mono.begin() + 40 * hop, mono.begin() + 52 * hop, 0.0f);
+        for (int k = 0; k < 6; ++k)
+            cvtest::mixInto(mono, cvtest::sine(3500.0 + 200.0 * k, rate, 12 * hop, 0.1f, k * k), 40 * hop);
+        for (int h = 40; h < 52; ++h)
+            track.frames[static_cast<std::size_t>(h)] = {};
+        ASSERT_TRUE(
+            np::classifySibilance(mono.data(), static_cast<std::int64_t>(mono.size()), rate, track, {}, {}));
+        for (int h = 0; h < 100; ++h)
+            EXPECT_EQ(track.frames[static_cast<std::size_t>(h)].flags == np::PitchFrame::kSibilant,
+                      h >= 40 && h < 52)
+                << "hop " << h;
+    }
+}
+
 TEST(Sibilance, StopsAtEveryCheck) {
     const cvtest::Take take = cvtest::makeTake({{200, 220.0}});
     const int checks = cvtest::stopAtEveryCheck(
@@ -73,6 +97,8 @@ TEST(OctaveCorrection, LiftsNotesAnOctaveBelowTheirNeighbours) {
         std::vector<double> pitches; // notes of 9600 samples, 4800 apart
         std::int64_t gapBeforeLast;
         std::vector<double> expected;
+        double rate = 48000.0; // 0.7 s is 33600 samples at 48 kHz
+        std::uint32_t hop = 256;
     };
     const Case cases[] = {
         {"dip between equals", {60, 48, 60}, 4800, {60, 60, 60}},
@@ -83,10 +109,14 @@ TEST(OctaveCorrection, LiftsNotesAnOctaveBelowTheirNeighbours) {
         {"exactly 9.5 below", {60, 50.5, 60}, 4800, {60, 62.5, 60}},
         {"exactly 14.5 below", {60, 45.5, 60}, 4800, {60, 57.5, 60}},
         {"9.49 below", {60, 50.51, 60}, 4800, {60, 50.51, 60}},
+        {"0.5 s apart at 96 kHz", {60, 48, 60}, 48000, {60, 60, 60}, 96000.0, 512},
+        {"0.75 s apart at 44.1 kHz", {60, 48, 60}, 33075, {60, 48, 60}, 44100.0, 235},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         np::PitchTrack track;
+        track.sampleRate = c.rate;
+        track.hop = c.hop;
         track.frames.assign(400, np::PitchFrame{100.0, 0.9, true, 0});
         std::vector<np::NoteEvent> notes;
         for (std::int64_t i = 0, at = 0; i < static_cast<std::int64_t>(c.pitches.size()); ++i) {
@@ -98,8 +128,11 @@ TEST(OctaveCorrection, LiftsNotesAnOctaveBelowTheirNeighbours) {
         ASSERT_TRUE(np::correctOctaveErrors(notes, track, {}));
         for (std::size_t i = 0; i < notes.size(); ++i) {
             EXPECT_DOUBLE_EQ(notes[i].pitch, c.expected[i]) << "note " << i;
-            const double frameHz = track.frames[static_cast<std::size_t>(notes[i].start / kHop)].hz;
-            EXPECT_DOUBLE_EQ(frameHz, notes[i].pitch != c.pitches[i] ? 200.0 : 100.0) << "note " << i;
+            // The note's first and last frames move with it.
+            for (const std::int64_t at : {notes[i].start, notes[i].end - c.hop}) {
+                const double frameHz = track.frames[static_cast<std::size_t>(at / c.hop)].hz;
+                EXPECT_DOUBLE_EQ(frameHz, notes[i].pitch != c.pitches[i] ? 200.0 : 100.0) << "note " << i;
+            }
         }
     }
 }
