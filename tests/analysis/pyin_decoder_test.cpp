@@ -162,6 +162,7 @@ TEST(PYinDecoder, StepBreaksTiesTowardsTheSmallerBinAndTheSameVoicing) {
 TEST(PYinDecoder, ModelTakesTheJumpInBinsAndTheLogsOfTheSwitches) {
     const auto m = model(621, 240.0, 0.01, 0.02);
     EXPECT_EQ(m.halfWidth, 24u);
+    EXPECT_DOUBLE_EQ(m.slope, 1.59362 / 25) << "the log-score penalty per bin moved";
     EXPECT_EQ(std::vector({m.logStayVoiced, m.logOff, m.logStayUnvoiced, m.logOn}),
               std::vector({std::log(0.99), std::log(0.01), std::log(0.98), std::log(0.02)}));
     // At least one bin, at most the grid.

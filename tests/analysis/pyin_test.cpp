@@ -1,5 +1,6 @@
 #include "engine/analysis/pyin.h"
 #include "engine/analysis/pyin_observation.h"
+#include "engine/analysis/yin.h"
 #include "tests/analysis/analysis_test_support.h"
 #include "tests/support/signals.h"
 
@@ -106,6 +107,9 @@ TEST(PYinObservation, WeighsCandidatesByThePriorAndKeepsTheSixteenLikeliest) {
     EXPECT_EQ(one.candidates[0].bin, static_cast<std::uint32_t>((69.0 - grid.midiMin) * 10.0));
     EXPECT_NEAR(one.voicedMass, np::thresholdPrior(0.05) - np::thresholdPrior(0.02), 1e-15);
     EXPECT_NEAR(one.bestConfidence, 0.98, 1e-15);
+    // A candidate below the range is no pitch, however periodic: it lends the frame no confidence.
+    const std::vector<np::YinCandidate> low = {{440.0, 0.2}, {30.0, 0.01}};
+    EXPECT_NEAR(np::observeCandidates(low, grid).bestConfidence, 0.8, 1e-15);
 
     std::vector<np::YinCandidate> many; // decreasing values: each is the first below some thresholds
     for (int i = 0; i < 20; ++i)
@@ -157,10 +161,14 @@ TEST(PYinTracking, VoicedFramesFollowTheKnownPitch) {
         {"vibrato", cvtest::vibrato(220.0, 40.0, 5.5, kRate, 96000), vibratoHz, 5.0, 0.8, {}},
         // The nearest bin centre lies 0.14 cents from 440 Hz: the refined candidate is reported instead.
         {"steady sine", cvtest::sine(440.0, kRate, 48000), fixed(440.0), 0.1, 0.99, {}},
+        // -53 dBFS: quiet, but well above the -70 dB below which a frame has no pitch.
+        {"quiet sine", cvtest::sine(440.0, kRate, 48000, 0.003f), fixed(440.0), 0.1, 0.99, {}},
         {"rich tone", rich, fixed(110.0), 50.0, 0.0, {}},
         // 1.6 cents per frame: within the one bin per frame allowed without a jump allowance.
         {"slow glide", cvtest::glide(200.0, 283.0, kRate, 96000), glideHz, 5.0, 0.0, {.maxJumpCents = 0.0}},
     };
+    np::YinFrameAnalyzer yin(2048, kRate, 50.0, 1800.0);
+    std::vector<np::YinCandidate> candidates;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const np::PitchTrack t = track(c.x, c.config);
@@ -173,6 +181,11 @@ TEST(PYinTracking, VoicedFramesFollowTheKnownPitch) {
                 EXPECT_LT(std::abs(cvtest::centsBetween(f.hz, c.hz(i))), c.cents) << i;
                 EXPECT_GE(f.confidence, c.confidence) << i;
                 EXPECT_EQ(f.flags, 0) << i;
+                // A reported candidate brings its own confidence, not that of a better one elsewhere.
+                yin.analyze(c.x.data() + i * 256, candidates, 0.9);
+                for (const np::YinCandidate& candidate : candidates)
+                    if (candidate.hz == f.hz)
+                        EXPECT_EQ(f.confidence, std::clamp(1.0 - candidate.value, 0.0, 1.0)) << i;
             }
         }
         EXPECT_GE(voiced, t.frames.size() * 9 / 10);
