@@ -51,6 +51,7 @@ TEST(PeakCache, PicksTheLevelForTheZoomAndClampsRangeQueries) {
         float min, max;
     } cases[] = {{"inside one bucket", 10, 20, 0.0f, 0.255f},
                  {"across buckets", 300, 600, 0.256f, 0.767f},
+                 {"up to a bucket's end", 256, 512, 0.256f, 0.511f},
                  {"past the end", 5000, 6000, 0.768f, 0.999f},
                  {"before the start", -900, -100, 0.0f, 0.255f},
                  {"empty", 50, 50, 0.5f, 0.5f},

@@ -146,6 +146,24 @@ TEST(Resample, KeepsLengthPhaseAndLevelOfEachChannelUpToThePassbandEdge) {
     }
 }
 
+// The end of a take is converted as if silence followed it: the last samples out are those of the same
+// take with silence appended, whatever the converter's input blocks held before.
+TEST(Resample, TheEndOfATakeIsConvertedAsIfSilenceFollowed) {
+    const std::int64_t frames = 20000; // two and a half input blocks
+    const auto tone = cvtest::harmonicTone(300.0, 48000.0, frames, 10, 0.5f);
+    auto padded = tone;
+    padded.resize(static_cast<std::size_t>(frames) * 3, 0.0f);
+    const np::AudioBuffer out =
+        np::resampleBuffer(np::AudioBuffer::fromInterleaved(tone.data(), 1, frames), 48000.0, 44100.0, {});
+    const np::AudioBuffer reference = np::resampleBuffer(
+        np::AudioBuffer::fromInterleaved(padded.data(), 1, frames * 3), 48000.0, 44100.0, {});
+    ASSERT_EQ(out.frames, 18375);
+    for (std::int64_t i = 0; i < out.frames; ++i)
+        ASSERT_NEAR(out.samples[static_cast<std::size_t>(i)], reference.samples[static_cast<std::size_t>(i)],
+                    1e-6f)
+            << i;
+}
+
 TEST(ConverterStallWatch, AllowsEightEmptyBlocksAndBoundsTheFlush) {
     np::detail::ConverterStallWatch empty(1.0);
     for (int i = 0; i < 8; ++i)
