@@ -89,6 +89,28 @@ inline np::AudioBuffer revisionLevel(const np::Document& doc, const np::RenderOp
     return out;
 }
 
+// A render's stand-in that shows every note where it lies: over the source's length, silence outside
+// the notes and, under each unmuted note's timeline span, a constant that says its sounding pitch,
+// formant and gain, (1 + (pitch - 60) / 16 + formant / 64) x the gain (notes that overlap add up).
+inline np::AudioBuffer noteLevels(const np::Document& doc) {
+    np::AudioBuffer out;
+    out.resize(doc.audio->channels, doc.audio->frames);
+    for (const np::Note& note : doc.notes) {
+        if (note.muted)
+            continue;
+        const double level =
+            (1.0 + (note.pitch + note.pitchOffset - 60.0) / 16.0 + note.formantShift / 64.0) *
+            std::pow(10.0, note.gainDb / 20.0);
+        const std::int64_t from = std::clamp<std::int64_t>(note.start, 0, out.frames);
+        const std::int64_t to = std::clamp<std::int64_t>(note.start + note.length, from, out.frames);
+        for (int c = 0; c < out.channels; ++c)
+            for (float& x :
+                 out.channel(c).subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from)))
+                x += static_cast<float>(level);
+    }
+    return out;
+}
+
 // Made before the plug-in, which the analysis and render jobs it holds outlive.
 struct FlowAnalysisState {
     std::shared_ptr<std::atomic<float>> polyphony = std::make_shared<std::atomic<float>>(0.0f);
