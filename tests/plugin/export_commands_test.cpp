@@ -31,8 +31,8 @@ WavFile readWav(const std::filesystem::path& path) {
 
 struct ExportFixture : FlowFixture {
     cvtest::ScratchFolder out;
-    ExportFixture() {
-        configure(48000.0, 512, 1);
+    explicit ExportFixture(double takeRate = 48000.0) {
+        configure(takeRate, 512, 1);
         analysisGate->close(); // the analysis waits until the test releases it
         capture(0, 48000);
         host->idle();
@@ -165,6 +165,55 @@ TEST(ExportCommands, WavBeforeAnalysisIsTheCaptureAndAfterItTheRender) {
     EXPECT_EQ(edited.samples[mid], 0.0f);
     const std::size_t tail = source.size() - 10;
     EXPECT_NEAR(edited.samples[tail], source[tail], 1.0 / 32768);
+}
+
+// Every menu item and kind of chosen name, for a take captured at 44.1 kHz while the host now runs at
+// 48 kHz: the file gets its extension only when the name lacks it (in any case), a WAV file holds the
+// take at its own rate and length in the depth chosen, and a MIDI file the notes at the Tempo.
+TEST(ExportCommands, WritesEachChosenNameWithItsExtensionInTheChosenDepthAtTheTakesRate) {
+    ExportFixture f(44100.0);
+    f.analysisGate->release();
+    f.settleAnalysis();
+    f.configure(48000.0, 512, 1);
+    f.host->setParameter(cv::kParamTempo, 90.0);
+    f.host->idle();
+    ASSERT_EQ(f.plugin->SourceSampleRate(), 44100.0);
+    const struct {
+        int item;
+        const char* chosen;
+        const char* written;
+        int format; // of a WAV file
+    } rows[] = {
+        {0, "take", "take.wav", SF_FORMAT_PCM_16},
+        {1, "take.wav", "take.wav", SF_FORMAT_PCM_24},
+        {2, "take.WAV", "take.WAV", SF_FORMAT_FLOAT},
+        {0, "take.Wav", "take.Wav", SF_FORMAT_PCM_16},
+        {1, "take.mid", "take.mid.wav", SF_FORMAT_PCM_24},
+        {2, "take.mp3", "take.mp3.wav", SF_FORMAT_FLOAT},
+        {4, "notes", "notes.mid", 0},
+        {4, "notes.MID", "notes.MID", 0},
+        {4, "notes.wav", "notes.wav.mid", 0},
+        {4, "notes.midi", "notes.midi.mid", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.chosen);
+        f.exportAs(row.item, row.chosen);
+        EXPECT_EQ(f.out.names(), std::set<std::string>{row.written});
+        const bool wav = row.item <= 2;
+        EXPECT_EQ(f.texts().back(), (wav ? "Exported WAV: " : "Exported MIDI: ") + std::string(row.written));
+        if (wav) {
+            const WavFile file = readWav(f.out / row.written);
+            EXPECT_EQ(file.info.format, SF_FORMAT_WAV | row.format);
+            EXPECT_EQ(file.info.samplerate, 44100);
+            EXPECT_EQ(file.info.frames, 48000);
+        } else {
+            const auto midi = cvtest::readMidi(cvtest::contentsOf(f.out / row.written));
+            ASSERT_TRUE(midi.has_value());
+            EXPECT_EQ(midi->tempos, std::vector<std::uint64_t>{666667}); // 90 bpm
+            EXPECT_EQ(midi->notes.size(), 8u);                           // four notes on and off
+        }
+        std::filesystem::remove(f.out / row.written);
+    }
 }
 
 TEST(ExportCommands, MidiOfTheNotesOrAnErrorWithoutThem) {
