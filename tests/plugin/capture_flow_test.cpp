@@ -296,8 +296,11 @@ TEST(CaptureFlow, ClearCaptureAsksThenRemovesTheSession) {
     ASSERT_EQ(f.plugin->controls.asked.size(), 1u);
     f.plugin->controls.answer(1); // Cancel
     EXPECT_NE(f.plugin->Session().document().audio, nullptr);
+    f.plugin->ToggleCompare(); // Original on
     f.plugin->ClearCapture();
     f.plugin->controls.answer(0);
+    f.host->idle();
+    EXPECT_EQ(f.plugin->controls.readouts.originalValue, 0.0) << "Original goes off with the capture";
     EXPECT_EQ(f.plugin->Session().document().audio, nullptr);
     EXPECT_EQ(CorvalinthProbe::source(*f.plugin), nullptr);
     EXPECT_EQ(f.plugin->controls.fileReadout, "No file loaded");

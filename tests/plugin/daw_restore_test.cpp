@@ -59,6 +59,12 @@ TEST(DawRestore, AnEditedSessionComesBackWholeWithAndWithoutTheHook) {
             EXPECT_EQ(played, heard);
         // Saved again from the installed session and parameters, the state is the same to the byte.
         EXPECT_EQ(b.host->saveState(), saved);
+        // The settings it was saved with are its own: moving one away shows "Unsaved" until it is back.
+        for (const double key : {0.0, 4.0}) {
+            b.host->setParameter(cv::kParamKey, key);
+            b.host->idle();
+            EXPECT_EQ(b.plugin->controls.readouts.unsavedMark, key != 4.0);
+        }
     }
 }
 
