@@ -125,8 +125,9 @@ struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
         : CorvalinthFixture("", [this, customize](Corvalinth::Services& services) {
               services.analysisJob = [p = polyphony, g = analysisGate, fails = analysisFails,
                                       kind = percussive](const np::AnalysisWorker::Request& request,
-                                                         const std::function<bool(float)>&) {
+                                                         const std::function<bool(float)>& progress) {
                   kind->store(request.percussive);
+                  progress(0.5f); // half way, then it waits while its gate is closed
                   g->pass();
                   if (fails->load())
                       throw std::runtime_error("the analysis failed");

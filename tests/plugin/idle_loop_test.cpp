@@ -1,4 +1,4 @@
-#include "tests/plugin/corvalinth_fixture.h"
+#include "tests/plugin/flow_fixture.h"
 
 #include <thread>
 
@@ -143,7 +143,77 @@ TEST(CorvalinthIdle, ReadoutsShowCountsPlayheadAndButtonStates) {
     f.plugin->editorOpen = true;
     f.host->idle(); // the idle loop hands them to the editor, the canvas without a selection
     EXPECT_EQ(f.plugin->controls.readouts.noteCountText, "40 notes");
+    EXPECT_EQ(CorvalinthProbe::readouts(*f.plugin, 0).noteCountText, "40 notes"); // a canvas, none selected
     EXPECT_EQ(cv::formatTimeReadout(125.678), "02:05.67");
+}
+
+// What the progress line says once a task has run 450 ms, and what a cancel turns it into: the
+// analysis with its percentage, an export with its progress, and the export waiting behind another.
+TEST(CorvalinthIdle, TheProgressLineNamesEachTaskAndItsCancel) {
+    FlowFixture f;
+    f.configure(48000.0, 512, 1);
+    const auto line = [&] { return f.plugin->controls.notices.back(); };
+    f.analysisGate->close();
+    f.capture(0, 9600);
+    f.host->idle(); // takes the capture in and starts its analysis
+    while (CorvalinthProbe::analysis(*f.plugin).progress() != 0.5f)
+        std::this_thread::yield();
+    f.host->idle(23);
+    EXPECT_EQ(line().text, "Analyzing audio \xC2\xB7 50%");
+    EXPECT_EQ(line().fraction, 0.5f);
+    EXPECT_TRUE(line().cancellable);
+    f.plugin->CancelBackgroundWork();
+    f.host->idle();
+    EXPECT_EQ(line().text, "Cancelling analysis");
+    EXPECT_FALSE(line().cancellable);
+    f.analysisGate->release();
+    f.settleAnalysis();
+    EXPECT_FALSE(f.plugin->controls.shown.has_value());
+
+    JobGate gate;
+    cv::FileJobSlot& slot = CorvalinthProbe::fileJob(*f.plugin);
+    const auto heldWav = [&] {
+        gate.close();
+        f.plugin->StartFileJob(cv::FileJobKind::WavExport, [&] {
+            slot.progress.store(0.3f);
+            gate.pass();
+            return cv::FileJobResult{};
+        });
+        while (slot.progress.load() != 0.3f)
+            std::this_thread::yield();
+        f.host->idle(23);
+    };
+    const auto finish = [&] {
+        gate.release();
+        while (f.plugin->FileJobRunning()) {
+            f.host->idle();
+            std::this_thread::yield();
+        }
+    };
+    heldWav();
+    EXPECT_EQ(line().text, "Exporting WAV");
+    EXPECT_EQ(line().fraction, 0.3f);
+    f.plugin->CancelBackgroundWork();
+    f.host->idle();
+    EXPECT_EQ(line().text, "Cancelling WAV export");
+    EXPECT_FALSE(line().cancellable);
+    finish();
+    EXPECT_TRUE(f.plugin->controls.messages().empty()) << "a cancelled export says nothing";
+    EXPECT_FALSE(f.plugin->controls.shown.has_value());
+
+    heldWav();
+    f.plugin->StartFileJob(cv::FileJobKind::MidiExport, [] {
+        cv::FileJobResult result;
+        result.ok = true;
+        result.path = "/a/notes.mid";
+        return result;
+    });
+    EXPECT_EQ(f.plugin->FileJobWaitText(), "Wait for exporting MIDI to finish.");
+    f.host->idle(23);
+    EXPECT_EQ(line().text, "Exporting MIDI");
+    EXPECT_EQ(line().fraction, 0.0f);
+    finish();
+    EXPECT_EQ(f.plugin->controls.messages().back(), "Exported MIDI: notes.mid");
 }
 
 } // namespace
