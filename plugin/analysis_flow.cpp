@@ -99,8 +99,13 @@ void Corvalinth::InstallSourceAsRegion() {
 
 void Corvalinth::PollAnalysis() {
     std::optional<np::AnalysisWorker::Result> result = analysis_.takeResult();
-    if (!result)
+    if (!result) {
+        // An analysis cancelled by a clear or a newer session ends without a result: its progress line
+        // goes with it (Escape's "Cancelling analysis" is the idle loop's to clear).
+        if (progressOwner_ == ProgressOwner::Analysis && !analysisCancelling_ && !AnalysisBusy())
+            ClearProgressStatus(ProgressOwner::Analysis);
         return;
+    }
     ClearProgressStatus(ProgressOwner::Analysis);
     const cv::AnalysisStamps now{sessionGeneration_.load(), session_.contentRevision()};
     if (!cv::analysisResultCurrent({result->stampA, result->stampB}, now, sourceAudio_ != nullptr))

@@ -150,26 +150,37 @@ TEST(CorvalinthIdle, ReadoutsShowCountsPlayheadAndButtonStates) {
 // What the progress line says once a task has run 450 ms, and what a cancel turns it into: the
 // analysis with its percentage, an export with its progress, and the export waiting behind another.
 TEST(CorvalinthIdle, TheProgressLineNamesEachTaskAndItsCancel) {
+    for (const bool clear : {false, true}) {
+        SCOPED_TRACE(clear ? "the capture cleared" : "Escape");
+        FlowFixture f;
+        f.configure(48000.0, 512, 1);
+        f.analysisGate->close();
+        f.capture(0, 9600);
+        f.host->idle(); // takes the capture in and starts its analysis
+        while (CorvalinthProbe::analysis(*f.plugin).progress() != 0.5f)
+            std::this_thread::yield();
+        f.host->idle(23);
+        const FakeControls::Notice line = f.plugin->controls.notices.back();
+        EXPECT_EQ(line.text, "Analyzing audio \xC2\xB7 50%");
+        EXPECT_EQ(line.fraction, 0.5f);
+        EXPECT_TRUE(line.cancellable);
+        if (clear) {
+            f.plugin->ClearCapture();
+            f.plugin->controls.answer(0);
+        } else {
+            f.plugin->CancelBackgroundWork();
+            f.host->idle();
+            EXPECT_EQ(f.plugin->controls.notices.back().text, "Cancelling analysis");
+            EXPECT_FALSE(f.plugin->controls.notices.back().cancellable);
+        }
+        f.analysisGate->release();
+        f.settleAnalysis();
+        EXPECT_FALSE(f.plugin->controls.shown.has_value()) << "the line is gone with the analysis";
+    }
+
     FlowFixture f;
     f.configure(48000.0, 512, 1);
     const auto line = [&] { return f.plugin->controls.notices.back(); };
-    f.analysisGate->close();
-    f.capture(0, 9600);
-    f.host->idle(); // takes the capture in and starts its analysis
-    while (CorvalinthProbe::analysis(*f.plugin).progress() != 0.5f)
-        std::this_thread::yield();
-    f.host->idle(23);
-    EXPECT_EQ(line().text, "Analyzing audio \xC2\xB7 50%");
-    EXPECT_EQ(line().fraction, 0.5f);
-    EXPECT_TRUE(line().cancellable);
-    f.plugin->CancelBackgroundWork();
-    f.host->idle();
-    EXPECT_EQ(line().text, "Cancelling analysis");
-    EXPECT_FALSE(line().cancellable);
-    f.analysisGate->release();
-    f.settleAnalysis();
-    EXPECT_FALSE(f.plugin->controls.shown.has_value());
-
     JobGate gate;
     cv::FileJobSlot& slot = CorvalinthProbe::fileJob(*f.plugin);
     const auto heldWav = [&] {
