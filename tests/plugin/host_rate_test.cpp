@@ -167,6 +167,18 @@ TEST_P(HostRateEdits, EveryEditIsHeardAtItsHostTimeAndPitchPlayedAndBounced) {
     }
 }
 
+// The host changes its rate after an edit and bounces at once, before an idle tick: the bounce renders
+// the edit for the new rate itself, at the note's time on the new timeline.
+TEST(HostRateChange, ABounceRightAfterTheHostChangedRateHoldsTheEditInPlace) {
+    HostRateFixture f(48000.0);
+    f.transpose(2, 2.0);
+    f.settleRender();
+    f.hostRate = 96000.0;
+    f.host->configure({f.hostRate, 512, 1, 1});
+    f.expectHeardAsDocument(f.heard(true));
+    EXPECT_TRUE(f.texts().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(TakeAt44k1, HostRateEdits, testing::Values(48000.0, 96000.0),
                          [](const testing::TestParamInfo<double>& info) {
                              return "HostAt" + std::to_string(static_cast<int>(info.param));
