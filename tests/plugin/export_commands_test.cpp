@@ -270,6 +270,8 @@ TEST(ExportJobs, AWavExportCancelledDuringTheRenderWritesNothing) {
     EXPECT_EQ(result.message, "WAV export was cancelled");
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(f.out.names().empty());
+    // The render begins at 0 % of its part of the bar, which starts at 10 %: the bar never goes back.
+    EXPECT_EQ(progress.load(), 0.1f);
 }
 
 } // namespace
