@@ -227,4 +227,38 @@ TEST(CorvalinthIdle, TheProgressLineNamesEachTaskAndItsCancel) {
     EXPECT_EQ(f.plugin->controls.messages().back(), "Exported MIDI: notes.mid");
 }
 
+// Capture pressed while a dragged note's tone is being made waits for it as "Preparing capture";
+// clearing the capture meanwhile takes the line away with the waiting arm.
+TEST(CorvalinthIdle, ClearingTheCaptureRemovesTheLineOfTheArmWaitingForTheWorkers) {
+    auto gate = std::make_shared<JobGate>();
+    gate->close();
+    FlowFixture f([gate](Corvalinth::Services& services) {
+        services.auditionSynth = [gate](const np::FrozenNote&, const np::NoteAuditionWorker::SynthRequest&,
+                                        const std::function<bool()>&) {
+            gate->pass();
+            np::AudioBuffer tone;
+            tone.resize(1, 480);
+            return tone;
+        };
+    });
+    struct Opened {
+        std::shared_ptr<JobGate> gate;
+        ~Opened() { gate->release(); }
+    } opened{gate};
+    f.configure(48000.0, 512, 1);
+    f.captureAndAnalyse(0, 48000);
+    f.plugin->StartLiveAudition(2);
+    f.plugin->ToggleTransfer(); // an unedited session: the arm only waits for the tone
+    f.host->idle(23);
+    EXPECT_EQ(f.plugin->controls.notices.back().text, "Preparing capture");
+    f.plugin->ClearCapture();
+    f.plugin->controls.answer(0);
+    gate->release();
+    while (CorvalinthProbe::auditionWorker(*f.plugin).busy())
+        std::this_thread::yield();
+    f.host->idle(2);
+    EXPECT_FALSE(f.plugin->controls.shown.has_value());
+    EXPECT_FALSE(f.plugin->CaptureActive());
+}
+
 } // namespace
