@@ -127,14 +127,16 @@ TEST(Plugin, UiChangesReachTheParameterTheHostAndOnParamChange) {
     plugin.BeginInformHostOfParamChangeFromUI(TestGainPlugin::kGain);
     plugin.SendParameterValueFromUI(TestGainPlugin::kGain, 0.25);
     plugin.EndInformHostOfParamChangeFromUI(TestGainPlugin::kGain);
-    plugin.SendParameterValueFromUI(99, 0.25); // unknown index: ignored
+    plugin.SendParameterValueFromUI(TestGainPlugin::kMode, 0.3); // the host hears the stepped value
+    plugin.SendParameterValueFromUI(99, 0.25);                   // unknown index: ignored
     plugin.InformHostOfStateChange();
     plugin.SetLatency(0); // unchanged: not reported
     plugin.SetLatency(64);
     EXPECT_TRUE(plugin.EditorResizeFromUI(500, 400, true));
     EXPECT_EQ(plugin.GetEditorWidth(), 500);
-    const std::vector<std::string> expected = {"begin 0", "inform 0 0.250000", "end 0",
-                                               "state",   "latency 64",        "resize 500x400"};
+    const std::vector<std::string> expected = {
+        "begin 0", "inform 0 0.250000", "end 0",         "inform 1 0.500000",
+        "state",   "latency 64",        "resize 500x400"};
     EXPECT_EQ(recorder.log, expected);
     EXPECT_EQ(plugin.GetParam(TestGainPlugin::kGain)->Value(), 25.0);
     EXPECT_EQ(plugin.lastParamSource.load(), iplug::kUI);
