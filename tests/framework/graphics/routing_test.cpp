@@ -71,6 +71,7 @@ protected:
 };
 
 TEST_F(Routing, SecondClickOfADoubleClickDeliversOnlyTheDoubleClick) {
+    IPopupMenu menu({"16-bit WAV", "24-bit WAV"}, 0);
     d.MouseMove(50, 50);
     Take();
     d.DoubleClick(50, 50);
@@ -83,11 +84,15 @@ TEST_F(Routing, SecondClickOfADoubleClickDeliversOnlyTheDoubleClick) {
         double gapMs;
         float dx;
         const char* expected;
-    } singles[] = {{"too slow", 401.0, 0.f, "a:Down a:Up a:Down a:Up"},
-                   {"too far", 100.0, 5.f, "a:Down a:Up a:Over a:Down a:Up"}};
-    for (const Case& c : singles) {
+    } pairs[] = {{"at the time limit", 400.0, 0.f, "a:Down a:Up a:Dbl a:Up"},
+                 {"too slow", 401.0, 0.f, "a:Down a:Up a:Down a:Up"},
+                 {"at the distance limit", 100.0, 4.f, "a:Down a:Up a:Over a:Dbl a:Up"},
+                 {"too far", 100.0, 5.f, "a:Down a:Up a:Over a:Down a:Up"}};
+    for (const Case& c : pairs) {
         SCOPED_TRACE(c.what);
         d.AdvanceMs(1000);
+        d.MouseMove(50, 50);
+        Take();
         d.Click(50, 50);
         d.AdvanceMs(c.gapMs);
         d.Click(50 + c.dx, 50);
@@ -99,10 +104,19 @@ TEST_F(Routing, SecondClickOfADoubleClickDeliversOnlyTheDoubleClick) {
     d.Click(99, 50);
     d.Click(101, 50); // close in time and place, but another control
     EXPECT_EQ(Take(), "a:Over a:Down a:Up a:Over a:Dbl a:Up a:Out b:Over b:Down b:Up");
+    // A press that a popup menu took is no first click: a quick press after it is a single click.
+    d.AdvanceMs(1000);
+    d.Click(5, 50);
+    g->CreatePopupMenu(a, menu, IRECT(10, 10, 90, 20));
+    d.AdvanceMs(100);
+    d.Click(5, 50); // outside the menu: dismisses it
+    d.AdvanceMs(100);
+    d.Click(5, 50);
+    EXPECT_EQ(Take(), "b:Out a:Over a:Down a:Up a:Dismissed a:Down a:Up");
     d.AdvanceMs(1000);
     a->SetDblAsSingleClick(true);
     d.DoubleClick(50, 50);
-    EXPECT_EQ(Take(), "b:Out a:Over a:Down a:Up a:Down a:Up");
+    EXPECT_EQ(Take(), "a:Over a:Down a:Up a:Down a:Up");
 }
 
 TEST_F(Routing, APressCapturesTheControlUntilTheRelease) {
