@@ -254,13 +254,15 @@ TEST(Rendering, ALineBreakStartsASecondLineOrIsASpaceWhereTheBoxHoldsOne) {
 }
 
 TEST(Rendering, APartialRedrawMatchesAFullOne) {
-    // A swatch on top of the scene changes colour: the frame tick redraws around it only, and what it
-    // draws equals a full frame; a control far away is not drawn again.
+    // A swatch on top of the scene changes colour: the frame tick redraws around it only, its halo past
+    // its rectangle (as a shadow is) included, and what it draws equals a full frame; a control far away
+    // is not drawn again.
     class Swatch : public IControl {
     public:
         explicit Swatch(const IRECT& r) : IControl(r) {}
         void Draw(IGraphics& g) override {
             ++draws;
+            g.FillRect(color.WithAlpha(90), GetRECT().GetPadded(12.f));
             g.FillRect(color, GetRECT());
         }
         IColor color = COLOR_WHITE;
