@@ -97,12 +97,13 @@ TEST(Rendering, PatternsDashesBitmapsAndClipsInPixels) {
         g.DrawTiledBitmap(tile, IRECT(160, 140, 170, 150));
         const IBlend half{EBlend::Default, 0.5f};
         g.FillRect(COLOR_WHITE, IRECT(180, 140, 190, 150), &half);
-        // Clipped: only the left half of this square may show.
+        // Clipped and at half opacity: only the left half of this square may show.
         g.PathTransformSave();
         g.PathClipRegion(IRECT(200, 140, 210, 160));
+        g.SetGlobalAlpha(0.5f);
         g.FillRect(COLOR_WHITE, IRECT(200, 140, 220, 160));
         g.PathTransformRestore();
-        g.FillRect(kRed, IRECT(300, 140, 320, 160)); // the clip ended with the restore
+        g.FillRect(kRed, IRECT(300, 140, 320, 160)); // the clip and the opacity ended with the restore
         // A soft shadow is darkest under its rectangle and leaves the outside of its outer one alone.
         g.FillRect(COLOR_WHITE, IRECT(0, 200, 400, 300));
         g.DrawFastDropShadow(IRECT(50, 220, 100, 260), IRECT(40, 210, 110, 270), 2.f, 4.f, 6.f);
@@ -122,7 +123,7 @@ TEST(Rendering, PatternsDashesBitmapsAndClipsInPixels) {
         {"tile, blue texel", 161.5f, 140.5f, IColor(255, 0, 0, 255), 0},
         {"tile, repeated", 163.5f, 143.5f, COLOR_WHITE, 0},
         {"half opacity", 185, 145, IColor(255, 128, 128, 128), 1},
-        {"inside the clip", 205, 150, COLOR_WHITE, 0},
+        {"inside the clip", 205, 150, IColor(255, 128, 128, 128), 1},
         {"outside the clip", 215, 150, COLOR_BLACK, 0},
         {"after the clip", 315, 150, kRed, 0},
         {"outside the shadow", 20, 240, COLOR_WHITE, 0},
@@ -275,20 +276,35 @@ TEST(Rendering, APartialRedrawMatchesAFullOne) {
     TestDriver d(*g);
     EXPECT_TRUE(d.Tick());
     EXPECT_FALSE(d.Tick()); // nothing dirty, nothing drawn
-    swatch->color = kRed;
-    swatch->SetDirty(false);
-    const int farDraws = far->draws;
-    EXPECT_TRUE(d.Tick());
-    EXPECT_EQ(far->draws, farDraws);
-    const RGBAImage partial = dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels();
-    const RGBAImage full = d.Render();
-    ASSERT_EQ(partial.rgba.size(), full.rgba.size());
-    std::size_t off = 0;
-    for (int y = 0; y < full.h; ++y)
-        for (int x = 0; x < full.w; ++x)
-            off += MaxChannelDiff(partial.At(x, y), full.At(x, y)) > 1;
-    EXPECT_EQ(off, 0u);
-    EXPECT_EQ(partial.At(620, 320), kRed);
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        int redX, redY;
+    } steps[] = {
+        {"a new colour",
+         [&] {
+             swatch->color = kRed;
+             swatch->SetDirty(false);
+         },
+         620, 320},
+        {"a move, which redraws where it was", [&] { swatch->SetRECT(IRECT(700, 300, 740, 340)); }, 720, 320},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        const int farDraws = far->draws;
+        EXPECT_TRUE(d.Tick());
+        EXPECT_EQ(far->draws, farDraws);
+        const RGBAImage partial = dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels();
+        const RGBAImage full = d.Render();
+        ASSERT_EQ(partial.rgba.size(), full.rgba.size());
+        std::size_t off = 0;
+        for (int y = 0; y < full.h; ++y)
+            for (int x = 0; x < full.w; ++x)
+                off += MaxChannelDiff(partial.At(x, y), full.At(x, y)) > 1;
+        EXPECT_EQ(off, 0u);
+        EXPECT_EQ(partial.At(step.redX, step.redY), kRed);
+    }
 }
 
 TEST(Rendering, SceneMatchesItsProbesAndTheGoldenImage) {

@@ -220,7 +220,9 @@ TEST_F(Routing, AModalControlHearsMovesAsMovesAndTakesEveryEvent) {
         c.act();
         EXPECT_EQ(Take(), c.expected);
     }
+    d.Tick();
     g->CloseModalControl();
+    EXPECT_TRUE(d.Tick()); // what it covered is drawn again
     d.MouseMove(150, 50);
     EXPECT_EQ(Take(), "a:Out b:Over");
 }
