@@ -153,6 +153,7 @@ TEST_F(Controls, CaptionOffersTheParametersTextsInAMenu) {
     EXPECT_EQ(delegate.Take(), "begin1 send1=0.500 end1 ");
     driver->AdvanceMs(1000);
     driver->Click(10, 10);
+    EXPECT_EQ(g->GetPopupMenuControl()->GetHighlightedItem(), 1);
     driver->KeyDown(IKeyPress("", kVK_ESCAPE)); // dismissed: nothing changes
     EXPECT_EQ(delegate.Take(), "");
     EXPECT_EQ(delegate.GetParam(1)->Int(), 1);
@@ -184,6 +185,17 @@ TEST_F(Controls, CornerResizerRescalesWithinTheConstraintsWithoutRelayout) {
     driver->Drag(195, 95, 1000, 1000, 1);
     EXPECT_FLOAT_EQ(g->GetDrawScale(), 1.5f);
     EXPECT_EQ(driver->Render().w, 300);
+    // The window is the design size times the scale, rounded: the editor's 1280 x 816 at 0.7 and 1.1.
+    const struct {
+        float scale;
+        int w, h;
+    } windows[] = {{0.7f, 896, 571}, {1.1f, 1408, 898}};
+    for (const auto& w : windows) {
+        SCOPED_TRACE(w.scale);
+        g->Resize(1280, 816, w.scale, false);
+        EXPECT_EQ(g->WindowWidth(), w.w);
+        EXPECT_EQ(g->WindowHeight(), w.h);
+    }
 }
 
 } // namespace
