@@ -20,10 +20,11 @@ public:
     void OnMouseDown(float, float, const IMouseMod&) override { Log("Down"); }
     void OnMouseUp(float, float, const IMouseMod&) override { Log("Up"); }
     void OnMouseDblClick(float, float, const IMouseMod&) override { Log("Dbl"); }
-    void OnMouseDrag(float, float, float dX, float dY, const IMouseMod&) override {
+    void OnMouseDrag(float, float, float dX, float dY, const IMouseMod& mod) override {
         Log("Drag");
         dragX += dX;
         dragY += dY;
+        dragsHeldLeft = dragsHeldLeft && mod.L;
     }
     void OnMouseOver(float x, float y, const IMouseMod& mod) override {
         IControl::OnMouseOver(x, y, mod);
@@ -42,6 +43,7 @@ public:
         Log(menu ? "Chose" + std::to_string(menu->GetChosenItemIdx()) : std::string("Dismissed"));
     }
     float dragX = 0.f, dragY = 0.f;
+    bool dragsHeldLeft = true;
 
 private:
     void Log(const std::string& event) { mLog.push_back(mName + ":" + event); }
@@ -128,6 +130,7 @@ TEST_F(Routing, APressCapturesTheControlUntilTheRelease) {
     EXPECT_EQ(Take(), "a:Over a:Down a:Drag a:Drag a:Up");
     EXPECT_FLOAT_EQ(a->dragX, 200.f);
     EXPECT_FLOAT_EQ(a->dragY, 70.f);
+    EXPECT_TRUE(a->dragsHeldLeft); // the moves between press and release carry the held button
     d.MouseMove(150, 50);
     EXPECT_EQ(Take(), "a:Out b:Over");
 }
@@ -263,6 +266,11 @@ TEST_F(Routing, PopupMenusAreModalAndKeyDriven) {
     const IRECT item = g->GetPopupMenuControl()->GetItemRECT(2);
     d.Click(item.MW(), item.MH());
     EXPECT_EQ(Take(), "a:Chose2");
+    // A menu that would run off the bottom opens above its anchor.
+    g->CreatePopupMenu(a, menu, IRECT(10, 80, 90, 90));
+    EXPECT_LE(g->GetPopupMenuControl()->GetItemRECT(0).B, 80.f);
+    d.KeyDown(IKeyPress("", kVK_ESCAPE));
+    Take();
     // A menu function takes the choice instead of the caller.
     int chosen = -2;
     menu.SetFunction([&](IPopupMenu* m) { chosen = m ? m->GetChosenItemIdx() : -1; });
@@ -371,9 +379,11 @@ TEST_F(Routing, PlatformServicesGoThroughOneInterface) {
     EXPECT_EQ(d.Clipboard(), "diagnostics");
     EXPECT_TRUE(g->OpenURL("https://example.invalid/changelog"));
     EXPECT_EQ(d.OpenedURLs().back(), "https://example.invalid/changelog");
-    std::string chosen = "none";
+    std::string replaced = "none", chosen = "none";
+    g->PromptForFile({EFileAction::Open, "take.wav", "", "wav"}, [&](const std::string& p) { replaced = p; });
     g->PromptForFile({EFileAction::Save, "take-edited.wav", "", "wav"},
                      [&](const std::string& p) { chosen = p; });
+    EXPECT_EQ(replaced, ""); // the newer prompt cancelled the one still open
     ASSERT_TRUE(d.FilePromptPending());
     EXPECT_EQ(d.FilePrompts().back().defaultName, "take-edited.wav");
     d.CompleteFilePrompt("/tmp/take-edited.wav");
