@@ -70,9 +70,11 @@ TEST(Window, KeysTranslateWithTheirTextAndModifiers) {
         {GLFW_KEY_SPACE, 0, nullptr, kVK_SPACE, " ", false, false, false},
         {GLFW_KEY_ESCAPE, 0, nullptr, kVK_ESCAPE, "", false, false, false},
         {GLFW_KEY_HOME, 0, nullptr, kVK_HOME, "", false, false, false},
+        {GLFW_KEY_DELETE, 0, nullptr, kVK_DELETE, "", false, false, false},
+        {GLFW_KEY_BACKSPACE, 0, nullptr, kVK_BACK, "", false, false, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(testing::Message() << "key " << c.key << " " << c.text);
         const IKeyPress k = TranslateKey(c.key, c.mods, c.name);
         EXPECT_EQ(k.VK, c.vk);
         EXPECT_STREQ(k.utf8.data(), c.text);
