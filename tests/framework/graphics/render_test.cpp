@@ -79,6 +79,10 @@ TEST(Rendering, PatternsDashesBitmapsAndClipsInPixels) {
         g.PathRect(IRECT(0, 0, 40, 100));
         g.PathFill(IPattern::CreateLinearGradient(
             0, 0, 0, 100, {{COLOR_BLACK, 0.f}, {IColor(255, 255, 0, 0), 0.5f}, {COLOR_WHITE, 1.f}}));
+        // The same colours with the middle stop at a quarter: a gradient of its own.
+        g.PathRect(IRECT(40, 0, 50, 100));
+        g.PathFill(IPattern::CreateLinearGradient(
+            0, 0, 0, 100, {{COLOR_BLACK, 0.f}, {IColor(255, 255, 0, 0), 0.25f}, {COLOR_WHITE, 1.f}}));
         // Four-stop radial gradient of radius 50 around (100, 50).
         g.PathCircle(100, 50, 50);
         g.PathFill(IPattern::CreateRadialGradient(100, 50, 50,
@@ -113,6 +117,7 @@ TEST(Rendering, PatternsDashesBitmapsAndClipsInPixels) {
         {"linear, middle stop", 20, 50.5f, IColor(255, 255, 0, 0), 4},
         {"linear, a quarter", 20, 25.5f, IColor(255, 128, 0, 0), 4},
         {"linear, last stop", 20, 99.5f, COLOR_WHITE, 4},
+        {"linear, middle stop moved", 45, 25.5f, IColor(255, 255, 0, 0), 4},
         {"radial, centre", 100, 50, IColor(255, 232, 233, 236), 3},
         {"radial, second stop", 100 + 22.5f, 50, IColor(255, 196, 198, 202), 3},
         {"radial, third stop", 100, 50 + 41.f, IColor(255, 150, 152, 157), 3},
