@@ -115,6 +115,27 @@ TEST(SubpathFill, NestedOutlinesAlternateByTheRule) {
               (std::vector<F>{F::Solid, F::Hole, F::Solid}));
 }
 
+TEST(RoundRect, CornersAreClampedToHalfTheShorterSide) {
+    constexpr float kPi = 3.14159265f;
+    struct Case {
+        const char* what;
+        IRECT r;
+        float radius;
+        float area; // a band with half discs of radius min(w, h) / 2 at its ends
+    } cases[] = {
+        {"a wide band", IRECT(0, 0, 100, 10), 20.f, 90.f * 10.f + kPi * 25.f},
+        {"a short note", IRECT(0, 0, 6, 14), 4.f, 6.f * 14.f - (4.f - kPi) * 9.f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Path p;
+        p.RoundRect(c.r, c.radius);
+        const std::vector<Polyline> lines = p.Flatten(0.01f);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NEAR(std::abs(SignedArea2(lines[0])) / 2.f, c.area, 0.5f);
+    }
+}
+
 TEST(Dashes, PiecesFollowThePatternAcrossCorners) {
     Polyline l;
     l.points = {{0, 0}, {10, 0}, {10, 10}};
