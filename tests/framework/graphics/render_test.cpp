@@ -284,22 +284,30 @@ TEST(Rendering, APartialRedrawMatchesAFullOne) {
     const struct {
         const char* what;
         std::function<void()> change;
-        int redX, redY;
+        float redX, redY;
+        bool whole; // the frame tick redraws every control
     } steps[] = {
         {"a new colour",
          [&] {
              swatch->color = kRed;
              swatch->SetDirty(false);
          },
-         620, 320},
-        {"a move, which redraws where it was", [&] { swatch->SetRECT(IRECT(700, 300, 740, 340)); }, 720, 320},
+         620, 320, false},
+        {"a move, which redraws where it was", [&] { swatch->SetRECT(IRECT(700, 300, 740, 340)); }, 720, 320,
+         false},
+        {"a new screen scale, after which the first frame covers the whole window",
+         [&] {
+             dynamic_cast<OffscreenBackend&>(g->GetBackend()).SetScreenScale(1.5f);
+             swatch->SetDirty(false);
+         },
+         720, 320, true},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
         step.change();
         const int farDraws = far->draws;
         EXPECT_TRUE(d.Tick());
-        EXPECT_EQ(far->draws, farDraws);
+        EXPECT_EQ(far->draws, farDraws + (step.whole ? 1 : 0));
         const RGBAImage partial = dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels();
         const RGBAImage full = d.Render();
         ASSERT_EQ(partial.rgba.size(), full.rgba.size());
@@ -308,7 +316,8 @@ TEST(Rendering, APartialRedrawMatchesAFullOne) {
             for (int x = 0; x < full.w; ++x)
                 off += MaxChannelDiff(partial.At(x, y), full.At(x, y)) > 1;
         EXPECT_EQ(off, 0u);
-        EXPECT_EQ(partial.At(step.redX, step.redY), kRed);
+        const float s = g->GetScreenScale();
+        EXPECT_EQ(partial.At(static_cast<int>(step.redX * s), static_cast<int>(step.redY * s)), kRed);
     }
 }
 
