@@ -134,6 +134,20 @@ std::vector<BeatMark> BeatMarks(const CanvasMapping& m, double framesPerBeat, do
     return marks;
 }
 
+std::vector<GridLine> GridLines(const CanvasMapping& m, double framesPerBeat) {
+    std::vector<GridLine> lines;
+    for (const BeatMark& mark : BeatMarks(m, framesPerBeat, kGridLinePixels))
+        lines.push_back({mark.x, std::abs(std::remainder(mark.beat, 16.0)) <= 1e-6});
+    return lines;
+}
+
+std::vector<BarTick> BarTicks(const CanvasMapping& m, double framesPerBeat) {
+    std::vector<BarTick> ticks;
+    for (const BeatMark& mark : BeatMarks(m, framesPerBeat, kBarTickPixels))
+        ticks.push_back({mark.x, std::lround(mark.beat) / 4 + 1});
+    return ticks;
+}
+
 PitchSpan VisiblePitches(const CanvasMapping& m) {
     return {static_cast<int>(std::floor(m.YToMidi(m.canvas.B))), static_cast<int>(std::ceil(m.view.topMidi))};
 }

@@ -86,6 +86,25 @@ std::vector<BeatMark> BeatMarks(const CanvasMapping& m, double framesPerBeat, do
 // Frames per beat of a document rate at a tempo.
 double FramesPerBeat(double sampleRate, double tempoBpm);
 
+// The narrowest step the grid's beat lines and the ruler's bar ticks may take, in design units.
+inline constexpr double kGridLinePixels = 26.0;
+inline constexpr double kBarTickPixels = 30.0;
+
+// The time grid's vertical lines: the marks of a kGridLinePixels step, major on every 16th beat.
+struct GridLine {
+    float x = 0.f;
+    bool major = false;
+};
+std::vector<GridLine> GridLines(const CanvasMapping& m, double framesPerBeat);
+
+// The ruler's ticks: the marks of a kBarTickPixels step, each with its bar number, four beats to a bar
+// and beat 0 in bar 1.
+struct BarTick {
+    float x = 0.f;
+    long bar = 0;
+};
+std::vector<BarTick> BarTicks(const CanvasMapping& m, double framesPerBeat);
+
 // The pitch range drawn: MIDI notes from bottom to top (top = ceil(topMidi), bottom = floor of the pitch
 // at the canvas's bottom edge).
 struct PitchSpan {

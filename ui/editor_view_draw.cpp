@@ -97,10 +97,8 @@ void EditorView::DrawGrid(IGraphics& g, const CanvasMapping& m) {
     for (const OctaveLine& line : OctaveLines(m, t))
         HLine(g, line.middleC ? theme::kOctaveLine : theme::kOctaveDim, c.L, c.R, line.y);
     const double framesPerBeat = FramesPerBeat(Doc()->sampleRate, mHost->TempoBpm());
-    for (const BeatMark& mark : BeatMarks(m, framesPerBeat, 26.0)) {
-        const bool major = std::abs(std::remainder(mark.beat, 16.0)) <= 1e-6;
-        VLine(g, major ? theme::kGridMajor : theme::kRowLine, mark.x, c.T, c.B);
-    }
+    for (const GridLine& line : GridLines(m, framesPerBeat))
+        VLine(g, line.major ? theme::kGridMajor : theme::kRowLine, line.x, c.T, c.B);
 }
 
 void EditorView::DrawWaveform(IGraphics& g, const CanvasMapping& m) {
@@ -253,11 +251,11 @@ void EditorView::DrawRulers(IGraphics& g, const CanvasMapping& m) {
     g.PathClipRegion(ruler);
     const IText bars(13.f, theme::kRulerText, ivory::kFontMono, EAlign::Near);
     const double framesPerBeat = FramesPerBeat(Doc()->sampleRate, mHost->TempoBpm());
-    for (const BeatMark& mark : BeatMarks(m, framesPerBeat, 30.0)) {
-        VLine(g, White(14), mark.x, ruler.T, ruler.B);
+    for (const BarTick& tick : BarTicks(m, framesPerBeat)) {
+        VLine(g, White(14), tick.x, ruler.T, ruler.B);
         char label[24];
-        std::snprintf(label, sizeof label, "%ld", std::lround(mark.beat) / 4 + 1);
-        g.DrawText(bars, label, IRECT(mark.x + 6.f, control.T, mark.x + 48.f, control.T + 23.f));
+        std::snprintf(label, sizeof label, "%ld", tick.bar);
+        g.DrawText(bars, label, IRECT(tick.x + 6.f, control.T, tick.x + 48.f, control.T + 23.f));
     }
     g.PathTransformRestore();
 

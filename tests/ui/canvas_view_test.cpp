@@ -115,6 +115,48 @@ TEST(CanvasView, BeatStepsStayBetween4And512BeatsAndMarkTheCanvas) {
     EXPECT_TRUE(BeatMarks({EditorViewportState{}, kGrid}, 0.0, 26.0).empty());
 }
 
+TEST(CanvasView, TheRulerCountsBarsFromOneAndTheGridWeighsEverySixteenthBeat) {
+    // At 48 kHz. The grid's step needs 26 units and the ruler's 30: at 7 units a beat the grid draws
+    // every 4 beats and the ruler every 8.
+    const struct {
+        const char* what;
+        double framesPerPixel, start, tempo;
+        std::vector<long> bars;   // the first four ticks' numbers
+        float firstTickX;         // of the first tick
+        std::size_t ticks, lines; // how many of each
+        std::vector<bool> majors; // the first eight grid lines' weights
+    } cases[] = {
+        {"fresh view at 120 bpm", 256, 0, 120, {1, 2, 3, 4}, 66.f, 4, 4, {true, false, false, false}},
+        {"scrolled to beat 10", 256, 240000, 120, {4, 5, 6}, 253.5f, 3, 3, {false, true, false}},
+        {"ruler at twice the grid's step",
+         24000.0 / 7.0,
+         0,
+         120,
+         {1, 3, 5, 7},
+         66.f,
+         22,
+         43,
+         {true, false, false, false, true, false, false, false}},
+        {"90 bpm zoomed far out", 65536, 0, 90, {1, 17, 33, 49}, 66.f, 38, 38, {true, true, true, true}},
+        {"300 bpm zoomed far in at beat 96", 8, 9600.0 * 96, 300, {25}, 66.f, 1, 1, {true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CanvasMapping m{EditorViewportState{c.framesPerPixel, c.start, 84, 14}, kGrid};
+        const double framesPerBeat = FramesPerBeat(48000.0, c.tempo);
+        const std::vector<BarTick> ticks = BarTicks(m, framesPerBeat);
+        ASSERT_EQ(ticks.size(), c.ticks);
+        for (std::size_t i = 0; i < c.bars.size(); ++i)
+            EXPECT_EQ(ticks[i].bar, c.bars[i]) << "tick " << i;
+        EXPECT_FLOAT_EQ(ticks[0].x, c.firstTickX);
+        const std::vector<GridLine> lines = GridLines(m, framesPerBeat);
+        ASSERT_EQ(lines.size(), c.lines);
+        for (std::size_t i = 0; i < c.majors.size(); ++i)
+            EXPECT_EQ(lines[i].major, c.majors[i]) << "line " << i;
+    }
+    EXPECT_TRUE(BarTicks({EditorViewportState{}, kGrid}, 0.0).empty());
+}
+
 TEST(CanvasView, ScaleRowsAndOctaveLinesFollowTheKeyAndTheA4Offset) {
     const CanvasMapping m{EditorViewportState{}, kGrid};
     EXPECT_TRUE(ScaleRows(m, np::KeyScale{0, 0}, 0.0).empty());
