@@ -106,6 +106,25 @@ int InspectorView::InteractionAt(float x, float y) const {
     return cv::ui::InteractionAt(Face(), NoteLayout(), TimeLayout(), SelNote() != nullptr, x, y);
 }
 
+std::array<InspectorView::ShownCell, kCellCount> InspectorView::NoteCells() const {
+    std::optional<NoteValues> values;
+    if (const np::Note* note = SelNote())
+        values = NoteValues{note->pitchOffset, note->driftScale, note->formantShift, note->gainDb};
+    const std::array<CellFace, 4> cells = NoteCellFaces(values);
+    const cv::MacroSettings* macros = mCommands ? &mCommands->Macros() : nullptr;
+    std::array<ShownCell, kCellCount> shown;
+    for (int i = 0; i < 4; ++i)
+        shown[i] = {kCellLabels[i], cells[i]};
+    shown[kIdAmount] = {kCellLabels[kIdAmount], MacroKnobFace(macros ? macros->correctionAmount : 1.0)};
+    shown[kIdFlatten] = {kCellLabels[kIdFlatten], MacroKnobFace(macros ? macros->vibratoFlattening : 0.0)};
+    return shown;
+}
+
+InspectorView::ShownCell InspectorView::StrengthKnob() const {
+    const cv::MacroSettings* macros = mCommands ? &mCommands->Macros() : nullptr;
+    return {"Strength", MacroKnobFace(macros ? macros->quantizeStrength : 1.0)};
+}
+
 // ---- Editing
 
 template <class Body>
@@ -325,9 +344,10 @@ void InspectorView::DrawTimeFace(IGraphics& g) {
     const std::string tempo = mCommands ? mCommands->TempoText() : std::string();
     ivory::DrawScreen(g, l.tempo, tempo.c_str(), nullptr, 9.f, true);
     ivory::DrawSeg(g, l.grid, kGridLabels, macros ? std::clamp(macros->quantizeGridIndex, 0, 2) : 1);
-    const CellFace strength = MacroKnobFace(macros ? macros->quantizeStrength : 1.0);
+    const ShownCell strength = StrengthKnob();
     ivory::DrawParamCell(g, l.strength,
-                         {"Strength", strength.value.c_str(), strength.fill, 0.f, true, false, false});
+                         {strength.label, strength.face.value.c_str(), strength.face.fill,
+                          strength.face.anchor, strength.face.active, false, false});
     DrawKnobInteraction(g, l.strength, kIdStrength, false);
     DrawButton(g, l.apply, kIdApply, 9.f, "Apply");
 }
@@ -350,23 +370,13 @@ void InspectorView::DrawNoteFace(IGraphics& g) {
                    title);
     }
 
-    std::optional<NoteValues> values;
-    if (note != nullptr)
-        values = NoteValues{note->pitchOffset, note->driftScale, note->formantShift, note->gainDb};
-    const std::array<CellFace, 4> cells = NoteCellFaces(values);
-    for (int i = 0; i < 4; ++i) {
-        const CellFace& c = cells[i];
+    const std::array<ShownCell, kCellCount> cells = NoteCells();
+    for (int i = 0; i < kCellCount; ++i) {
+        const CellFace& c = cells[i].face;
+        // The value cells show their value in the accent; the knobs' settings stay quiet.
+        const bool accent = i < kIdAmount;
         ivory::DrawParamCell(g, l.cells[i],
-                             {kCellLabels[i], c.value.c_str(), c.fill, c.anchor, c.active, false, true});
-        DrawKnobInteraction(g, l.cells[i], i, false);
-    }
-    const cv::MacroSettings* macros = mCommands ? &mCommands->Macros() : nullptr;
-    const double knobs[] = {macros ? macros->correctionAmount : 1.0,
-                            macros ? macros->vibratoFlattening : 0.0};
-    for (int i = kIdAmount; i <= kIdFlatten; ++i) {
-        const CellFace c = MacroKnobFace(knobs[i - kIdAmount]);
-        ivory::DrawParamCell(g, l.cells[i],
-                             {kCellLabels[i], c.value.c_str(), c.fill, 0.f, true, false, false});
+                             {cells[i].label, c.value.c_str(), c.fill, c.anchor, c.active, false, accent});
         DrawKnobInteraction(g, l.cells[i], i, false);
     }
     for (const IRECT& d : l.dividers)

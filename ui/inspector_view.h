@@ -20,6 +20,7 @@
 #include "ui/inspector_values.h"
 #include "ui/ivory/interaction_motion.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -60,6 +61,16 @@ public:
     NoteFaceLayout NoteLayout() const { return LayoutNoteFace(GetRECT(), mWidths); }
     TimeFaceLayout TimeLayout() const { return LayoutTimeFace(GetRECT()); }
     int InteractionAt(float x, float y) const;
+    // What a cell or knob shows: its label and its face (value text, fill, anchor, active).
+    struct ShownCell {
+        const char* label = "";
+        CellFace face;
+    };
+    // The note face's six, in the order of kCellLabels: the selected note's values (neutral and
+    // inactive without one), then the correction amount and flatten.
+    std::array<ShownCell, kCellCount> NoteCells() const;
+    // The time face's Strength knob.
+    ShownCell StrengthKnob() const;
     // Measured once a graphics context exists; the fallbacks until then.
     const CellWidths& Widths() const { return mWidths; }
     bool WidthsMeasured() const { return mMeasured; }

@@ -7,6 +7,7 @@
 #include "ui/inspector_view.h"
 
 #include <stdexcept>
+#include <tuple>
 
 namespace cv::ui {
 namespace {
@@ -109,6 +110,37 @@ TEST(InspectorView, KnobsSetTheMacroSettingsWithinZeroAndOneAndCorrectPitchTakes
     EXPECT_EQ(rig.Session().undoStates().size(), 1u);
 }
 
+TEST(InspectorView, EachCellAndKnobShowsAndEditsItsOwnValue) {
+    InspectorRig rig;
+    rig.view->SetSelectionIds({1});
+    const NoteFaceLayout l = rig.inspector->NoteLayout();
+    const struct {
+        int id;
+        float dy;
+        const char* shown;
+        std::size_t undoSteps; // after the drag
+    } rows[] = {
+        {kIdPitch, -50.f, "+1.0 st", 1}, {kIdDrift, 25.f, "140%", 2}, {kIdFormant, -50.f, "+1.0 st", 3},
+        {kIdGain, 20.f, "-1.0 dB", 4},   {kIdAmount, 40.f, "80%", 4}, {kIdFlatten, -40.f, "20%", 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(kCellLabels[row.id]);
+        const auto before = rig.inspector->NoteCells();
+        rig.DragBy(l.cells[row.id], row.dy);
+        const auto after = rig.inspector->NoteCells();
+        for (int i = 0; i < kCellCount; ++i) {
+            EXPECT_STREQ(after[i].label, kCellLabels[i]);
+            EXPECT_EQ(after[i].face.value, i == row.id ? row.shown : before[i].face.value) << kCellLabels[i];
+        }
+        EXPECT_EQ(rig.Session().undoStates().size(), row.undoSteps);
+    }
+    const np::Note& n = rig.Note(1);
+    EXPECT_EQ(std::make_tuple(n.pitchOffset, n.driftScale, n.formantShift, n.gainDb),
+              std::make_tuple(1.0, 1.4, 1.0, -1.0));
+    EXPECT_DOUBLE_EQ(rig.plugin->Macros().correctionAmount, 0.8);
+    EXPECT_DOUBLE_EQ(rig.plugin->Macros().vibratoFlattening, 0.2);
+}
+
 TEST(InspectorView, TheTimeToolShowsTheQuantizeFace) {
     InspectorRig rig;
     EXPECT_EQ(rig.inspector->Face(), InspectorFace::Note);
@@ -124,6 +156,7 @@ TEST(InspectorView, TheTimeToolShowsTheQuantizeFace) {
     EXPECT_DOUBLE_EQ(macros.quantizeStrength, 0.0);
     rig.DragBy(t.strength, -60.f);
     EXPECT_DOUBLE_EQ(macros.quantizeStrength, 0.3);
+    EXPECT_EQ(rig.inspector->StrengthKnob().face.value, "30%");
 
     // Hover: the tooltip of what lies under the pointer, and its cursor.
     const auto [ax, ay] = Mid(t.apply);
