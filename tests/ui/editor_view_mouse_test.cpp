@@ -79,6 +79,52 @@ TEST(EditorViewMouse, PitchDragMovesTheSelectionInOneUndoStepAndTellsTheHostOnce
     EXPECT_NEAR(rig.Note(1).pitchOffset, 3.0 + 20.0 / 14.0, 1e-6);
 }
 
+TEST(EditorViewMouse, EachToolsDragOfSeveralStepsLandsWhereThePointerEndsInOneUndoStep) {
+    cvtest::PluginCanvasRig rig(TwoNotes());
+    using Field = double (*)(const np::Note&);
+    const Field pitch = [](const np::Note& n) { return n.pitchOffset; };
+    const Field start = [](const np::Note& n) { return double(n.start); };
+    const Field length = [](const np::Note& n) { return double(n.length); };
+    const struct {
+        const char* what;
+        Tool tool;
+        float x;      // pressed at y 474, on note 1
+        float dx, dy; // each of four drag events
+        IMouseMod mod;
+        Field field;
+        double expected; // note 1's value after the release
+    } rows[] = {
+        {"main, up", Tool::Main, 300, 0, -14, kLeft, pitch, 4.0},
+        {"main, right", Tool::Main, 300, 10, 0, kLeft, start, 48000 + 40 * 256},
+        {"pitch, rounded at each step", Tool::Pitch, 300, 0, -7, kLeft, pitch, 2.0},
+        {"pitch with Alt", Tool::Pitch, 300, 0, 5, kAlt, pitch, -20.0 / 14.0},
+        {"time, right", Tool::Time, 270, 10, 0, kLeft, start, 48000 + 40 * 256},
+        {"time, left", Tool::Time, 270, -10, 0, kLeft, start, 48000 - 40 * 256},
+        {"stretch from the end", Tool::Time, XOf(72000) - 5, 10, 0, kLeft, length, 24000 + 40 * 256},
+        {"formant, up", Tool::Formant, 300, 0, -7, kLeft, [](const np::Note& n) { return n.formantShift; },
+         2.0},
+        {"gain, up", Tool::Amp, 300, 0, -4, kLeft, [](const np::Note& n) { return n.gainDb; }, 4.0},
+        {"drift, up", Tool::Mod, 300, 0, -15, kLeft, [](const np::Note& n) { return n.driftScale; }, 1.5},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        rig.view->SetTool(static_cast<std::uint32_t>(row.tool));
+        const double before = row.field(rig.Note(1));
+        const int told = rig.host->stateChangeCount();
+        Gesture(
+            rig, row.x, 474,
+            {{row.dx, row.dy}, {2 * row.dx, 2 * row.dy}, {3 * row.dx, 3 * row.dy}, {4 * row.dx, 4 * row.dy}},
+            row.mod);
+        EXPECT_NEAR(row.field(rig.Note(1)), row.expected, 1e-6); // the pointer moves in float units
+        EXPECT_EQ(rig.Note(2).start, 96000);                     // not selected
+        EXPECT_EQ(rig.Note(2).pitchOffset, 0.0);
+        EXPECT_EQ(rig.Session().undoStates().size(), 1u);
+        EXPECT_EQ(rig.host->stateChangeCount(), told + 1);
+        ASSERT_TRUE(rig.Session().undo());
+        EXPECT_EQ(row.field(rig.Note(1)), before);
+    }
+}
+
 TEST(EditorViewMouse, TimeDragsLockTheirAxisMoveByWholeFramesAndStayOnTheTimeline) {
     const std::int64_t limit = 536870912 / 4; // mono
     np::Document doc = TwoNotes();
