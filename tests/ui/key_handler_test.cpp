@@ -8,6 +8,7 @@
 #include "ui/edit_boundary.h"
 #include "ui/editor_tags.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace cv::ui {
@@ -92,6 +93,52 @@ TEST(EditorKeyHandler, CanvasAndHelpKeysReachTheirControlsAndCtrlFStaysTheHosts)
     EXPECT_FALSE(rig.view->SplitMode());
     EXPECT_TRUE(rig.driver->KeyDown(Text("?")));
     EXPECT_FALSE(rig.g->GetControlWithTag(kTagHelp)->IsHidden());
+}
+
+TEST(EditorKeyHandler, ZoomKeysAndButtonsZoomTimeWithinItsLimitsAndFitShowsEverything) {
+    cvtest::PluginCanvasRig rig(TwoNotes());
+    auto framesPerPixel = [&] { return rig.view->ViewportState().framesPerPixel; };
+    ASSERT_TRUE(rig.driver->KeyDown(Text("f")));
+    const double fitted = framesPerPixel();
+    const float middle = rig.view->CanvasRect().MW();
+    const struct {
+        const char* what;
+        IKeyPress key; // or, with a null key text, a click on the button at x
+        float buttonX;
+        int times;
+        double factor; // of each press, within 8..65536
+    } rows[] = {
+        {"Ctrl+= zooms in", Text("=", true), 0, 1, 1 / 1.3},
+        {"Ctrl++ zooms in", IKeyPress("+", 0, true, true, false), 0, 1, 1 / 1.3},
+        {"Ctrl+- zooms out", Text("-", true), 0, 1, 1.3},
+        {"the zoom-in button", IKeyPress("", 0), 1197, 1, 1 / 1.3},
+        {"the zoom-out button", IKeyPress("", 0), 1158, 1, 1.3},
+        {"zooming in stops at 8 frames a pixel", Text("=", true), 0, 30, 1 / 1.3},
+        {"zooming out stops at 65536", Text("-", true), 0, 40, 1.3},
+        {"the zoom-in button stops at 8 too", IKeyPress("", 0), 1197, 30, 1 / 1.3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const double centre = rig.view->XToTime(middle);
+        double expected = fitted;
+        for (int i = 0; i < row.times; ++i) {
+            if (row.buttonX > 0) {
+                rig.driver->Click(row.buttonX, 660);
+                rig.driver->AdvanceMs(300);
+            } else {
+                EXPECT_TRUE(rig.driver->KeyDown(row.key));
+            }
+            expected = std::clamp(expected * row.factor, 8.0, 65536.0);
+        }
+        EXPECT_DOUBLE_EQ(framesPerPixel(), expected);
+        if (row.factor < 1)
+            EXPECT_NEAR(rig.view->XToTime(middle), centre, 1e-6); // zooming in keeps the centre
+        // The fit button and F return to the whole document.
+        rig.driver->Click(1236, 660);
+        rig.driver->AdvanceMs(300);
+        EXPECT_DOUBLE_EQ(framesPerPixel(), fitted);
+    }
+    EXPECT_EQ(rig.view->ViewportState().viewStartFrame, 0.0);
 }
 
 TEST(EditorKeyHandler, EditingKeysWaitWhileAMouseDragIsOpen) {
