@@ -6,6 +6,7 @@
 #include "framework/graphics/testing/test_scene.h"
 #include "tests/ui/editor_fixture.h"
 #include "ui/editor_tags.h"
+#include "ui/ivory/palette.h"
 #include "ui/notice_control.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,21 @@ TEST_F(NoticeOnDriver, CloseMarkDismissesCancelCancelsAndTimedNoticesHideThemsel
     EXPECT_FALSE(notice->IsHidden());
     d.RunFrames(12);
     EXPECT_TRUE(notice->IsHidden());
+}
+
+TEST_F(NoticeOnDriver, TheProgressBarFillsInProportionToItsFraction) {
+    // The track runs 3 in from the box's sides, 3 to 5 above its bottom: x 31..631 at y 683..685.
+    for (const float fraction : {0.f, 0.1f, 0.5f, 0.9f, 1.f}) {
+        SCOPED_TRACE(fraction);
+        notice->ShowProgress("Rendering", fraction, false);
+        d.RunFrames(10); // past the fade-in
+        d.Render();
+        const float end = 31.f + 600.f * fraction;
+        if (fraction > 0.f)
+            EXPECT_EQ(d.PixelAt(end - 3.f, 684.f), ivory::kAccent);
+        if (fraction < 1.f)
+            EXPECT_EQ(d.PixelAt(end + 3.f, 684.f), ivory::kBtnEdge);
+    }
 }
 
 TEST(NoticeThroughThePlugin, ProgressParksANoticeThatReturnsWhenTheProgressIsCleared) {
