@@ -99,6 +99,13 @@ TEST(CanvasNotes, BlobsKeepTheirMarksInsideAndFollowTheStretch) {
     EXPECT_GT(curve.xs.back(), b.x1);
     EXPECT_LE(curve.xs[100], b.x1);
     EXPECT_TRUE(PitchCurve(doc, small, n, b).xs.empty());
+    // A point 100 cents above the note's pitch sits a semitone (14 units) above its centre line, scaled
+    // by the drift: half as far at 0.5, on the line when flattened.
+    n.pitchCurve = std::make_shared<const std::vector<float>>(std::vector<float>{100.f, 100.f});
+    for (const auto& [drift, rise] : {std::pair{1.0, 14.f}, {0.5, 7.f}, {0.0, 0.f}}) {
+        n.driftScale = drift;
+        EXPECT_FLOAT_EQ(b.yc - PitchCurve(doc, kFresh, n, b).ys[0], rise) << drift;
+    }
     n.pitched = false;
     EXPECT_TRUE(PitchCurve(doc, kFresh, n, b).xs.empty());
 }

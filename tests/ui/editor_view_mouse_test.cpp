@@ -72,11 +72,21 @@ TEST(EditorViewMouse, PitchDragMovesTheSelectionInOneUndoStepAndTellsTheHostOnce
     Gesture(rig, 300, 432, {{0, -20}}, kAlt);
     EXPECT_NEAR(rig.Note(2).pitchOffset, 3.0 + 20.0 / 14.0, 1e-6);
 
-    // A drag inside the dead zone changes nothing and leaves no undo step.
+    // A drag inside the dead zone changes nothing and leaves no undo step, even with tools whose every
+    // unit counts; 3 units on one axis leave it.
     const std::size_t steps = rig.Session().undoStates().size();
     Gesture(rig, 300, 412, {{2, -2}});
     EXPECT_EQ(rig.Session().undoStates().size(), steps);
     EXPECT_NEAR(rig.Note(1).pitchOffset, 3.0 + 20.0 / 14.0, 1e-6);
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Amp));
+    Gesture(rig, 300, 412, {{0, -2}, {2, -2}});
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Time));
+    Gesture(rig, 280, 412, {{2, 0}, {2, 2}});
+    EXPECT_EQ(rig.Note(1).gainDb, 0.0);
+    EXPECT_EQ(rig.Note(1).start, 48000);
+    EXPECT_EQ(rig.Session().undoStates().size(), steps);
+    Gesture(rig, 280, 412, {{3, 0}});
+    EXPECT_EQ(rig.Note(1).start, 48000 + 3 * 256);
 }
 
 TEST(EditorViewMouse, EachToolsDragOfSeveralStepsLandsWhereThePointerEndsInOneUndoStep) {
@@ -352,6 +362,11 @@ TEST(EditorViewMouse, HoverSetsTheNoteAndCursorAndTheWheelZoomsAboutThePointer) 
     rig.driver->MouseMove(300, 474);
     EXPECT_EQ(std::make_tuple(rig.view->HoverNoteId(), rig.view->SplitHoverX(), rig.driver->Cursor()),
               std::make_tuple(0u, 300.f, ECursor::CROSS));
+    rig.driver->MouseMove(300, 125); // over the ruler: no cut line
+    EXPECT_EQ(std::make_tuple(rig.view->SplitHoverX(), rig.driver->Cursor()),
+              std::make_tuple(-1.f, ECursor::HAND));
+    rig.driver->MouseMove(40, 474); // over the keyboard
+    EXPECT_EQ(rig.view->SplitHoverX(), -1.f);
     rig.driver->MouseMove(1270, 474); // off the control
     EXPECT_EQ(std::make_tuple(rig.view->SplitHoverX(), rig.driver->Cursor()),
               std::make_tuple(-1.f, ECursor::ARROW));
@@ -359,6 +374,39 @@ TEST(EditorViewMouse, HoverSetsTheNoteAndCursorAndTheWheelZoomsAboutThePointer) 
     rig.driver->Wheel(300, 474, 1.f, IMouseMod(false, false, false, true));
     EXPECT_NEAR(rig.view->ViewportState().framesPerPixel, 256 / 1.15, 1e-9);
     EXPECT_NEAR(rig.view->XToTime(300), 234 * 256.0, 1e-6);
+}
+
+TEST(EditorViewMouse, EachModifiersWheelTurnMovesItsOwnPartOfTheView) {
+    cvtest::CanvasRig rig(TwoNotes());
+    // The pointer at (300, 474) is 234 units right of and 336 below the grid's corner: frame 107904 and
+    // pitch 60 under it.
+    const IMouseMod none, shift(false, false, true), cmd(false, false, false, true),
+        alt(false, false, false, false, true), cmdAlt(false, false, false, true, true),
+        altShift(false, false, true, false, true);
+    const EditorViewportState zoomTime{256 / 1.15, 107904 - 234 * 256 / 1.15, 84, 14};
+    const EditorViewportState zoomPitch{256, 48000, 60 + 336 / (14 * 1.15), float(14 * 1.15)};
+    const struct {
+        const char* what;
+        IMouseMod mod;
+        EditorViewportState expected;
+    } turns[] = {
+        {"plain: pitch scrolls up", none, {256, 48000, 84 + 6.0 / 14, 14}},
+        {"Shift: time pans back", shift, {256, 48000 - 48 * 256, 84, 14}},
+        {"Cmd: time zooms in about the pointer", cmd, zoomTime},
+        {"Alt: pitch zooms in about the pointer", alt, zoomPitch},
+        {"Cmd wins over Alt", cmdAlt, zoomTime},
+        {"Alt wins over Shift", altShift, zoomPitch},
+    };
+    for (const auto& t : turns) {
+        SCOPED_TRACE(t.what);
+        ASSERT_TRUE(rig.view->RestoreViewport({256, 48000, 84, 14}));
+        rig.driver->Wheel(300, 474, 1.f, t.mod);
+        const EditorViewportState v = rig.view->ViewportState();
+        EXPECT_NEAR(v.framesPerPixel, t.expected.framesPerPixel, 1e-6);
+        EXPECT_NEAR(v.viewStartFrame, t.expected.viewStartFrame, 1e-3);
+        EXPECT_NEAR(v.topMidi, t.expected.topMidi, 1e-4);
+        EXPECT_NEAR(v.pxPerSemitone, t.expected.pxPerSemitone, 1e-4);
+    }
 }
 
 } // namespace
