@@ -164,6 +164,12 @@ std::vector<PitchRow> CandidateRows(const CanvasMapping& m, double tuningOffset)
     return rows;
 }
 
+std::optional<std::string> KeyName(const CanvasMapping& m, int midi) {
+    if (np::pitchClass(midi) != 0 || m.view.pxPerSemitone < 6.f)
+        return std::nullopt;
+    return np::midiNoteName(midi);
+}
+
 std::vector<ScaleRow> ScaleRows(const CanvasMapping& m, const np::KeyScale& key, double tuningOffset) {
     std::vector<ScaleRow> rows;
     if (key.kind == 0)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace cv::ui {
@@ -123,6 +124,10 @@ struct PitchRow {
 PitchRow RowOf(const CanvasMapping& m, int midi, double tuningOffset);
 // The rows of the notes the grid and the keyboard consider: max(bottom, 1) - 1 .. min(top, 126) + 1.
 std::vector<PitchRow> CandidateRows(const CanvasMapping& m, double tuningOffset);
+
+// The name the keyboard strip shows in the row of MIDI note `midi`: every C's ("C4" for 60), none below
+// 6 units a semitone.
+std::optional<std::string> KeyName(const CanvasMapping& m, int midi);
 
 // The in-scale rows of the key (none for the chromatic scale), clipped to the canvas, root rows marked.
 struct ScaleRow {

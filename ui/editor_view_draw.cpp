@@ -231,9 +231,8 @@ void EditorView::DrawRulers(IGraphics& g, const CanvasMapping& m) {
             g.PathFill(IPattern::CreateLinearGradient(gloss.L, gloss.T, gloss.L, gloss.B,
                                                       {{White(40), 0.f}, {White(0), 1.f}}));
         }
-        if (np::pitchClass(row.midi) == 0 && m.view.pxPerSemitone >= 6.f)
-            g.DrawText(names, np::midiNoteName(row.midi).c_str(),
-                       IRECT(keys.L, row.top, keys.R - 5.f, row.bottom));
+        if (const std::optional<std::string> name = KeyName(m, row.midi))
+            g.DrawText(names, name->c_str(), IRECT(keys.L, row.top, keys.R - 5.f, row.bottom));
     }
     g.PathTransformRestore();
 

@@ -185,6 +185,13 @@ TEST(CanvasView, ScaleRowsAndOctaveLinesFollowTheKeyAndTheA4Offset) {
     EXPECT_NEAR(lines[1].y, 474.f - 14.0 * t, 1e-3);
     EXPECT_TRUE(lines[1].middleC);
     EXPECT_FALSE(lines[0].middleC);
+
+    // The keyboard names every C from 6 units a semitone.
+    EXPECT_EQ(KeyName(m, 60), "C4");
+    EXPECT_EQ(KeyName(m, 72), "C5");
+    EXPECT_EQ(KeyName(m, 61), std::nullopt);
+    EXPECT_EQ(KeyName({EditorViewportState{256, 0, 84, 6.f}, kGrid}, 48), "C3");
+    EXPECT_EQ(KeyName({EditorViewportState{256, 0, 84, 5.9f}, kGrid}, 48), std::nullopt);
 }
 
 } // namespace
