@@ -125,6 +125,17 @@ InspectorView::ShownCell InspectorView::StrengthKnob() const {
     return {"Strength", MacroKnobFace(macros ? macros->quantizeStrength : 1.0)};
 }
 
+std::optional<NoteHeading> InspectorView::Heading() const {
+    const np::Note* note = SelNote();
+    if (note == nullptr)
+        return std::nullopt;
+    return HeadingFor(note->pitch, note->pitchOffset, mCommands->Session().a4Hz());
+}
+
+int InspectorView::ShownGridIndex() const {
+    return mCommands ? std::clamp(mCommands->Macros().quantizeGridIndex, 0, 2) : 1;
+}
+
 // ---- Editing
 
 template <class Body>
@@ -339,11 +350,10 @@ void InspectorView::Draw(IGraphics& g) {
 
 void InspectorView::DrawTimeFace(IGraphics& g) {
     const TimeFaceLayout l = TimeLayout();
-    const cv::MacroSettings* macros = mCommands ? &mCommands->Macros() : nullptr;
     g.DrawText(ivory::Font(ivory::kFontRegular, 18.f, ivory::kDim, EAlign::Near), "Tempo", l.label);
     const std::string tempo = mCommands ? mCommands->TempoText() : std::string();
     ivory::DrawScreen(g, l.tempo, tempo.c_str(), nullptr, 9.f, true);
-    ivory::DrawSeg(g, l.grid, kGridLabels, macros ? std::clamp(macros->quantizeGridIndex, 0, 2) : 1);
+    ivory::DrawSeg(g, l.grid, kGridLabels, ShownGridIndex());
     const ShownCell strength = StrengthKnob();
     ivory::DrawParamCell(g, l.strength,
                          {strength.label, strength.face.value.c_str(), strength.face.fill,
@@ -354,17 +364,14 @@ void InspectorView::DrawTimeFace(IGraphics& g) {
 
 void InspectorView::DrawNoteFace(IGraphics& g) {
     const NoteFaceLayout l = NoteLayout();
-    const np::Note* note = SelNote();
-
     // Heading: what is selected, then its name and deviation in the session's tuning.
     const IRECT& hb = l.heading;
     const IRECT title(hb.L, hb.T + 2.f, hb.R, hb.T + 22.f);
-    if (note != nullptr) {
+    if (const std::optional<NoteHeading> h = Heading()) {
         g.DrawText(ivory::Font(ivory::kFontMedium, 14.f, ivory::kDim, EAlign::Near), "Selected note", title);
-        const NoteHeading h = HeadingFor(note->pitch, note->pitchOffset, mCommands->Session().a4Hz());
         const IRECT row(hb.L, hb.T + 26.f, hb.R, hb.B - 4.f);
-        g.DrawText(ivory::Font(ivory::kFontBold, 24.f, ivory::kAccentHi, EAlign::Near), h.name.c_str(), row);
-        g.DrawText(ivory::Font(ivory::kFontMono, 14.f, ivory::kFaint, EAlign::Far), h.cents.c_str(), row);
+        g.DrawText(ivory::Font(ivory::kFontBold, 24.f, ivory::kAccentHi, EAlign::Near), h->name.c_str(), row);
+        g.DrawText(ivory::Font(ivory::kFontMono, 14.f, ivory::kFaint, EAlign::Far), h->cents.c_str(), row);
     } else {
         g.DrawText(ivory::Font(ivory::kFontMedium, 14.f, ivory::kDim, EAlign::Near), "No note selected",
                    title);

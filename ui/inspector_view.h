@@ -71,6 +71,11 @@ public:
     std::array<ShownCell, kCellCount> NoteCells() const;
     // The time face's Strength knob.
     ShownCell StrengthKnob() const;
+    // The note face's heading: the selected note's name and deviation in the session's tuning; none
+    // without a selected note.
+    std::optional<NoteHeading> Heading() const;
+    // The grid segment the time face shows chosen: 0 "1/4", 1 "1/8", 2 "1/16".
+    int ShownGridIndex() const;
     // Measured once a graphics context exists; the fallbacks until then.
     const CellWidths& Widths() const { return mWidths; }
     bool WidthsMeasured() const { return mMeasured; }

@@ -49,6 +49,19 @@ TEST(InspectorValues, CellsShowTheNoteOrTheirNeutralValuesInactive) {
     EXPECT_FALSE(faces[2].active); // a formant shift of 0 is neutral
     EXPECT_EQ(faces[3].value, "-30.0 dB");
     EXPECT_FLOAT_EQ(faces[3].fill, 0.f);
+    EXPECT_TRUE(faces[3].active);
+
+    // Each cell's active flag follows its own value.
+    for (int changed = 0; changed < 4; ++changed) {
+        NoteValues v;
+        (changed == 0   ? v.pitchOffset
+         : changed == 1 ? v.driftScale
+         : changed == 2 ? v.formantShift
+                        : v.gainDb) = 0.5;
+        const auto one = NoteCellFaces(v);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(one[i].active, i == changed) << changed << " " << i;
+    }
 }
 
 } // namespace

@@ -3,9 +3,12 @@
 // for the failure path.
 
 #include "tests/ui/canvas_fixture.h"
+#include "ui/chassis.h"
 #include "ui/editor_tags.h"
 #include "ui/inspector_view.h"
+#include "ui/ivory/painters.h"
 
+#include <cmath>
 #include <stdexcept>
 #include <tuple>
 
@@ -112,7 +115,10 @@ TEST(InspectorView, KnobsSetTheMacroSettingsWithinZeroAndOneAndCorrectPitchTakes
 
 TEST(InspectorView, EachCellAndKnobShowsAndEditsItsOwnValue) {
     InspectorRig rig;
+    EXPECT_FALSE(rig.inspector->Heading());
     rig.view->SetSelectionIds({1});
+    EXPECT_EQ(rig.inspector->Heading()->name, "C4"); // 60.3
+    EXPECT_EQ(rig.inspector->Heading()->cents, "+30 cents");
     const NoteFaceLayout l = rig.inspector->NoteLayout();
     const struct {
         int id;
@@ -139,6 +145,7 @@ TEST(InspectorView, EachCellAndKnobShowsAndEditsItsOwnValue) {
               std::make_tuple(1.0, 1.4, 1.0, -1.0));
     EXPECT_DOUBLE_EQ(rig.plugin->Macros().correctionAmount, 0.8);
     EXPECT_DOUBLE_EQ(rig.plugin->Macros().vibratoFlattening, 0.2);
+    EXPECT_EQ(rig.inspector->Heading()->name, "C#4"); // the heading follows the pitch offset
 }
 
 TEST(InspectorView, TheTimeToolShowsTheQuantizeFace) {
@@ -149,9 +156,11 @@ TEST(InspectorView, TheTimeToolShowsTheQuantizeFace) {
     const TimeFaceLayout t = rig.inspector->TimeLayout();
     cv::MacroSettings& macros = rig.plugin->Macros();
 
+    EXPECT_EQ(rig.inspector->ShownGridIndex(), 1); // "1/8"
     const auto [sx, sy] = Mid(t.Segment(2));
     rig.driver->Click(sx, sy);
     EXPECT_EQ(macros.quantizeGridIndex, 2);
+    EXPECT_EQ(rig.inspector->ShownGridIndex(), 2);
     rig.DragBy(t.strength, 300.f);
     EXPECT_DOUBLE_EQ(macros.quantizeStrength, 0.0);
     rig.DragBy(t.strength, -60.f);
@@ -166,6 +175,51 @@ TEST(InspectorView, TheTimeToolShowsTheQuantizeFace) {
     EXPECT_EQ(rig.driver->Cursor(), iplug::igraphics::ECursor::HAND);
     rig.driver->MouseMove(640.f, 400.f); // over the canvas
     EXPECT_EQ(rig.inspector->HoveredInteraction(), kIdNone);
+}
+
+// What the knobs and the grid segments look like: each knob's pointer at its value's angle, the chosen
+// segment raised above the well.
+TEST(InspectorView, KnobsPointAtTheirValuesAndTheChosenSegmentStandsOut) {
+    InspectorRig rig;
+    for (int i = 0; i < rig.g->NControls(); ++i)
+        if (dynamic_cast<GrainOverlay*>(rig.g->GetControl(i)))
+            rig.g->GetControl(i)->Hide(true);
+    const NoteFaceLayout l = rig.inspector->NoteLayout();
+    rig.DragBy(l.cells[kIdFlatten], -100.f); // 0 -> 0.5
+    rig.driver->Render();
+    // Amount at 1 points down-right, Flatten at 0.5 straight up; the pointer runs from 0.22 to 0.77 of
+    // the knob's body radius.
+    const struct {
+        int id;
+        float fraction, elsewhere; // where the pointer is, and a place it is not
+    } knobs[] = {{kIdAmount, 1.f, 0.f}, {kIdFlatten, 0.5f, 0.f}};
+    for (const auto& [id, fraction, elsewhere] : knobs) {
+        SCOPED_TRACE(kCellLabels[id]);
+        const IRECT knob = ivory::KnobSquare(l.cells[id], false);
+        const float r = 0.5f * ivory::KnobRadius(knob.W());
+        auto lightAt = [&](float fractionAt) {
+            const float a = ivory::KnobAngle(fractionAt) * 3.14159265f / 180.f;
+            return rig.driver->PixelAt(knob.MW() + r * std::sin(a), knob.MH() - r * std::cos(a)).G;
+        };
+        EXPECT_GT(lightAt(fraction), 150);
+        EXPECT_LT(lightAt(elsewhere), 110);
+    }
+
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Time));
+    const TimeFaceLayout t = rig.inspector->TimeLayout();
+    for (int chosen : {2, 0, 1}) {
+        SCOPED_TRACE(chosen);
+        rig.driver->Click(t.Segment(chosen).MW(), t.Segment(chosen).MH());
+        rig.driver->AdvanceMs(500);
+        rig.driver->Render();
+        for (int i = 0; i < 3; ++i) {
+            const int level = rig.driver->PixelAt(t.Segment(i).MW(), t.grid.T + 9.f).G;
+            if (i == chosen)
+                EXPECT_GT(level, 30) << i;
+            else
+                EXPECT_LT(level, 24) << i;
+        }
+    }
 }
 
 // Commands over the canvas rig's session whose macro settings can be made to fail.
