@@ -64,6 +64,12 @@ IRECT NoticeControl::ActionArea() const {
     return {};
 }
 
+const char* NoticeControl::ActionLabel() const {
+    if (ActionArea().Empty())
+        return nullptr;
+    return mLine.Current().kind == NoticeKind::Progress ? "Cancel" : "\xC3\x97";
+}
+
 void NoticeControl::OnMouseDown(float x, float y, const iplug::IMouseMod&) {
     const IRECT area = ActionArea();
     if (area.Empty() || !area.Contains(x, y))
@@ -150,10 +156,7 @@ void NoticeControl::Draw(IGraphics& g) {
         const IColor base = progress ? ivory::kAccentHi : ivory::kDim;
         const IColor colour = Blend(base, ivory::kInk, 0.65f * std::clamp(mMotion.hover, 0.f, 1.f));
         const IRECT mark = area.GetVShifted(0.85f * std::min(mMotion.press, 1.f));
-        if (progress)
-            g.DrawText(ivory::Font(ivory::kFontMedium, kTextSize, colour), "Cancel", mark);
-        else
-            g.DrawText(ivory::Font(ivory::kFontMedium, 16.f, colour), "\xC3\x97", mark);
+        g.DrawText(ivory::Font(ivory::kFontMedium, progress ? kTextSize : 16.f, colour), ActionLabel(), mark);
     }
 
     if (mLine.Fraction() >= 0.f) {

@@ -45,6 +45,8 @@ public:
     // The close mark's area for kinds 0..3, the "Cancel" area for a cancellable progress notice, else
     // empty; in the control's place (the drawn box may sit lower while it fades).
     iplug::igraphics::IRECT ActionArea() const;
+    // What that area shows: the close mark "×", "Cancel", or null when there is no area.
+    const char* ActionLabel() const;
 
 private:
     iplug::igraphics::TimePoint Now() const;

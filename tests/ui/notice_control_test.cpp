@@ -35,6 +35,7 @@ TEST_F(NoticeOnDriver, CloseMarkDismissesCancelCancelsAndTimedNoticesHideThemsel
     notice->ShowProgress("Analyzing audio · 12%", 0.12f, true);
     EXPECT_FALSE(notice->IsHidden());
     const IRECT cancel = notice->ActionArea();
+    EXPECT_STREQ(notice->ActionLabel(), "Cancel");
     EXPECT_FLOAT_EQ(cancel.W(), NoticeControl::kCancelWidth);
     EXPECT_FLOAT_EQ(cancel.R, 634.f - 14.f);
     d.MouseMove(cancel.MW(), cancel.MH());
@@ -47,6 +48,7 @@ TEST_F(NoticeOnDriver, CloseMarkDismissesCancelCancelsAndTimedNoticesHideThemsel
 
     notice->Show("Couldn't export the file.", NoticeKind::Error, 0);
     const IRECT close = notice->ActionArea();
+    EXPECT_STREQ(notice->ActionLabel(), "\xC3\x97");
     EXPECT_FLOAT_EQ(close.W(), NoticeControl::kCloseWidth);
     d.Click(close.MW(), close.MH());
     EXPECT_TRUE(notice->Line().Dismissing());
@@ -65,7 +67,8 @@ TEST_F(NoticeOnDriver, TheProgressBarFillsInProportionToItsFraction) {
     for (const float fraction : {0.f, 0.1f, 0.5f, 0.9f, 1.f}) {
         SCOPED_TRACE(fraction);
         notice->ShowProgress("Rendering", fraction, false);
-        d.RunFrames(10); // past the fade-in
+        EXPECT_EQ(notice->ActionLabel(), nullptr); // nothing to cancel
+        d.RunFrames(10);                           // past the fade-in
         d.Render();
         const float end = 31.f + 600.f * fraction;
         if (fraction > 0.f)

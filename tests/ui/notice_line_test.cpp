@@ -27,6 +27,16 @@ struct NoticeLineRules : testing::Test {
     std::string Text() const { return line.Visible() ? line.Current().text : "<hidden>"; }
 };
 
+TEST(NoticeKinds, EachKindShowsItsBadge) {
+    const std::pair<Kind, const char*> badges[] = {{Kind::Status, "Info"},
+                                                   {Kind::Success, "Done"},
+                                                   {Kind::Warning, "Notice"},
+                                                   {Kind::Error, "Error"},
+                                                   {Kind::Progress, "Working"}};
+    for (const auto& [kind, badge] : badges)
+        EXPECT_STREQ(NoticeBadge(kind), badge);
+}
+
 TEST_F(NoticeLineRules, RanksWaitingSlotAndProgressParkingFollowTheRules) {
     // Two identical warnings show once and the second does not restart the 8 s.
     Show("Chords may not edit reliably", Kind::Warning);
