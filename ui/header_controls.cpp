@@ -89,14 +89,16 @@ const char* FileReadout::StatusWord() const {
     return mJustSaved ? "Saved" : nullptr;
 }
 
+IRECT FileReadout::TextArea() const {
+    return StatusWord() ? GetRECT().GetReducedFromRight(76.f) : GetRECT();
+}
+
 void FileReadout::Draw(IGraphics& g) {
     const IRECT& r = GetRECT();
-    IRECT area = r;
-    if (const char* status = StatusWord()) {
+    const IRECT area = TextArea();
+    if (const char* status = StatusWord())
         g.DrawText(Style(ivory::kFontSemiBold, 12.f, ivory::kAccentHi, EAlign::Far), status,
                    r.GetFromRight(68.f));
-        area = r.GetReducedFromRight(76.f);
-    }
     const std::size_t sep = mStr.find(kSeparator);
     if (sep == std::string::npos) {
         g.DrawText(Style(ivory::kFontRegular, 18.f, theme::kTextDim, EAlign::Near), mStr.c_str(), area);

@@ -38,6 +38,9 @@ public:
     void ShowSaved();
     // The status word shown, or null for none.
     const char* StatusWord() const;
+    // Where the name and details go: the whole readout, or all but its right 76 units beside a status
+    // word.
+    iplug::igraphics::IRECT TextArea() const;
     void Draw(iplug::igraphics::IGraphics& g) override;
 
 private:

@@ -225,6 +225,10 @@ TEST(EditorLayout, ToolTabsSetTheToolAndTheSplitButtonNeedsADocument) {
     f.plugin->Session().setDocument(std::move(doc));
     f.driver->Click(split.MW(), split.MH());
     EXPECT_TRUE(canvas->SplitMode());
+    f.driver->Click(split.MW(), split.MH()); // a second click leaves split mode, a third arms it again
+    EXPECT_FALSE(canvas->SplitMode());
+    f.driver->Click(split.MW(), split.MH());
+    EXPECT_TRUE(canvas->SplitMode());
     // Choosing a tab sets the tool and leaves split mode.
     f.driver->Render(); // the tabs measure their rectangles as they draw
     const IRECT time = Tabs(f)->TabRects()[4];
@@ -238,6 +242,19 @@ TEST(EditorLayout, TheToolBarAndHeaderButtonsRunThePluginsCommands) {
     const EditorGeometry e =
         ComputeEditorGeometry(1280.f, 816.f, rig.g->GetMouseControl(80, 81)->GetRECT().W());
     auto click = [&](const IRECT& r) { rig.driver->Click(r.MW(), r.MH()); };
+    using ivory::EPhosphorIcon;
+    const std::pair<IRECT, EPhosphorIcon> icons[] = {
+        {e.undo, EPhosphorIcon::Undo},       {e.redo, EPhosphorIcon::Redo},
+        {e.help, EPhosphorIcon::Help},       {e.settings, EPhosphorIcon::Settings},
+        {e.zoomOut, EPhosphorIcon::ZoomOut}, {e.zoomIn, EPhosphorIcon::ZoomIn},
+        {e.fit, EPhosphorIcon::Fit},
+    };
+    for (const auto& [r, icon] : icons) {
+        const auto* button =
+            dynamic_cast<const ivory::IvoryIconButton*>(rig.g->GetMouseControl(r.MW(), r.MH()));
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->Icon(), icon);
+    }
     rig.view->SelectAll();
     click(e.merge);
     EXPECT_EQ(rig.Session().document().notes.size(), 1u);
@@ -267,10 +284,25 @@ TEST(EditorLayout, ThePluginsViewSetsReadoutsTheFileTextAndAsksForConfirmation) 
     r.captureValue = 1.0;
     view.ShowReadouts(r);
     EXPECT_EQ(dynamic_cast<ITextControl*>(f.Tagged(kTagTime))->GetStr(), "01:02.50");
-    EXPECT_STREQ(dynamic_cast<FileReadout*>(f.Tagged(kTagFile))->StatusWord(), "Unsaved");
+    const auto* file = dynamic_cast<FileReadout*>(f.Tagged(kTagFile));
+    EXPECT_STREQ(file->StatusWord(), "Unsaved");
+    EXPECT_EQ(file->TextArea(), IRECT(664, 15, 924 - 76, 47)); // the name keeps clear of the word
     EXPECT_FALSE(f.Tagged(kTagNoteCount)->IsHidden());
+    auto shown = [&](int tag) {
+        return dynamic_cast<const ivory::IvoryToggle*>(f.Tagged(tag))->ShownLabel();
+    };
     EXPECT_EQ(f.Tagged(kTagCapture)->GetValue(), 1.0);
+    EXPECT_EQ(shown(kTagCapture), "Stop");
+    EXPECT_EQ(f.Tagged(kTagOriginal)->GetValue(), 0.0);
+    EXPECT_EQ(shown(kTagOriginal), "Original");
     f.g->ForControlInGroup(kGroupDoc, [](IControl& c) { EXPECT_FALSE(c.IsDisabled()); });
+    r.captureValue = 0.0;
+    r.originalValue = 1.0;
+    view.ShowReadouts(r);
+    EXPECT_EQ(f.Tagged(kTagCapture)->GetValue(), 0.0);
+    EXPECT_EQ(shown(kTagCapture), "Capture");
+    EXPECT_EQ(f.Tagged(kTagOriginal)->GetValue(), 1.0);
+    EXPECT_EQ(shown(kTagOriginal), "Original");
     r.documentEmpty = true;
     r.noteCountText.clear();
     view.ShowReadouts(r);
@@ -281,7 +313,8 @@ TEST(EditorLayout, ThePluginsViewSetsReadoutsTheFileTextAndAsksForConfirmation) 
     view.ShowFileText("take.wav  \xE2\x80\x94  48.0 kHz");
     EXPECT_EQ(dynamic_cast<ITextControl*>(f.Tagged(kTagFile))->GetStr(), "take.wav  \xE2\x80\x94  48.0 kHz");
     view.ResetFileReadout("No file loaded"); // a new source: no status word
-    EXPECT_EQ(dynamic_cast<FileReadout*>(f.Tagged(kTagFile))->StatusWord(), nullptr);
+    EXPECT_EQ(file->StatusWord(), nullptr);
+    EXPECT_EQ(file->TextArea(), file->GetRECT());
     view.SetCanvasSplitMode(true);
     EXPECT_TRUE(view.CanvasSplitMode());
     EXPECT_TRUE(f.Tagged(kTagSplit)->IsDirty());

@@ -50,7 +50,7 @@ void IvoryToggle::Draw(IGraphics& g) {
     DrawButtonFace(g, face, 9.f);
     if (on)
         g.DrawRoundRect(kAccent.WithAlpha(112), face.GetPadded(-0.5f), 8.5f);
-    DrawFaceLabel(g, face, on ? mOnLabel : mOffLabel, mFontName.c_str(), on ? kAccentHi : kInk);
+    DrawFaceLabel(g, face, ShownLabel(), mFontName.c_str(), on ? kAccentHi : kInk);
     if (IsDisabled())
         DrawVeil(g, face, 9.f);
     else

@@ -77,6 +77,8 @@ public:
     IvoryToggle(const IRECT& bounds, std::string offLabel, std::string onLabel, std::string fontName,
                 IActionFunction action);
     void Draw(IGraphics& g) override;
+    // The label it shows in its current state.
+    const std::string& ShownLabel() const { return GetSelectedIdx() == 1 ? mOnLabel : mOffLabel; }
 
 private:
     std::string mOffLabel;

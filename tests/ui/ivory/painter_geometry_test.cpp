@@ -1,9 +1,13 @@
 // The painters' pure parts: the screen's font size and ghost digits, the knob square, the icon table.
 
+#include "framework/graphics/testing/test_scene.h"
 #include "ui/ivory/icons.h"
 #include "ui/ivory/painters.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <string>
 
 namespace ivory {
 namespace {
@@ -55,11 +59,19 @@ TEST(Icons, ThirteenIconsAndHelpForAnythingElse) {
     EXPECT_STREQ(IconResourceName(static_cast<EPhosphorIcon>(13)), "phosphor-help-bold-2.1.1");
     EXPECT_STREQ(IconResourceName(EPhosphorIcon::ZoomOut), "phosphor-zoom-out-bold-2.1.1");
     EXPECT_EQ(IconSvg(static_cast<EPhosphorIcon>(40)), kPhHelp);
+    // Each icon draws the fetched file of its own name.
+    const char* files[] = {"split",     "merge", "unison", "undo",     "redo",    "help", "settings",
+                           "skip-back", "play",  "stop",   "zoom-out", "zoom-in", "fit"};
     for (int i = 0; i < kNumIcons; ++i) {
-        SCOPED_TRACE(i);
+        SCOPED_TRACE(files[i]);
         const std::string_view svg = IconSvg(static_cast<EPhosphorIcon>(i));
         EXPECT_NE(svg.find("viewBox=\"0 0 256 256\""), std::string_view::npos);
         EXPECT_NE(svg.find("fill=\"currentColor\""), std::string_view::npos);
+        std::ifstream in(iplug::igraphics::ResourcesDir() / "icons" / (std::string(files[i]) + ".svg"));
+        const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t first = file.find_first_not_of(" \t\r\n"), last = file.find_last_not_of(" \t\r\n");
+        ASSERT_NE(first, std::string::npos);
+        EXPECT_EQ(svg, std::string_view(file).substr(first, last + 1 - first));
     }
 }
 
