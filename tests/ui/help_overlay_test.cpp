@@ -72,6 +72,42 @@ TEST_F(Help, TabsKeysAndTheBackdropAndTheFades) {
     EXPECT_TRUE(f.help->IsHidden());
 }
 
+TEST(HelpPages, EachPageListsItsReferenceRows) {
+    const std::vector<std::vector<std::pair<std::string, std::string>>> pages{
+        {{"Main", "Move pitch and timing; double-click to correct pitch"},
+         {"Pitch", "Tune by semitone; hold Alt for cents"},
+         {"Formant", "Change tone without changing pitch"},
+         {"Amp", "Adjust gain; double-click to mute"},
+         {"Time", "Move notes; drag the right edge to stretch"},
+         {"Mod", "Adjust vibrato; double-click to flatten"}},
+        {{"scroll", "Move vertically through pitches"},
+         {"Shift + scroll", "Move horizontally through time"},
+         {"Cmd + scroll / pinch", "Zoom time around the pointer"},
+         {"Alt + scroll", "Zoom the pitch range"},
+         {"Capture", "Stored with this plug-in instance"}},
+        {{"Space", "Play or stop the DAW"},
+         {"Cmd/Ctrl + Z", "Undo; add Shift to redo"},
+         {"Cmd/Ctrl + A", "Select all notes"},
+         {"S / M", "Split at the playhead or merge"},
+         {"Cmd/Ctrl + = / -", "Zoom in or out"},
+         {"F", "Fit everything in view"},
+         {"Up / Down", "Nudge pitch; hold Alt for cents"},
+         {"Cmd/Ctrl + \xE2\x86\x90 / \xE2\x86\x92", "Nudge time; hold Alt for 1 ms"}},
+    };
+    const char* tabs[] = {"Editing tools", "Navigation", "Shortcuts"};
+    for (int page = 0; page < 3; ++page) {
+        SCOPED_TRACE(tabs[page]);
+        EXPECT_STREQ(kHelpPageLabels[page], tabs[page]);
+        EXPECT_EQ(HelpPageStyle(page), page == 0 ? ReferenceStyle::Tools : ReferenceStyle::Keys);
+        const std::span<const ReferenceRow> rows = HelpPageRows(page);
+        ASSERT_EQ(rows.size(), pages[page].size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].key, pages[page][i].first);
+            EXPECT_EQ(rows[i].description, pages[page][i].second);
+        }
+    }
+}
+
 TEST(ReferenceGrid, FiveRowsPutThreeInTheFirstColumnAndTwoInTheSecond) {
     const std::vector<IRECT> cells = ReferenceGridCells(IRECT(0, 0, 704, 400), 5);
     ASSERT_EQ(cells.size(), 5u);

@@ -88,6 +88,7 @@ TEST_F(Updates, ButtonsCheckOpenAddressesAndClose) {
     Press(1); // no release-notes address: the maker's change-log page
     EXPECT_EQ(f.driver->OpenedURLs(),
               (std::vector<std::string>{f.updates.result.downloadUrl, kMakerChangelogUrl}));
+    EXPECT_TRUE(std::string_view(kMakerChangelogUrl).ends_with("/changelog"));
     f.driver->SetOpenURLSucceeds(false);
     Press(0);
     EXPECT_EQ(o->StatusText(), "Couldn't open the browser");
@@ -113,6 +114,12 @@ TEST_F(Updates, KeysCycleOverTheButtonsAndTheCloseButton) {
     f.driver->KeyDown(IKeyPress(" ", iplug::kVK_SPACE)); // the checking page closes
     EXPECT_TRUE(o->Closing());
     EXPECT_EQ(f.updates.checks, 0);
+    // Also with the focus on its inert "Checking…" button.
+    f.driver->RunFrames(6);
+    o->OpenModal();
+    ASSERT_EQ(o->FocusIndex(), 0);
+    f.driver->KeyDown(enter);
+    EXPECT_TRUE(o->Closing());
 }
 
 TEST(UpdateCenterFlow, ThePageFollowsACheckFlowWithAStandInFetch) {
