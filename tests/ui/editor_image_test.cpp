@@ -3,6 +3,7 @@
 #include "tests/support/golden_image.h"
 #include "tests/ui/editor_fixture.h"
 #include "ui/chassis.h"
+#include "ui/editor_layout.h"
 #include "ui/editor_tags.h"
 #include "ui/ivory/palette.h"
 #include "ui/theme/theme.h"
@@ -20,7 +21,8 @@ TEST(EditorImage, TheEmptyEditorMatchesItsGoldenImageAndItsSurfaceColours) {
         const RGBAImage frame = f.driver->Render();
         ASSERT_EQ(frame.w, std::lround(1280 * scale));
         if (scale == 1.f)
-            cvtest::ExpectMatchesGolden(frame, CV_UI_GOLDEN_DIR, "empty_editor");
+            cvtest::ExpectMatchesGolden(frame, CV_UI_GOLDEN_DIR, "empty_editor",
+                                        cvtest::kEditorGoldenFraction);
         // Without the grain, flat surfaces show their exact colours: an enabled button face, a disabled one
         // under its veil, the canvas and the volume's accent fill.
         for (int i = 0; i < f.g->NControls(); ++i)
@@ -35,6 +37,28 @@ TEST(EditorImage, TheEmptyEditorMatchesItsGoldenImageAndItsSurfaceColours) {
                                  {"help face beside its icon", 976, 31, ivory::kBtn, 0},
                              });
     }
+}
+
+TEST(EditorImage, TheBuiltIconIsARoundedTileAndTheGrainAnEvenGrey) {
+    const std::filesystem::path images = cv::ui::EditorResourceFolders().at(1);
+    const RGBAImage icon = ReadPNG(images / "CorvalinthAppIcon.png");
+    ASSERT_EQ(std::make_pair(icon.w, icon.h), std::make_pair(256, 256));
+    for (const auto& [x, y] : {std::pair{0, 0}, {255, 0}, {0, 255}, {255, 255}, {14, 14}})
+        EXPECT_EQ(icon.At(x, y).A, 0) << x << "," << y; // outside the tile's rounded corners
+    EXPECT_EQ(icon.At(128, 128).A, 255);
+    EXPECT_EQ(icon.At(128, 8).A, 255); // the tile reaches 8 from each edge
+
+    const RGBAImage grain = ReadPNG(images / "noise.png");
+    ASSERT_EQ(std::make_pair(grain.w, grain.h), std::make_pair(128, 128));
+    double sum = 0.0;
+    for (int y = 0; y < grain.h; ++y)
+        for (int x = 0; x < grain.w; ++x) {
+            const IColor p = grain.At(x, y);
+            ASSERT_TRUE(p.A == 255 && p.R == p.G && p.G == p.B);
+            sum += p.R;
+        }
+    EXPECT_NEAR(sum / (128.0 * 128.0), 128.0,
+                4.0); // around the middle grey, so it neither lightens nor darkens
 }
 
 } // namespace

@@ -59,7 +59,8 @@ struct SessionImage {
 
 TEST(EditorViewImage, AFourNoteSessionMatchesItsGoldenImageAndItsExactColours) {
     SessionImage s(440.0);
-    cvtest::ExpectMatchesGolden(s.Canvas(), CV_UI_GOLDEN_DIR, "canvas_session");
+    cvtest::ExpectMatchesGolden(s.Canvas(), CV_UI_GOLDEN_DIR, "canvas_session",
+                                cvtest::kEditorGoldenFraction);
 
     cvtest::ExpectPixels(*s.rig.driver,
                          {

@@ -10,7 +10,7 @@ using namespace iplug::igraphics;
 
 void ExpectGolden(OverlayFixture& f, const char* name) {
     f.driver->RunFrames(12); // past the fade-in
-    cvtest::ExpectMatchesGolden(f.driver->Render(), CV_UI_GOLDEN_DIR, name);
+    cvtest::ExpectMatchesGolden(f.driver->Render(), CV_UI_GOLDEN_DIR, name, cvtest::kEditorGoldenFraction);
 }
 
 struct OverlayImage : testing::Test {
