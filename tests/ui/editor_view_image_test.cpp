@@ -4,6 +4,7 @@
 #include "tests/support/golden_image.h"
 #include "tests/ui/canvas_fixture.h"
 #include "ui/chassis.h"
+#include "ui/editor_controls_view.h"
 #include "ui/theme/theme.h"
 
 #include <cmath>
@@ -41,18 +42,21 @@ struct SessionImage {
             if (dynamic_cast<GrainOverlay*>(rig.g->GetControl(i)))
                 rig.g->GetControl(i)->Hide(true);
     }
-    RGBAImage Canvas() {
+    RGBAImage Canvas() { return Parts({cvtest::kCanvasControl}); }
+    // The given parts of a frame rendered now, of one width, one below the other.
+    RGBAImage Parts(std::initializer_list<IRECT> parts) {
         const RGBAImage frame = rig.driver->Render();
-        const IRECT c = cvtest::kCanvasControl;
         RGBAImage out;
-        out.w = static_cast<int>(c.W());
-        out.h = static_cast<int>(c.H());
-        for (int y = 0; y < out.h; ++y)
-            for (int x = 0; x < out.w; ++x) {
-                const IColor p = frame.At(x + static_cast<int>(c.L), y + static_cast<int>(c.T));
-                out.rgba.insert(out.rgba.end(),
-                                {std::uint8_t(p.R), std::uint8_t(p.G), std::uint8_t(p.B), std::uint8_t(p.A)});
-            }
+        out.w = static_cast<int>(parts.begin()->W());
+        for (const IRECT& c : parts) {
+            out.h += static_cast<int>(c.H());
+            for (int y = 0; y < static_cast<int>(c.H()); ++y)
+                for (int x = 0; x < out.w; ++x) {
+                    const IColor p = frame.At(x + static_cast<int>(c.L), y + static_cast<int>(c.T));
+                    out.rgba.insert(out.rgba.end(), {std::uint8_t(p.R), std::uint8_t(p.G), std::uint8_t(p.B),
+                                                     std::uint8_t(p.A)});
+                }
+        }
         return out;
     }
 };
@@ -70,6 +74,30 @@ TEST(EditorViewImage, AFourNoteSessionMatchesItsGoldenImageAndItsExactColours) {
                              {"selected outline, left edge", 253, 474, theme::kBlobOutlineSel, 40},
                              {"muted note over its shadow and a row", 400, 449, IColor(255, 77, 62, 48), 1},
                          });
+}
+
+// What surrounds the canvas during a session: the header with the readouts and an unsaved long file name,
+// the tool bar, a cancellable progress notice, and the inspector on a tuned note with the knobs moved.
+TEST(EditorViewImage, TheHeaderNoticeAndInspectorAroundASessionMatchTheirGoldenImage) {
+    SessionImage s(440.0);
+    const std::uint32_t one[] = {1};
+    s.rig.Session().addPitchOffset(one, 1.3); // C#4, +30 cents
+    s.rig.Session().addGainDb(one, -4.5);
+    s.rig.plugin->Macros().correctionAmount = 0.6;
+    s.rig.plugin->Macros().vibratoFlattening = 0.25;
+    EditorControlsView view(*s.rig.g);
+    EditorReadouts r;
+    r.playheadDocFrame = 200000;
+    r.timeText = "00:04.17";
+    r.unsavedMark = true;
+    r.documentEmpty = false;
+    r.noteCountText = "4 notes \xC2\xB7 1 selected";
+    view.ShowReadouts(r);
+    view.ShowFileText("lead_vocal_take_with_a_rather_long_name.wav  \xE2\x80\x94  48.0 kHz \xC2\xB7 mono");
+    view.ShowProgress("Rendering \xC2\xB7 40%", 0.4f, true);
+    s.rig.driver->RunFrames(12); // past the notice's fade-in
+    cvtest::ExpectMatchesGolden(s.Parts({IRECT(0, 0, 1280, 114), IRECT(0, 640, 1280, 816)}), CV_UI_GOLDEN_DIR,
+                                "session_panels", cvtest::kEditorGoldenFraction);
 }
 
 TEST(EditorViewImage, AnA4Of432LowersTheRows) {
