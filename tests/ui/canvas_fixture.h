@@ -10,11 +10,13 @@
 #include "framework/graphics/testing/test_driver.h"
 #include "tests/support/signals.h"
 #include "tests/ui/editor_fixture.h"
+#include "ui/editor_commands.h"
 #include "ui/editor_view.h"
 
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,41 @@ struct FakeCanvasHost : cv::ui::CanvasHost {
         if (onToggleSplit)
             onToggleSplit();
     }
+};
+
+// The plug-in's commands as the inspector and the key handler see them, over a session of the test's:
+// counts what they are asked, with the background work and a failure of the macro settings under test
+// control.
+struct FakeEditorCommands : cv::ui::EditorCommands {
+    np::EditSession& session;
+    cv::MacroSettings macros;
+    bool failMacros = false;     // Macros() throws
+    bool backgroundWork = false; // what BackgroundWorkCancellable answers
+    int edited = 0;
+    int cancels = 0;      // CancelBackgroundWork calls
+    int splitToggles = 0; // ToggleSplitMode calls
+    std::vector<bool> failures;
+
+    explicit FakeEditorCommands(np::EditSession& s) : session(s) {}
+    np::EditSession& Session() override { return session; }
+    void OnDocumentEdited() override { ++edited; }
+    void ReportUiEditFailure(bool changed) override { failures.push_back(changed); }
+    void Undo() override {}
+    void Redo() override {}
+    void SplitAtPlayhead() override {}
+    void MergeSelection() override {}
+    void ToggleSplitMode() override { ++splitToggles; }
+    void ApplyPitchMacro() override {}
+    void ApplyTimeMacro() override {}
+    void ApplyUnisonMacro() override {}
+    cv::MacroSettings& Macros() override {
+        if (failMacros)
+            throw std::runtime_error("macro settings");
+        return macros;
+    }
+    bool BackgroundWorkCancellable() const override { return backgroundWork; }
+    void CancelBackgroundWork() override { ++cancels; }
+    std::string TempoText() const override { return "120.0"; }
 };
 
 // One canvas over a fake host in a bare offscreen graphics context of the editor's size.

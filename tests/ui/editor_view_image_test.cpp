@@ -5,6 +5,7 @@
 #include "tests/ui/canvas_fixture.h"
 #include "ui/chassis.h"
 #include "ui/editor_controls_view.h"
+#include "ui/editor_tags.h"
 #include "ui/theme/theme.h"
 
 #include <cmath>
@@ -98,6 +99,30 @@ TEST(EditorViewImage, TheHeaderNoticeAndInspectorAroundASessionMatchTheirGoldenI
     s.rig.driver->RunFrames(12); // past the notice's fade-in
     cvtest::ExpectMatchesGolden(s.Parts({IRECT(0, 0, 1280, 114), IRECT(0, 640, 1280, 816)}), CV_UI_GOLDEN_DIR,
                                 "session_panels", cvtest::kEditorGoldenFraction);
+}
+
+TEST(EditorViewImage, SplitModeShowsTheCutLineAndLightsTheSplitButton) {
+    SessionImage s(440.0);
+    const IRECT button = s.rig.g->GetControlWithTag(kTagSplit)->GetRECT();
+    auto look = [&] {
+        s.rig.driver->Render();
+        int lit = 0; // the icon's pixels in the light accent
+        for (float y = button.T + 0.5f; y < button.B; ++y)
+            for (float x = button.L + 0.5f; x < button.R; ++x) {
+                const IColor p = s.rig.driver->PixelAt(x, y);
+                lit += p.R > 200 && p.G > 120 && p.G < 190 && p.B < 130;
+            }
+        return std::make_pair(lit, s.rig.driver->PixelAt(400, 300).R); // and the canvas where a cut shows
+    };
+    s.rig.driver->MouseMove(400, 300);
+    const auto [litOff, lineOff] = look();
+    EXPECT_EQ(litOff, 0);
+    s.rig.view->SetSplitMode(true);
+    s.rig.driver->MouseMove(401, 300);
+    s.rig.driver->MouseMove(400, 300);
+    const auto [litOn, lineOn] = look();
+    EXPECT_GT(litOn, 20);
+    EXPECT_GT(lineOn, lineOff + 40) << lineOff;
 }
 
 TEST(EditorViewImage, AnA4Of432LowersTheRows) {

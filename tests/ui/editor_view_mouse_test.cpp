@@ -177,6 +177,9 @@ TEST(EditorViewMouse, TheTimeToolStretchesFromTheResizeZoneOnlyThePressedNote) {
     Gesture(rig, XOf(84800) - 9, 474, {{10, 0}}); // 9 units from the new end: a move of both
     EXPECT_EQ(rig.Note(1).start, 48000 + 2560);
     EXPECT_EQ(rig.Note(2).start, 96000 + 2560);
+    Gesture(rig, XOf(98560 + 24000) - 5, 418, {{-20, 0}}); // the second note's end: only it shrinks
+    EXPECT_EQ(rig.Note(2).length, 24000 - 5120);
+    EXPECT_EQ(rig.Note(1).length, 24000 + 12800);
 }
 
 TEST(EditorViewMouse, SplitModeCutsEveryNoteUnderTheClickInOneStep) {

@@ -173,6 +173,8 @@ TEST(InspectorView, TheTimeToolShowsTheQuantizeFace) {
     EXPECT_EQ(rig.inspector->HoveredInteraction(), kIdApply);
     EXPECT_EQ(rig.inspector->GetTooltip(), "Quantize the selected notes, or all notes if none are selected.");
     EXPECT_EQ(rig.driver->Cursor(), iplug::igraphics::ECursor::HAND);
+    rig.driver->MouseMove(t.tempo.MW(), t.tempo.MH()); // the display is no control, but says what it is
+    EXPECT_EQ(rig.inspector->GetTooltip(), "Project tempo for the bar grid and time quantize.");
     rig.driver->MouseMove(640.f, 400.f); // over the canvas
     EXPECT_EQ(rig.inspector->HoveredInteraction(), kIdNone);
 }
@@ -222,40 +224,10 @@ TEST(InspectorView, KnobsPointAtTheirValuesAndTheChosenSegmentStandsOut) {
     }
 }
 
-// Commands over the canvas rig's session whose macro settings can be made to fail.
-struct FailingCommands : EditorCommands {
-    np::EditSession& session;
-    cv::MacroSettings macros;
-    bool failMacros = false;
-    int edited = 0;
-    std::vector<bool> failures;
-
-    explicit FailingCommands(np::EditSession& s) : session(s) {}
-    np::EditSession& Session() override { return session; }
-    void OnDocumentEdited() override { ++edited; }
-    void ReportUiEditFailure(bool changed) override { failures.push_back(changed); }
-    void Undo() override {}
-    void Redo() override {}
-    void SplitAtPlayhead() override {}
-    void MergeSelection() override {}
-    void ToggleSplitMode() override {}
-    void ApplyPitchMacro() override {}
-    void ApplyTimeMacro() override {}
-    void ApplyUnisonMacro() override {}
-    cv::MacroSettings& Macros() override {
-        if (failMacros)
-            throw std::runtime_error("macro settings");
-        return macros;
-    }
-    bool BackgroundWorkCancellable() const override { return false; }
-    void CancelBackgroundWork() override {}
-    std::string TempoText() const override { return "120.0"; }
-};
-
 TEST(InspectorView, AFailingDragCancelsItsGestureAndALostReleaseEndsIt) {
     cvtest::CanvasRig rig(TwoNotes());
-    auto owned = std::make_unique<FailingCommands>(rig.host->session);
-    FailingCommands* commands = owned.get();
+    auto owned = std::make_unique<cvtest::FakeEditorCommands>(rig.host->session);
+    cvtest::FakeEditorCommands* commands = owned.get();
     auto* inspector = rig.g->AttachControl(
         std::make_unique<InspectorView>(IRECT(14.f, 698.f, 1266.f, 794.f), std::move(owned)), kTagInspector);
     rig.view->SetSelectionIds({1});

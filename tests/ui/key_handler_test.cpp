@@ -7,6 +7,7 @@
 #include "ui/confirm_overlay.h"
 #include "ui/edit_boundary.h"
 #include "ui/editor_tags.h"
+#include "ui/key_handler.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -139,6 +140,21 @@ TEST(EditorKeyHandler, ZoomKeysAndButtonsZoomTimeWithinItsLimitsAndFitShowsEvery
         EXPECT_DOUBLE_EQ(framesPerPixel(), fitted);
     }
     EXPECT_EQ(rig.view->ViewportState().viewStartFrame, 0.0);
+}
+
+TEST(EditorKeyHandler, EscapeCancelsBackgroundWorkFirstThenLeavesSplitMode) {
+    cvtest::CanvasRig rig(TwoNotes());
+    auto commands = std::make_shared<cvtest::FakeEditorCommands>(rig.host->session);
+    rig.g->SetKeyHandlerFunc(cv::ui::EditorKeyHandler(*rig.g, commands));
+    const IKeyPress escape = Key(iplug::kVK_ESCAPE);
+    EXPECT_FALSE(rig.driver->KeyDown(escape)); // nothing to do: the host's
+    rig.view->SetSplitMode(true);
+    commands->backgroundWork = true;
+    EXPECT_TRUE(rig.driver->KeyDown(escape));
+    EXPECT_EQ(std::make_pair(commands->cancels, commands->splitToggles), std::make_pair(1, 0));
+    commands->backgroundWork = false;
+    EXPECT_TRUE(rig.driver->KeyDown(escape));
+    EXPECT_EQ(std::make_pair(commands->cancels, commands->splitToggles), std::make_pair(1, 1));
 }
 
 TEST(EditorKeyHandler, EditingKeysWaitWhileAMouseDragIsOpen) {
