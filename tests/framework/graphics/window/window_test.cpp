@@ -110,13 +110,24 @@ TEST(DesktopServices, ProgramsGetArgumentsVerbatimWithoutAShell) {
     EXPECT_FALSE(platform.OpenURL("file:///etc/passwd"));
 }
 
+// A small offscreen editor whose platform is the desktop's, with the save prompt drawn (no zenity unless
+// a test puts one on the PATH).
+struct DesktopEditor {
+    std::unique_ptr<IGraphics> g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
+    TestDriver d{*g};
+    DesktopPlatform platform{[](const std::string&) { return true; }, [](std::string&) { return true; },
+                             [](ECursor) {}};
+    explicit DesktopEditor(bool zenity = false) {
+        platform.SetGraphics(g.get());
+        platform.SetUseZenity(zenity);
+        g->SetPlatform(&platform);
+    }
+    ~DesktopEditor() { g->SetPlatform(nullptr); }
+};
+
 TEST(DesktopServices, TheDrawnPathFieldEditsAcceptsAndCancels) {
-    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
-    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
-                             [](ECursor) {});
-    platform.SetGraphics(g.get());
-    platform.SetUseZenity(false);
-    g->SetPlatform(&platform);
+    DesktopEditor editor;
+    auto& [g, d, platform] = editor;
     std::vector<std::string> results;
     auto prompt = [&] {
         g->PromptForFile({EFileAction::Save, "take-edited.wav", "/music", "wav"},
@@ -134,18 +145,12 @@ TEST(DesktopServices, TheDrawnPathFieldEditsAcceptsAndCancels) {
     prompt();
     g->OnMouseDown(2, 2, IMouseMod(true)); // outside the box
     EXPECT_EQ(results, (std::vector<std::string>{"", "/music/take-editedü", ""}));
-    g->SetPlatform(nullptr);
 }
 
 // The pointer as a user moves it: the field ends only on a press outside its box, Escape or Enter.
 TEST(DesktopServices, TheDrawnPathFieldOutlivesPointerMoves) {
-    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
-    TestDriver d(*g);
-    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
-                             [](ECursor) {});
-    platform.SetGraphics(g.get());
-    platform.SetUseZenity(false);
-    g->SetPlatform(&platform);
+    DesktopEditor editor;
+    auto& [g, d, platform] = editor;
     const IKeyPress enter("", kVK_RETURN);
     const IKeyPress escape("", kVK_ESCAPE);
     struct Case {
@@ -200,13 +205,8 @@ TEST(DesktopServices, TheDrawnPathFieldAsksBeforeReplacingAFile) {
         std::filesystem::temp_directory_path() / ("cv-replace-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "take-edited.wav") << "mine";
-    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
-    TestDriver d(*g);
-    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
-                             [](ECursor) {});
-    platform.SetGraphics(g.get());
-    platform.SetUseZenity(false);
-    g->SetPlatform(&platform);
+    DesktopEditor editor;
+    auto& [g, d, platform] = editor;
     const IKeyPress enter("", kVK_RETURN);
     const IKeyPress escape("", kVK_ESCAPE);
     const IKeyPress back("", kVK_BACK);
@@ -248,7 +248,6 @@ TEST(DesktopServices, TheDrawnPathFieldAsksBeforeReplacingAFile) {
             EXPECT_EQ(g->GetModalControl(), nullptr);
         }
     }
-    g->SetPlatform(nullptr);
     std::filesystem::remove_all(dir);
 }
 
@@ -264,15 +263,11 @@ TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
     std::filesystem::permissions(dir / "zenity", std::filesystem::perms::owner_all);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
     setenv("PATH", (dir.string() + ":" + oldPath).c_str(), 1);
-    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
-    TestDriver d(*g);
-    DesktopPlatform platform([](const std::string&) { return true; }, [](std::string&) { return true; },
-                             [](ECursor) {});
-    platform.SetGraphics(g.get());
+    DesktopEditor editor(true);
+    auto& [g, d, platform] = editor;
     platform.SetSaveGuard([&](const std::filesystem::path& p) {
         return p == dir / "take.wav" ? std::string("take.wav is open here.") : std::string();
     });
-    g->SetPlatform(&platform);
     const struct {
         const char* answer;
         const char* notice;     // under the drawn field; null: zenity's answer goes at once
@@ -317,7 +312,6 @@ TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
         EXPECT_EQ(g->GetModalControl(), nullptr);
     }
     setenv("PATH", oldPath.c_str(), 1);
-    g->SetPlatform(nullptr);
     std::filesystem::remove_all(dir);
 }
 
