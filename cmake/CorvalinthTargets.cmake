@@ -58,14 +58,16 @@ function(cv_library target)
   endif()
 endfunction()
 
-# cv_tests(<area> LIBS <targets...> [ASAN all | ASAN <files...>]): one test program per folder from its
-# *_test.cpp files. Files named *_concurrency_test.cpp form a second program labelled "concurrency";
+# cv_tests(<area> LIBS <targets...> [ASAN all | ASAN <files...>] [PER_SUITE]): one test program per folder
+# from its *_test.cpp files. Files named *_concurrency_test.cpp form a second program labelled "concurrency";
 # under CV_SANITIZE=thread only those are built. Files named *_long_test.cpp form a program labelled
 # "long", which CI skips. Under CV_SANITIZE=address only the files named after ASAN are built (every
 # plain file with "all"): the parsers, buffers and realtime code that AddressSanitizer checks, not the
-# slow signal-processing tests that would only run ten times slower there.
+# slow signal-processing tests that would only run ten times slower there. PER_SUITE registers one CTest
+# test per test suite instead of per case, for programs whose every process pays for a GL context: Mesa's
+# start-up costs each process about 50 ms, which would otherwise be paid again by every case.
 function(cv_tests area)
-  cmake_parse_arguments(ARG "" "" "LIBS;ASAN" ${ARGN})
+  cmake_parse_arguments(ARG "PER_SUITE" "" "LIBS;ASAN" ${ARGN})
   file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   set(plain "")
   set(concurrent "")
@@ -96,12 +98,12 @@ function(cv_tests area)
     set(concurrent "")
     set(long "")
   endif()
-  _cv_test_program(${area}_tests "${plain}" "" "${ARG_LIBS}")
-  _cv_test_program(${area}_concurrency_tests "${concurrent}" "concurrency" "${ARG_LIBS}")
-  _cv_test_program(${area}_long_tests "${long}" "long" "${ARG_LIBS}")
+  _cv_test_program(${area}_tests "${plain}" "" "${ARG_LIBS}" ${ARG_PER_SUITE})
+  _cv_test_program(${area}_concurrency_tests "${concurrent}" "concurrency" "${ARG_LIBS}" ${ARG_PER_SUITE})
+  _cv_test_program(${area}_long_tests "${long}" "long" "${ARG_LIBS}" ${ARG_PER_SUITE})
 endfunction()
 
-function(_cv_test_program name files label libs)
+function(_cv_test_program name files label libs perSuite)
   if(NOT files)
     return()
   endif()
@@ -124,7 +126,19 @@ function(_cv_test_program name files label libs)
   if(label)
     list(APPEND props LABELS ${label})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  if(NOT perSuite)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+    return()
+  endif()
+  # As gtest_discover_tests does, the list is read from the program after each build.
+  set(ctest_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_suites.cmake")
+  add_custom_command(
+    TARGET ${name} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -D "TEST_EXECUTABLE=$<TARGET_FILE:${name}>" -D "CTEST_FILE=${ctest_file}"
+            -D "WORKING_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "TIMEOUT=${timeout}" -D "LABELS=${label}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
+    VERBATIM)
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${ctest_file})
 endfunction()
 
 # cv_benchmark(<name> LIBS <targets...>): a Google Benchmark program from the folder's *_bench.cpp.
