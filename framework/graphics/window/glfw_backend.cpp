@@ -214,11 +214,26 @@ void GlfwBackend::BeginFrame(const PixelRect& region) {
 void GlfwBackend::EndFrame() {
     if (mCaptureFrames)
         mLastFrame = mFramebuffer.Read();
+    Present();
+}
+
+void GlfwBackend::Present() {
+    mPresentAgain = false;
+    if (mFramebuffer.W() == 0)
+        return; // nothing drawn yet: the first frame tick presents
+    MakeCurrent();
     int w = 0, h = 0;
     glfwGetFramebufferSize(mWindow, &w, &h);
-    glViewport(0, 0, w, h);
-    mFramebuffer.BlitToWindow();
-    glfwSwapBuffers(mWindow);
+    // Mesa's software rasteriser takes a window's new size only at its next swap: the first frame at a
+    // new size is shown once more, or all but the old size's corner of it would stay black.
+    const int times = w == mPresentedW && h == mPresentedH ? 1 : 2;
+    for (int i = 0; i < times; ++i) {
+        glViewport(0, 0, w, h);
+        mFramebuffer.BlitToWindow();
+        glfwSwapBuffers(mWindow);
+    }
+    mPresentedW = w;
+    mPresentedH = h;
 }
 
 // Pointer positions come in window pixels: the drawing scale times the screen's content scale.
@@ -234,6 +249,11 @@ IMouseMod GlfwBackend::Mods(int m) const {
 }
 
 void GlfwBackend::InstallCallbacks() {
+    // The X server keeps no copy of the window: after it grows (the size it asked for arrives after the
+    // first frame went out) or is uncovered, the framebuffer, which holds the whole frame, is shown again.
+    // A window at rest draws nothing, so without this it would stay black.
+    glfwSetWindowRefreshCallback(mWindow, [](GLFWwindow* w) { Self(w)->mPresentAgain = true; });
+    glfwSetFramebufferSizeCallback(mWindow, [](GLFWwindow* w, int, int) { Self(w)->mPresentAgain = true; });
     glfwSetCursorPosCallback(mWindow, [](GLFWwindow* w, double x, double y) {
         GlfwBackend* self = Self(w);
         self->mX = x;
@@ -326,8 +346,9 @@ bool GlfwBackend::PumpOnce(double waitSeconds) {
         glfwWaitEventsTimeout(waitSeconds);
     else
         glfwPollEvents();
-    if (mGraphics)
-        mGraphics->OnFrame();
+    const bool drew = mGraphics && mGraphics->OnFrame();
+    if (mPresentAgain && !drew)
+        Present();
     return !glfwWindowShouldClose(mWindow);
 }
 

@@ -58,6 +58,8 @@ private:
     void KeyDown(float x, float y, const IKeyPress& key);
     // Sizes the window for a context of windowW x windowH window pixels at the screen's content scale.
     void FitWindow(int windowW, int windowH);
+    // Shows the framebuffer's frame in the window.
+    void Present();
     IMouseMod Mods(int glfwMods) const;
     float DesignX(double x) const;
     float DesignY(double y) const;
@@ -75,6 +77,10 @@ private:
     // Frames are drawn here and copied to the window, so a frame may redraw a part of the window.
     Framebuffer mFramebuffer;
     bool mCaptureFrames = false;
+    bool mPresentAgain = false; // the window was resized or exposed since the frame was shown
+    int mPresentedW = 0;        // the window's size in pixels when a frame was last shown
+    int mPresentedH = 0;
+
     std::function<void(const IKeyPress&)> mOnUnhandledKey;
 
 public:

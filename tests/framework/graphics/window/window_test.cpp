@@ -5,6 +5,7 @@
 #include "framework/graphics/basic_controls.h"
 #include "framework/graphics/testing/test_driver.h"
 #include "framework/graphics/window/glfw_backend.h"
+#include "tests/framework/graphics/window/shown_pixel.h"
 
 #include <GLFW/glfw3.h>
 #include <filesystem>
@@ -51,6 +52,27 @@ TEST(Window, ShowsAFrameAndFollowsTheCornerResizer) {
     }
     EXPECT_EQ(w, 220);
     EXPECT_EQ(h, 110);
+    g.CloseWindow();
+}
+
+// A window at rest draws nothing, so what it drew must show whole: an editor larger than the window GLFW
+// first makes, whose first frame went out before the window had taken its size.
+TEST(Window, TheFirstFrameShowsWholeOnceTheWindowHasItsSize) {
+    auto backend = std::make_unique<GlfwBackend>();
+    GlfwBackend* b = backend.get();
+    IGraphics g(nullptr, 1280, 816, 60, 1.f, std::move(backend));
+    g.AttachControl(std::make_unique<IPanelControl>(IRECT(0, 0, 1280, 816), IColor(255, 20, 180, 90)));
+    ASSERT_NE(g.OpenWindow(nullptr), nullptr);
+    b->PumpOnce(0.0);
+    // Let the X server's answers in; nothing changes, so no tick draws.
+    for (int i = 0; i < 50; ++i)
+        b->PumpOnce(0.002);
+    const float s = g.GetScreenScale();
+    for (const auto& [x, y] : {std::pair{10.f, 10.f}, std::pair{1270.f, 806.f}, std::pair{1270.f, 10.f}}) {
+        SCOPED_TRACE(testing::Message() << x << ", " << y);
+        EXPECT_EQ(ShownPixel(b->Window(), static_cast<int>(x * s), static_cast<int>(y * s)),
+                  IColor(255, 20, 180, 90));
+    }
     g.CloseWindow();
 }
 
