@@ -175,7 +175,7 @@ bool PathPromptControl::OnKeyDown(float, float, const IKeyPress& key) {
             mPath.pop_back();
         if (!mPath.empty())
             mPath.pop_back();
-    } else if (!key.C && static_cast<unsigned char>(key.utf8[0]) >= 0x20) {
+    } else if (!key.C && !key.A && static_cast<unsigned char>(key.utf8[0]) >= 0x20) {
         mPath += key.utf8.data();
     }
     SetDirty(false);

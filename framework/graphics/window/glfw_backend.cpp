@@ -51,10 +51,15 @@ int VirtualKey(int key) {
     }
 }
 
-// Keys whose text comes in a character event (when no Ctrl is held).
-bool Printable(int key) {
-    return (key >= GLFW_KEY_SPACE && key <= GLFW_KEY_GRAVE_ACCENT) ||
-           (key >= GLFW_KEY_KP_0 && key <= GLFW_KEY_KP_EQUAL);
+// Keys GLFW may follow with a character event, which it sends only while neither Ctrl nor Alt is held:
+// the printable keys (the keypad's Enter is not one) and keys GLFW has no code for.
+bool BringsCharacter(int key, int mods) {
+    if (mods & (GLFW_MOD_CONTROL | GLFW_MOD_ALT))
+        return false;
+    return (key >= GLFW_KEY_SPACE && key <= GLFW_KEY_GRAVE_ACCENT) || key == GLFW_KEY_WORLD_1 ||
+           key == GLFW_KEY_WORLD_2 ||
+           (key >= GLFW_KEY_KP_0 && key <= GLFW_KEY_KP_EQUAL && key != GLFW_KEY_KP_ENTER) ||
+           key == GLFW_KEY_UNKNOWN;
 }
 
 std::string Utf8(unsigned int codepoint) {
@@ -307,33 +312,49 @@ void GlfwBackend::InstallCallbacks() {
                                       static_cast<float>(dy));
     });
     glfwSetKeyCallback(mWindow, [](GLFWwindow* w, int key, int scancode, int action, int mods) {
-        GlfwBackend* self = Self(w);
-        if (!self->mGraphics)
-            return;
-        const float x = self->DesignX(self->mX), y = self->DesignY(self->mY);
-        if (action == GLFW_RELEASE) {
-            self->mGraphics->OnKeyUp(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
-            return;
-        }
-        // A printable key without Ctrl brings its text in the character event that follows.
-        if (Printable(key) && !(mods & GLFW_MOD_CONTROL) && key != GLFW_KEY_SPACE) {
-            self->mPendingKey = key;
-            self->mPendingMods = mods;
-            return;
-        }
-        self->KeyDown(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
+        Self(w)->OnKey(key, scancode, action, mods);
     });
-    glfwSetCharCallback(mWindow, [](GLFWwindow* w, unsigned int codepoint) {
-        GlfwBackend* self = Self(w);
-        if (!self->mGraphics)
-            return;
-        const int key = self->mPendingKey, mods = self->mPendingMods;
-        self->mPendingKey = -1;
-        const std::string text = Utf8(codepoint);
-        IKeyPress press = TranslateKey(key, mods, nullptr);
-        press = IKeyPress(text.c_str(), press.VK, press.S, press.C, press.A);
-        self->KeyDown(self->DesignX(self->mX), self->DesignY(self->mY), press);
-    });
+    glfwSetCharCallback(mWindow,
+                        [](GLFWwindow* w, unsigned int codepoint) { Self(w)->OnCharacter(codepoint); });
+}
+
+void GlfwBackend::OnKey(int key, int scancode, int action, int mods) {
+    if (!mGraphics)
+        return;
+    FlushPendingKey();
+    const float x = DesignX(mX), y = DesignY(mY);
+    if (action == GLFW_RELEASE) {
+        mGraphics->OnKeyUp(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
+        return;
+    }
+    // Such a key is typed by the character event that follows it, with the character's text: delivering
+    // it here too would type it twice.
+    if (BringsCharacter(key, mods)) {
+        mPendingKey = PendingKey{key, mods};
+        return;
+    }
+    KeyDown(x, y, TranslateKey(key, mods, glfwGetKeyName(key, scancode)));
+}
+
+void GlfwBackend::OnCharacter(unsigned int codepoint) {
+    if (!mGraphics)
+        return;
+    // A character without a key before it (an input method's) comes without a key code.
+    const PendingKey pending = mPendingKey.value_or(PendingKey{GLFW_KEY_UNKNOWN, 0});
+    mPendingKey.reset();
+    const std::string text = Utf8(codepoint);
+    const IKeyPress press = TranslateKey(pending.key, pending.mods, nullptr);
+    KeyDown(DesignX(mX), DesignY(mY), IKeyPress(text.c_str(), press.VK, press.S, press.C, press.A));
+}
+
+void GlfwBackend::FlushPendingKey() {
+    if (!mPendingKey || !mGraphics)
+        return;
+    const PendingKey pending = *mPendingKey;
+    mPendingKey.reset();
+    // No character came (a dead key, the keypad with Num Lock off): the key goes without text, so a
+    // field types nothing for it while the editor still sees its code.
+    KeyDown(DesignX(mX), DesignY(mY), TranslateKey(pending.key, pending.mods, nullptr));
 }
 
 void GlfwBackend::KeyDown(float x, float y, const IKeyPress& key) {
@@ -346,6 +367,8 @@ bool GlfwBackend::PumpOnce(double waitSeconds) {
         glfwWaitEventsTimeout(waitSeconds);
     else
         glfwPollEvents();
+    // GLFW sends a key's character event right after the key, within the same poll.
+    FlushPendingKey();
     const bool drew = mGraphics && mGraphics->OnFrame();
     if (mPresentAgain && !drew)
         Present();

@@ -12,13 +12,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 struct GLFWwindow;
 
 namespace iplug::igraphics {
 
-// A GLFW key event as the editor's key press. GLFW sends no character event while Ctrl is held, so the
-// text of such a key comes from its key name (keyName may be null for keys without one).
+// A GLFW key event as the editor's key press. GLFW sends no character event while Ctrl or Alt is held, so
+// the text of such a key comes from its key name (keyName may be null for keys without one).
 IKeyPress TranslateKey(int glfwKey, int glfwMods, const char* keyName);
 
 class GlfwBackend : public IRenderBackend {
@@ -55,6 +56,12 @@ public:
 
 private:
     void InstallCallbacks();
+    // GLFW's key and character events. A key that brings a character waits for it, so that it is
+    // delivered once, with the character's text; one whose character never comes is delivered at the
+    // next key event or at the end of the pump.
+    void OnKey(int key, int scancode, int action, int mods);
+    void OnCharacter(unsigned int codepoint);
+    void FlushPendingKey();
     void KeyDown(float x, float y, const IKeyPress& key);
     // Sizes the window for a context of windowW x windowH window pixels at the screen's content scale.
     void FitWindow(int windowW, int windowH);
@@ -71,8 +78,11 @@ private:
     bool mRightDown = false;
     double mX = 0.0;
     double mY = 0.0;
-    int mPendingKey = -1; // a printable key waiting for its character event
-    int mPendingMods = 0;
+    struct PendingKey {
+        int key = 0;
+        int mods = 0;
+    };
+    std::optional<PendingKey> mPendingKey; // a key waiting for its character event
     RGBAImage mLastFrame;
     // Frames are drawn here and copied to the window, so a frame may redraw a part of the window.
     Framebuffer mFramebuffer;

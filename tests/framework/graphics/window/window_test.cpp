@@ -106,6 +106,117 @@ TEST(Window, KeysTranslateWithTheirTextAndModifiers) {
     }
 }
 
+// The key and character callbacks the window installed, called as GLFW calls them: a key's press, then
+// its character when it has one (none while Ctrl or Alt is held), then its release.
+struct GlfwKeys {
+    GLFWwindow* window;
+    GLFWkeyfun key = glfwSetKeyCallback(window, nullptr);
+    GLFWcharfun character = glfwSetCharCallback(window, nullptr);
+    explicit GlfwKeys(GLFWwindow* w) : window(w) {
+        glfwSetKeyCallback(window, key);
+        glfwSetCharCallback(window, character);
+    }
+    // codepoint 0: the key brings no character event.
+    void Type(int glfwKey, unsigned codepoint, int mods = 0) const {
+        key(window, glfwKey, 0, GLFW_PRESS, mods);
+        if (codepoint != 0)
+            character(window, codepoint);
+        key(window, glfwKey, 0, GLFW_RELEASE, mods);
+    }
+};
+
+TEST(Window, EveryTypedKeyReachesTheDrawnFieldOnce) {
+    auto backend = std::make_unique<GlfwBackend>();
+    GlfwBackend* b = backend.get();
+    IGraphics g(nullptr, 400, 300, 60, 1.f, std::move(backend));
+    b->Desktop().SetUseZenity(false);
+    const GlfwKeys keys(b->Window());
+    struct Typed {
+        int key;
+        unsigned codepoint;
+        int mods = 0;
+    };
+    const struct {
+        const char* what;
+        std::vector<Typed> typed;
+        std::optional<std::string> result; // none: the field is still open, its path the default + typed
+        std::string typedText;
+    } cases[] = {
+        {"letters and a space", {{GLFW_KEY_A, 'a'}, {GLFW_KEY_SPACE, ' '}, {GLFW_KEY_B, 'b'}}, {}, "a b"},
+        {"the keypad's digits and signs",
+         {{GLFW_KEY_KP_1, '1'}, {GLFW_KEY_KP_DECIMAL, '.'}, {GLFW_KEY_KP_ADD, '+'}},
+         {},
+         "1.+"},
+        {"Shift's capital", {{GLFW_KEY_A, 'A', GLFW_MOD_SHIFT}}, {}, "A"},
+        {"a key whose character never comes, then another",
+         {{GLFW_KEY_APOSTROPHE, 0}, {GLFW_KEY_E, 0xE9}},
+         {},
+         "é"},
+        {"Alt types nothing, the next key types its own",
+         {{GLFW_KEY_A, 0, GLFW_MOD_ALT}, {GLFW_KEY_B, 'b'}},
+         {},
+         "b"},
+        {"the keypad's Enter accepts", {{GLFW_KEY_X, 'x'}, {GLFW_KEY_KP_ENTER, 0}}, "/music/take.wavx", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> results;
+        g.PromptForFile({EFileAction::Save, "take.wav", "/music", "wav"},
+                        [&](const std::string& p) { results.push_back(p); });
+        for (const Typed& t : c.typed)
+            keys.Type(t.key, t.codepoint, t.mods);
+        b->PumpOnce(0.0);
+        if (c.result) {
+            EXPECT_EQ(g.GetModalControl(), nullptr);
+            EXPECT_EQ(results, std::vector<std::string>{*c.result});
+            continue;
+        }
+        auto* field = dynamic_cast<PathPromptControl*>(g.GetModalControl());
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->Path(), "/music/take.wav" + c.typedText);
+        keys.Type(GLFW_KEY_ESCAPE, 0);
+        b->PumpOnce(0.0);
+        EXPECT_EQ(results, std::vector<std::string>{""});
+    }
+}
+
+// With no field or overlay holding the keyboard, a key the editor leaves goes to the window's host once:
+// Space, which plays and stops there, as the space it is; a key without a character event all the same.
+TEST(Window, AnUnhandledKeyReachesTheHostOnce) {
+    auto backend = std::make_unique<GlfwBackend>();
+    GlfwBackend* b = backend.get();
+    IGraphics g(nullptr, 200, 100, 60, 1.f, std::move(backend));
+    std::vector<IKeyPress> host;
+    b->SetUnhandledKeyHandler([&](const IKeyPress& k) { host.push_back(k); });
+    const GlfwKeys keys(b->Window());
+    const struct {
+        const char* what;
+        int key;
+        unsigned codepoint;
+        int mods;
+        int vk;
+        const char* text;
+        bool alt;
+    } cases[] = {
+        {"Space", GLFW_KEY_SPACE, ' ', 0, kVK_SPACE, " ", false},
+        {"a keypad digit without its character (Num Lock off)", GLFW_KEY_KP_1, 0, 0, kVK_NONE, "", false},
+        {"Alt and a letter", GLFW_KEY_M, 0, GLFW_MOD_ALT, 'M', "m", true},
+        {"the keypad's Enter", GLFW_KEY_KP_ENTER, 0, 0, kVK_RETURN, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.clear();
+        keys.Type(c.key, c.codepoint, c.mods);
+        b->PumpOnce(0.0);
+        EXPECT_EQ(host.size(), 1u);
+        if (host.empty())
+            continue;
+        EXPECT_EQ(host[0].VK, c.vk);
+        EXPECT_STREQ(host[0].utf8.data(), c.text);
+        EXPECT_EQ(host[0].A, c.alt);
+    }
+}
+
 TEST(DesktopServices, ProgramsGetArgumentsVerbatimWithoutAShell) {
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("cv-spawn-" + std::to_string(getpid()));
