@@ -25,6 +25,7 @@ inline constexpr int kVK_TAB = 9;
 inline constexpr int kVK_RETURN = 13;
 inline constexpr int kVK_ESCAPE = 27;
 inline constexpr int kVK_SPACE = 32;
+inline constexpr int kVK_END = 35;
 inline constexpr int kVK_HOME = 36;
 inline constexpr int kVK_LEFT = 37;
 inline constexpr int kVK_UP = 38;

@@ -48,6 +48,9 @@ const char* TitleOf(EFileAction action) {
 const IColor kHintColour(255, 154, 160, 166);
 const IColor kAskColour(255, 240, 190, 90);
 const IColor kRefuseColour(255, 240, 110, 100);
+const IColor kTextColour(255, 232, 234, 237);
+const IColor kSelectionColour(255, 52, 84, 128);
+constexpr float kCaretWidth = 1.5f;
 
 } // namespace
 
@@ -116,7 +119,7 @@ SaveVerdict JudgeSave(const std::string& path, const SaveCheck& check, const std
 
 PathPromptControl::PathPromptControl(const IRECT& bounds, std::string title, std::string path,
                                      FilePromptCompletion completion, SaveCheck check, SaveVerdict shown)
-    : IControl(bounds), mTitle(std::move(title)), mPath(std::move(path)), mCompletion(std::move(completion)),
+    : IControl(bounds), mTitle(std::move(title)), mLine(std::move(path)), mCompletion(std::move(completion)),
       mCheck(std::move(check)), mShown(std::move(shown)) {}
 
 IRECT PathPromptControl::Box() const {
@@ -128,18 +131,28 @@ void PathPromptControl::Draw(IGraphics& g) {
     const IRECT box = Box();
     g.FillRoundRect(IColor(255, 29, 31, 33), box, 12.f);
     g.DrawRoundRect(IColor(255, 11, 12, 13), box, 12.f);
-    const IText title(17.f, IColor(255, 232, 234, 237), {}, EAlign::Near);
+    const IText title(17.f, kTextColour, {}, EAlign::Near);
     g.DrawText(title, mTitle.c_str(), box.GetPadded(-18.f).GetFromTop(24.f));
     const IRECT field = IRECT(box.L + 18.f, box.MH() - 16.f, box.R - 18.f, box.MH() + 16.f);
     g.FillRoundRect(IColor(255, 15, 16, 18), field, 6.f);
-    // A path wider than the field shows its end, where the file name is.
-    const std::string shown = mPath + "|";
-    IText text(15.f, IColor(255, 232, 234, 237), {}, EAlign::Near);
-    if (g.MeasureTextWidth(text, shown.c_str()) > field.W() - 16.f)
-        text.mAlign = EAlign::Far;
+    // The path scrolls so that the caret stays in view: at its end, the file name shows.
+    const IText text(15.f, kTextColour, {}, EAlign::Near);
+    const std::string& path = mLine.Text();
+    const auto widthTo = [&](std::size_t bytes) {
+        return g.MeasureTextWidth(text, path.substr(0, bytes).c_str());
+    };
+    const IRECT view = field.GetHPadded(-8.f);
+    const float caretX = widthTo(mLine.Caret()), textW = widthTo(path.size());
+    mScrollX = ScrollToShowCaret(mScrollX, caretX, textW, view.W() - kCaretWidth);
+    const float left = view.L - mScrollX;
+    const IRECT row = field.GetVPadded(-7.f);
     g.PathTransformSave();
     g.PathClipRegion(field.GetPadded(-4.f));
-    g.DrawText(text, shown.c_str(), field.GetHPadded(-8.f));
+    if (mLine.HasSelection())
+        g.FillRect(kSelectionColour, IRECT(left + widthTo(mLine.SelectionStart()), row.T,
+                                           left + widthTo(mLine.SelectionEnd()), row.B));
+    g.DrawText(text, path.c_str(), IRECT(left, field.T, left + textW + 1.f, field.B));
+    g.FillRect(kTextColour, IRECT(left + caretX, row.T, left + caretX + kCaretWidth, row.B));
     g.PathTransformRestore();
     const bool editing = mShown.kind == SaveVerdict::Kind::Go;
     const IColor& colour = editing                                 ? kHintColour
@@ -169,27 +182,46 @@ bool PathPromptControl::OnKeyDown(float, float, const IKeyPress& key) {
     if (key.VK == kVK_ESCAPE) {
         if (editing)
             Finish({});
-    } else if (key.VK == kVK_BACK) {
-        // Remove one whole UTF-8 character.
-        while (!mPath.empty() && (static_cast<unsigned char>(mPath.back()) & 0xC0) == 0x80)
-            mPath.pop_back();
-        if (!mPath.empty())
-            mPath.pop_back();
-    } else if (!key.C && !key.A && static_cast<unsigned char>(key.utf8[0]) >= 0x20) {
-        mPath += key.utf8.data();
+    } else {
+        Edit(key);
     }
     SetDirty(false);
     return true;
 }
 
+void PathPromptControl::Edit(const IKeyPress& key) {
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(key.utf8[0])));
+    if (key.C && letter == 'a') {
+        mLine.SelectAll();
+    } else if (key.C && letter == 'v') {
+        std::string clipboard;
+        if (GetUI() && GetUI()->GetTextFromClipboard(clipboard))
+            mLine.Insert(PastedLine(clipboard));
+    } else if (key.VK == kVK_BACK) {
+        mLine.DeleteBackward();
+    } else if (key.VK == kVK_DELETE) {
+        mLine.DeleteForward();
+    } else if (key.VK == kVK_LEFT) {
+        mLine.MoveLeft();
+    } else if (key.VK == kVK_RIGHT) {
+        mLine.MoveRight();
+    } else if (key.VK == kVK_HOME) {
+        mLine.MoveHome();
+    } else if (key.VK == kVK_END) {
+        mLine.MoveEnd();
+    } else if (!key.C && !key.A && static_cast<unsigned char>(key.utf8[0]) >= 0x20 && key.utf8[0] != 0x7F) {
+        mLine.Insert(key.utf8.data());
+    }
+}
+
 void PathPromptControl::Accept() {
     // A second Enter on the question agrees to replace the file it named.
     const std::filesystem::path agreed = mShown.kind == SaveVerdict::Kind::Ask
-                                             ? SaveDestination(mPath, mCheck.extension)
+                                             ? SaveDestination(Path(), mCheck.extension)
                                              : std::filesystem::path();
-    mShown = JudgeSave(mPath, mCheck, agreed);
+    mShown = JudgeSave(Path(), mCheck, agreed);
     if (mShown.kind == SaveVerdict::Kind::Go)
-        Finish(mPath);
+        Finish(Path());
     else
         SetDirty(false);
 }

@@ -9,6 +9,7 @@
 
 #include "framework/graphics/icontrol.h"
 #include "framework/graphics/platform.h"
+#include "framework/graphics/window/line_edit.h"
 
 #include <filesystem>
 #include <functional>
@@ -52,28 +53,36 @@ struct SaveVerdict {
 // else it goes. A folder is left to the writer, which refuses it with its own sentence.
 SaveVerdict JudgeSave(const std::string& path, const SaveCheck& check, const std::filesystem::path& agreed);
 
-// The drawn prompt: a path field over the editor. Typing edits the path, Backspace deletes, Enter
-// accepts (an empty path cancels), Escape or a press outside the box cancels. A save that would replace
-// an existing file asks first: a second Enter replaces, Escape or an edit of the path goes back to the
-// field. A destination the guard refuses stays in the field, with the guard's sentence under it.
+// The drawn prompt: a path field over the editor. The path edits as a one-line field does (typing at the
+// caret, Backspace, Delete, Left, Right, Home, End; Ctrl+A selects it all, which typing replaces; Ctrl+V
+// pastes the clipboard's first line); Enter accepts (an empty path cancels), Escape or a press outside the
+// box cancels. A save that would replace an existing file asks first: a second Enter replaces, Escape or
+// an edit of the path goes back to the field. A destination the guard refuses stays in the field, with the
+// guard's sentence under it.
 class PathPromptControl : public IControl {
 public:
     // shown: the verdict on path the field opens with (a path zenity chose that still needs an answer).
+    // The caret starts at the path's end.
     PathPromptControl(const IRECT& bounds, std::string title, std::string path,
                       FilePromptCompletion completion, SaveCheck check = {}, SaveVerdict shown = {});
     void Draw(IGraphics& g) override;
     void OnMouseDown(float x, float y, const IMouseMod& mod) override;
     bool OnKeyDown(float x, float y, const IKeyPress& key) override;
-    const std::string& Path() const { return mPath; }
+    const std::string& Path() const { return mLine.Text(); }
+    // The path with its caret and selection.
+    const LineEdit& Line() const { return mLine; }
     // The question or refusal under the field ("" while the path is being edited).
     const std::string& Notice() const { return mShown.sentence; }
 
 private:
     void Accept();
     void Finish(const std::string& path);
+    // Edits the path by key; a key that edits nothing is ignored.
+    void Edit(const IKeyPress& key);
     IRECT Box() const;
     std::string mTitle;
-    std::string mPath;
+    LineEdit mLine;
+    float mScrollX = 0.f; // how far the path is scrolled left in the field, in design units
     FilePromptCompletion mCompletion;
     SaveCheck mCheck;
     SaveVerdict mShown; // Go while the path is being edited

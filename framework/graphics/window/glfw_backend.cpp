@@ -34,6 +34,8 @@ int VirtualKey(int key) {
         return kVK_ESCAPE;
     case GLFW_KEY_SPACE:
         return kVK_SPACE;
+    case GLFW_KEY_END:
+        return kVK_END;
     case GLFW_KEY_HOME:
         return kVK_HOME;
     case GLFW_KEY_LEFT:

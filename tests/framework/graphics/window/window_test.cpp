@@ -4,6 +4,7 @@
 
 #include "framework/graphics/basic_controls.h"
 #include "framework/graphics/testing/test_driver.h"
+#include "framework/graphics/testing/test_scene.h"
 #include "framework/graphics/window/glfw_backend.h"
 #include "tests/framework/graphics/window/shown_pixel.h"
 
@@ -92,6 +93,7 @@ TEST(Window, KeysTranslateWithTheirTextAndModifiers) {
         {GLFW_KEY_SPACE, 0, nullptr, kVK_SPACE, " ", false, false, false},
         {GLFW_KEY_ESCAPE, 0, nullptr, kVK_ESCAPE, "", false, false, false},
         {GLFW_KEY_HOME, 0, nullptr, kVK_HOME, "", false, false, false},
+        {GLFW_KEY_END, 0, nullptr, kVK_END, "", false, false, false},
         {GLFW_KEY_DELETE, 0, nullptr, kVK_DELETE, "", false, false, false},
         {GLFW_KEY_BACKSPACE, 0, nullptr, kVK_BACK, "", false, false, false},
     };
@@ -248,9 +250,18 @@ TEST(DesktopServices, ProgramsGetArgumentsVerbatimWithoutAShell) {
 struct DesktopEditor {
     std::unique_ptr<IGraphics> g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
     TestDriver d{*g};
-    DesktopPlatform platform{[](const std::string&) { return true; }, [](std::string&) { return true; },
+    DesktopPlatform platform{[](const std::string& text) {
+                                 clipboard = text;
+                                 return true;
+                             },
+                             [](std::string& text) {
+                                 text = clipboard;
+                                 return true;
+                             },
                              [](ECursor) {}};
+    static inline std::string clipboard; // the desktop's, one per process
     explicit DesktopEditor(bool zenity = false) {
+        clipboard.clear();
         platform.SetGraphics(g.get());
         platform.SetUseZenity(zenity);
         g->SetPlatform(&platform);
@@ -278,6 +289,115 @@ TEST(DesktopServices, TheDrawnPathFieldEditsAcceptsAndCancels) {
     prompt();
     g->OnMouseDown(2, 2, IMouseMod(true)); // outside the box
     EXPECT_EQ(results, (std::vector<std::string>{"", "/music/take-editedü", ""}));
+}
+
+// The field edits as a one-line field does, at a caret that never splits a character.
+TEST(DesktopServices, TheDrawnPathFieldEditsAtItsCaret) {
+    DesktopEditor editor;
+    auto& [g, d, platform] = editor;
+    const IKeyPress left("", kVK_LEFT), right("", kVK_RIGHT), home("", kVK_HOME), end("", kVK_END);
+    const IKeyPress back("", kVK_BACK), del("", kVK_DELETE);
+    const IKeyPress all("a", 'A', false, true), paste("v", 'V', false, true), undo("z", 'Z', false, true);
+    const IKeyPress x("x", 'X');
+    struct Selected {
+        std::size_t start = 0, end = 0; // none: nothing selected
+    };
+    const struct {
+        const char* what;
+        std::vector<IKeyPress> keys;
+        const char* clipboard;
+        std::string text;
+        std::size_t caret;
+        Selected selected;
+    } cases[] = {
+        // "/m/aü.wav": ü takes bytes 4 and 5, the text ten.
+        {"typing at the start", {home, del, x}, "", "xm/aü.wav", 1, {}},
+        {"Left steps over a whole character", {left, left, left, left, left, del}, "", "/m/a.wav", 4, {}},
+        {"Backspace before it", {left, left, left, left, left, back}, "", "/m/ü.wav", 3, {}},
+        {"Right steps over it", {left, left, left, left, left, right, x}, "", "/m/aüx.wav", 7, {}},
+        {"nothing to delete at either end", {del, home, back}, "", "/m/aü.wav", 0, {}},
+        {"Home and End", {home, end}, "", "/m/aü.wav", 10, {}},
+        {"Ctrl+A selects everything", {all}, "", "/m/aü.wav", 10, {0, 10}},
+        {"typing replaces the selection", {all, x}, "", "x", 1, {}},
+        {"Backspace removes it", {all, back}, "", "", 0, {}},
+        {"Delete removes it", {all, del}, "", "", 0, {}},
+        {"Left leaves it at its start", {all, left}, "", "/m/aü.wav", 0, {}},
+        {"Right leaves it at its end", {home, all, right}, "", "/m/aü.wav", 10, {}},
+        {"Ctrl+V pastes the first line at the caret",
+         {home, paste},
+         "mixes/a b\nsecond",
+         "mixes/a b/m/aü.wav",
+         9,
+         {}},
+        {"over the selection, without control characters", {all, paste}, "\tx\x01y\x7f\r\nz", "xy", 2, {}},
+        {"other Ctrl keys type nothing", {undo}, "", "/m/aü.wav", 10, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DesktopEditor::clipboard = c.clipboard;
+        g->PromptForFile({EFileAction::Save, "aü.wav", "/m", "wav"}, [](const std::string&) {});
+        for (const IKeyPress& key : c.keys)
+            d.KeyDown(key);
+        auto* field = dynamic_cast<PathPromptControl*>(g->GetModalControl());
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->Path(), c.text);
+        EXPECT_EQ(field->Line().Caret(), c.caret);
+        const Selected want = c.selected.end > 0 ? c.selected : Selected{c.caret, c.caret};
+        EXPECT_EQ(field->Line().SelectionStart(), want.start);
+        EXPECT_EQ(field->Line().SelectionEnd(), want.end);
+        d.KeyDown(IKeyPress("", kVK_ESCAPE));
+        d.Tick();
+    }
+}
+
+// The caret shows where it is, the selection behind the text, and a path wider than the field scrolls no
+// further than keeps the caret in view.
+TEST(DesktopServices, TheDrawnPathFieldShowsItsCaretAndSelection) {
+    DesktopEditor editor;
+    auto& [g, d, platform] = editor;
+    g->AddResourcePath(ResourcesDir() / "fonts");
+    for (const SceneFont& f : EditorFonts())
+        ASSERT_TRUE(g->LoadFont(f.id, f.file)) << f.file;
+    g->PromptForFile({EFileAction::Save, "take.wav", "/music", "wav"}, [](const std::string&) {});
+    // In a 400 x 300 editor the field's text starts at x = 36, its caret spans y = 141 to 159.
+    const IColor text(255, 232, 234, 237), selection(255, 52, 84, 128);
+    auto caretAtStart = [&] {
+        const RGBAImage frame = d.Render();
+        for (int y = 142; y < 158; ++y) {
+            if (frame.At(36, y) != text)
+                return false;
+        }
+        return true;
+    };
+    auto selected = [&] {
+        const RGBAImage frame = d.Render();
+        int n = 0;
+        for (int y = 134; y < 166; ++y) {
+            for (int px = 28; px < 372; ++px)
+                n += frame.At(px, y) == selection;
+        }
+        return n;
+    };
+    EXPECT_FALSE(caretAtStart());
+    EXPECT_EQ(selected(), 0);
+    d.KeyDown(IKeyPress("", kVK_HOME));
+    EXPECT_TRUE(caretAtStart());
+    d.KeyDown(IKeyPress("a", 'A', false, true));
+    EXPECT_GT(selected(), 500);
+    const struct {
+        float scroll, caretX, textW, viewW, expected;
+    } scrolls[] = {
+        {0.f, 50.f, 80.f, 100.f, 0.f},       // a path that fits does not scroll
+        {0.f, 250.f, 250.f, 100.f, 150.f},   // the caret at the end of a long path: its end shows
+        {150.f, 200.f, 250.f, 100.f, 150.f}, // a caret still in view moves nothing
+        {150.f, 20.f, 250.f, 100.f, 20.f},   // a caret left of the view brings it back by the least
+        {150.f, 20.f, 30.f, 100.f, 0.f},     // the path shortened to fit shows from its start
+        {0.f, 20.f, 30.f, -5.f, 20.f},       // a field narrower than nothing shows the caret at its left
+    };
+    for (const auto& s : scrolls) {
+        SCOPED_TRACE(testing::Message() << s.scroll << " " << s.caretX << " " << s.textW << " " << s.viewW);
+        EXPECT_FLOAT_EQ(ScrollToShowCaret(s.scroll, s.caretX, s.textW, s.viewW), s.expected);
+    }
 }
 
 // The pointer as a user moves it: the field ends only on a press outside its box, Escape or Enter.
