@@ -3,6 +3,7 @@
 // nothing.
 
 #include "engine/model/key_scale.h"
+#include "framework/graphics/save_destination.h"
 #include "plugin/Corvalinth.h"
 #include "plugin/export_jobs.h"
 
@@ -12,6 +13,10 @@ namespace {
 
 constexpr const char* kNoAudioWarning = "Open or capture audio before exporting.";
 constexpr const char* kNoAnalysisWarning = "Wait for analysis to finish before exporting MIDI.";
+// The extension each save prompt asks for is the one its export adds, by the prompt's own rule
+// (SaveDestination), so the file the prompt judged is the file written.
+constexpr const char* kWavExtension = "wav";
+constexpr const char* kMidiExtension = "mid";
 
 } // namespace
 
@@ -61,7 +66,8 @@ void Corvalinth::OnExportMenuChoice(int index) {
 void Corvalinth::PromptWavExport() {
     if (cv::EditorControls* controls = Controls()) {
         controls->PromptForFile({iplug::igraphics::EFileAction::Save,
-                                 cv::defaultExportName(fileLabel_, FileJobKind::WavExport), "", "wav"},
+                                 cv::defaultExportName(fileLabel_, FileJobKind::WavExport), "",
+                                 kWavExtension},
                                 [this](const std::string& name) {
                                     if (!name.empty())
                                         StartWavExport(name);
@@ -72,7 +78,8 @@ void Corvalinth::PromptWavExport() {
 void Corvalinth::PromptMidiExport() {
     if (cv::EditorControls* controls = Controls()) {
         controls->PromptForFile({iplug::igraphics::EFileAction::Save,
-                                 cv::defaultExportName(fileLabel_, FileJobKind::MidiExport), "", "mid"},
+                                 cv::defaultExportName(fileLabel_, FileJobKind::MidiExport), "",
+                                 kMidiExtension},
                                 [this](const std::string& name) {
                                     if (!name.empty())
                                         StartMidiExport(name);
@@ -87,7 +94,7 @@ void Corvalinth::StartWavExport(const std::string& chosenName) {
         return;
     }
     auto request = std::make_shared<cv::WavExportRequest>();
-    request->path = cv::withExtension(cv::pathFromUtf8(chosenName.c_str()), ".wav");
+    request->path = iplug::igraphics::SaveDestination(cv::pathFromUtf8(chosenName.c_str()), kWavExtension);
     request->depthIdx = exportDepthIdx_;
     request->hasDocument = !DocumentEmpty(); // before the analysis: the captured audio as it is
     if (request->hasDocument)
@@ -107,7 +114,7 @@ void Corvalinth::StartMidiExport(const std::string& chosenName) {
         return;
     }
     auto request = std::make_shared<cv::MidiExportRequest>();
-    request->path = cv::withExtension(cv::pathFromUtf8(chosenName.c_str()), ".mid");
+    request->path = iplug::igraphics::SaveDestination(cv::pathFromUtf8(chosenName.c_str()), kMidiExtension);
     request->document = session_.document();
     request->tempoBpm = GetParam(cv::kParamTempo)->Value();
     request->tuningOffset = np::tuningOffsetSemitones(session_.a4Hz());

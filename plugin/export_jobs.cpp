@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <string_view>
 
 namespace cv {
@@ -19,12 +18,6 @@ namespace {
 // Labels that name where the audio came from rather than a file: no name to build on.
 constexpr std::array<std::string_view, 4> kGenericLabels{"Captured audio", "Restored capture", "Transfer",
                                                          "DAW capture"};
-
-std::string toLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 } // namespace
 
@@ -38,18 +31,6 @@ std::filesystem::path pathFromUtf8(const char* text) {
 std::string pathToUtf8(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
-}
-
-std::string lowerExtension(const std::filesystem::path& path) {
-    return toLower(pathToUtf8(path.extension()));
-}
-
-std::filesystem::path withExtension(const std::filesystem::path& path, const std::string& ext) {
-    if (lowerExtension(path) == toLower(ext))
-        return path;
-    std::filesystem::path extended = path;
-    extended += pathFromUtf8(ext.c_str());
-    return extended;
 }
 
 std::string defaultExportName(const std::string& fileLabel, FileJobKind kind) {

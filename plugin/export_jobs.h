@@ -2,7 +2,8 @@
 
 // The two exports as file jobs: what each takes from the main thread (copies and shared immutable audio
 // only, so the user may go on editing while it runs), the body that runs on the job thread, and the
-// save dialog's names: default file names and the extension rule.
+// save dialog's default file names. The extension an export adds to a chosen name follows the
+// framework's SaveDestination, the rule its save prompt judges the destination by.
 
 #include "engine/audio/audio_buffer.h"
 #include "engine/model/document.h"
@@ -20,11 +21,6 @@ namespace cv {
 // UTF-8 text to a path and back (any thread).
 std::filesystem::path pathFromUtf8(const char* text);
 std::string pathToUtf8(const std::filesystem::path& path);
-// The path's extension with its dot, in lower case ("" without one).
-std::string lowerExtension(const std::filesystem::path& path);
-// The path unchanged when its extension is ext (ignoring case), else the path with ext appended:
-// "a.WAV" stays, "a" becomes "a.wav", "a.mp3" becomes "a.mp3.wav".
-std::filesystem::path withExtension(const std::filesystem::path& path, const std::string& ext);
 
 // The name the save dialog offers: the stem of the file label's last path component (after "/" or
 // "\"), or "Corvalinth Export" (WAV) / "Corvalinth" (MIDI) when that is empty or a generic label such as

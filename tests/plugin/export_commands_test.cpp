@@ -1,6 +1,7 @@
 // The Export button end to end in the stand-in host: its menu, the save prompts with their names, and the
 // files the jobs write, read back by libsndfile and by an independent MIDI reader.
 
+#include "framework/graphics/save_destination.h"
 #include "plugin/export_jobs.h"
 #include "tests/io/midi_reader.h"
 #include "tests/plugin/flow_fixture.h"
@@ -76,11 +77,19 @@ TEST(ExportNames, DefaultNamesAndTheExtensionRule) {
     const struct {
         const char* chosen;
         const char* expected;
-    } extensions[] = {
-        {"/a/take.WAV", "/a/take.WAV"}, {"/a/take", "/a/take.wav"}, {"/a/take.mid", "/a/take.mid.wav"}};
+    } extensions[] =
+        {
+            {"/a/take.WAV", "/a/take.WAV"},       {"/a/take", "/a/take.wav"},
+            {"/a/take.mid", "/a/take.mid.wav"},   {"/a/take.", "/a/take..wav"},
+            {"/a/.wav", "/a/.wav.wav"},           // a hidden file's name, not an extension
+            {"/a/tåke.wAv", "/a/tåke.wAv"},       // case ignored in ASCII letters
+            {"/a/take.WÄV", "/a/take.WÄV.wav"},   // and only there
+            {"/a/take.wav/", "/a/take.wav/.wav"}, // a folder's path: the writer refuses it
+        };
     for (const auto& e : extensions) {
         SCOPED_TRACE(e.chosen);
-        EXPECT_EQ(cv::pathToUtf8(cv::withExtension(cv::pathFromUtf8(e.chosen), ".wav")), e.expected);
+        EXPECT_EQ(cv::pathToUtf8(iplug::igraphics::SaveDestination(cv::pathFromUtf8(e.chosen), "wav")),
+                  e.expected);
     }
     EXPECT_EQ(cv::exportReservedBytes(1000), 3000u);
     EXPECT_EQ(cv::exportReservedBytes(UINT64_MAX / 2), 536870912u);
@@ -194,11 +203,17 @@ TEST(ExportCommands, WritesEachChosenNameWithItsExtensionInTheChosenDepthAtTheTa
         {4, "notes.MID", "notes.MID", 0},
         {4, "notes.wav", "notes.wav.mid", 0},
         {4, "notes.midi", "notes.midi.mid", 0},
+        {0, "täke.WÄV", "täke.WÄV.wav", SF_FORMAT_PCM_16},
+        {4, "nötes.", "nötes..mid", 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.chosen);
         f.exportAs(row.item, row.chosen);
         EXPECT_EQ(f.out.names(), std::set<std::string>{row.written});
+        // The file the save prompt judged, by the extension it was asked for, is the file written.
+        EXPECT_EQ(iplug::igraphics::SaveDestination(f.out / row.chosen,
+                                                    f.plugin->controls.prompts.back().extension),
+                  f.out / row.written);
         const bool wav = row.item <= 2;
         EXPECT_EQ(f.texts().back(), (wav ? "Exported WAV: " : "Exported MIDI: ") + std::string(row.written));
         if (wav) {

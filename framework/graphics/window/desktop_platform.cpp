@@ -34,12 +34,6 @@ std::string HomeFolder() {
     return home && *home ? home : "/tmp";
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 const char* TitleOf(EFileAction action) {
     return action == EFileAction::Save ? "Save as" : "Open";
 }
@@ -92,13 +86,6 @@ bool IsOpenableURL(const std::string& url) {
             return false;
     }
     return true;
-}
-
-std::filesystem::path SaveDestination(const std::string& path, const std::string& extension) {
-    const std::filesystem::path chosen(path);
-    if (extension.empty() || Lower(chosen.extension().string()) == "." + Lower(extension))
-        return chosen;
-    return std::filesystem::path(path + "." + extension);
 }
 
 SaveVerdict JudgeSave(const std::string& path, const SaveCheck& check, const std::filesystem::path& agreed) {

@@ -9,6 +9,7 @@
 
 #include "framework/graphics/icontrol.h"
 #include "framework/graphics/platform.h"
+#include "framework/graphics/save_destination.h"
 #include "framework/graphics/window/line_edit.h"
 
 #include <filesystem>
@@ -28,10 +29,6 @@ bool IsOpenableURL(const std::string& url);
 // Judges where a save would land before the prompt hands the path on: an empty sentence lets it through,
 // any other refuses it with that sentence. Main thread.
 using SaveGuard = std::function<std::string(const std::filesystem::path& destination)>;
-
-// The file a save of path lands at when its caller adds the request's extension ("wav", without the dot)
-// to a path without it: "a.WAV" stays, "a" becomes "a.wav", "a.mp3" becomes "a.mp3.wav".
-std::filesystem::path SaveDestination(const std::string& path, const std::string& extension);
 
 // What a save prompt checks before a path goes: the extension its caller adds and the application's
 // guard. An Open prompt checks nothing.
