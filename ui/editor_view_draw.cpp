@@ -150,13 +150,11 @@ void EditorView::DrawBlobs(IGraphics& g, const CanvasMapping& m) {
         HLine(g, theme::kNoteMedian, b.x0 + 1.f, b.x1 - 1.f, b.yc);
         for (const Span& sp : SibilantSpans(doc, m, note, b))
             g.FillRect(theme::kBlobSibilant, IRECT(sp.x0, b.yc - b.hh + 1.f, sp.x1, b.yc + b.hh - 1.f));
-        // An empty clip would lift clipping altogether: the curve of a blob wholly above or below the
-        // canvas would be drawn over the tool bar.
+        // Clipped to the part of the blob inside the canvas: nothing of a blob wholly above or below it.
         const CurvePoints curve = PitchCurve(doc, m, note, b);
-        const IRECT curveClip = r.Intersect(c);
-        if (curve.xs.size() >= 2 && !curveClip.Empty()) {
+        if (curve.xs.size() >= 2) {
             g.PathTransformSave();
-            g.PathClipRegion(curveClip);
+            g.PathClipRegion(r.Intersect(c));
             g.PathClear();
             g.PathMoveTo(curve.xs[0], curve.ys[0]);
             for (std::size_t i = 1; i < curve.xs.size(); ++i)

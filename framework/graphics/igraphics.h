@@ -267,10 +267,10 @@ public:
     // str aligned inside bounds as text says. Lines separated by '\n' are stacked one line height apart
     // and aligned as one block; where bounds is too low for them all, the breaks are drawn as spaces.
     void DrawText(const IText& text, const char* str, const IRECT& bounds, const IBlend* blend = nullptr);
-    // The advance width of str in text's font and size; bounds becomes the rectangle the text occupies
-    // when drawn at the origin-aligned position DrawText would use inside bounds.
+    // The advance width of str in text's font and size as DrawText lays it out inside bounds (of stacked
+    // lines, the widest line's); bounds becomes the rectangle the text occupies there, all its lines.
     float MeasureText(const IText& text, const char* str, IRECT& bounds) const;
-    // The advance width alone.
+    // The advance width alone, as drawn in a box high enough for every line.
     float MeasureTextWidth(const IText& text, const char* str) const;
 
     // ---- Paths (design units). The path is replayed under the transform current at fill or stroke.
@@ -304,8 +304,9 @@ public:
     void PathTransformTranslate(float x, float y);
     void PathTransformScale(float s);
     void PathTransformRotate(float degrees);
-    // Clips later drawing to r (in the current transform); an empty r removes the clip.
-    void PathClipRegion(const IRECT& r = {});
+    // Clips later drawing to r (in the current transform), in place of the clip before; an empty r lets
+    // nothing through. PathTransformRestore brings back the clip saved with the transform.
+    void PathClipRegion(const IRECT& r);
     void SetGlobalAlpha(float alpha);
 
     NVGcontext* GetNVGContext() const { return mVG; }
@@ -316,6 +317,8 @@ protected:
 
 private:
     int FontHandle(const std::string& id) const;
+    // MeasureText in a box boxH high, anchored in bounds.
+    float MeasureIn(const IText& text, const char* str, IRECT& bounds, float boxH) const;
     void ApplyPaint(const IPattern& pattern, bool stroke);
     void ReplayPath(const Path& path, const std::vector<ESubpathFill>* fills);
     float DeviceScale() const; // device pixels per design unit

@@ -486,10 +486,15 @@ void IGraphics::PathTransformRotate(float degrees) {
 }
 
 void IGraphics::PathClipRegion(const IRECT& r) {
-    if (r.Empty())
-        nvgResetScissor(mVG);
-    else
+    if (!r.Empty()) {
         nvgScissor(mVG, r.L, r.T, r.W(), r.H());
+        return;
+    }
+    // NanoVG has no empty scissor: one of no size still lets through a quarter of the pixel at its
+    // centre (its edges are antialiased), and a negative size means none at all. One of no size far
+    // from anything drawn lets nothing through.
+    constexpr float kNowhere = -1.0e6f;
+    nvgScissor(mVG, kNowhere, kNowhere, 0.f, 0.f);
 }
 
 void IGraphics::SetGlobalAlpha(float alpha) {

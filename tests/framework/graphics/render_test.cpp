@@ -137,6 +137,46 @@ TEST(Rendering, PatternsDashesBitmapsAndClipsInPixels) {
     EXPECT_LT(c.d.PixelAt(75, 240).R, c.d.PixelAt(105, 240).R);
 }
 
+// An empty clip, however it came to be empty, lets nothing through until the restore: not the whole
+// canvas (as if there were no clip), nor the pixel at a clip of no size.
+TEST(Rendering, AnEmptyClipDrawsNothing) {
+    const struct {
+        const char* what;
+        IRECT clip;
+    } clips[] = {
+        {"no rectangle", IRECT()},
+        {"no width", IRECT(100, 100, 100, 200)},
+        {"no height", IRECT(100, 100, 300, 100)},
+        {"inverted", IRECT(300, 200, 100, 100)},
+        {"a point at a pixel's centre", IRECT(100.5f, 100.5f, 100.5f, 100.5f)},
+    };
+    for (float scale : {1.f, 1.5f}) {
+        IRECT clip;
+        Canvas canvas(
+            [&](IGraphics& g) {
+                g.PathTransformSave();
+                g.PathClipRegion(clip);
+                g.FillRect(kRed, IRECT(0, 0, 400, 300));
+                g.DrawLine(COLOR_WHITE, 0, 150, 400, 150);
+                g.PathTransformRestore();
+                g.FillRect(COLOR_WHITE, IRECT(390, 290, 400, 300)); // the restore ends the clip
+            },
+            scale);
+        for (const auto& c : clips) {
+            SCOPED_TRACE(testing::Message() << c.what << " at " << scale);
+            clip = c.clip;
+            const RGBAImage frame = canvas.d.Render();
+            int drawn = 0;
+            for (int y = 0; y < frame.h; ++y) {
+                for (int x = 0; x < frame.w; ++x)
+                    drawn += frame.At(x, y) != COLOR_BLACK;
+            }
+            const int corner = static_cast<int>(std::lround(10.f * scale));
+            EXPECT_EQ(drawn, corner * corner);
+        }
+    }
+}
+
 TEST(Rendering, IconHolesComeOutEmpty) {
     auto g = MakeOffscreenGraphics(nullptr, 520, 140, 60, 1.f);
     g->AddResourcePath(ResourcesDir() / "icons");
@@ -257,6 +297,48 @@ TEST(Rendering, ALineBreakStartsASecondLineOrIsASpaceWhereTheBoxHoldsOne) {
     // Centred as a block: the first line lies above the middle, the second below it.
     EXPECT_LT(lines[0].second, 150);
     EXPECT_GT(lines[1].first, 150);
+}
+
+// Measured text occupies what drawing it shows: stacked lines as wide as the widest and as high as all,
+// and a break drawn as a space where the box holds one line measured as that space.
+TEST(Rendering, TextWithALineBreakIsMeasuredAsItIsDrawn) {
+    auto g = MakeOffscreenGraphics(nullptr, 400, 300, 60, 1.f);
+    g->AddResourcePath(ResourcesDir() / "fonts");
+    ASSERT_TRUE(g->LoadFont("Hanken-Regular", "HankenGrotesk-Regular.ttf"));
+    const IText text(16.f, COLOR_WHITE, "Hanken-Regular", EAlign::Near);
+    const char* str = "remove all edits\nand";
+    const IRECT box(10, 100, 390, 200);
+    g->AttachControl(std::make_unique<DrawFn>([&](IGraphics& gr) { gr.DrawText(text, str, box); }));
+    TestDriver d(*g);
+    const RGBAImage frame = d.Render();
+    int inkL = frame.w, inkR = -1, inkT = frame.h, inkB = -1;
+    for (int y = 0; y < frame.h; ++y) {
+        for (int x = 0; x < frame.w; ++x) {
+            if (frame.At(x, y).R > 60) {
+                inkL = std::min(inkL, x);
+                inkR = std::max(inkR, x);
+                inkT = std::min(inkT, y);
+                inkB = std::max(inkB, y);
+            }
+        }
+    }
+    ASSERT_GE(inkR, 0);
+    const float widest = g->MeasureTextWidth(text, "remove all edits");
+    EXPECT_FLOAT_EQ(g->MeasureTextWidth(text, str), widest);
+    IRECT measured = box;
+    EXPECT_FLOAT_EQ(g->MeasureText(text, str, measured), widest);
+    IRECT one = box;
+    g->MeasureText(text, "remove all edits", one);
+    // The ink lies inside the measured rectangle, which ends within a pixel or two of it across and is
+    // two lines high.
+    EXPECT_LE(measured.L, float(inkL));
+    EXPECT_GE(measured.R, float(inkR + 1));
+    EXPECT_NEAR(measured.R, float(inkR + 1), 2.f);
+    EXPECT_LE(measured.T, float(inkT));
+    EXPECT_GE(measured.B, float(inkB + 1));
+    EXPECT_FLOAT_EQ(measured.H(), 2.f * one.H());
+    IRECT low(10, 100, 390, 116);
+    EXPECT_FLOAT_EQ(g->MeasureText(text, str, low), g->MeasureTextWidth(text, "remove all edits and"));
 }
 
 TEST(Rendering, APartialRedrawMatchesAFullOne) {
