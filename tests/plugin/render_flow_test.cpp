@@ -95,6 +95,20 @@ TEST(RenderFlow, ABounceRightAfterAnEditHoldsItAndEqualsTheSettledPlayback) {
     EXPECT_EQ(f.renderGate->made.load(), 2);
 }
 
+// Some hosts bounce with their transport stopped: only the positions advance. The bounce still carries
+// the edit from its first frame, also when the host stood where the bounce begins, so that the first
+// block does not even move.
+TEST(RenderFlow, ABounceWithTheTransportStoppedHoldsTheEdit) {
+    RenderFlowFixture f;
+    f.transpose(2.0); // no idle tick before the bounce
+    f.host->processBlock({512, static_cast<double>(kAnchor), false});
+    f.host->setRecording(true);
+    f.host->bounce(cv::standin::contiguous(kAnchor, 512, 20, false));
+    const std::vector<double> bounced = f.host->takeRecording()[0];
+    for (std::int64_t i = kFadeFrames; i < kTake - kFadeFrames; ++i)
+        ASSERT_EQ(bounced[static_cast<std::size_t>(i)], 3.0) << i;
+}
+
 TEST(RenderFlow, MemoryKeptForRendersFollowsWhatThePlayerHoldsAndTheLargestRender) {
     RenderFlowFixture f;
     constexpr std::uint64_t kTakeBytes = kTake * 4; // mono, and so is every render of it
