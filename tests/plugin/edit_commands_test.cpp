@@ -76,23 +76,34 @@ TEST(EditCommands, MacrosActOnTheSelectionOrEveryNote) {
     EXPECT_EQ(f.plugin->MacroTargets(), (std::vector<std::uint32_t>{1, 2, 3, 4}));
 }
 
-TEST(EditCommands, UnisonTakesTheMedianOfThePitchedNotesOnly) {
-    FlowFixture f([](Corvalinth::Services& services) {
-        services.analysisJob = [](const np::AnalysisWorker::Request& request,
-                                  const std::function<bool(float)>&) {
-            np::AnalysisResult result = evenNotes(request, 0.0f);
-            result.notes.back().pitched = false; // a consonant, tracked far above the voice
-            result.notes.back().pitch = 90.0;
-            return result;
-        };
-    });
-    f.configure(48000.0, 512, 1);
-    f.captureAndAnalyse(0, 48000);
-    f.plugin->ApplyUnisonMacro(); // every note: the median of 60, 62 and 64
-    const np::Document& doc = f.plugin->Session().document();
-    for (std::uint32_t id = 1; id <= 3; ++id)
-        EXPECT_EQ(doc.findNote(id)->pitch + doc.findNote(id)->pitchOffset, 62.0) << id;
-    EXPECT_EQ(doc.findNote(4)->pitchOffset, 0.0);
+// The median is of the pitches the notes sound at: a note already transposed counts at its new pitch.
+TEST(EditCommands, UnisonTakesTheMedianOfThePitchedNotesOnlyAsTheySound) {
+    const struct {
+        const char* name;
+        double firstNoteOffset;
+        double target; // the median of 60, 62 and 64, then of 67, 62 and 64
+    } rows[] = {{"as analysed", 0.0, 62.0}, {"the first note already a fifth up", 7.0, 64.0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FlowFixture f([](Corvalinth::Services& services) {
+            services.analysisJob = [](const np::AnalysisWorker::Request& request,
+                                      const std::function<bool(float)>&) {
+                np::AnalysisResult result = evenNotes(request, 0.0f);
+                result.notes.back().pitched = false; // a consonant, tracked far above the voice
+                result.notes.back().pitch = 90.0;
+                return result;
+            };
+        });
+        f.configure(48000.0, 512, 1);
+        f.captureAndAnalyse(0, 48000);
+        const std::uint32_t first = 1;
+        f.plugin->Session().addPitchOffset({&first, 1}, row.firstNoteOffset);
+        f.plugin->ApplyUnisonMacro(); // every note
+        const np::Document& doc = f.plugin->Session().document();
+        for (std::uint32_t id = 1; id <= 3; ++id)
+            EXPECT_EQ(doc.findNote(id)->pitch + doc.findNote(id)->pitchOffset, row.target) << id;
+        EXPECT_EQ(doc.findNote(4)->pitchOffset, 0.0);
+    }
 }
 
 TEST(EditCommands, MergeKeepsTheEarliestNoteSelected) {
