@@ -75,7 +75,7 @@ private:
 
 class ConsoleCorvalinth : public Corvalinth {
 public:
-    ConsoleCorvalinth() : Corvalinth(iplug::InstanceInfo{}) {}
+    explicit ConsoleCorvalinth(Services services) : Corvalinth(iplug::InstanceInfo{}, std::move(services)) {}
     ConsoleControls console;
 
 protected:
@@ -235,7 +235,7 @@ std::string formatDocumentNotes(const std::string& title, const np::Document& do
     return out;
 }
 
-int runHost(const HostCommand& command) {
+int runHost(const HostCommand& command, Corvalinth::Services services) {
     try {
         std::string error;
         std::vector<std::string> inputs{command.input};
@@ -259,7 +259,7 @@ int runHost(const HostCommand& command) {
         const std::int64_t frames = loaded.audio.frames;
         const auto track = std::make_shared<cv::standin::OwnedTrackSource>(std::move(loaded.audio));
 
-        auto owned = std::make_unique<ConsoleCorvalinth>();
+        auto owned = std::make_unique<ConsoleCorvalinth>(std::move(services));
         ConsoleCorvalinth& plugin = *owned;
         cv::standin::StandinHost host(std::move(owned));
         host.configure({rate, kBlockFrames, channels, channels});

@@ -103,6 +103,29 @@ INSTANTIATE_TEST_SUITE_P(EachVerb, CliHostVerb, testing::ValuesIn(kVerbRows),
                              return std::string(info.param.name);
                          });
 
+// An edit the plug-in could not render (here its render refuses every document, as one past the working
+// set would) ends the command with the plug-in's sentence and writes no bounce: the output it would have
+// replaced stays as it was.
+TEST(CliHost, AnEditThePlugInCouldNotRenderEndsTheCommandWithoutABounce) {
+    ScratchFolder folder;
+    const std::string in = folder / "in.wav", out = folder / "out.wav", script = folder / "edit.txt";
+    writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, shortTake(48000));
+    std::ofstream(script) << "transpose 2 3\n";
+    writeBytes(out, {'o', 'l', 'd'});
+    Corvalinth::Services services;
+    services.render = [](const np::Document&, const np::RenderOptions&) -> np::AudioBuffer {
+        throw std::length_error("The edit is too large to render");
+    };
+    const CommandRun run = runCommand({"host", in, out, "--edit", script}, std::move(services));
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("corvalinth: Corvalinth couldn't render edited audio for the DAW. The edit is too "
+                           "large to render.\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("Bounced"), std::string::npos) << run.out;
+    EXPECT_EQ(contentsOf(out), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+}
+
 // Without a script the bounce is the input sample for sample in its own coding (16- and 24-bit PCM,
 // 32-bit float), and other codings are written as render writes them: 8-bit as 16-bit with the same
 // values, 32-bit PCM and 64-bit float as 24-bit; FLAC and AIFF as WAV. The listing shows the analysed

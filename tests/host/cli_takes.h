@@ -62,8 +62,8 @@ struct CommandRun {
 };
 
 // Runs `render` or `host` with args (the words after the program's name) as the program does, in this
-// process.
-inline CommandRun runCommand(const std::vector<std::string>& args) {
+// process; `host` with the plug-in's services given.
+inline CommandRun runCommand(const std::vector<std::string>& args, Corvalinth::Services services = {}) {
     const cv::cli::ParsedArgs parsed = cv::cli::parseArgs(args);
     CommandRun run;
     testing::internal::CaptureStdout();
@@ -71,7 +71,7 @@ inline CommandRun runCommand(const std::vector<std::string>& args) {
     if (parsed.render)
         run.code = cv::cli::runRender(*parsed.render);
     else if (parsed.host)
-        run.code = cv::cli::runHost(*parsed.host);
+        run.code = cv::cli::runHost(*parsed.host, std::move(services));
     run.out = testing::internal::GetCapturedStdout();
     run.err = testing::internal::GetCapturedStderr() + parsed.error;
     return run;
