@@ -98,6 +98,13 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
         mCaptureFailure = error;
         return false;
     }
+    // A failed analysis leaves the capture's empty document in place, with neither a pitch track nor
+    // notes; the Melodic analysis a new capture gets gives every take a track, even one of silence. The
+    // notice line already holds the plug-in's own sentence.
+    if (doc.track.frames.empty() && doc.notes.empty()) {
+        error = mFile + " could not be analysed.";
+        return false;
+    }
     mCapturedFrames = doc.audio->frames;
     return true;
 }

@@ -186,25 +186,49 @@ TEST(EditorApp, RefusesATakeWithTheAudioReadersOwnSentence) {
     }
 }
 
-// The window still opens over a take too short to capture, and its notice line says why, beside "No file
-// loaded"; standard error names the whole path.
-TEST(EditorApp, SaysWhenATakeIsTooShortForTheCapture) {
-    ToneTake take(2205);
-    EditorApp app(take.path, take.services());
-    std::string error;
-    EXPECT_FALSE(app.CaptureAndAnalyse(error));
-    EXPECT_EQ(error, take.path + " lasts 0.050 s; the plug-in captures at least 0.1 s.");
-    ASSERT_TRUE(app.OpenEditor());
-    app.Host().idle(1);
-    const iplug::igraphics::IGraphics& g = *app.Plugin().GetUI();
-    const auto* notice = dynamic_cast<const cv::ui::NoticeControl*>(g.GetControlWithTag(cv::ui::kTagNotice));
-    ASSERT_NE(notice, nullptr);
-    EXPECT_EQ(notice->Line().Current().text, "take.wav lasts 0.050 s; the plug-in captures at least 0.1 s.");
-    const auto* readout =
-        dynamic_cast<const iplug::igraphics::ITextControl*>(g.GetControlWithTag(cv::ui::kTagFile));
-    ASSERT_NE(readout, nullptr);
-    EXPECT_EQ(readout->GetStr(), "No file loaded");
-    app.Host().closeEditor();
+// A take too short to capture, or one whose analysis fails, is refused with a sentence that names the
+// whole path (the screenshot then ends there). The window still opens over it, and its notice line says
+// why.
+TEST(EditorApp, SaysWhenATakeCannotBeCapturedOrAnalysed) {
+    const struct {
+        const char* name;
+        std::int64_t frames;
+        bool analysisFails;
+        std::string error; // after the take's path
+        std::string notice;
+        std::string readout;
+    } rows[] = {
+        {"too short to capture", 2205, false, " lasts 0.050 s; the plug-in captures at least 0.1 s.",
+         "take.wav lasts 0.050 s; the plug-in captures at least 0.1 s.", "No file loaded"},
+        {"its analysis fails", 22050, true, " could not be analysed.", "Couldn't analyze this audio.",
+         "Captured audio  \xE2\x80\x94  0.5 s @ 44.1 kHz"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ToneTake take(row.frames);
+        Corvalinth::Services services = take.services();
+        if (row.analysisFails)
+            services.analysisJob = [](const np::AnalysisWorker::Request&,
+                                      const std::function<bool(float)>&) -> np::AnalysisResult {
+                throw std::runtime_error("the analysis failed");
+            };
+        EditorApp app(take.path, std::move(services));
+        std::string error;
+        EXPECT_FALSE(app.CaptureAndAnalyse(error));
+        EXPECT_EQ(error, take.path + row.error);
+        ASSERT_TRUE(app.OpenEditor());
+        app.Host().idle(1);
+        const iplug::igraphics::IGraphics& g = *app.Plugin().GetUI();
+        const auto* notice =
+            dynamic_cast<const cv::ui::NoticeControl*>(g.GetControlWithTag(cv::ui::kTagNotice));
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(notice->Line().Current().text, row.notice);
+        const auto* readout =
+            dynamic_cast<const iplug::igraphics::ITextControl*>(g.GetControlWithTag(cv::ui::kTagFile));
+        ASSERT_NE(readout, nullptr);
+        EXPECT_EQ(readout->GetStr(), row.readout);
+        app.Host().closeEditor();
+    }
 }
 
 // A screenshot is coded in memory and saved through the atomic replacement: a file is replaced whole
