@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace cv::app {
 namespace {
@@ -228,6 +229,51 @@ TEST(EditorApp, SaysWhenATakeCannotBeCapturedOrAnalysed) {
         ASSERT_NE(readout, nullptr);
         EXPECT_EQ(readout->GetStr(), row.readout);
         app.Host().closeEditor();
+    }
+}
+
+// `corvalinth screenshot` itself, the program run with its preferences in the scratch folder: a take it
+// cannot read, capture or analyse writes no picture and ends with 1, its last line saying why, and an
+// OUT.png already there stays as it was. A silent take is captured and analysed (it has no notes): its
+// picture is written.
+TEST(ScreenshotCommand, WritesAPictureOnlyOfATakeItCapturedAndAnalysed) {
+    ToneTake take(2205); // too short to capture
+    const cvtest::ScratchFolder& folder = take.folder;
+    const std::string silent = (folder / "silent.wav").string(), text = (folder / "text.wav").string();
+    cv::standin::writeWav(silent, {std::vector<double>(44100)}, 44100.0);
+    cvtest::writeBytes(text, {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
+    const std::string out = (folder / "out.png").string();
+    const std::vector<std::uint8_t> old{'o', 'l', 'd'};
+    const struct {
+        std::string take;
+        int code;
+        std::string lastLine; // of what standard error holds
+    } rows[] = {
+        {take.path, 1, "corvalinth: " + take.path + " lasts 0.050 s; the plug-in captures at least 0.1 s."},
+        {text, 1, "corvalinth: Could not read " + text + ": Format not recognised."},
+        {silent, 0, "Capturing and analysing " + silent},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.take);
+        cvtest::writeBytes(out, old);
+        const std::string line = "XDG_DATA_HOME='" + folder.path().string() +
+                                 "' " CV_CLI_PROGRAM " screenshot '" + row.take + "' '" + out +
+                                 "' --scale 0.7 2>&1 >/dev/null";
+        std::FILE* pipe = ::popen(line.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string err;
+        for (int c; (c = std::fgetc(pipe)) != EOF;)
+            err.push_back(static_cast<char>(c));
+        const int status = ::pclose(pipe);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.code) << err;
+        EXPECT_TRUE(err.ends_with(row.lastLine + "\n")) << err;
+        if (row.code == 0) {
+            const iplug::igraphics::RGBAImage image = iplug::igraphics::ReadPNG(out);
+            EXPECT_EQ(image.w, 896);
+            EXPECT_EQ(image.h, 571);
+        } else {
+            EXPECT_EQ(cvtest::contentsOf(out), old);
+        }
     }
 }
 
