@@ -33,8 +33,8 @@ TEST(EditorCommands, ParseOpenAndScreenshotWithClearRefusals) {
     const struct {
         std::vector<std::string> args;
         const char* error; // empty: accepted
-        EditorCommand::Kind kind;
-        double scale;
+        EditorCommand::Kind kind = EditorCommand::Kind::Open;
+        double scale = 1.0;
     } table[] = {
         {{"open", "take.wav"}, "", EditorCommand::Kind::Open, 1.0},
         {{"screenshot", "take.wav", "out.png", "--scale", "1.5"}, "", EditorCommand::Kind::Screenshot, 1.5},
