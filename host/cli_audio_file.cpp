@@ -1,6 +1,7 @@
 #include "host/cli_audio_file.h"
 
 #include "engine/analysis/analysis_plan.h"
+#include "host/cli_declared_frames.h"
 #include "host/cli_files.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <sndfile.h>
 #include <sstream>
 #include <stdexcept>
@@ -84,6 +86,27 @@ int openStandardInput(std::string& error) {
     if (fd.get() < 0 || ::lseek(fd.get(), 0, SEEK_SET) != 0)
         return fail("Could not store standard input: " + systemReason(errno) + ".");
     return fd.release();
+}
+
+// The frames the header of the file open on fd declares, read from where the descriptor stands, as
+// libsndfile reads the file from there.
+std::optional<std::int64_t> headerDeclaredFrames(int fd) {
+    const off_t start = ::lseek(fd, 0, SEEK_CUR);
+    if (start < 0)
+        return std::nullopt;
+    return declaredFrames([fd, start](std::uint64_t offset, std::span<std::uint8_t> bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::pread(fd, bytes.data() + done, bytes.size() - done,
+                                        start + static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    });
 }
 
 // The sentence for audio beyond a limit, or empty when frames of channels at rate fit. decoded says
@@ -164,12 +187,18 @@ private:
 } // namespace
 
 bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& out, std::string& error) {
+    return detail::readAudioFile(path, algorithm, np::kAnalysisWorkingSetBytes, out, error);
+}
+
+bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::uint64_t workingSetBytes,
+                           LoadedAudio& out, std::string& error) {
     const bool standardInput = path == "-";
     const std::string name = standardInput ? "standard input" : path;
     const FileDescriptor fd(standardInput ? openStandardInput(error)
                                           : openRegularFile(path, path, "an audio file", error));
     if (fd.get() < 0)
         return false;
+    const std::optional<std::int64_t> headerFrames = headerDeclaredFrames(fd.get());
     SF_INFO info{};
     const std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
     if (!file) {
@@ -197,18 +226,22 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
     error = sizeRefusal(name, channels, declared, rate, false);
     if (!error.empty())
         return false;
-    // Audio whose analysis would not fit its working set is refused before a sample of it is read (after
-    // decoding, when the file declares no length).
-    const auto beyondWorkingSet = [&](std::int64_t frames) {
+    // Audio whose analysis would not fit its working set is refused before a sample of it is read; audio
+    // that declares no length, as soon as the frames decoded outgrow it.
+    const auto fitsWorkingSet = [&](std::int64_t frames) {
         const np::AnalysisConfig config;
         const np::AnalysisMemoryPlan plan =
             algorithm == Algorithm::Percussive
                 ? np::planPercussiveAnalysisMemory(channels, frames, rate, config)
                 : np::planMelodicAnalysisMemory(channels, frames, rate, config);
-        if (frames == 0 || plan.ok)
+        return std::pair(plan.ok && plan.totalBytes <= workingSetBytes, plan.totalBytes);
+    };
+    const auto beyondWorkingSet = [&](std::int64_t frames) {
+        const auto [fits, bytes] = fitsWorkingSet(frames);
+        if (frames == 0 || fits)
             return false;
         try {
-            np::throwAnalysisWorkingSetError(plan.totalBytes);
+            np::throwAnalysisWorkingSetError(bytes);
         } catch (const std::length_error& refusal) {
             error = refusal.what();
         }
@@ -217,9 +250,21 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
     if (beyondWorkingSet(declared))
         return false;
 
-    // The declared length caps the room taken until decoding passes it; the limits cap it after that.
+    // The declared length caps the room taken until decoding passes it; the limits cap it after that, and
+    // for audio that declares no length, the most frames whose analysis fits its working set.
     const auto limitFrames = std::min(static_cast<std::int64_t>(np::kAnalysisMaxSeconds * rate),
                                       np::AudioBuffer::kMaxSamples / channels);
+    const auto roomFor = [&](std::int64_t needed, std::int64_t wanted) {
+        if (lengthDeclared || fitsWorkingSet(wanted).first)
+            return wanted;
+        // needed fits; the working set grows with the frames, so the most that fit lie in between.
+        std::int64_t fits = needed;
+        while (wanted - fits > 1) {
+            const std::int64_t middle = fits + (wanted - fits) / 2;
+            (fitsWorkingSet(middle).first ? fits : wanted) = middle;
+        }
+        return fits;
+    };
     PlanarSamples samples(channels);
     std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames * channels));
     std::int64_t replaced = 0;
@@ -232,9 +277,12 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
             error = sizeRefusal(name, channels, needed, rate, true);
             return false;
         }
+        if (!lengthDeclared && beyondWorkingSet(needed))
+            return false;
         if (needed > samples.capacity()) {
             const std::int64_t ceiling = needed <= declared ? declared : limitFrames;
-            samples.grow(std::min(std::max({2 * samples.capacity(), needed, kFirstCapacityFrames}), ceiling));
+            samples.grow(roomFor(
+                needed, std::min(std::max({2 * samples.capacity(), needed, kFirstCapacityFrames}), ceiling)));
         }
         replaced += samples.append(chunk.data(), got);
     }
@@ -246,13 +294,12 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
         error = name + " holds no audio.";
         return false;
     }
-    if (samples.frames() < declared) {
-        error = "Could not read " + name + ": the file ends after " + std::to_string(samples.frames()) +
-                " of " + std::to_string(declared) + " frames.";
-        return false;
-    }
-    if (!lengthDeclared && beyondWorkingSet(samples.frames()))
-        return false;
+    // A file cut short is read as far as it goes; the caller tells the user how much is missing. libsndfile
+    // counts the frames a cut WAV or AIFF file still holds, so the header itself says what was declared.
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    const bool headerCounts =
+        container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_AIFF;
+    out.declaredFrames = headerCounts ? headerFrames.value_or(0) : declared;
     out.audio = samples.take();
     out.sampleRate = rate;
     out.replacedSamples = replaced;

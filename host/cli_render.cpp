@@ -5,6 +5,7 @@
 #include "engine/render/render_units.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_files.h"
+#include "host/cli_progress.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 
@@ -13,7 +14,6 @@
 #include <exception>
 #include <memory>
 #include <sndfile.h>
-#include <unistd.h>
 
 namespace cv::cli {
 namespace {
@@ -51,34 +51,6 @@ int integerBits(int fileFormat) {
         return 0;
     }
 }
-
-// Shows "phase: NN%" in place on a terminal; prints nothing elsewhere.
-class ProgressLine {
-public:
-    ProgressLine() : terminal_(::isatty(STDERR_FILENO) == 1) {}
-    ~ProgressLine() { finish(); }
-    void show(const char* phase, float fraction) {
-        const int percent = static_cast<int>(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 100.0f));
-        if (!terminal_ || (phase == phase_ && percent == percent_))
-            return;
-        phase_ = phase;
-        percent_ = percent;
-        std::fprintf(stderr, "\r%s: %3d%%", phase, percent);
-        std::fflush(stderr);
-        shown_ = true;
-    }
-    void finish() {
-        if (shown_)
-            std::fputs("\n", stderr);
-        shown_ = false;
-    }
-
-private:
-    bool terminal_;
-    bool shown_ = false;
-    const char* phase_ = nullptr;
-    int percent_ = -1;
-};
 
 int fail(ProgressLine& progress, const std::string& error) {
     progress.finish();
@@ -190,6 +162,10 @@ int runRender(const RenderCommand& command) {
             return fail(progress, error);
         if (loaded.replacedSamples > 0)
             std::fputs(replacedSamplesNotice(command.input, loaded.replacedSamples).c_str(), stderr);
+        std::fputs(
+            truncatedFileNotice(command.input, loaded.audio.frames, loaded.declaredFrames, loaded.sampleRate)
+                .c_str(),
+            stderr);
         const double rate = loaded.sampleRate;
         const int fileFormat = loaded.fileFormat;
         const auto audio = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));

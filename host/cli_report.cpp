@@ -142,6 +142,18 @@ std::string replacedSamplesNotice(const std::string& file, std::int64_t count) {
            (one ? "was" : "were") + " read as 0.\n";
 }
 
+std::string truncatedFileNotice(const std::string& file, std::int64_t readFrames, std::int64_t declaredFrames,
+                                double sampleRate) {
+    if (readFrames >= declaredFrames || !(sampleRate > 0.0))
+        return {};
+    const auto seconds = [sampleRate](std::int64_t frames) {
+        return format("%.2f", static_cast<double>(frames) / sampleRate);
+    };
+    return "corvalinth: warning: " + (file == "-" ? std::string("standard input") : file) +
+           " is truncated: " + seconds(readFrames) + " s of the " + seconds(declaredFrames) +
+           " s its header declares were read.\n";
+}
+
 std::string capturedPartNotice(const std::string& file, std::int64_t capturedFrames, std::int64_t trackFrames,
                                double sampleRate) {
     if (capturedFrames >= trackFrames || !(sampleRate > 0.0))

@@ -18,6 +18,11 @@ std::string formatReport(const std::string& file, Algorithm algorithm, const np:
 // were read as 0.
 std::string replacedSamplesNotice(const std::string& file, std::int64_t count);
 
+// The line telling that file (or standard input, "-") is truncated: only readFrames of the declaredFrames
+// its header declares were read, both in seconds (two decimals) at sampleRate; empty when none is missing.
+std::string truncatedFileNotice(const std::string& file, std::int64_t readFrames, std::int64_t declaredFrames,
+                                double sampleRate);
+
 // The line telling that only the first capturedFrames of the trackFrames frames of file (or of standard
 // input, "-") were captured, with both lengths in seconds at sampleRate, because the plug-in's capture
 // holds no more; empty when the whole take was captured.

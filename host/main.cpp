@@ -14,6 +14,7 @@
 #include "host/cli_editor_args.h"
 #include "host/cli_files.h"
 #include "host/cli_host.h"
+#include "host/cli_progress.h"
 #include "host/cli_render.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
@@ -44,6 +45,10 @@ int runEditorCommand(const std::vector<std::string>& args) {
         cv::app::EditorApp app(command.file);
         if (app.ReplacedSamples() > 0)
             std::fputs(replacedSamplesNotice(command.file, app.ReplacedSamples()).c_str(), stderr);
+        std::fputs(
+            truncatedFileNotice(command.file, app.TrackFrames(), app.DeclaredFrames(), app.SampleRate())
+                .c_str(),
+            stderr);
         std::fprintf(stderr, "Capturing and analysing %s\n", command.file.c_str());
         if (!app.CaptureAndAnalyse(error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
@@ -98,16 +103,17 @@ int main(int argc, char** argv) {
         }
         if (loaded.replacedSamples > 0)
             std::fputs(replacedSamplesNotice(command.file, loaded.replacedSamples).c_str(), stderr);
-        int shown = -1;
-        const auto progress = [&shown](float fraction) {
-            const int percent = static_cast<int>(fraction * 100.0f);
-            if (percent / 10 == shown / 10 && shown >= 0)
-                return;
-            shown = percent;
-            std::fprintf(stderr, "Analysing: %d%%\n", percent);
-        };
+        std::fputs(
+            truncatedFileNotice(command.file, loaded.audio.frames, loaded.declaredFrames, loaded.sampleRate)
+                .c_str(),
+            stderr);
+        ProgressLine progress;
         np::AnalysisResult result;
-        if (!runAnalysis(std::move(loaded), command.algorithm, progress, result, error)) {
+        const bool analysed = runAnalysis(
+            std::move(loaded), command.algorithm, [&](float f) { progress.show("Analysing", f); }, result,
+            error);
+        progress.finish();
+        if (!analysed) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;
         }

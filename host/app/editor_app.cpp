@@ -46,6 +46,7 @@ EditorApp::EditorApp(const std::string& file, Corvalinth::Services services) : m
     mSampleRate = loaded.sampleRate;
     mChannels = loaded.audio.channels;
     mTrackFrames = loaded.audio.frames;
+    mDeclaredFrames = loaded.declaredFrames;
     mReplacedSamples = loaded.replacedSamples;
     auto track = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));
     cv::ui::RegisterEditorLayout();

@@ -28,6 +28,9 @@ public:
     Corvalinth& Plugin();
     double SampleRate() const { return mSampleRate; }
     std::int64_t TrackFrames() const { return mTrackFrames; }
+    // The frames the file's header declares: more than TrackFrames when the file was cut short, 0 when it
+    // declares no length.
+    std::int64_t DeclaredFrames() const { return mDeclaredFrames; }
     // NaN and infinite samples of the file, read as 0.
     std::int64_t ReplacedSamples() const { return mReplacedSamples; }
     // The frames the plug-in captured (0 before CaptureAndAnalyse succeeds); fewer than TrackFrames when
@@ -65,6 +68,7 @@ private:
     double mSampleRate = 0.0;
     int mChannels = 2;
     std::int64_t mTrackFrames = 0;
+    std::int64_t mDeclaredFrames = 0;
     std::int64_t mReplacedSamples = 0;
     std::int64_t mCapturedFrames = 0;
     std::string mCaptureFailure; // why CaptureAndAnalyse failed, as the notice line says it

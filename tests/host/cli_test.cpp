@@ -143,7 +143,6 @@ TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
     cvtest::writeBytes(folder / "rate0.wav", rate0);
     flacClaiming(folder, "long.flac", 8000, 9600800);     // 1200.1 s
     flacClaiming(folder, "big.flac", 384000, 153600000);  // 400 s
-    flacClaiming(folder, "short.flac", 48000, 57600000);  // claims 20 minutes, holds one second
     flacClaiming(folder, "heavy.flac", 96000, 115000000); // fits a buffer, not the analysis
     cvtest::writeBytes(folder / "junk.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
     std::filesystem::create_directory(folder / "folder.wav");
@@ -156,7 +155,6 @@ TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
         {"long.flac", "lasts 1200.1 s; at most 1200 s"},
         {"big.flac", "holds 153600000 samples (1 channel x 153600000 frames); an audio buffer holds at most "
                      "134217728 samples, 349.5 s of mono audio at 384000 Hz."},
-        {"short.flac", "the file ends after 48000 of 57600000 frames"},
         {"heavy.flac", "MiB analysis limit"}, // refused before 460 MB are read
         {"junk.wav", "Could not read"},
         {"missing.wav", "No such file or directory"},
@@ -196,8 +194,8 @@ TEST(CliAudioFile, TakesMemoryForTheDecodedSamplesNotForTheHeadersClaim) {
         LoadedAudio loaded;
         std::string error;
         try {
-            return !readAudioFile(path, Algorithm::Percussive, loaded, error) &&
-                           error.find("ends after 48000") != std::string::npos
+            return readAudioFile(path, Algorithm::Percussive, loaded, error) &&
+                           loaded.audio.frames == 48000 && loaded.declaredFrames == 57600000
                        ? 1
                        : 0;
         } catch (const std::bad_alloc&) {
@@ -205,7 +203,7 @@ TEST(CliAudioFile, TakesMemoryForTheDecodedSamplesNotForTheHeadersClaim) {
         }
     });
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1) << "refused for its length, without running out of memory first";
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "read as far as it goes, without running out of memory first";
 }
 
 // The demonstration take goes through the whole front end: written as a WAV file, read back, analysed

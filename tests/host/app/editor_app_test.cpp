@@ -161,7 +161,7 @@ TEST(EditorApp, CapturesATrackAndSavesAScreenshotOfTheEditorOverIt) {
 // is refused here with the same sentence, before memory is taken for what a header claims.
 TEST(EditorApp, RefusesATakeWithTheAudioReadersOwnSentence) {
     cvtest::ScratchFolder folder;
-    cvtest::flacClaiming(folder, "claims-20-minutes.flac", 48000, 57600000);
+    cvtest::flacClaiming(folder, "claims-beyond-the-analysis.flac", 96000, 115000000);
     cvtest::flacClaiming(folder, "claims-2^30-frames.flac", 48000, 1u << 30);
     cvtest::writeAudio(folder / "eight.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8, 48000,
                        std::vector<float>(800));
@@ -171,8 +171,8 @@ TEST(EditorApp, RefusesATakeWithTheAudioReadersOwnSentence) {
     std::fill_n(rate0.begin() + 24, 4, 0); // the rate field of the canonical header
     cvtest::writeBytes(folder / "rate0.wav", rate0);
     ASSERT_EQ(::mkfifo((folder / "pipe.wav").c_str(), 0600), 0); // refused at once, not waited on
-    for (const char* name :
-         {"claims-20-minutes.flac", "claims-2^30-frames.flac", "eight.wav", "rate0.wav", "pipe.wav"}) {
+    for (const char* name : {"claims-beyond-the-analysis.flac", "claims-2^30-frames.flac", "eight.wav",
+                             "rate0.wav", "pipe.wav"}) {
         SCOPED_TRACE(name);
         const std::string path = folder / name;
         cv::cli::LoadedAudio loaded;
