@@ -60,7 +60,8 @@ std::optional<std::int64_t> wavFrames(const ReadBytesAt& read, bool bigEndian) {
         }
         offset = nextChunk(offset, size);
     }
-    if (!blockBytes || !dataBytes || *blockBytes == 0 || *dataBytes == 0 || *dataBytes == kNoLength)
+    // Less data than one block declares no frame, which reads as no length at all.
+    if (!blockBytes || !dataBytes || *blockBytes == 0 || *dataBytes < *blockBytes || *dataBytes == kNoLength)
         return std::nullopt;
     return *dataBytes / *blockBytes;
 }

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the project reader, the update manifest parser, the host-state chunk
-# decoder, the SVG icon reader, the edit-script parser and the preferences reader (clang, ASan + UBSan),
-# replays the committed corpus, then fuzzes each target for at most 30 s in a scratch copy of its corpus,
-# as many at once as there are cores.
+# decoder, the SVG icon reader, the edit-script parser, the audio header's length reader and the
+# preferences reader (clang, ASan + UBSan), replays the committed corpus, then fuzzes each target for at
+# most 30 s in a scratch copy of its corpus, as many at once as there are cores.
 # Exits non-zero on any crash. Regenerate the project reader's seeds with:
 # build-fuzz/tests/fuzz/make_project_seeds tests/fuzz/corpus/<target>, the decoder's with
 # build-fuzz/tests/fuzz/make_dawstate_seeds tests/fuzz/corpus/dawstate_chunk_fuzz; the manifest, SVG,
-# edit-script and preferences seeds are written by hand.
+# edit-script, audio header and preferences seeds are written by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 seconds=${CV_FUZZ_SECONDS:-30}
 targets=(project_reader_repaired_fuzz project_reader_raw_fuzz update_manifest_fuzz dawstate_chunk_fuzz
-  svg_reader_fuzz edit_script_fuzz prefs_values_fuzz)
+  svg_reader_fuzz edit_script_fuzz prefs_values_fuzz declared_frames_fuzz)
 
 cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

@@ -2,12 +2,14 @@
 // read through it write to standard error.
 
 #include "host/cli_audio_file.h"
+#include "host/cli_declared_frames.h"
 #include "host/cli_report.h"
 #include "tests/host/audio_files.h"
 #include "tests/host/cli_takes.h"
 #include "tests/io/storage_test_folder.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
@@ -128,6 +130,101 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
     EXPECT_EQ(
         cv::cli::truncatedFileNotice("-", 1, 2, 48000.0).rfind("corvalinth: warning: standard input is ", 0),
         0u);
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A chunk: its four-character id, its size in the container's byte order, its body and a pad byte when
+// the body's size is odd.
+Bytes chunk(const char* id, const Bytes& body, bool bigEndian = false, std::uint32_t size = 0xDEADBEEF) {
+    Bytes out(id, id + 4);
+    const std::uint32_t n = size == 0xDEADBEEF ? static_cast<std::uint32_t>(body.size()) : size;
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(n >> (bigEndian ? 24 - 8 * i : 8 * i)));
+    out.insert(out.end(), body.begin(), body.end());
+    if (body.size() % 2 == 1)
+        out.push_back(0);
+    return out;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+std::optional<std::int64_t> declaredFramesOf(const Bytes& file) {
+    return cv::cli::declaredFrames([&](std::uint64_t offset, std::span<std::uint8_t> bytes) -> std::size_t {
+        if (offset >= file.size())
+            return 0;
+        const std::size_t count = std::min<std::uint64_t>(bytes.size(), file.size() - offset);
+        std::memcpy(bytes.data(), file.data() + offset, count);
+        return count;
+    });
+}
+
+// Headers made by hand: a length is found wherever the chunks lie, and only where it counts frames.
+TEST(CliDeclaredFrames, FindsTheLengthOnlyWhereTheHeaderDeclaresFrames) {
+    // PCM (tag 1), stereo, 16-bit: 4-byte blocks.
+    const auto format = [](std::uint8_t tag) {
+        return chunk("fmt ", {tag, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xEE, 2, 0, 4, 0, 16, 0});
+    };
+    const auto wav = [](const Bytes& chunks) {
+        return concat({{'R', 'I', 'F', 'F', 0, 0, 0, 0}, {'W', 'A', 'V', 'E'}, chunks});
+    };
+    const auto data = [](std::uint32_t size) { return chunk("data", {}, false, size); };
+    // Mono, 1000 frames, 16-bit; AIFC adds its compression.
+    const auto comm = [](std::uint32_t frames, const char* compression) {
+        Bytes body{0,
+                   1,
+                   static_cast<std::uint8_t>(frames >> 24),
+                   static_cast<std::uint8_t>(frames >> 16),
+                   static_cast<std::uint8_t>(frames >> 8),
+                   static_cast<std::uint8_t>(frames),
+                   0,
+                   16};
+        body.resize(18, 0);
+        if (compression != nullptr)
+            body.insert(body.end(), compression, compression + 4);
+        return chunk("COMM", body, true);
+    };
+    const auto aiff = [](const char* form, const Bytes& chunks) {
+        return concat({{'F', 'O', 'R', 'M', 0, 0, 0, 0}, Bytes(form, form + 4), chunks});
+    };
+    Bytes manyChunks;
+    for (int i = 0; i <= cv::cli::kDeclaredFramesMaxChunks; ++i)
+        manyChunks = concat({manyChunks, chunk("junk", {})});
+    const struct {
+        const char* name;
+        Bytes file;
+        std::optional<std::int64_t> frames;
+    } table[] = {
+        {"wav", wav(concat({format(1), data(4000)})), 1000},
+        {"odd chunk before the format", wav(concat({chunk("LIST", {1, 2, 3}), format(1), data(4000)})), 1000},
+        {"format after the data", wav(concat({chunk("data", Bytes(8)), format(1)})), 2},
+        {"cut before the format", wav(data(4000)), std::nullopt},
+        {"float, a part block", wav(concat({format(3), data(4003)})), 1000},
+        {"streamed: no length", wav(concat({format(1), data(0xFFFFFFFF)})), std::nullopt},
+        {"no data yet", wav(concat({format(1), data(0)})), std::nullopt},
+        {"less than a block", wav(concat({format(1), data(3)})), std::nullopt},
+        {"ADPCM blocks hold many frames", wav(concat({format(2), data(4000)})), std::nullopt},
+        {"RF64 keeps its length elsewhere",
+         concat({{'R', 'F', '6', '4', 0, 0, 0, 0}, {'W', 'A', 'V', 'E'}, format(1), data(4000)}),
+         std::nullopt},
+        {"format cut short", wav(chunk("fmt ", {1, 0, 2, 0})), std::nullopt},
+        {"too many chunks", wav(concat({manyChunks, format(1), data(4000)})), std::nullopt},
+        {"aiff", aiff("AIFF", concat({chunk("NAME", {'x'}, true), comm(1000, nullptr)})), 1000},
+        {"aifc, uncompressed", aiff("AIFC", comm(1000, "sowt")), 1000},
+        {"aifc, packets of frames", aiff("AIFC", comm(1000, "ima4")), std::nullopt},
+        {"aiff of no length", aiff("AIFF", comm(0, nullptr)), std::nullopt},
+        {"FLAC is libsndfile's to read", Bytes{'f', 'L', 'a', 'C', 0, 0, 0, 34, 0, 0, 0, 0}, std::nullopt},
+        {"empty", {}, std::nullopt},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(declaredFramesOf(row.file), row.frames);
+    }
 }
 
 // A command's exit code and both its output streams, run as the user runs the program (piped: a file
