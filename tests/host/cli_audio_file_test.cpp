@@ -8,6 +8,8 @@
 #include "tests/host/cli_takes.h"
 #include "tests/io/storage_test_folder.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -109,11 +111,14 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
         ASSERT_TRUE(cv::cli::readAudioFile(path, Algorithm::Melodic, loaded, error)) << error;
         EXPECT_EQ(loaded.audio.frames, read);
         EXPECT_EQ(loaded.declaredFrames, declared);
-        // What was read is the take's start.
+        // What was read is the take's start, within 16-bit rounding.
         const std::vector<float> take = cvtest::shortTake(kRate, row.channels);
-        const std::int64_t last = read - 1;
-        EXPECT_NEAR(loaded.audio.channel(row.channels - 1)[static_cast<std::size_t>(last)],
-                    take[static_cast<std::size_t>(last * row.channels + row.channels - 1)], 1e-4f);
+        float worst = 0.0f;
+        for (std::int64_t i = 0; i < read; ++i)
+            worst = std::max(worst,
+                             std::abs(loaded.audio.channel(row.channels - 1)[static_cast<std::size_t>(i)] -
+                                      take[static_cast<std::size_t>(i * row.channels + row.channels - 1)]));
+        EXPECT_LT(worst, 1e-4f);
         char expected[160] = "";
         if (read < declared)
             std::snprintf(expected, sizeof expected,
