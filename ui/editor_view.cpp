@@ -187,12 +187,32 @@ void EditorView::EndAbandonedGesture() noexcept {
     SetDirty(false);
 }
 
+EditorView::Shown EditorView::CurrentlyShown() const {
+    Shown shown;
+    const np::EditSession* s = Session();
+    if (s == nullptr)
+        return shown;
+    shown.session = s;
+    shown.documentRevision = s->documentRevision();
+    shown.contentRevision = s->contentRevision();
+    shown.audio = s->document().audio.get();
+    // Without source audio the canvas shows the empty state, which draws none of the rest.
+    if (shown.audio == nullptr)
+        return shown;
+    shown.peaks = mHost->Peaks();
+    shown.keyRoot = s->keyScale().root;
+    shown.scaleKind = s->keyScale().kind;
+    shown.a4Hz = s->a4Hz();
+    shown.tempoBpm = mHost->TempoBpm();
+    return shown;
+}
+
 bool EditorView::IsDirty() {
     // A capture lost without a release (a modal prompt, a window that lost the pointer) ends the
     // gesture at the next frame tick.
     if (mGestureMode != GestureMode::None && GetUI() != nullptr && GetUI()->GetCapturedControl() != this)
         EndAbandonedGesture();
-    return IControl::IsDirty();
+    return IControl::IsDirty() || CurrentlyShown() != mDrawn;
 }
 
 // ---- Press

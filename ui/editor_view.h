@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -92,6 +93,10 @@ public:
 
     // ---- IControl
     void OnAttached() override;
+    // True after SetDirty and when what the canvas draws from outside the control differs from what it
+    // drew last (see Shown), so a change made by any road (a chip's menu, host automation, a restore, an
+    // undo, a finished analysis) is drawn at the next frame tick and a canvas at rest draws nothing.
+    // Also ends a gesture whose mouse capture was lost.
     bool IsDirty() override;
     void OnMouseDown(float x, float y, const IMouseMod& mod) override;
     void OnMouseUp(float x, float y, const IMouseMod& mod) override;
@@ -105,6 +110,23 @@ public:
     void Draw(IGraphics& g) override;
 
 private:
+    // Everything outside the control that its drawing reads. Compared at every frame tick, so only
+    // counters, pointers and plain values: the session's revisions identify its notes (an edit, undo,
+    // redo or new document gives new ones), the source and peak pointers the waveform.
+    struct Shown {
+        const np::EditSession* session = nullptr;
+        std::uint64_t documentRevision = 0;
+        std::uint64_t contentRevision = 0;
+        const np::AudioBuffer* audio = nullptr;
+        const np::PeakCache* peaks = nullptr;
+        std::int32_t keyRoot = 0;
+        std::uint32_t scaleKind = 0;
+        double a4Hz = 440.0;
+        double tempoBpm = 0.0;
+        bool operator==(const Shown&) const = default;
+    };
+    Shown CurrentlyShown() const;
+
     // Runs an editing handler body: an exception cancels the gesture and aborts the interaction.
     template <class Body>
     void Guarded(Body&& body);
@@ -150,6 +172,7 @@ private:
     float mSplitHoverX = -1.f;
     // The session's edit count when the current handler started, for the failure report.
     std::uint64_t mEditCountAtHandler = 0;
+    std::optional<Shown> mDrawn; // what the last Draw showed; none before the first
 };
 
 } // namespace cv::ui

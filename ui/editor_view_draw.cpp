@@ -67,6 +67,7 @@ constexpr float kBlackKeyWidth = 33.28f;
 } // namespace
 
 void EditorView::Draw(IGraphics& g) {
+    mDrawn = CurrentlyShown();
     const CanvasMapping m = Mapping();
     if (HasAudio()) {
         g.PathTransformSave();

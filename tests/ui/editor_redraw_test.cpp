@@ -2,10 +2,13 @@
 // frame ticks as in the window, no tick draws; whatever does change is drawn at every tick while it
 // changes, and the pixels the partial redraws leave equal a frame drawn whole.
 
+#include "framework/graphics/popup_menu_control.h"
+#include "plugin/corvalinth_params.h"
 #include "tests/ui/canvas_fixture.h"
 #include "ui/editor_tags.h"
 #include "ui/header_controls.h"
 #include "ui/inspector_view.h"
+#include "ui/ivory/controls.h"
 
 #include <functional>
 
@@ -21,6 +24,7 @@ constexpr int kSettleFrames = 300;
 // curves a little differently: a pixel or two of an icon the region reaches may differ from a whole
 // frame. What was left stale (a value, the playhead) differs in dozens.
 constexpr std::size_t kShiftedPixels = 4;
+constexpr IRECT kWhole{0.f, 0.f, 1280.f, 816.f};
 
 struct RedrawRig : cvtest::PluginCanvasRig {
     std::int64_t hostFrame = 0;
@@ -58,15 +62,34 @@ struct RedrawRig : cvtest::PluginCanvasRig {
     IRECT PitchCell() const {
         return dynamic_cast<InspectorView*>(Tagged(kTagInspector))->NoteLayout().cells[kIdPitch];
     }
-    // Device pixels where what the ticks left differs from a whole frame by more than rounding.
-    std::size_t PixelsOffAWholeFrame() {
+    // Chooses an item from the menu of the tool bar's drop-down chip for a parameter.
+    void ChooseFromChip(int param, int item) {
+        for (int i = 0; i < g->NControls(); ++i)
+            if (auto* chip = dynamic_cast<ivory::IvoryDropdown*>(g->GetControl(i));
+                chip != nullptr && chip->GetParamIdx() == param) {
+                driver->Click(chip->GetRECT().MW(), chip->GetRECT().MH());
+                ASSERT_TRUE(g->IsPopupMenuOpen());
+                const IRECT r = g->GetPopupMenuControl()->GetItemRECT(item);
+                driver->Click(r.MW(), r.MH());
+                return;
+            }
+        FAIL() << "no chip for parameter " << param;
+    }
+    // Device pixels of a region (the whole editor by default) where what the ticks left differs from a
+    // whole frame by more than rounding.
+    std::size_t PixelsOffAWholeFrame(IRECT region = kWhole) {
         const RGBAImage ticked = dynamic_cast<OffscreenBackend&>(g->GetBackend()).ReadPixels();
-        const RGBAImage whole = driver->Render();
+        return PixelsApart(ticked, driver->Render(), region);
+    }
+    std::size_t PixelsApart(const RGBAImage& a, const RGBAImage& b, IRECT region = kWhole) const {
+        const float scale = g->GetDrawScale() * g->GetScreenScale();
+        const int x1 = std::min(a.w, static_cast<int>(region.R * scale));
+        const int y1 = std::min(a.h, static_cast<int>(region.B * scale));
         std::size_t off = 0;
-        for (int y = 0; y < whole.h; ++y)
-            for (int x = 0; x < whole.w; ++x) {
-                const IColor a = ticked.At(x, y), b = whole.At(x, y);
-                off += std::max({std::abs(a.R - b.R), std::abs(a.G - b.G), std::abs(a.B - b.B)}) > 1;
+        for (int y = static_cast<int>(region.T * scale); y < y1; ++y)
+            for (int x = static_cast<int>(region.L * scale); x < x1; ++x) {
+                const IColor p = a.At(x, y), q = b.At(x, y);
+                off += std::max({std::abs(p.R - q.R), std::abs(p.G - q.G), std::abs(p.B - q.B)}) > 1;
             }
         return off;
     }
@@ -136,6 +159,39 @@ TEST(EditorRedraw, WhatChangesIsDrawnAtEveryTickAndLeavesTheSamePixels) {
         rig.Frames(kSettleFrames);
         EXPECT_EQ(rig.Frames(10), 0);
         EXPECT_LE(rig.PixelsOffAWholeFrame(), kShiftedPixels);
+    }
+}
+
+TEST(EditorRedraw, TheCanvasDrawsAChangedKeyScaleA4OrTempoAtTheNextTickByEveryRoad) {
+    // The chips set their parameter at once; the plug-in's idle loop hands key, scale and A4 to the
+    // session later. The window ticks its frames apart from the idle loop, so a frame comes between the
+    // choice and the idle tick: the canvas must notice the change by itself at the frame after.
+    RedrawRig rig;
+    const struct {
+        const char* what;
+        std::function<void()> change;
+    } cases[] = {
+        {"Scale Major from its chip", [&] { rig.ChooseFromChip(kParamScale, 1); }},
+        {"Key D from its chip", [&] { rig.ChooseFromChip(kParamKey, 2); }},
+        {"A4 432 Hz from its chip", [&] { rig.ChooseFromChip(kParamA4, 1); }},
+        {"Scale Minor from the host", [&] { rig.host->setParameter(kParamScale, 2.0); }},
+        {"Key A from the host", [&] { rig.host->setParameter(kParamKey, 9.0); }},
+        {"A4 444 Hz from the host", [&] { rig.host->setParameter(kParamA4, 7.0); }},
+        // The editor only shows the tempo: the host is its one road.
+        {"Tempo 97 bpm from the host", [&] { rig.host->setParameter(kParamTempo, 97.0); }},
+    };
+    const IRECT canvas = rig.Rect(kTagCanvas);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RGBAImage before = rig.driver->Render();
+        c.change();
+        rig.driver->Tick();
+        rig.Frame();
+        EXPECT_LE(rig.PixelsOffAWholeFrame(canvas), kShiftedPixels);
+        EXPECT_GT(rig.PixelsApart(before, rig.driver->Render(), canvas), 1000u) << "the change shows";
+        rig.driver->MouseLeave();
+        rig.Frames(kSettleFrames);
+        EXPECT_EQ(rig.Frames(60), 0);
     }
 }
 
