@@ -1,6 +1,7 @@
 #include "ui/prefs_overlay.h"
 
 #include "plugin/update_manifest.h"
+#include "ui/editor_tags.h"
 #include "ui/ivory/painter_util.h"
 #include "ui/ivory/painters.h"
 #include "ui/ivory/palette.h"
@@ -18,7 +19,9 @@ namespace {
 
 constexpr std::array<int, 4> kIntervalsSec{60, 120, 300, 600};
 constexpr float kRowsTop = 102.f;   // below the panel's top
-constexpr float kRowsBottom = 28.f; // above the panel's bottom
+constexpr float kRowsBottom = 76.f; // above the panel's bottom, leaving the footer below the well
+constexpr float kFooterBottom = 20.f;
+constexpr const char* kUpdatesLabel = "Software updates\xE2\x80\xA6";
 
 bool IsOnOffRow(int row) {
     return row == 2 || row == 4;
@@ -100,6 +103,11 @@ IRECT PrefsOverlay::Dropdown(int row) const {
     return IRECT(mPanel.R - 214.f, c - 18.f, mPanel.R - 50.f, c + 18.f);
 }
 
+IRECT PrefsOverlay::UpdatesButton() const {
+    const std::string label = kUpdatesLabel;
+    return ModalButtonRow(mPanel.R - 28.f, mPanel.B - kFooterBottom, kButtonHeight, {&label, 1})[0];
+}
+
 void PrefsOverlay::OpenModal() {
     mOpenRow = -1;
     BeginOpen();
@@ -147,10 +155,20 @@ void PrefsOverlay::Choose(int row, int choice) {
     SetDirty(false);
 }
 
+void PrefsOverlay::OpenSoftwareUpdates() {
+    CloseModal();
+    // Attached above this overlay and first in the key handler's order, it takes the pointer and the
+    // keys while this one fades out.
+    if (auto* updates = FindSeam<ModalSeam>(GetUI(), kTagUpdates))
+        updates->OpenModal();
+}
+
 int PrefsOverlay::HitTarget(float x, float y) const {
     for (int row = 0; row < kPrefRowCount; ++row)
         if (Dropdown(row).Contains(x, y))
             return row;
+    if (UpdatesButton().Contains(x, y))
+        return kUpdates;
     return ModalCloseButton(mPanel).Contains(x, y) ? kClose : -1;
 }
 
@@ -160,6 +178,8 @@ void PrefsOverlay::OnMouseDown(float x, float y, const iplug::IMouseMod&) {
     PressTarget(target);
     if (!mPanel.Contains(x, y) || target == kClose)
         CloseModal();
+    else if (target == kUpdates)
+        OpenSoftwareUpdates();
     else if (target >= 0)
         OpenDropdown(target);
     SetDirty(false);
@@ -181,6 +201,8 @@ bool PrefsOverlay::HandleKey(const iplug::IKeyPress& key) {
     case iplug::kVK_SPACE:
         if (mFocus == kClose)
             CloseModal();
+        else if (mFocus == kUpdates)
+            OpenSoftwareUpdates();
         else
             OpenDropdown(mFocus);
         break;
@@ -201,7 +223,9 @@ bool PrefsOverlay::IsDirty() {
 
 void PrefsOverlay::DrawBody(IGraphics& g, const IRECT& panel) {
     const float dy = panel.T - mPanel.T;
-    ivory::DrawWell(g, IRECT(panel.L + 28.f, panel.T + kRowsTop - 8.f, panel.R - 28.f, panel.B - 20.f), 12.f);
+    ivory::DrawWell(
+        g, IRECT(panel.L + 28.f, panel.T + kRowsTop - 8.f, panel.R - 28.f, panel.B - kRowsBottom + 8.f),
+        12.f);
     const IText label = ivory::Font(ivory::kFontSemiBold, 17.f, ivory::kInk, EAlign::Near);
     const IText description = ivory::Font(ivory::kFontRegular, 14.f, ivory::kDim, EAlign::Near);
     const IText value = ivory::Font(ivory::kFontSemiBold, 16.f, ivory::kInk, EAlign::Near);
@@ -222,9 +246,16 @@ void PrefsOverlay::DrawBody(IGraphics& g, const IRECT& panel) {
         g.DrawLine(ivory::kDim, cx, cy + 2.f, cx + 4.f, cy - 2.f, nullptr, 1.5f);
         ivory::HoverPress(g, *this, face, 9.f, HoverOf(row), PressOf(row), false);
     }
+    const IRECT updates = UpdatesButton().GetVShifted(dy);
+    const IRECT updatesFace = updates.GetVShifted(0.85f * std::min(PressOf(kUpdates), 1.f));
+    ivory::DrawButtonFace(g, updatesFace, 9.f);
+    g.DrawText(ivory::Font(ivory::kFontSemiBold, 16.f, ivory::kInk), kUpdatesLabel, updatesFace);
+    ivory::HoverPress(g, *this, updatesFace, 9.f, HoverOf(kUpdates), PressOf(kUpdates), false);
     if (mFocusVisible) {
-        const IRECT focused = mFocus == kClose ? ModalCloseButton(panel) : Dropdown(mFocus).GetVShifted(dy);
-        DrawFocusRing(g, focused, 9.f, 1.5f);
+        const IRECT focused = mFocus == kClose     ? ModalCloseButton(panel)
+                              : mFocus == kUpdates ? updates
+                                                   : Dropdown(mFocus).GetVShifted(dy);
+        DrawFocusRing(g, focused, mFocus == kUpdates ? 11.f : 9.f, 1.5f);
     }
     const IRECT close = ModalCloseButton(panel);
     g.DrawText(ivory::Font(ivory::kFontSemiBold, 15.f, ivory::kAccentHi, EAlign::Far), StatusText(),

@@ -1,8 +1,9 @@
 #pragma once
 
-// PrefsOverlay (tag 10): the five user preferences as rows with a drop-down each. A choice is written at
-// once to the preferences store; "Saved" shows for 10 s after a write, "Couldn't save" after a failed
-// one until the next write succeeds. Keyboard focus runs over the five drop-downs and the close button.
+// PrefsOverlay (tag 10): the five user preferences as rows with a drop-down each, and in its footer the
+// way to the software-updates overlay (tag 12). A choice is written at once to the preferences store;
+// "Saved" shows for 10 s after a write, "Couldn't save" after a failed one until the next write
+// succeeds. Keyboard focus runs over the five drop-downs, the footer's button and the close button.
 // Main thread.
 
 #include "framework/graphics/input.h"
@@ -40,8 +41,10 @@ std::optional<int> PrefStoredForChoice(int row, int choice);
 
 class PrefsOverlay : public ModalOverlay, public ModalSeam {
 public:
-    static constexpr int kClose = 5; // target and focus place of the close button
+    static constexpr int kUpdates = 5; // target and focus place of "Software updates…"
+    static constexpr int kClose = 6;   // target and focus place of the close button
     static constexpr int kSavedMs = 10000;
+    static constexpr float kButtonHeight = 36.f;
 
     struct Services {
         cv::Prefs* store = nullptr;                    // null: the process-wide store, at first use
@@ -57,14 +60,17 @@ public:
     void OpenDropdown(int row);
     // Writes the row's value for the choice; shows "Saved" or "Couldn't save".
     void Choose(int row, int choice);
+    // Closes this overlay and opens the software-updates overlay of the same editor, which then has the
+    // keyboard; only the closing without one.
+    void OpenSoftwareUpdates();
 
-    // 0..4 a row's drop-down, 5 the close button, -1 nothing.
+    // 0..4 a row's drop-down, 5 "Software updates…", 6 the close button, -1 nothing.
     int HitTarget(float x, float y) const override;
     void OnMouseDown(float x, float y, const iplug::IMouseMod& mod) override;
     void OnPopupMenuSelection(iplug::igraphics::IPopupMenu* menu, int valIdx) override;
     // Every key is consumed (true). Tab and Down move the focus forward, Shift+Tab and Up back, over the
-    // six places with wrap-around; Enter or Space opens the focused row's menu, or closes on the close
-    // button; Escape closes.
+    // seven places with wrap-around; Enter or Space opens the focused row's menu, opens the software
+    // updates on their button, or closes on the close button; Escape closes.
     bool HandleKey(const iplug::IKeyPress& key) override;
     bool IsDirty() override;
 
@@ -74,6 +80,8 @@ public:
     const char* StatusText() const;
     int OpenRow() const { return mOpenRow; }
     IRECT Dropdown(int row) const;
+    // The footer's "Software updates…" button, right-aligned with the rows' well.
+    IRECT UpdatesButton() const;
 
 private:
     std::string_view Title() const override { return "Preferences"; }

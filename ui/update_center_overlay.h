@@ -3,7 +3,7 @@
 // UpdateCenterOverlay (tag 12): where the user asks whether a newer version exists and, when one does,
 // opens its download or release notes in the browser. No check runs by itself: only this overlay's
 // buttons start one. The page follows the update status word, so it turns by itself while a check runs.
-// Nothing in the editor opens this overlay (the header has no control for it). Main thread.
+// The header has no control for it: the preferences overlay's "Software updates…" opens it. Main thread.
 
 #include "framework/graphics/input.h"
 #include "plugin/update_status.h"

@@ -71,13 +71,17 @@ TEST(PrefsOverlayStore, SavedShowsTenSecondsFromTheLastChoiceAndAFailureShowsCou
     EXPECT_STREQ(refused.StatusText(), "Couldn't save");
 }
 
-TEST(PrefsOverlayKeys, FocusRunsOverSixPlacesAndEnterActsOnTheFocusedOne) {
+TEST(PrefsOverlayKeys, FocusRunsOverSevenPlacesAndEnterActsOnTheFocusedOne) {
     OverlayFixture f;
     PrefsOverlay* overlay = f.prefsOverlay;
     overlay->OpenModal();
     f.driver->KeyDown(IKeyPress("", iplug::kVK_TAB, true)); // Shift+Tab from the first row
     EXPECT_EQ(overlay->FocusIndex(), PrefsOverlay::kClose);
     EXPECT_TRUE(overlay->FocusVisible());
+    f.driver->KeyDown(IKeyPress("", iplug::kVK_TAB, true)); // the footer's button comes before it
+    EXPECT_EQ(overlay->FocusIndex(), PrefsOverlay::kUpdates);
+    f.driver->KeyDown(IKeyPress("", iplug::kVK_TAB));
+    EXPECT_EQ(overlay->FocusIndex(), PrefsOverlay::kClose);
     f.driver->KeyDown(IKeyPress("", iplug::kVK_DOWN));
     f.driver->KeyDown(IKeyPress("", iplug::kVK_DOWN));
     EXPECT_EQ(overlay->FocusIndex(), 1);

@@ -1,9 +1,16 @@
 // The software-updates overlay: the page for every status, its buttons through a stand-in check and the
-// driver's recording URL opener, the keys, and the page following a real check flow with a stand-in fetch.
+// driver's recording URL opener, the keys, the page following a real check flow with a stand-in fetch, and
+// the way to it from the preferences with a check over the real fetch that finds no service.
 
+#include "plugin/update_fetch_curl.h"
 #include "tests/ui/overlay_fixture.h"
 
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace cv::ui {
 namespace {
@@ -142,6 +149,80 @@ TEST(UpdateCenterFlow, ThePageFollowsACheckFlowWithAStandInFetch) {
     EXPECT_EQ(o->CurrentPage().headline, "Corvalinth 1.0.1 is ready");
     o->RunAction(0, 6);
     EXPECT_EQ(f.driver->OpenedURLs(), std::vector<std::string>{"https://updates.corvalinth.com/d"});
+}
+
+// A loopback port that was free a moment ago and has nobody listening: a machine without the service.
+int ClosedLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+    ::close(fd);
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+TEST(UpdateCenterRoad, ThePreferencesOpenItByMouseAndKeysAndACheckWithoutTheServiceFails) {
+    // The fetch honours proxy settings like any client; the closed port must be tried directly.
+    for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        ::unsetenv(name);
+    EditorFixture f; // the editor's own overlays, wired as the layout wires them
+    HttpsFetchSettings settings = updateServiceFetchSettings();
+    settings.connectAddress = "127.0.0.1";
+    settings.connectPort = ClosedLoopbackPort();
+    ASSERT_NE(settings.connectPort, 0);
+    UpdateCheckFlow flow(makeHttpsFetch(settings));
+    f.g->RemoveControl(f.Tagged(kTagUpdates));
+    auto* updates = f.g->AttachControl(
+        std::make_unique<UpdateCenterOverlay>(IRECT(0, 0, 1280, 816), UpdateModelFor(flow)), kTagUpdates);
+    auto* prefs = dynamic_cast<PrefsOverlay*>(f.Tagged(kTagPrefs));
+    ASSERT_NE(prefs, nullptr);
+    const IKeyPress tab("", iplug::kVK_TAB), shiftTab("", iplug::kVK_TAB, true), up("", iplug::kVK_UP);
+    const struct {
+        const char* road;
+        std::vector<IKeyPress> keys; // none: a click on the button
+    } roads[] = {
+        {"a click on the footer's button", {}},
+        {"Shift+Tab twice, then Enter", {shiftTab, shiftTab, IKeyPress("", iplug::kVK_RETURN)}},
+        {"Tab six times, then Space", {tab, tab, tab, tab, tab, IKeyPress(" ", iplug::kVK_SPACE)}},
+        {"Up twice, then Enter", {up, up, IKeyPress("", iplug::kVK_RETURN)}},
+    };
+    for (const auto& r : roads) {
+        SCOPED_TRACE(r.road);
+        prefs->OpenModal();
+        if (r.keys.empty())
+            f.driver->Click(prefs->UpdatesButton().MW(), prefs->UpdatesButton().MH());
+        for (const IKeyPress& key : r.keys)
+            f.driver->KeyDown(key);
+        EXPECT_TRUE(prefs->Closing());
+        ASSERT_FALSE(updates->IsHidden());
+        EXPECT_FALSE(updates->Closing());
+        f.driver->KeyDown(tab); // the keys are the updates overlay's now
+        EXPECT_EQ(updates->FocusIndex(), 1);
+        EXPECT_TRUE(updates->FocusVisible());
+        f.driver->KeyDown(IKeyPress("", iplug::kVK_ESCAPE));
+        EXPECT_TRUE(updates->Closing());
+        f.driver->AdvanceMs(kModalCloseMs + 10);
+        f.driver->Tick(); // both fades have ended
+        EXPECT_TRUE(prefs->IsHidden());
+        EXPECT_TRUE(updates->IsHidden());
+    }
+
+    f.driver->AdvanceMs(1000); // not a double-click with the first road's click
+    prefs->OpenModal();
+    f.driver->Click(prefs->UpdatesButton().MW(), prefs->UpdatesButton().MH());
+    f.driver->Click(updates->ButtonRect(0).MW(), updates->ButtonRect(0).MH()); // "Check for updates"
+    EXPECT_EQ(updates->CurrentPage().page, 4);
+    while (flow.checkRunning()) // a refused connection ends the fetch at once
+        std::this_thread::yield();
+    flow.poll();
+    EXPECT_TRUE(updates->IsDirty()); // the page turns by itself
+    const UpdatePage page = updates->CurrentPage();
+    EXPECT_EQ(page.headline, "Couldn't check for updates");
+    EXPECT_EQ(page.note, "Couldn't connect to the update service.");
+    EXPECT_EQ(page.buttons, (std::vector<std::string>{"Try again", "Close"}));
 }
 
 } // namespace
