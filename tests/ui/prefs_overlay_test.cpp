@@ -13,14 +13,15 @@ using iplug::IKeyPress;
 TEST(PrefsMapping, StoredValuesShowTheirChoiceAndChoicesStoreTheirValue) {
     const struct {
         int row, stored, shown;
-    } shown[] = {{0, 9, 2},  {1, 12, 7},  {1, -4, 0},  {2, 0, 1},
-                 {3, 90, 0}, {3, 300, 2}, {3, 600, 3}, {4, 5, 0}};
+    } shown[] = {{0, 9, 2},   {1, 12, 7},  {1, -4, 0}, {2, 0, 1},   {3, 60, 0},   {3, 120, 1}, {3, 90, 0},
+                 {3, 300, 2}, {3, 600, 3}, {3, 0, 0},  {3, 601, 0}, {3, -600, 0}, {4, 5, 0}};
     for (const auto& c : shown)
         EXPECT_EQ(PrefChoiceForStored(c.row, c.stored), c.shown) << c.row << " " << c.stored;
     const struct {
         int row, choice;
         std::optional<int> stored;
-    } stored[] = {{1, 7, 7}, {2, 1, 0}, {3, 0, 60}, {4, 0, 1}, {3, 4, std::nullopt}, {5, 0, std::nullopt}};
+    } stored[] = {{1, 7, 7},   {2, 1, 0}, {3, 0, 60},           {3, 1, 120},           {3, 2, 300},
+                  {3, 3, 600}, {4, 0, 1}, {3, 4, std::nullopt}, {3, -1, std::nullopt}, {5, 0, std::nullopt}};
     for (const auto& c : stored)
         EXPECT_EQ(PrefStoredForChoice(c.row, c.choice), c.stored) << c.row << " " << c.choice;
 }
@@ -69,6 +70,38 @@ TEST(PrefsOverlayStore, SavedShowsTenSecondsFromTheLastChoiceAndAFailureShowsCou
     EXPECT_EQ(automatic.size(), 1u);
     refused.Choose(9, 0); // a row out of range is a failure too
     EXPECT_STREQ(refused.StatusText(), "Couldn't save");
+}
+
+TEST(PrefsOverlayInterval, EveryStoredIntervalShowsAsStoredAndEveryChoiceStoresItsSeconds) {
+    OverlayFixture f;
+    PrefsOverlay* overlay = f.prefsOverlay;
+    overlay->OpenModal();
+    auto shown = [&] { return PrefRows()[3].choices[static_cast<std::size_t>(overlay->ShownChoice(3))]; };
+    EXPECT_EQ(shown(), "2 min"); // nothing stored: the default, 120 s
+    const struct {
+        const char* stored;
+        const char* shown;
+    } stored[] = {{"60", "1 min"}, {"120", "2 min"}, {"300", "5 min"},  {"600", "10 min"},
+                  {"90", "1 min"}, {"0", "1 min"},   {"-300", "1 min"}, {"6000", "1 min"}};
+    for (const auto& c : stored) {
+        SCOPED_TRACE(c.stored);
+        ASSERT_TRUE(f.prefs.set(kPrefAutosaveIntervalSec, c.stored));
+        EXPECT_EQ(shown(), c.shown);
+    }
+    // Each choice of the drop-down's menu, the store holding something else before it.
+    const IRECT field = overlay->Dropdown(3);
+    const int seconds[] = {60, 120, 300, 600};
+    for (int choice = 0; choice < 4; ++choice) {
+        SCOPED_TRACE(choice);
+        ASSERT_TRUE(f.prefs.set(kPrefAutosaveIntervalSec, "90"));
+        f.driver->Click(field.MW(), field.MH());
+        ASSERT_TRUE(f.g->IsPopupMenuOpen());
+        const IRECT item = f.g->GetPopupMenuControl()->GetItemRECT(choice);
+        f.driver->Click(item.MW(), item.MH());
+        EXPECT_EQ(f.prefs.getInt(kPrefAutosaveIntervalSec, 0), seconds[choice]);
+        EXPECT_EQ(overlay->ShownChoice(3), choice);
+        f.driver->AdvanceMs(1000); // the next press is no double-click
+    }
 }
 
 TEST(PrefsOverlayKeys, FocusRunsOverSevenPlacesAndEnterActsOnTheFocusedOne) {
