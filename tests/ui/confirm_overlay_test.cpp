@@ -1,7 +1,14 @@
 // The confirmation on the empty editor: the cancel index clamp, a backdrop click answering with it, one
-// answer only, button widths, and the keys (focus starts on the cancel choice; Space never answers).
+// answer only, button widths, and the keys (focus starts on the cancel choice; Space never answers). Then
+// every question the plug-in asks before a destructive step, dismissed over an edited capture.
 
+#include "framework/graphics/popup_menu_control.h"
+#include "plugin/corvalinth_params.h"
+#include "tests/plugin/corvalinth_probe.h"
+#include "tests/ui/canvas_fixture.h"
 #include "tests/ui/overlay_fixture.h"
+#include "ui/editor_geometry.h"
+#include "ui/ivory/controls.h"
 
 namespace cv::ui {
 namespace {
@@ -80,6 +87,69 @@ TEST_F(Confirm, KeysStartOnTheCancelChoiceWrapAroundAndSpaceNeverAnswers) {
     f.driver->KeyDown(tab);
     f.driver->KeyDown(IKeyPress("", iplug::kVK_ESCAPE));
     EXPECT_EQ(answers, (std::vector<int>{0, 1, 1}));
+}
+
+TEST(ConfirmQuestions, EscapeABackdropClickOrTheCloseMarkKeepsTheCaptureAndItsEdits) {
+    np::Document doc = cvtest::CanvasDocument({{48000, 24000, 60.0}, {96000, 24000, 64.0}});
+    auto audio = doc.audio;
+    cvtest::PluginCanvasRig rig(std::move(doc));
+    CorvalinthProbe::replaceSource(*rig.plugin, audio);
+    rig.host->configure({48000.0, 512, 1, 1}); // a capture could arm at once
+    rig.host->processBlock({512, 0.0, false});
+    rig.host->idle();
+    const std::uint32_t id = 1;
+    ASSERT_TRUE(rig.Session().addGainDb({&id, 1}, -3.0));
+    rig.plugin->OnDocumentEdited();
+
+    const EditorGeometry e =
+        ComputeEditorGeometry(1280.f, 816.f, rig.g->GetMouseControl(80, 81)->GetRECT().W());
+    auto click = [&](const IRECT& r) { rig.driver->Click(r.MW(), r.MH()); };
+    ivory::IvoryDropdown* algo = nullptr;
+    for (int i = 0; i < rig.g->NControls(); ++i)
+        if (auto* chip = dynamic_cast<ivory::IvoryDropdown*>(rig.g->GetControl(i));
+            chip != nullptr && chip->GetParamIdx() == kParamAlgorithm)
+            algo = chip;
+    ASSERT_NE(algo, nullptr);
+    auto* confirm = dynamic_cast<ConfirmOverlay*>(rig.Tagged(kTagConfirm));
+    const struct {
+        const char* destructive; // the question's first button
+        std::function<void()> ask;
+    } questions[] = {
+        {"Replace", [&] { click(e.capture); }},
+        {"Clear capture", [&] { click(e.clear); }},
+        {"Change algorithm",
+         [&] {
+             click(algo->GetRECT());
+             click(rig.g->GetPopupMenuControl()->GetItemRECT(1)); // "Percussive"
+             rig.host->idle();                                    // the change is taken in: it asks
+         }},
+    };
+    const struct {
+        const char* how;
+        std::function<void()> dismiss;
+    } dismissals[] = {
+        {"Escape", [&] { rig.driver->KeyDown(IKeyPress("", iplug::kVK_ESCAPE)); }},
+        {"a click outside the panel", [&] { rig.driver->Click(20, 20); }},
+        {"the close mark", [&] { click(ModalCloseButton(confirm->Panel())); }},
+    };
+    for (const auto& q : questions)
+        for (const auto& d : dismissals) {
+            SCOPED_TRACE(std::string(q.destructive) + ", " + d.how);
+            rig.driver->AdvanceMs(1000); // no press here is half of a double-click
+            q.ask();
+            ASSERT_FALSE(confirm->IsHidden());
+            EXPECT_EQ(confirm->Buttons().front(), q.destructive);
+            d.dismiss();
+            rig.host->idle(3);
+            EXPECT_TRUE(confirm->IsHidden());
+            EXPECT_FALSE(CorvalinthProbe::capture(*rig.plugin).isActive());
+            EXPECT_EQ(rig.plugin->GetParam(kParamAlgorithm)->Int(), 0);
+            EXPECT_EQ(CorvalinthProbe::source(*rig.plugin), audio);
+            EXPECT_EQ(rig.Session().document().audio, audio);
+            ASSERT_EQ(rig.Session().document().notes.size(), 2u);
+            EXPECT_EQ(rig.Note(1).gainDb, -3.0);
+            EXPECT_EQ(rig.Session().undoStates().size(), 1u); // the edit can still be undone
+        }
 }
 
 } // namespace
