@@ -184,8 +184,9 @@ TEST(PYinTracking, VoicedFramesFollowTheKnownPitch) {
                 // A reported candidate brings its own confidence, not that of a better one elsewhere.
                 yin.analyze(c.x.data() + i * 256, candidates, 0.9);
                 for (const np::YinCandidate& candidate : candidates)
-                    if (candidate.hz == f.hz)
+                    if (candidate.hz == f.hz) {
                         EXPECT_EQ(f.confidence, std::clamp(1.0 - candidate.value, 0.0, 1.0)) << i;
+                    }
             }
         }
         EXPECT_GE(voiced, t.frames.size() * 9 / 10);

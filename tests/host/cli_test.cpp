@@ -512,8 +512,9 @@ TEST(EditScript, ReadsOnlyARegularFileWithinItsLimit) {
         std::string text, error;
         EXPECT_EQ(readEditScript(path, text, error), sentence.empty());
         EXPECT_EQ(error, sentence);
-        if (sentence.empty())
+        if (sentence.empty()) {
             EXPECT_EQ(text.size(), kEditScriptMaxBytes);
+        }
     }
 }
 

@@ -178,7 +178,7 @@ TEST(AtomicFile, CleansOnlyItsOwnDayOldTemporariesOfThatDestination) {
 
 TEST(AtomicFile, FreeSpaceMustExceedTheWriteByTheMargin) {
     // A mebibyte for whole-file writes, a mebibyte and 4 KiB for WAV exports, measured on a 5 GB disk.
-    for (const auto [spare, written] :
+    for (const auto& [spare, written] :
          {std::pair{np::kAtomicWriteSpareBytes, 1048576}, {np::kWavExportSpareBytes, 1052672}}) {
         SCOPED_TRACE(written);
         const std::uintmax_t available = 5000000000;

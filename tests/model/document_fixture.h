@@ -36,9 +36,12 @@ inline np::Document makeSpanDocument(const std::vector<std::tuple<std::int64_t, 
     result.track.hop = hop;
     for (auto [start, end, pitch] : spans) {
         const auto hops = static_cast<std::size_t>((end - start) / hop);
-        result.notes.push_back({.start = start, .end = end, .pitch = pitch, .pitched = true});
-        result.notes.back().pitchCurve.assign(hops, 0.0f);
-        result.notes.back().levelCurve.assign(hops, 0.5f);
+        result.notes.push_back({.start = start,
+                                .end = end,
+                                .pitch = pitch,
+                                .pitchCurve = std::vector<float>(hops, 0.0f),
+                                .levelCurve = std::vector<float>(hops, 0.5f),
+                                .pitched = true});
     }
     return np::makeDocument(nullptr, 48000.0, result);
 }

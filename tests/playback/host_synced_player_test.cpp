@@ -142,10 +142,11 @@ TEST(HostSyncedPlayer, EveryChangeFadesToTheNewSoundWithoutAJump) {
             const float from = regionAt(1, kCheck + i, c.from);
             const float to = regionAt(1, kCheck + i, c.to);
             const float o = out[1][static_cast<std::size_t>(i)];
-            if (i >= kFade - 1)
+            if (i >= kFade - 1) {
                 ASSERT_EQ(o, to) << "frame " << i;
-            else if (i > 0)
+            } else if (i > 0) {
                 ASSERT_TRUE(o > std::min(from, to) && o < std::max(from, to)) << "frame " << i << ": " << o;
+            }
         }
         EXPECT_NE(out[1][0], regionAt(1, kCheck, c.to)) << "the change must not jump";
         EXPECT_EQ(player.drainRetired(), c.retired);

@@ -125,8 +125,9 @@ TEST(TransferCapture, EachEndKeepsTheAudioRecordedSoFar) {
             planes.back() = c.absentSecond ? nullptr : planes.back();
             capture.process(planes.data(), c.inputs, b.frames, b.running, b.position);
         }
-        if (c.reason == Cancelled)
+        if (c.reason == Cancelled) {
             EXPECT_EQ(capture.cancel(), TransferCapture::CancelOutcome::Finished);
+        }
         EXPECT_EQ(capture.state(), State::Done);
         feed(capture, c.inputs, c.start + c.frames, 64);
         EXPECT_EQ(capture.framesWritten(), c.frames) << "a finished capture takes no more audio";
@@ -165,8 +166,9 @@ TEST(TransferCapture, ReArmingWithAnotherSizeWhileBlocksRunStaysInsideTheBuffer)
         if (capture.cancel() == TransferCapture::CancelOutcome::RequestedFromBlock)
             while (capture.state() != State::Done)
                 std::this_thread::yield();
-        if (const auto taken = capture.takeCapture())
+        if (const auto taken = capture.takeCapture()) {
             EXPECT_LE(taken->audio.frames, i % 2 == 0 ? 8000 : 50);
+        }
         if (::testing::Test::HasFailure())
             break; // still join the audio thread
     }

@@ -277,8 +277,9 @@ TEST(CaptureFlow, SizesTheCaptureFromWhatTheSessionLeavesFree) {
         f.plugin->ArmTransfer();
         const np::TransferCapture& capture = CorvalinthProbe::capture(*f.plugin);
         EXPECT_EQ(capture.state(), c.armedFrames > 0 ? State::Armed : State::Idle);
-        if (c.armedFrames > 0)
+        if (c.armedFrames > 0) {
             EXPECT_EQ(capture.armedFrames(), c.armedFrames);
+        }
         EXPECT_EQ(f.texts(),
                   c.armedFrames > 0 ? std::vector<std::string>{} : std::vector<std::string>{kNoMemory});
     }

@@ -40,8 +40,9 @@ TEST(DawRestore, AnEditedSessionComesBackWholeWithAndWithoutTheHook) {
         b.host->setInput(nullptr);
         const auto restore = [&] { return b.host->restoreState(*saved, {c.hook, 0}); };
         ASSERT_TRUE(c.hostThread ? std::async(std::launch::async, restore).get() : restore());
-        if (c.bounceFirst)
+        if (c.bounceFirst) {
             EXPECT_EQ(b.play(0, 120, true), heard);
+        }
         b.host->idle();
 
         expectSameSession(*a.plugin, *b.plugin);
@@ -55,8 +56,9 @@ TEST(DawRestore, AnEditedSessionComesBackWholeWithAndWithoutTheHook) {
         const auto middle =
             static_cast<std::size_t>((EditedSession::kAnchor + 24000) * c.engineRate / 48000.0);
         EXPECT_EQ(played[middle], 2.5);
-        if (c.engineRate == 48000.0)
+        if (c.engineRate == 48000.0) {
             EXPECT_EQ(played, heard);
+        }
         // Saved again from the installed session and parameters, the state is the same to the byte.
         EXPECT_EQ(b.host->saveState(), saved);
         // The settings it was saved with are its own: moving one away shows "Unsaved" until it is back.
@@ -90,8 +92,9 @@ TEST(DawRestore, AnEditingParameterChangeReachesTheSessionAndTheNextSave) {
         f.host->setParameter(c.param, c.value);
         f.host->idle();
         EXPECT_EQ(savedValue(*f.host->saveState(), c.saved), c.value);
-        if (c.inSession)
+        if (c.inSession) {
             EXPECT_EQ(c.inSession(f.plugin->Session()), c.sessionValue);
+        }
     }
 }
 

@@ -25,8 +25,9 @@ inline int MaxChannelDiff(const iplug::igraphics::IColor& a, const iplug::igraph
 inline void ExpectMatchesGolden(const iplug::igraphics::RGBAImage& frame, const std::string& folder,
                                 const std::string& name, double maxFraction = 0.002) {
     const std::string golden = folder + "/" + name + ".png";
-    if (std::getenv("CV_UPDATE_GOLDEN"))
+    if (std::getenv("CV_UPDATE_GOLDEN")) {
         ASSERT_TRUE(iplug::igraphics::WritePNG(frame, golden));
+    }
     const iplug::igraphics::RGBAImage expected = iplug::igraphics::ReadPNG(golden);
     ASSERT_EQ(expected.w, frame.w) << "missing or mis-sized golden image " << golden;
     ASSERT_EQ(expected.h, frame.h);

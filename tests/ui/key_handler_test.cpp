@@ -132,8 +132,9 @@ TEST(EditorKeyHandler, ZoomKeysAndButtonsZoomTimeWithinItsLimitsAndFitShowsEvery
             expected = std::clamp(expected * row.factor, 8.0, 65536.0);
         }
         EXPECT_DOUBLE_EQ(framesPerPixel(), expected);
-        if (row.factor < 1)
+        if (row.factor < 1) {
             EXPECT_NEAR(rig.view->XToTime(middle), centre, 1e-6); // zooming in keeps the centre
+        }
         // The fit button and F return to the whole document.
         rig.driver->Click(1236, 660);
         rig.driver->AdvanceMs(300);

@@ -71,10 +71,12 @@ TEST_F(NoticeOnDriver, TheProgressBarFillsInProportionToItsFraction) {
         d.RunFrames(10);                           // past the fade-in
         d.Render();
         const float end = 31.f + 600.f * fraction;
-        if (fraction > 0.f)
+        if (fraction > 0.f) {
             EXPECT_EQ(d.PixelAt(end - 3.f, 684.f), ivory::kAccent);
-        if (fraction < 1.f)
+        }
+        if (fraction < 1.f) {
             EXPECT_EQ(d.PixelAt(end + 3.f, 684.f), ivory::kBtnEdge);
+        }
     }
 }
 
