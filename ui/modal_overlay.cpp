@@ -89,6 +89,9 @@ float ModalFade::Opacity(TimePoint now) const {
 
 ModalOverlay::ModalOverlay(const IRECT& bounds) : IControl(bounds) {
     Hide(true);
+    // No target of an overlay has a double-click meaning: a quick second press (a "Try again" that
+    // failed at once, a second page of help) is a press like the first, never lost.
+    SetDblAsSingleClick(true);
 }
 
 TimePoint ModalOverlay::Now() const {

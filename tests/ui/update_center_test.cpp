@@ -88,6 +88,9 @@ TEST_F(Updates, ButtonsCheckOpenAddressesAndClose) {
     Press(0); // "Try again"
     EXPECT_EQ(f.updates.checks, 2);
     EXPECT_EQ(o->CurrentPage().page, 4);
+    f.updates.status = Word::Error; // refused at once: a quick second press at the same spot tries again
+    Press(0);
+    EXPECT_EQ(f.updates.checks, 3);
 
     f.updates.status = Word::UpdateAvailable;
     f.updates.result.downloadUrl = "https://updates.corvalinth.com/download/1.1.0.pkg";
