@@ -63,9 +63,11 @@ endfunction()
 # under CV_SANITIZE=thread only those are built. Files named *_long_test.cpp form a program labelled
 # "long", which CI skips. Under CV_SANITIZE=address only the files named after ASAN are built (every
 # plain file with "all"): the parsers, buffers and realtime code that AddressSanitizer checks, not the
-# slow signal-processing tests that would only run ten times slower there. PER_SUITE registers one CTest
-# test per test suite instead of per case, for programs whose every process pays for a GL context: Mesa's
-# start-up costs each process about 50 ms, which would otherwise be paid again by every case.
+# slow signal-processing tests that would only run ten times slower there. PER_SUITE runs the program once
+# per test suite instead of once per case, for programs whose every process pays for a GL context: Mesa's
+# start-up costs each process about 50 ms, which would otherwise be paid again by every case. Each case is
+# still its own CTest test, which reads the suite's result (cmake/GTestSuites.cmake), so that a skipped or
+# disabled case counts as such.
 function(cv_tests area)
   cmake_parse_arguments(ARG "PER_SUITE" "" "LIBS;ASAN" ${ARGN})
   file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
@@ -110,9 +112,10 @@ function(_cv_test_program name files label libs perSuite)
   add_executable(${name} ${files})
   target_link_libraries(${name} PRIVATE ${libs} cv_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_options(${name} PRIVATE ${CV_WARNINGS})
-  # Each test case is its own CTest test: a hang must fail in about ten times the slowest case's need
-  # (plain under 5 s, AddressSanitizer's Debug build under 25 s, ThreadSanitizer under 8 s on a busy
-  # machine), not wait out a blanket limit. ctest --timeout does not override a TIMEOUT property.
+  # A hang must fail in about ten times the slowest case's need (plain under 5 s, AddressSanitizer's Debug
+  # build under 25 s, ThreadSanitizer under 8 s on a busy machine), not wait out a blanket limit. A case of
+  # gtest_discover_tests is its own process and has that budget. ctest --timeout does not override a
+  # TIMEOUT property.
   if(label STREQUAL "long")
     set(timeout 1200)
   elseif(CV_SANITIZE STREQUAL "address")
@@ -122,21 +125,38 @@ function(_cv_test_program name files label libs perSuite)
   else()
     set(timeout 60)
   endif()
+  if(perSuite)
+    cv_gtest_runs(${name} TIMEOUT ${timeout} LABEL "${label}")
+    return()
+  endif()
   set(props TIMEOUT ${timeout})
   if(label)
     list(APPEND props LABELS ${label})
   endif()
-  if(NOT perSuite)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
-    return()
-  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()
+
+# cv_gtest_runs(<test program> TIMEOUT <seconds> [LABEL <label>] [ONE_RUN] [LAUNCHER <command line>]): runs
+# the program once per test suite (once in all with ONE_RUN, through the launcher if any) and registers each
+# case as a CTest test that reads the run's result (cmake/GTestSuites.cmake). A run's budget is TIMEOUT, a
+# case's own budget, plus a twelfth of it for each case it runs: 60 s + 5 s a case in the plain build. Its
+# slowest suites, which draw and read back whole editor frames, need up to 0.7 s a case on a quiet machine
+# and 4 s a case on two cores of a machine loaded twenty deep (OverlayImage: 4 cases in 10 s, EditorRedraw:
+# 2 in 8 s), so even there a hang fails in about five times the need and a short suite keeps a case's whole
+# budget. The sanitizers scale it as they scale a case's.
+function(cv_gtest_runs name)
+  cmake_parse_arguments(ARG "ONE_RUN" "TIMEOUT;LABEL;LAUNCHER" "" ${ARGN})
+  math(EXPR case_timeout "${ARG_TIMEOUT} / 12")
   # As gtest_discover_tests does, the list is read from the program after each build.
-  set(ctest_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_suites.cmake")
+  set(ctest_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_runs.cmake")
+  add_dependencies(${name} cv_suite_result)
   add_custom_command(
     TARGET ${name} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -D "TEST_EXECUTABLE=$<TARGET_FILE:${name}>" -D "CTEST_FILE=${ctest_file}"
-            -D "WORKING_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "TIMEOUT=${timeout}" -D "LABELS=${label}"
-            -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
+            -D "WORKING_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "RESULT_TOOL=$<TARGET_FILE:cv_suite_result>"
+            -D "RESULT_DIR=${CMAKE_CURRENT_BINARY_DIR}/${name}_results" -D "RUN_TIMEOUT=${ARG_TIMEOUT}"
+            -D "CASE_TIMEOUT=${case_timeout}" -D "LABELS=${ARG_LABEL}" -D "ONE_RUN=${ARG_ONE_RUN}"
+            -D "LAUNCHER=${ARG_LAUNCHER}" -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
     VERBATIM)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${ctest_file})
 endfunction()

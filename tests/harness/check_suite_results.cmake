@@ -1,0 +1,67 @@
+# The per-suite harness's self-test (cmake -P): registers the suite_outcomes program as PER_SUITE does, runs
+# CTest on it and checks that each case counts as it ended. Inputs: TEST_EXECUTABLE, RESULT_TOOL,
+# GTEST_SUITES (cmake/GTestSuites.cmake), CTEST_COMMAND, WORK_DIR.
+
+cmake_policy(SET CMP0057 NEW) # if(... IN_LIST ...)
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+execute_process(
+  COMMAND "${CMAKE_COMMAND}" -D "TEST_EXECUTABLE=${TEST_EXECUTABLE}" -D "CTEST_FILE=${WORK_DIR}/suites.cmake"
+          -D "WORKING_DIR=${WORK_DIR}" -D "RESULT_TOOL=${RESULT_TOOL}" -D "RESULT_DIR=${WORK_DIR}/results"
+          -D RUN_TIMEOUT=60 -D CASE_TIMEOUT=5 -D LABELS= -D ONE_RUN= -D LAUNCHER= -P "${GTEST_SUITES}"
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "GTestSuites.cmake failed (${status})")
+endif()
+file(WRITE "${WORK_DIR}/CTestTestfile.cmake" "include(suites.cmake)\n")
+execute_process(
+  COMMAND "${CTEST_COMMAND}" -j1 --output-on-failure
+  WORKING_DIRECTORY "${WORK_DIR}"
+  OUTPUT_VARIABLE out
+  ERROR_VARIABLE out)
+
+# Each CTest test and how CTest reports it.
+set(expected
+    "Mixed=Passed"
+    "Mixed.Passes=Passed"
+    "Mixed.Skips=Skipped"
+    "Mixed.Fails=Failed"
+    "Mixed.DISABLED_Waits=Not Run (Disabled)"
+    "Every/Skipped=Skipped"
+    "Every/Skipped.Always/0=Skipped"
+    "Every/Skipped.Always/1=Skipped"
+    "DISABLED_Parked=Not Run (Disabled)"
+    "DISABLED_Parked.Waits=Not Run (Disabled)"
+    "BrokenSetUp=Failed"
+    "BrokenSetUp.Runs=Not Run")
+string(REPLACE "\n" ";" lines "${out}")
+set(seen "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "Test +#[0-9]+: ([^ ]+) \\.+ *(\\*\\*\\*)?([A-Za-z ()]*[A-Za-z)]) +[0-9.]+ sec")
+    list(APPEND seen "${CMAKE_MATCH_1}=${CMAKE_MATCH_3}")
+  endif()
+endforeach()
+set(errors "")
+foreach(item IN LISTS expected)
+  if(NOT item IN_LIST seen)
+    string(APPEND errors "expected ${item}\n")
+  endif()
+endforeach()
+list(LENGTH expected expected_count)
+list(LENGTH seen seen_count)
+if(NOT seen_count EQUAL expected_count)
+  string(APPEND errors "expected ${expected_count} tests, CTest ran ${seen_count}\n")
+endif()
+# The failed case shows its own message; the skipped and disabled ones are listed as not run, and CTest's
+# summary line counts the skipped ones among its total (corvalinth's test command subtracts them).
+foreach(text "a <marked> & \"quoted\" message" "the suite's set-up failed"
+             "3 tests failed out of 9" "Mixed.Skips (Skipped)" "DISABLED_Parked (Disabled)")
+  string(FIND "${out}" "${text}" at)
+  if(at EQUAL -1)
+    string(APPEND errors "CTest's output lacks: ${text}\n")
+  endif()
+endforeach()
+if(errors)
+  message(FATAL_ERROR "${errors}CTest's output:\n${out}")
+endif()
