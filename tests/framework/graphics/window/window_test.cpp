@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/wait.h>
@@ -514,6 +515,41 @@ TEST(DesktopServices, TheDrawnPathFieldAsksBeforeReplacingAFile) {
     std::filesystem::remove_all(dir);
 }
 
+// Puts a folder of stand-in programs first on the PATH for its scope and restores the PATH on every way
+// out, an assertion's early return included: the cases after it run in the same process.
+class StandInsOnPath {
+public:
+    explicit StandInsOnPath(const std::filesystem::path& dir) {
+        if (const char* path = std::getenv("PATH"))
+            mOld = path;
+        setenv("PATH", (dir.string() + ":" + mOld.value_or("/usr/bin:/bin")).c_str(), 1);
+    }
+    ~StandInsOnPath() {
+        if (mOld)
+            setenv("PATH", mOld->c_str(), 1);
+        else
+            unsetenv("PATH");
+    }
+    StandInsOnPath(const StandInsOnPath&) = delete;
+    StandInsOnPath& operator=(const StandInsOnPath&) = delete;
+
+private:
+    std::optional<std::string> mOld;
+};
+
+TEST(DesktopServices, StandInsLeaveThePathOnAnAssertionsEarlyReturn) {
+    const std::string before = std::getenv("PATH") ? std::getenv("PATH") : "";
+    EXPECT_FATAL_FAILURE(
+        {
+            const StandInsOnPath standIns("/nonexistent/stand-ins");
+            // Fails, and so returns early, exactly when the stand-ins come first.
+            ASSERT_FALSE(std::string(std::getenv("PATH")).starts_with("/nonexistent/stand-ins:"))
+                << "the stand-ins come first";
+        },
+        "the stand-ins come first");
+    EXPECT_EQ(std::getenv("PATH") ? std::getenv("PATH") : "", before);
+}
+
 // zenity asks only about the path it returns: the guard, and a file that the extension added makes an
 // existing one, are judged afterwards, and what needs an answer goes on in the drawn field.
 TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
@@ -524,8 +560,7 @@ TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
     // A stand-in for zenity that prints the answer file as the user's choice.
     std::ofstream(dir / "zenity") << "#!/bin/sh\ncat '" << (dir / "answer").string() << "'\n";
     std::filesystem::permissions(dir / "zenity", std::filesystem::perms::owner_all);
-    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    setenv("PATH", (dir.string() + ":" + oldPath).c_str(), 1);
+    const StandInsOnPath standIns(dir);
     DesktopEditor editor(true);
     auto& [g, d, platform] = editor;
     platform.SetSaveGuard([&](const std::filesystem::path& p) {
@@ -574,7 +609,6 @@ TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
         d.Tick();
         EXPECT_EQ(g->GetModalControl(), nullptr);
     }
-    setenv("PATH", oldPath.c_str(), 1);
     std::filesystem::remove_all(dir);
 }
 
