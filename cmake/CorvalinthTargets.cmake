@@ -141,9 +141,9 @@ endfunction()
 # case as a CTest test that reads the run's result (cmake/GTestSuites.cmake). A run's budget is TIMEOUT, a
 # case's own budget, plus a twelfth of it for each case it runs: 60 s + 5 s a case in the plain build. Its
 # slowest suites, which draw and read back whole editor frames, need up to 0.7 s a case on a quiet machine
-# and 4 s a case on two cores of a machine loaded twenty deep (OverlayImage: 4 cases in 10 s, EditorRedraw:
-# 2 in 8 s), so even there a hang fails in about five times the need and a short suite keeps a case's whole
-# budget. The sanitizers scale it as they scale a case's.
+# and up to 4 s a case on two cores of a machine loaded twenty deep (EditorRedraw: 2 cases in 8 s,
+# OverlayImage: 4 in 10 s), so even there a run has eight times what it needs, and no run has less than a
+# lone case had. The sanitizers scale it as they scale a case's.
 function(cv_gtest_runs name)
   cmake_parse_arguments(ARG "ONE_RUN" "TIMEOUT;LABEL;LAUNCHER" "" ${ARGN})
   math(EXPR case_timeout "${ARG_TIMEOUT} / 12")

@@ -8,7 +8,8 @@
 # is registered, so no case can be left out.
 # Inputs: TEST_EXECUTABLE, CTEST_FILE, WORKING_DIR, RESULT_TOOL, RESULT_DIR, RUN_TIMEOUT (the budget of a
 # run before its cases), CASE_TIMEOUT (added for each case it runs), LABELS (may be empty), ONE_RUN (may be
-# empty), LAUNCHER (a command line that runs the program, such as "xvfb-run -a"; may be empty).
+# empty), LAUNCHER (a command line that runs the program, such as "xvfb-run -a", but not its listing; may
+# be empty).
 
 execute_process(
   COMMAND "${TEST_EXECUTABLE}" --gtest_list_tests
