@@ -194,13 +194,13 @@ int run(const char* resultPath, char** command) {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFSIGNALED(status)) {
-        std::cout << "\nThe suite's program was ended by signal " << WTERMSIG(status) << ".\n";
+        std::cout << "\nThe program was ended by signal " << WTERMSIG(status) << ".\n";
         return 1;
     }
     const int code = WEXITSTATUS(status);
     std::string result;
     if (!readFile(resultPath, result)) {
-        std::cout << "\nThe suite's program ended with status " << code << " and wrote no result.\n";
+        std::cout << "\nThe program ended with status " << code << " and wrote no result.\n";
         return 1;
     }
     if (suiteFailed) {
@@ -212,7 +212,7 @@ int run(const char* resultPath, char** command) {
         return counts.skipped == counts.ran ? kSkipped : 0;
     if (code == 1 && counts.failed > 0)
         return 0; // each failed case's own test fails and shows its messages
-    std::cout << "\nThe suite's program ended with status " << code << " after running " << counts.ran
+    std::cout << "\nThe program ended with status " << code << " after running " << counts.ran
               << " cases, of which " << counts.failed
               << " failed: something outside the cases failed (see the output above).\n";
     return 1;
@@ -221,7 +221,7 @@ int run(const char* resultPath, char** command) {
 int report(const char* resultPath, std::string_view suite, std::string_view name) {
     std::string result;
     if (!readFile(resultPath, result)) {
-        std::cout << "No result file " << resultPath << ": the suite's run did not finish.\n";
+        std::cout << "No result file " << resultPath << ": the run did not finish.\n";
         return 1;
     }
     Element testSuite, testCase;
@@ -245,8 +245,8 @@ int report(const char* resultPath, std::string_view suite, std::string_view name
             }
             Element skipped;
             std::size_t s = 0;
-            if (attribute(testCase.tag, "result") == "skipped" ||
-                nextElement(testCase.body, "skipped", s, skipped)) {
+            const bool saysWhy = nextElement(testCase.body, "skipped", s, skipped);
+            if (saysWhy || attribute(testCase.tag, "result") == "skipped") {
                 std::cout << "Skipped: " << elementText(skipped) << "\n";
                 return kSkipped;
             }
