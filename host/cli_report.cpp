@@ -149,8 +149,13 @@ std::string truncatedFileNotice(const std::string& file, std::int64_t readFrames
     const auto seconds = [sampleRate](std::int64_t frames) {
         return format("%.2f", static_cast<double>(frames) / sampleRate);
     };
-    return "corvalinth: warning: " + (file == "-" ? std::string("standard input") : file) +
-           " is truncated: " + seconds(readFrames) + " s of the " + seconds(declaredFrames) +
+    const std::string name = file == "-" ? std::string("standard input") : file;
+    const std::string read = seconds(readFrames), declared = seconds(declaredFrames);
+    // A few frames short reads the same in hundredths of a second: the frames then say what is missing.
+    if (read == declared)
+        return "corvalinth: warning: " + name + " is truncated: " + std::to_string(readFrames) + " of the " +
+               std::to_string(declaredFrames) + " frames its header declares were read.\n";
+    return "corvalinth: warning: " + name + " is truncated: " + read + " s of the " + declared +
            " s its header declares were read.\n";
 }
 

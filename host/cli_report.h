@@ -19,7 +19,8 @@ std::string formatReport(const std::string& file, Algorithm algorithm, const np:
 std::string replacedSamplesNotice(const std::string& file, std::int64_t count);
 
 // The line telling that file (or standard input, "-") is truncated: only readFrames of the declaredFrames
-// its header declares were read, both in seconds (two decimals) at sampleRate; empty when none is missing.
+// its header declares were read, both in seconds (two decimals) at sampleRate, or in frames where the
+// seconds read alike; empty when none is missing.
 std::string truncatedFileNotice(const std::string& file, std::int64_t readFrames, std::int64_t declaredFrames,
                                 double sampleRate);
 

@@ -132,9 +132,9 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
     EXPECT_EQ(cv::cli::truncatedFileNotice("take.wav", 100000, 230000, 48000.0),
               "corvalinth: warning: take.wav is truncated: 2.08 s of the 4.79 s its header declares were "
               "read.\n");
-    EXPECT_EQ(
-        cv::cli::truncatedFileNotice("-", 1, 2, 48000.0).rfind("corvalinth: warning: standard input is ", 0),
-        0u);
+    EXPECT_EQ(cv::cli::truncatedFileNotice("-", 229990, 230000, 48000.0),
+              "corvalinth: warning: standard input is truncated: 229990 of the 230000 frames its header "
+              "declares were read.\n");
 }
 
 using Bytes = std::vector<std::uint8_t>;
