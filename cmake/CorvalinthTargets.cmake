@@ -138,7 +138,9 @@ endfunction()
 
 # cv_gtest_runs(<test program> TIMEOUT <seconds> [LABEL <label>] [ONE_RUN] [LAUNCHER <command line>]): runs
 # the program once per test suite (once in all with ONE_RUN, through the launcher if any) and registers each
-# case as a CTest test that reads the run's result (cmake/GTestSuites.cmake). A run's budget is TIMEOUT, a
+# case as a CTest test that reads the run's result (cmake/GTestSuites.cmake). Small suites, in the order the
+# program lists them, share a run until it holds a dozen cases: each process starts Mesa and a font atlas
+# once (about 70 ms), which forty separate small suites would pay forty times. A run's budget is TIMEOUT, a
 # case's own budget, plus a twelfth of it for each case it runs: 60 s + 5 s a case in the plain build. Its
 # slowest suites, which draw and read back whole editor frames, need up to 0.7 s a case on a quiet machine
 # and up to 4 s a case on two cores of a machine loaded twenty deep (EditorRedraw: 2 cases in 8 s,
@@ -156,7 +158,7 @@ function(cv_gtest_runs name)
             -D "WORKING_DIR=${CMAKE_CURRENT_BINARY_DIR}" -D "RESULT_TOOL=$<TARGET_FILE:cv_suite_result>"
             -D "RESULT_DIR=${CMAKE_CURRENT_BINARY_DIR}/${name}_results" -D "RUN_TIMEOUT=${ARG_TIMEOUT}"
             -D "CASE_TIMEOUT=${case_timeout}" -D "LABELS=${ARG_LABEL}" -D "ONE_RUN=${ARG_ONE_RUN}"
-            -D "LAUNCHER=${ARG_LAUNCHER}" -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
+            -D "LAUNCHER=${ARG_LAUNCHER}" -D GROUP_CASES=12 -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
     VERBATIM)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${ctest_file})
 endfunction()
