@@ -252,12 +252,7 @@ int runHost(const HostCommand& command, Corvalinth::Services services) {
         LoadedAudio loaded;
         if (!readAudioFile(command.input, Algorithm::Melodic, loaded, error))
             return fail(error);
-        if (loaded.replacedSamples > 0)
-            std::fputs(replacedSamplesNotice(command.input, loaded.replacedSamples).c_str(), stderr);
-        std::fputs(
-            truncatedFileNotice(command.input, loaded.audio.frames, loaded.declaredFrames, loaded.sampleRate)
-                .c_str(),
-            stderr);
+        std::fputs(readNotices(command.input, loaded).c_str(), stderr);
         const double rate = loaded.sampleRate;
         const int channels = loaded.audio.channels;
         const std::int64_t frames = loaded.audio.frames;

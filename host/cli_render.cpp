@@ -160,12 +160,7 @@ int runRender(const RenderCommand& command) {
         if (!checkOutputFile(command.output, {command.input}, error) ||
             !readAudioFile(command.input, command.algorithm, loaded, error))
             return fail(progress, error);
-        if (loaded.replacedSamples > 0)
-            std::fputs(replacedSamplesNotice(command.input, loaded.replacedSamples).c_str(), stderr);
-        std::fputs(
-            truncatedFileNotice(command.input, loaded.audio.frames, loaded.declaredFrames, loaded.sampleRate)
-                .c_str(),
-            stderr);
+        std::fputs(readNotices(command.input, loaded).c_str(), stderr);
         const double rate = loaded.sampleRate;
         const int fileFormat = loaded.fileFormat;
         const auto audio = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));

@@ -159,6 +159,12 @@ std::string truncatedFileNotice(const std::string& file, std::int64_t readFrames
            " s its header declares were read.\n";
 }
 
+std::string readNotices(const std::string& file, const LoadedAudio& loaded) {
+    return (loaded.replacedSamples > 0 ? replacedSamplesNotice(file, loaded.replacedSamples)
+                                       : std::string()) +
+           truncatedFileNotice(file, loaded.audio.frames, loaded.declaredFrames, loaded.sampleRate);
+}
+
 std::string capturedPartNotice(const std::string& file, std::int64_t capturedFrames, std::int64_t trackFrames,
                                double sampleRate) {
     if (capturedFrames >= trackFrames || !(sampleRate > 0.0))

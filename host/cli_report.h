@@ -2,6 +2,7 @@
 
 #include "engine/analysis/analysis_records.h"
 #include "host/cli_args.h"
+#include "host/cli_audio_file.h"
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,10 @@ std::string formatReport(const std::string& file, Algorithm algorithm, const np:
 // The line telling that `count` samples of file (or of standard input, "-") were NaN or infinite and
 // were read as 0.
 std::string replacedSamplesNotice(const std::string& file, std::int64_t count);
+
+// What a command tells of the file it read before its own output: the lines of replacedSamplesNotice and
+// truncatedFileNotice that apply, or empty.
+std::string readNotices(const std::string& file, const LoadedAudio& loaded);
 
 // The line telling that file (or standard input, "-") is truncated: only readFrames of the declaredFrames
 // its header declares were read, both in seconds (two decimals) at sampleRate, or in frames where the

@@ -101,12 +101,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             return 1;
         }
-        if (loaded.replacedSamples > 0)
-            std::fputs(replacedSamplesNotice(command.file, loaded.replacedSamples).c_str(), stderr);
-        std::fputs(
-            truncatedFileNotice(command.file, loaded.audio.frames, loaded.declaredFrames, loaded.sampleRate)
-                .c_str(),
-            stderr);
+        std::fputs(readNotices(command.file, loaded).c_str(), stderr);
         ProgressLine progress;
         np::AnalysisResult result;
         const bool analysed = runAnalysis(
