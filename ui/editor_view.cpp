@@ -345,8 +345,11 @@ void EditorView::DragGesture(float x, float y, float dY, const IMouseMod& mod) {
     case GestureMode::Time: {
         const std::int64_t frames = TimeDragFrames(x - mDownX, mView.framesPerPixel);
         if (frames != mTimeDragApplied) {
-            changed = s.moveTime(ids, frames - mTimeDragApplied);
-            mTimeDragApplied = frames;
+            // Only the distance the group really moved counts as applied: past the start or the end
+            // of the timeline it stops, and the pointer brings it back from where it stopped.
+            const std::int64_t delta = s.limitedMoveFrames(ids, frames - mTimeDragApplied);
+            changed = s.moveTime(ids, delta);
+            mTimeDragApplied += delta;
         }
         break;
     }

@@ -74,7 +74,13 @@ public:
     bool addFormantShift(std::span<const std::uint32_t> ids, double semitones);
     bool addGainDb(std::span<const std::uint32_t> ids, double db);
     bool setMuted(std::span<const std::uint32_t> ids, bool muted);
+    // Moves the listed notes as one group by limitedMoveFrames(ids, deltaFrames), so that they keep
+    // their spacing; each note is still kept on the timeline on its own.
     bool moveTime(std::span<const std::uint32_t> ids, std::int64_t deltaFrames);
+    // The distance moveTime moves the listed notes by: deltaFrames limited so that the earliest of them
+    // stops at 0 and the latest ends at the timeline limit. Notes already off the timeline (damaged, or
+    // longer than it) and unknown ids limit nothing. For one note it is the note's own clamp.
+    std::int64_t limitedMoveFrames(std::span<const std::uint32_t> ids, std::int64_t deltaFrames) const;
     // Stretches one note to newLength, within 1/8..8 times its source span (at least 256 samples)
     // and the timeline limit.
     bool resizeNote(std::uint32_t id, std::int64_t newLength);

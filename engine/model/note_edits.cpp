@@ -2,6 +2,7 @@
 
 #include "engine/model/edit_session.h"
 #include "engine/model/edit_session_apply.h"
+#include "engine/model/note_index.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,13 +97,35 @@ bool EditSession::setMuted(std::span<const std::uint32_t> ids, bool muted) {
     });
 }
 
+std::int64_t EditSession::limitedMoveFrames(std::span<const std::uint32_t> ids,
+                                            std::int64_t deltaFrames) const {
+    const std::int64_t limit = timelineLimitFrames();
+    const detail::NoteIndex index(document_.notes, ids);
+    // Every note that lies on the timeline bounds the group's move, so that no note of it stops while
+    // the others go on: the earliest start bounds a move back, the latest end a move forward.
+    std::int64_t lowest = std::numeric_limits<std::int64_t>::min();
+    std::int64_t highest = std::numeric_limits<std::int64_t>::max();
+    for (const std::uint32_t id : ids) {
+        const Note* n = index.find(document_.notes, id);
+        if (n == nullptr || n->length < 0 || n->length > limit || n->start < 0 ||
+            n->start > limit - n->length)
+            continue; // unknown, or damaged: left to the clamp of each note
+        lowest = std::max(lowest, -n->start);
+        highest = std::min(highest, limit - n->length - n->start);
+    }
+    // Notes on the timeline span at most its length, so lowest <= 0 <= highest.
+    return std::clamp(deltaFrames, lowest, highest);
+}
+
 bool EditSession::moveTime(std::span<const std::uint32_t> ids, std::int64_t deltaFrames) {
     const std::int64_t limit = timelineLimitFrames();
+    const std::int64_t delta = limitedMoveFrames(ids, deltaFrames);
     return applyEdit(ids, [&](const Note& n) {
         auto f = fieldsOf(n);
-        // A note longer than the timeline is pinned at 0.
+        // Each note is still clamped: a damaged note off the timeline comes back onto it, and a note
+        // longer than the timeline is pinned at 0.
         const std::int64_t latest = std::max<std::int64_t>(limit - n.length, 0);
-        f.start = std::clamp<std::int64_t>(saturatingSum(n.start, deltaFrames), 0, latest);
+        f.start = std::clamp<std::int64_t>(saturatingSum(n.start, delta), 0, latest);
         return f;
     });
 }

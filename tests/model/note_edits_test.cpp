@@ -164,4 +164,44 @@ TEST(NoteEdits, EachEditChangesWhatItShouldAndRecordsOneStepOrNothing) {
     }
 }
 
+// A move of several notes is one move of the group: limited so that its earliest note stops at 0 and its
+// latest ends at the timeline's end, the notes keep their spacing. Notes off the timeline (damaged, or
+// longer than it) and unknown ids limit nothing; each note is still clamped on its own.
+TEST(NoteEdits, AMoveOfSeveralNotesKeepsTheirSpacing) {
+    constexpr Prep later = [](np::Document& d) {
+        for (np::Note& n : d.notes)
+            n.start += 3000;
+    };
+    constexpr Prep beforeTheStart = [](np::Document& d) { d.notes[0].start = -500; };
+    constexpr Prep overlong = [](np::Document& d) { d.notes[0].length = kLimit + 10; };
+    const struct {
+        const char* what;
+        Prep prep;
+        Ids ids;
+        std::int64_t frames;
+        std::int64_t limited;       // limitedMoveFrames
+        std::vector<double> starts; // of notes 1 to 4; empty: nothing may change
+    } cases[] = {
+        {"back from the start", nullptr, {1, 2, 3, 4}, -5000, 0, {}},
+        {"back to the start", later, {1, 2, 3, 4}, -5000, -3000, {0, 9600, 19200, 28800}},
+        {"back, the earliest listed stops", nullptr, {3, 2}, -20000, -9600, {0, 0, 9600, 28800}},
+        {"forward to the end", nullptr, {3, 4}, kMax, kEnd - 28800, {0, 9600, kEnd - 9600, kEnd}},
+        {"an unknown id is skipped", nullptr, {99, 3, 4}, -100000, -19200, {0, 9600, 0, 9600}},
+        {"one note as before", nullptr, {2}, -20000, -9600, {0, 0, 19200, 28800}},
+        {"a note before the start", beforeTheStart, {1, 2}, 2000, 2000, {1500, 11600, 19200, 28800}},
+        {"a note longer than the timeline", overlong, {1, 2}, 1000, 1000, {0, 10600, 19200, 28800}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        np::Document document = cvtest::makeTestDocument(4);
+        if (c.prep != nullptr)
+            c.prep(document);
+        np::EditSession session = cvtest::sessionOf(std::move(document));
+        EXPECT_EQ(session.limitedMoveFrames(c.ids, c.frames), c.limited);
+        EXPECT_EQ(session.moveTime(c.ids, c.frames), !c.starts.empty());
+        for (std::uint32_t id = 1; id <= c.starts.size(); ++id)
+            EXPECT_EQ(cvtest::noteOf(session, id).start, c.starts[id - 1]) << "note " << id;
+    }
+}
+
 } // namespace

@@ -165,6 +165,20 @@ TEST(EditorViewMouse, TimeDragsLockTheirAxisMoveByWholeFramesAndStayOnTheTimelin
     EXPECT_EQ(rig.Session().undoStates().size(), 5u);
 }
 
+// A time drag of several notes moves them as one group: past the start it stops with the earliest at 0,
+// and back it follows the pointer from where it stopped, so the notes land where the pointer says.
+TEST(EditorViewMouse, ATimeDragOfSeveralNotesKeepsTheirSpacingPastTheStartAndBack) {
+    cvtest::PluginCanvasRig rig(TwoNotes());
+    rig.view->SetTool(static_cast<std::uint32_t>(Tool::Time));
+    rig.view->SelectAll();
+    rig.driver->MouseDown(300, 474);
+    rig.driver->MouseMove(-100, 474); // 102400 frames back
+    EXPECT_EQ(std::tuple(rig.Note(1).start, rig.Note(2).start), std::tuple(0, 48000));
+    rig.driver->MouseMove(310, 474);
+    rig.driver->MouseUp(310, 474);
+    EXPECT_EQ(std::tuple(rig.Note(1).start, rig.Note(2).start), std::tuple(48000 + 2560, 96000 + 2560));
+}
+
 TEST(EditorViewMouse, TheTimeToolStretchesFromTheResizeZoneOnlyThePressedNote) {
     cvtest::PluginCanvasRig rig(TwoNotes());
     rig.view->SetTool(static_cast<std::uint32_t>(Tool::Time));
