@@ -1,6 +1,8 @@
 #include "host/cli_args.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -196,22 +198,90 @@ ParsedArgs parseHost(const std::vector<std::string>& args) {
     return parsed;
 }
 
+// The number a word in decimal notation stands for: an optional sign, digits with at most one point
+// among them, and an optional exponent ("-2.5", ".5", "1e-310"). Hexadecimal, "inf", "nan", spaces and
+// anything after the number are not numbers. A value too small for a double is taken as the nearest
+// one (a subnormal, or 0); a value too large for one is none.
+std::optional<double> decimalNumber(std::string_view word) {
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t from = at;
+        while (at < word.size() && word[at] >= '0' && word[at] <= '9')
+            ++at;
+        return at - from;
+    };
+    const bool negative = at < word.size() && word[at] == '-';
+    if (at < word.size() && (word[at] == '+' || word[at] == '-'))
+        ++at;
+    const std::size_t mantissa = at;
+    std::size_t count = digits();
+    if (at < word.size() && word[at] == '.') {
+        ++at;
+        count += digits();
+    }
+    if (count == 0)
+        return std::nullopt;
+    const std::size_t mantissaEnd = at;
+    if (at < word.size() && (word[at] == 'e' || word[at] == 'E')) {
+        ++at;
+        if (at < word.size() && (word[at] == '+' || word[at] == '-'))
+            ++at;
+        if (digits() == 0)
+            return std::nullopt;
+    }
+    if (at != word.size())
+        return std::nullopt;
+    // from_chars reads no leading '+' and the same digits in any locale.
+    double x = 0.0;
+    const std::size_t from = negative ? 0 : mantissa;
+    const auto [end, ec] = std::from_chars(word.data() + from, word.data() + word.size(), x);
+    if (ec == std::errc() && end == word.data() + word.size() && std::isfinite(x))
+        return x + 0.0; // -0 reads as 0
+    if (ec != std::errc::result_out_of_range)
+        return std::nullopt;
+    // Out of range either way: too small when the first significant digit stands after the point by
+    // more places than the exponent moves it back.
+    const std::string_view digitsOnly = word.substr(mantissa, mantissaEnd - mantissa);
+    const std::size_t point = std::min(digitsOnly.find('.'), digitsOnly.size());
+    const std::size_t first = digitsOnly.find_first_of("123456789");
+    if (first == std::string_view::npos)
+        return 0.0;
+    // The power of ten of the first significant digit, the exponent's digits counted to at most ten
+    // (the exponent of a double's range has four).
+    std::int64_t power = first < point ? static_cast<std::int64_t>(point - first - 1)
+                                       : -static_cast<std::int64_t>(first - point);
+    if (mantissaEnd < word.size()) {
+        std::string_view exponent = word.substr(mantissaEnd + 1);
+        const bool down = exponent.front() == '-';
+        if (exponent.front() == '+' || exponent.front() == '-')
+            exponent.remove_prefix(1);
+        std::int64_t e = 0;
+        for (const char c : exponent)
+            e = std::min<std::int64_t>(e * 10 + (c - '0'), 10000000000);
+        power += down ? -e : e;
+    }
+    return power < 0 ? std::optional(0.0) : std::nullopt;
+}
+
 } // namespace
 
 bool parseNumber(const std::string& option, const std::string& value, double low, double high,
                  const char* unit, std::optional<double>& out, std::string& error) {
-    errno = 0;
-    char* end = nullptr;
-    const double x = std::strtod(value.c_str(), &end);
-    if (value.empty() || end != value.c_str() + value.size() || errno == ERANGE || !std::isfinite(x) ||
-        x < low || x > high) {
+    const std::optional<double> x = decimalNumber(value);
+    if (!x || *x < low || *x > high) {
         char range[96];
         std::snprintf(range, sizeof range, "%g to %g%s%s", low, high, *unit ? " " : "", unit);
         error = option + " needs a number from " + range + ", not " + quotedWord(value);
         return false;
     }
-    out = x;
+    out = *x;
     return true;
+}
+
+std::string numberWord(double value) {
+    char text[32]; // the longest shortest form of a double, "-2.2250738585072014e-308", has 24
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
 }
 
 std::string quotedWord(std::string_view word) {

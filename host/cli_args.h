@@ -56,10 +56,16 @@ struct ParsedArgs {
 // Parses the arguments after the program name.
 ParsedArgs parseArgs(const std::vector<std::string>& args);
 
-// A finite number within [low, high] (unit names the range's unit, may be empty) into out; false with
-// one line naming what and its range in error otherwise.
+// The one rule by which every option and edit-script step reads its number: value in decimal notation
+// (an optional sign, digits with at most one point, an optional exponent: "2", "-2.5", ".5", "1e-310";
+// no hexadecimal, "inf" or "nan") within [low, high] (unit names the range's unit, may be empty) into
+// out. A value too small for a double is taken as the double it rounds to (a subnormal, or 0), as every
+// in-range number is. False with one line naming what and its range in error otherwise.
 bool parseNumber(const std::string& what, const std::string& value, double low, double high, const char* unit,
                  std::optional<double>& out, std::string& error);
+
+// value as the shortest decimal that parseNumber reads back as exactly value ("0.1", "1e-310", "-2.5").
+std::string numberWord(double value);
 
 // The longest part of a word that an error line echoes.
 inline constexpr std::size_t kQuotedWordMaxBytes = 32;

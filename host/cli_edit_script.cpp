@@ -184,11 +184,8 @@ std::string describeEditStep(const EditStep& step) {
             ids += (ids.empty() ? "" : ",") + std::to_string(id);
         text += " " + (step.allNotes ? std::string("all") : ids);
     }
-    if (rule.value != StepRule::Value::None) {
-        char value[32];
-        std::snprintf(value, sizeof value, " %g", step.value);
-        text += value;
-    }
+    if (rule.value != StepRule::Value::None)
+        text += " " + numberWord(step.value); // reads back as the same number
     return text;
 }
 

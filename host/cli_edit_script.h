@@ -56,7 +56,8 @@ bool readEditScript(const std::string& path, std::string& text, std::string& err
 // Words the line echoes are cut short and escaped (quotedWord).
 bool parseEditScript(const std::string& text, std::vector<EditStep>& steps, std::string& error);
 
-// The step as the script wrote it, for messages ("transpose 2 +2").
+// The step as a script line, for messages ("transpose 2 2.5"): its number is the shortest decimal that
+// reads back as exactly that number (numberWord), so the line parses back to the same step.
 std::string describeEditStep(const EditStep& step);
 
 } // namespace cv::cli

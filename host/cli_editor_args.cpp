@@ -1,7 +1,6 @@
 #include "host/cli_editor_args.h"
 
-#include <charconv>
-#include <cmath>
+#include "host/cli_args.h"
 
 namespace cv::cli {
 namespace {
@@ -27,11 +26,11 @@ ParsedEditorArgs parseEditorArgs(const std::vector<std::string>& args) {
         if (arg == "--scale" && command.kind == EditorCommand::Kind::Screenshot) {
             if (i + 1 >= args.size())
                 return refuse("--scale needs a value from 0.7 to 1.5");
-            const std::string& value = args[++i];
-            const char* end = value.data() + value.size();
-            const auto [ptr, ec] = std::from_chars(value.data(), end, command.scale);
-            if (ec != std::errc() || ptr != end || !(command.scale >= 0.7 && command.scale <= 1.5))
-                return refuse("--scale takes a number from 0.7 to 1.5, not \"" + value + "\"");
+            std::optional<double> scale;
+            std::string error;
+            if (!parseNumber(arg, args[++i], 0.7, 1.5, "", scale, error))
+                return refuse(error);
+            command.scale = *scale;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return refuse("unknown option \"" + arg + "\"");
         } else {

@@ -2,6 +2,7 @@
 #include "host/cli_args.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_edit_script.h"
+#include "host/cli_editor_args.h"
 #include "host/cli_files.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <limits>
 #include <regex>
 #include <sndfile.h>
 #include <sstream>
@@ -306,6 +308,78 @@ TEST(CliArgs, ParsesTheRenderCommandWithItsRangesInOneLine) {
         EXPECT_FALSE(refused.render || refused.command) << line;
         EXPECT_FALSE(refused.error.empty());
         EXPECT_EQ(refused.error.find('\n'), std::string::npos) << refused.error;
+    }
+}
+
+// Every option and script step reads its number by one rule: decimal notation only, a value too small for
+// a double taken as the double it rounds to, and a script step's description reads back as the same step.
+TEST(CliNumbers, EveryOptionAndStepReadsItsNumberByOneRule) {
+    const auto words = [](const std::string& line) {
+        std::istringstream in(line);
+        return std::vector<std::string>{std::istream_iterator<std::string>(in), {}};
+    };
+    // The number the line's command or step took, or the error it gave.
+    const auto read = [&](const std::string& line, std::string& error) -> std::optional<double> {
+        std::vector<EditStep> steps;
+        if (line.starts_with("render")) {
+            const ParsedArgs p = parseArgs(words(line));
+            error = p.error;
+            return p.render ? p.render->transpose.value_or(0) + p.render->formant.value_or(0) +
+                                  p.render->gain.value_or(0) + p.render->stretch.value_or(0) +
+                                  p.render->correct.value_or(0)
+                            : std::optional<double>();
+        }
+        if (line.starts_with("screenshot")) {
+            const ParsedEditorArgs p = parseEditorArgs(words(line));
+            error = p.error;
+            return p.command ? std::optional(p.command->scale) : std::nullopt;
+        }
+        if (!parseEditScript(line, steps, error))
+            return std::nullopt;
+        std::vector<EditStep> again;
+        const std::string description = describeEditStep(steps[0]);
+        EXPECT_TRUE(parseEditScript(description, again, error)) << description << ": " << error;
+        EXPECT_EQ(again.empty() ? -1.0 : again[0].value, steps[0].value) << description;
+        return steps[0].value;
+    };
+    const std::optional<double> refused;
+    const double denormal = std::numeric_limits<double>::denorm_min();
+    // The fuzz target's crash: a hexadecimal move whose description used to be refused.
+    const std::string crash = "move\t3\t-0x1p-000001055#7muteua 1 1e";
+    const std::pair<std::string, std::optional<double>> rows[] = {
+        {"render a b --gain 1e-310", 1e-310},
+        {"render a b --transpose 1e-320", 1e-320},
+        {"render a b --correct 5e-324", denormal},
+        {"render a b --formant -2e-324", 0.0}, // rounds to 0
+        {"render a b --transpose +2", 2.0},
+        {"render a b --stretch .5", 0.5},
+        {"render a b --transpose 0x10", refused},
+        {"render a b --gain inf", refused},
+        {"render a b --stretch nan", refused},
+        {"render a b --transpose 1e400", refused},
+        {"screenshot a b --scale 1.25e0", 1.25},
+        {"screenshot a b --scale 0x1", refused},
+        {"split 1 1e-310", 1e-310},
+        {"move 3 -2.5903e-318", -2.5903e-318},
+        {"transpose 1 0.1", 0.1},
+        {"gain 1 -6.000000000000001", -6.000000000000001},
+        {"quantize 1 1e-999", 0.0},
+        {"transpose 1 0x2", refused},
+        {"move 3 -0x1p-1055", refused},
+        {"correct 1 nan", refused},
+        {"gain 1 -inf", refused},
+        {crash, refused},
+    };
+    for (const auto& [line, value] : rows) {
+        SCOPED_TRACE(line);
+        std::string error;
+        const std::optional<double> got = read(line, error);
+        EXPECT_EQ(got, value) << error;
+        if (!value) {
+            const std::string word = words(line.substr(0, line.find('#'))).back();
+            EXPECT_NE(error.find("needs a number from "), std::string::npos) << error;
+            EXPECT_NE(error.find(", not " + quotedWord(word)), std::string::npos) << error;
+        }
     }
 }
 
