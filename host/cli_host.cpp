@@ -11,11 +11,13 @@
 #include "host/standin/standin_host.h"
 #include "plugin/Corvalinth.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <sndfile.h>
 #include <thread>
 #include <unistd.h>
@@ -105,9 +107,41 @@ std::string noteList(const np::Document& doc) {
     return "the notes are " + ids;
 }
 
+// A move of the notes limited so that they keep their spacing on the timeline.
+struct MoveLimit {
+    std::int64_t frames = 0;          // how far the notes were moved
+    bool atStart = false;             // the earliest stopped at 0; otherwise the latest at the timeline's end
+    std::optional<std::uint32_t> one; // the one note moved; empty for several
+    std::int64_t endFrames = 0;       // the timeline's end
+};
+
+std::string seconds(std::int64_t frames, double rate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g s", static_cast<double>(frames) / rate);
+    return text;
+}
+
+// What the host says of a limited move after the step's description: how far the notes moved and where
+// they stopped, or, when they could not move at all, why the step changed nothing.
+std::string describeLimit(const MoveLimit& limit, bool moved, double rate) {
+    const std::string note = limit.one ? "note " + std::to_string(*limit.one) : "";
+    const std::string where =
+        limit.atStart ? "starts at 0 s" : "ends at the timeline's end, " + seconds(limit.endFrames, rate);
+    if (!moved) {
+        const std::string which = limit.one ? note : limit.atStart ? "the earliest note" : "the latest note";
+        return "changed nothing: " + which + " already " + where;
+    }
+    const std::string which = limit.one       ? "it goes: it"
+                              : limit.atStart ? "they go: the earliest"
+                                              : "they go: the latest";
+    return "moved " + (limit.one ? note : "the notes") + " " + seconds(limit.frames, rate) + ", as far as " +
+           which + " now " + where;
+}
+
 // Applies one step through the plug-in's edit commands; false with the reason when it names a note the
-// document does not hold.
-bool applyStep(ConsoleCorvalinth& plugin, const EditStep& step, std::string& error) {
+// document does not hold. A move the timeline limits sets limit.
+bool applyStep(ConsoleCorvalinth& plugin, const EditStep& step, std::optional<MoveLimit>& limit,
+               std::string& error) {
     np::EditSession& session = plugin.Session();
     const np::Document& doc = session.document();
     std::vector<std::uint32_t> ids = step.ids;
@@ -136,9 +170,20 @@ bool applyStep(ConsoleCorvalinth& plugin, const EditStep& step, std::string& err
     case EditStep::Kind::Gain:
         edited(session.addGainDb(ids, step.value));
         break;
-    case EditStep::Kind::Move:
-        edited(session.moveTime(ids, std::llround(step.value * rate)));
+    case EditStep::Kind::Move: {
+        const std::int64_t requested = std::llround(step.value * rate);
+        const std::int64_t frames = session.limitedMoveFrames(ids, requested);
+        if (frames != requested) {
+            std::vector<std::uint32_t> unique = ids;
+            std::sort(unique.begin(), unique.end());
+            unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+            limit = MoveLimit{frames, frames > requested,
+                              unique.size() == 1 ? std::optional(unique[0]) : std::nullopt,
+                              session.timelineLimitFrames()};
+        }
+        edited(session.moveTime(ids, requested));
         break;
+    }
     case EditStep::Kind::Mute:
         edited(session.setMuted(ids, true));
         break;
@@ -287,14 +332,19 @@ int runHost(const HostCommand& command, Corvalinth::Services services) {
         for (const EditStep& step : steps) {
             const std::uint64_t before = plugin.Session().editCount();
             const int errors = plugin.console.errors;
-            if (!applyStep(plugin, step, error))
+            std::optional<MoveLimit> limit;
+            if (!applyStep(plugin, step, limit, error))
                 return fail("edit script line " + std::to_string(step.line) + ": " + error);
+            const std::string line =
+                "edit script line " + std::to_string(step.line) + " (" + describeEditStep(step) + ")";
             if (plugin.console.errors > errors)
-                return fail("edit script line " + std::to_string(step.line) + " (" + describeEditStep(step) +
-                            ") failed");
-            if (plugin.Session().editCount() == before)
-                std::fprintf(stderr, "corvalinth: edit script line %d (%s) changed nothing\n", step.line,
-                             describeEditStep(step).c_str());
+                return fail(line + " failed");
+            const bool changed = plugin.Session().editCount() != before;
+            if (limit)
+                std::fprintf(stderr, "corvalinth: %s %s\n", line.c_str(),
+                             describeLimit(*limit, changed, rate).c_str());
+            else if (!changed)
+                std::fprintf(stderr, "corvalinth: %s changed nothing\n", line.c_str());
         }
         const np::Document& document = plugin.Session().document();
         if (!steps.empty())

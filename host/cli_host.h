@@ -20,8 +20,9 @@ namespace cv::cli {
 std::string formatDocumentNotes(const std::string& title, const np::Document& document);
 
 // Runs the whole command: the notes after the analysis (and after the script) on standard output, the
-// plug-in's notices and one line "corvalinth: ..." per failure on standard error. Returns 0, or 1 when a
-// file could not be read or written, the script could not be applied, or the plug-in reported an error
+// plug-in's notices and one line "corvalinth: ..." per failure on standard error, with a line for each
+// step that changed nothing and for each move the timeline limited (how far the notes moved). Returns 0, or 1
+// when a file could not be read or written, the script could not be applied, or the plug-in reported an error
 // (an edit it could not render among them: then no bounce is written). services: the plug-in's own
 // (defaults: the analyses and the document render it ships with).
 int runHost(const HostCommand& command, Corvalinth::Services services = {});

@@ -126,6 +126,47 @@ TEST(CliHost, AnEditThePlugInCouldNotRenderEndsTheCommandWithoutABounce) {
     EXPECT_EQ(contentsOf(out), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
 }
 
+// A move of several notes moves the group: at the take's start it stops with the earliest note at 0, the
+// notes keep their spacing, and the line of the step says how far they moved, or why nothing moved.
+TEST(CliHost, AMoveOfSeveralNotesKeepsTheirSpacingAndSaysHowFarTheyMoved) {
+    ScratchFolder folder;
+    const std::string in = folder / "in.wav", out = folder / "out.wav", script = folder / "edit.txt";
+    writeAudio(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, shortTake(48000));
+    std::ofstream(script) << "move 2 -5\nundo\nmove all -5\nmove all -1\n";
+    const CommandRun run = runCommand({"host", in, out, "--edit", script});
+    ASSERT_EQ(run.code, 0) << run.err;
+    // The start of each note in the listing that begins at from.
+    const auto starts = [&run](std::size_t from) {
+        std::array<double, 2> at{};
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::size_t row = run.out.find("\n    " + std::to_string(i + 1) + " ", from);
+            EXPECT_NE(row, std::string::npos) << run.out;
+            at[i] = row == std::string::npos ? 0.0 : std::stod(run.out.substr(row + 7, 10));
+        }
+        return at;
+    };
+    const std::array<double, 2> before = starts(0), after = starts(run.out.find("After the edit script"));
+    EXPECT_EQ(after[0], 0.0);
+    EXPECT_NEAR(after[1], before[1] - before[0], 0.0011); // each listed to the millisecond
+    // How far the notes moved, read from the step's line.
+    const auto moved = [&run](const std::string& head, const std::string& tail) {
+        const std::size_t at = run.err.find(head);
+        const std::size_t end = run.err.find(tail, at);
+        EXPECT_TRUE(at != std::string::npos && end != std::string::npos) << run.err;
+        return at == std::string::npos ? 0.0 : std::stod(run.err.substr(at + head.size(), end - at));
+    };
+    EXPECT_NEAR(moved("corvalinth: edit script line 1 (move 2 -5) moved note 2 ",
+                      " s, as far as it goes: it now starts at 0 s\n"),
+                -before[1], 0.0006);
+    EXPECT_NEAR(moved("corvalinth: edit script line 3 (move all -5) moved the notes ",
+                      " s, as far as they go: the earliest now starts at 0 s\n"),
+                -before[0], 0.0006);
+    EXPECT_NE(run.err.find("corvalinth: edit script line 4 (move all -1) changed nothing: the earliest note "
+                           "already starts at 0 s\n"),
+              std::string::npos)
+        << run.err;
+}
+
 // Without a script the bounce is the input sample for sample in its own coding (16- and 24-bit PCM,
 // 32-bit float), and other codings are written as render writes them: 8-bit as 16-bit with the same
 // values, 32-bit PCM and 64-bit float as 24-bit; FLAC and AIFF as WAV. The listing shows the analysed
