@@ -1,5 +1,7 @@
 #include "host/cli_args.h"
 
+#include "host/cli_names.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -53,7 +55,7 @@ bool parseAlgorithm(const std::string& value, Algorithm& algorithm, std::string&
     else if (value == "percussive")
         algorithm = Algorithm::Percussive;
     else
-        error = "unknown algorithm \"" + value + "\": use melodic or percussive";
+        error = "unknown algorithm " + quotedName(value) + ": use melodic or percussive";
     return error.empty();
 }
 
@@ -77,7 +79,7 @@ ParsedArgs parseAnalyse(const std::vector<std::string>& args) {
             if (!parseAlgorithm(value, command.algorithm, error))
                 return refuse(error);
         } else {
-            return refuse("unknown option \"" + walk.current() + "\"");
+            return refuse("unknown option " + quotedName(walk.current()));
         }
     }
     if (!haveFile)
@@ -95,8 +97,8 @@ bool parseNotes(const std::string& value, std::vector<std::uint32_t>& notes, std
         const unsigned long long n = std::strtoull(id.c_str(), &end, 10);
         if (id.empty() || id[0] < '0' || id[0] > '9' || end != id.c_str() + id.size() || errno == ERANGE ||
             n < 1 || n > std::numeric_limits<std::uint32_t>::max()) {
-            error = "--notes needs note ids from 1 as `analyse` prints them, separated by commas, not \"" +
-                    value + "\"";
+            error = "--notes needs note ids from 1 as `analyse` prints them, separated by commas, not " +
+                    quotedName(value);
             return false;
         }
         notes.push_back(static_cast<std::uint32_t>(n));
@@ -115,7 +117,7 @@ bool parseEngine(const std::string& value, EngineChoice& engine, std::string& er
     else if (value == "vocoder")
         engine = EngineChoice::Vocoder;
     else
-        error = "unknown engine \"" + value + "\": use auto, psola, stretch or vocoder";
+        error = "unknown engine " + quotedName(value) + ": use auto, psola, stretch or vocoder";
     return error.empty();
 }
 
@@ -139,7 +141,7 @@ ParsedArgs parseRender(const std::vector<std::string>& args) {
                            name == "--formant" || name == "--gain" || name == "--stretch" ||
                            name == "--correct" || name == "--engine";
         if (!known)
-            return refuse("unknown option \"" + walk.current() + "\"");
+            return refuse("unknown option " + quotedName(walk.current()));
         if (!walk.next(true, value))
             return refuse(name + " needs a value");
         bool ok = true;
@@ -181,7 +183,7 @@ ParsedArgs parseHost(const std::vector<std::string>& args) {
             continue;
         }
         if (walk.name() != "--edit")
-            return refuse("unknown option \"" + walk.current() + "\"");
+            return refuse("unknown option " + quotedName(walk.current()));
         if (!walk.next(true, value) || value.empty())
             return refuse("--edit needs an edit script file");
         if (command.script)
@@ -308,7 +310,7 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
         return parseRender(args);
     if (args[0] == "host")
         return parseHost(args);
-    return refuse("unknown command \"" + args[0] + "\"");
+    return refuse("unknown command " + quotedName(args[0]));
 }
 
 } // namespace cv::cli

@@ -193,7 +193,7 @@ bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& ou
 bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::uint64_t workingSetBytes,
                            LoadedAudio& out, std::string& error) {
     const bool standardInput = path == "-";
-    const std::string name = standardInput ? "standard input" : path;
+    const std::string name = inputName(path);
     const FileDescriptor fd(standardInput ? openStandardInput(error)
                                           : openRegularFile(path, path, "an audio file", error));
     if (fd.get() < 0)

@@ -3,6 +3,7 @@
 #include "engine/io/atomic_file.h"
 #include "host/cli_args.h"
 #include "host/cli_files.h"
+#include "host/cli_names.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -136,7 +137,7 @@ bool readEditScript(const std::string& path, std::string& text, std::string& err
         return false;
     struct stat status {};
     if (::fstat(fd.get(), &status) == 0 && static_cast<std::uint64_t>(status.st_size) > kEditScriptMaxBytes) {
-        error = "The edit script " + path + " holds " + std::to_string(status.st_size) +
+        error = "The edit script " + printableName(path) + " holds " + std::to_string(status.st_size) +
                 " bytes; edit scripts of at most " + std::to_string(kEditScriptMaxBytes) +
                 " bytes can be read.";
         return false;
@@ -144,7 +145,7 @@ bool readEditScript(const std::string& path, std::string& text, std::string& err
     std::vector<std::uint8_t> bytes;
     std::string reason;
     if (!np::readFileBounded(path, kEditScriptMaxBytes, bytes, &reason)) {
-        error = "Could not read the edit script " + path + ": " + reason + ".";
+        error = "Could not read the edit script " + printableName(path) + ": " + printableName(reason) + ".";
         return false;
     }
     text.assign(bytes.begin(), bytes.end());

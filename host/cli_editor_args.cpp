@@ -1,6 +1,7 @@
 #include "host/cli_editor_args.h"
 
 #include "host/cli_args.h"
+#include "host/cli_names.h"
 
 namespace cv::cli {
 namespace {
@@ -17,7 +18,7 @@ bool isEditorCommand(const std::vector<std::string>& args) {
 
 ParsedEditorArgs parseEditorArgs(const std::vector<std::string>& args) {
     if (!isEditorCommand(args))
-        return refuse(args.empty() ? "no command given" : "unknown command \"" + args[0] + "\"");
+        return refuse(args.empty() ? "no command given" : "unknown command " + quotedName(args[0]));
     EditorCommand command;
     command.kind = args[0] == "open" ? EditorCommand::Kind::Open : EditorCommand::Kind::Screenshot;
     std::vector<std::string> files;
@@ -32,7 +33,7 @@ ParsedEditorArgs parseEditorArgs(const std::vector<std::string>& args) {
                 return refuse(error);
             command.scale = *scale;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return refuse("unknown option \"" + arg + "\"");
+            return refuse("unknown option " + quotedName(arg));
         } else {
             files.push_back(arg);
         }
@@ -43,7 +44,7 @@ ParsedEditorArgs parseEditorArgs(const std::vector<std::string>& args) {
                           ? "no audio file given"
                           : "give an audio file and the PNG file to write");
     if (files.size() > wanted)
-        return refuse("too many files: \"" + files[wanted] + "\"");
+        return refuse("too many files: " + quotedName(files[wanted]));
     command.file = files[0];
     if (wanted == 2)
         command.out = files[1];

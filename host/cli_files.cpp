@@ -41,11 +41,11 @@ int openRegularFile(const std::string& path, const std::string& described, const
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
-        error = "Could not read " + described + ": " + std::strerror(errno) + ".";
+        error = "Could not read " + printableName(described) + ": " + std::strerror(errno) + ".";
         return -1;
     }
     if (!S_ISREG(status.st_mode)) {
-        error = path + " is " + kindOf(status.st_mode) + ", not " + wanted + ".";
+        error = printableName(path) + " is " + kindOf(status.st_mode) + ", not " + wanted + ".";
         return -1;
     }
     return fd.release();
@@ -67,13 +67,14 @@ const std::string* sameFileAsInput(const std::string& path, const std::vector<st
 bool checkOutputFile(const std::string& output, const std::vector<std::string>& inputs, std::string& error) {
     // Writing the result over an input would replace the file the work still reads.
     if (const std::string* input = sameFileAsInput(output, inputs)) {
-        error = "The output " + output + " is the same file as " +
-                (*input == "-" ? "standard input" : "the input " + *input) + "; choose another output file.";
+        error = "The output " + printableName(output) + " is the same file as " +
+                (*input == "-" ? "standard input" : "the input " + printableName(*input)) +
+                "; choose another output file.";
         return false;
     }
     std::string sentence;
     if (!np::checkReplaceableDestination(std::filesystem::path(output), &sentence)) {
-        error = "Could not write " + output + ": " + sentence;
+        error = "Could not write " + printableName(output) + ": " + printableName(sentence);
         return false;
     }
     return true;

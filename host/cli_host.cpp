@@ -241,8 +241,8 @@ np::WavBitDepth bounceDepth(int fileFormat) {
 std::string formatDocumentNotes(const std::string& title, const np::Document& document) {
     const double rate = document.sampleRate;
     char head[160];
-    std::snprintf(head, sizeof head, "%s: %zu notes (%.0f Hz)\n", title.c_str(), document.notes.size(), rate);
-    std::string out = head;
+    std::snprintf(head, sizeof head, ": %zu notes (%.0f Hz)\n", document.notes.size(), rate);
+    std::string out = printableName(title) + head;
     if (document.notes.empty())
         return out;
     out += "   id   start s  length s   pitch  name  edits\n";
@@ -364,8 +364,9 @@ int runHost(const HostCommand& command, Corvalinth::Services services) {
         if (plugin.console.errors > 0)
             return 1;
         if (!np::saveWav(command.output, bounced, rate, &error))
-            return fail("Could not write " + command.output + ": " + error);
-        std::printf("Bounced %.3f s to %s\n", static_cast<double>(end) / rate, command.output.c_str());
+            return fail("Could not write " + printableName(command.output) + ": " + printableName(error));
+        std::printf("Bounced %.3f s to %s\n", static_cast<double>(end) / rate,
+                    printableName(command.output).c_str());
         return 0;
     } catch (const std::exception& e) {
         return fail(e.what());

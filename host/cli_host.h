@@ -15,8 +15,9 @@
 
 namespace cv::cli {
 
-// The notes of a document as the user reads them: id, timeline start and length in seconds, sounding
-// pitch (base pitch plus offset) with its name, and the edits a note carries.
+// The notes of a document as the user reads them under title (written by printableName): id, timeline
+// start and length in seconds, sounding pitch (base pitch plus offset) with its name, and the edits a
+// note carries.
 std::string formatDocumentNotes(const std::string& title, const np::Document& document);
 
 // Runs the whole command: the notes after the analysis (and after the script) on standard output, the

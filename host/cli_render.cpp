@@ -147,8 +147,9 @@ std::string formatRenderReport(const RenderCommand& command, const np::Document&
         return "{\"input\":\"" + jsonEscape(command.input) + "\",\"output\":\"" + jsonEscape(command.output) +
                "\",\"sampleRate\":" + rate + ",\"depth\":\"" + depthName +
                "\",\"notes\":" + std::to_string(document.notes.size()) + ",\"units\":[" + rows + "]}\n";
-    return command.input + " -> " + command.output + ": " + std::to_string(document.notes.size()) +
-           " notes, " + std::to_string(rendered) + " units rendered (" + rate + " Hz, " + depthName + ")\n" +
+    return printableName(command.input) + " -> " + printableName(command.output) + ": " +
+           std::to_string(document.notes.size()) + " notes, " + std::to_string(rendered) +
+           " units rendered (" + rate + " Hz, " + depthName + ")\n" +
            (rendered > 0 ? " unit    start s  engine    notes\n" + rows : std::string());
 }
 
@@ -190,7 +191,8 @@ int runRender(const RenderCommand& command) {
                 progress.show("Writing", f);
                 return true;
             }))
-            return fail(progress, "Could not write " + command.output + ": " + error);
+            return fail(progress,
+                        "Could not write " + printableName(command.output) + ": " + printableName(error));
         progress.finish();
         std::fputs(formatRenderReport(command, session.document(), hints, depth).c_str(), stdout);
         return 0;

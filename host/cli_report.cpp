@@ -1,6 +1,7 @@
 #include "host/cli_report.h"
 
 #include "engine/model/key_scale.h"
+#include "host/cli_names.h"
 
 #include <cmath>
 #include <cstdio>
@@ -26,7 +27,7 @@ constexpr const char* kSeveralVoicesWarning =
     "Corvalinth detected more than one voice. Chords may not edit reliably.";
 
 std::string textReport(const std::string& file, Algorithm algorithm, const np::AnalysisResult& result) {
-    std::string out = file + ": " + std::to_string(result.notes.size()) + " notes (" +
+    std::string out = printableName(file) + ": " + std::to_string(result.notes.size()) + " notes (" +
                       algorithmName(algorithm) + ", " + format("%.0f", result.sampleRate) + " Hz)\n";
     out += "   id   start s  length s   pitch  name  confidence  pitched\n";
     const double rate = result.sampleRate;
@@ -64,25 +65,6 @@ std::string jsonReport(const std::string& file, Algorithm algorithm, const np::A
     return out;
 }
 
-// The length of the well-formed UTF-8 sequence that starts at s[i], or 0 when none does (a stray
-// continuation byte, a cut sequence, an overlong form, a surrogate or a value above U+10FFFF).
-std::size_t utf8SequenceLength(const std::string& s, std::size_t i) {
-    const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead < 0xC2 || lead > 0xF4 || i + length > s.size())
-        return 0;
-    // The second byte's range excludes the overlong forms, the surrogates and values above U+10FFFF.
-    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (byte(i + 1) < low || byte(i + 1) > high)
-        return 0;
-    for (std::size_t k = 2; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-    return length;
-}
-
 } // namespace
 
 std::string jsonEscape(const std::string& s) {
@@ -98,7 +80,7 @@ std::string jsonEscape(const std::string& s) {
             // A valid UTF-8 sequence is copied whole. A byte that starts none (a file name in another
             // encoding) would make the output invalid JSON; it is written as the code point of the same
             // number, which reads a Latin-1 name right.
-            const std::size_t length = utf8SequenceLength(s, i);
+            const std::size_t length = detail::utf8SequenceLength(s, i);
             if (length == 0) {
                 escapeByte(c);
                 ++i;
@@ -137,9 +119,8 @@ std::string jsonEscape(const std::string& s) {
 
 std::string replacedSamplesNotice(const std::string& file, std::int64_t count) {
     const bool one = count == 1;
-    return "corvalinth: " + std::to_string(count) + " sample" + (one ? "" : "s") + " of " +
-           (file == "-" ? "standard input" : file) + (one ? " was" : " were") + " NaN or infinite and " +
-           (one ? "was" : "were") + " read as 0.\n";
+    return "corvalinth: " + std::to_string(count) + " sample" + (one ? "" : "s") + " of " + inputName(file) +
+           (one ? " was" : " were") + " NaN or infinite and " + (one ? "was" : "were") + " read as 0.\n";
 }
 
 std::string truncatedFileNotice(const std::string& file, std::int64_t readFrames, std::int64_t declaredFrames,
@@ -149,7 +130,7 @@ std::string truncatedFileNotice(const std::string& file, std::int64_t readFrames
     const auto seconds = [sampleRate](std::int64_t frames) {
         return format("%.2f", static_cast<double>(frames) / sampleRate);
     };
-    const std::string name = file == "-" ? std::string("standard input") : file;
+    const std::string name = inputName(file);
     const std::string read = seconds(readFrames), declared = seconds(declaredFrames);
     // A few frames short reads the same in hundredths of a second: the frames then say what is missing.
     if (read == declared)
@@ -172,8 +153,8 @@ std::string capturedPartNotice(const std::string& file, std::int64_t capturedFra
     const auto seconds = [sampleRate](std::int64_t frames) {
         return format("%.1f", static_cast<double>(frames) / sampleRate);
     };
-    return "corvalinth: warning: only the first " + seconds(capturedFrames) + " s of " +
-           (file == "-" ? "standard input" : file) + " (" + seconds(trackFrames) +
+    return "corvalinth: warning: only the first " + seconds(capturedFrames) + " s of " + inputName(file) +
+           " (" + seconds(trackFrames) +
            " s) were captured, as much as the plug-in's capture holds; the rest is not analysed.\n";
 }
 

@@ -8,6 +8,7 @@
 #include "host/app/track_transport.h"
 #include "host/cli_audio_file.h"
 #include "host/cli_files.h"
+#include "host/cli_names.h"
 #include "plugin/Corvalinth.h"
 #include "ui/editor_layout.h"
 
@@ -81,9 +82,12 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
         std::snprintf(text, sizeof text, " lasts %.3f s; the plug-in captures at least %.1f s.", seconds,
                       Corvalinth::kMinCaptureSeconds);
         const bool tooShort = seconds < Corvalinth::kMinCaptureSeconds;
-        error = tooShort ? mFile + text : "The plug-in did not capture the track.";
+        error = tooShort ? cv::cli::inputName(mFile) + text : "The plug-in did not capture the track.";
         // The window names the file without its folder: the notice line is one line.
-        mCaptureFailure = tooShort ? std::filesystem::path(mFile).filename().string() + text : error;
+        const std::string name =
+            mFile == "-" ? cv::cli::inputName(mFile)
+                         : cv::cli::printableName(std::filesystem::path(mFile).filename().string());
+        mCaptureFailure = tooShort ? name + text : error;
         return false;
     }
     // The analysis runs on its worker; the idle loop takes its result in.
@@ -103,7 +107,7 @@ bool EditorApp::CaptureAndAnalyse(std::string& error) {
     // notes; the Melodic analysis a new capture gets gives every take a track, even one of silence. The
     // notice line already holds the plug-in's own sentence.
     if (doc.track.frames.empty() && doc.notes.empty()) {
-        error = mFile + " could not be analysed.";
+        error = cv::cli::inputName(mFile) + " could not be analysed.";
         return false;
     }
     mCapturedFrames = doc.audio->frames;
@@ -127,7 +131,8 @@ bool EditorApp::OpenEditor(DesktopPlatform* desktop) {
         desktop->SetSaveGuard([take = mFile](const std::filesystem::path& destination) -> std::string {
             if (cv::cli::sameFileAsInput(destination.string(), {take}) == nullptr)
                 return {};
-            return destination.filename().string() + " is the take open in this window; choose another file.";
+            return cv::cli::printableName(destination.filename().string()) +
+                   " is the take open in this window; choose another file.";
         });
     }
     if (!mCaptureFailure.empty())
@@ -155,12 +160,12 @@ bool EditorApp::SaveScreenshot(const std::string& path, double scale, std::strin
     }
     mHost->closeEditor();
     if (png.empty()) {
-        error = "The editor drew no picture to save in " + path + ".";
+        error = "The editor drew no picture to save in " + cv::cli::printableName(path) + ".";
         return false;
     }
     std::string reason;
     if (!np::writeFileAtomically(std::filesystem::path(path), png, &reason, false)) {
-        error = "Could not write " + path + ": " + reason;
+        error = "Could not write " + cv::cli::printableName(path) + ": " + cv::cli::printableName(reason);
         return false;
     }
     return true;

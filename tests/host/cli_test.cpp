@@ -4,6 +4,7 @@
 #include "host/cli_edit_script.h"
 #include "host/cli_editor_args.h"
 #include "host/cli_files.h"
+#include "host/cli_host.h"
 #include "host/cli_report.h"
 #include "host/cli_run.h"
 #include "tests/host/audio_files.h"
@@ -703,6 +704,65 @@ TEST(CliFiles, RefusesAnOutputThatIsAnInputOrCannotBeReplaced) {
     ::close(saved);
     EXPECT_FALSE(accepted);
     EXPECT_EQ(error, same(folder / "link.wav", "standard input"));
+}
+
+// Every message that echoes a file name or a word writes its control bytes (C0, DEL, C1) and the bytes
+// that are not UTF-8 as \xNN, so that a name cannot drive the terminal, and keeps well-formed UTF-8 as it
+// is; JSON escapes the same name as JSON.
+TEST(CliNames, EveryMessageEscapesTheControlBytesOfTheNamesItEchoes) {
+    cvtest::ScratchFolder folder;
+    const std::string raw = "t\x1B[31m\xC2\x9B\xFF\x7F\xC3\xA9.wav",
+                      shown = "t\\x1B[31m\\xC2\\x9B\\xFF\\x7F\xC3\xA9.wav";
+    const std::string path = folder / raw, named = (folder / "").string() + shown;
+    const auto argsError = [](std::vector<std::string> args) { return parseArgs(args).error; };
+    std::string error, text;
+    LoadedAudio loaded;
+    const auto read = [&](const std::string& file) {
+        readAudioFile(file, Algorithm::Melodic, loaded, error);
+        return error;
+    };
+    const auto script = [&](const std::string& file) {
+        readEditScript(file, text, error);
+        return error;
+    };
+    const auto output = [&](const std::string& file, const std::string& input) {
+        checkOutputFile(file, {input}, error);
+        return error;
+    };
+    np::AnalysisResult none;
+    none.sampleRate = 48000.0;
+    std::vector<std::pair<std::string, std::string>> rows{
+        {read(path), "Could not read " + named + ": No such file or directory."},
+        {script(path), "Could not read the edit script " + named + ": No such file or directory."},
+        {truncatedFileNotice(raw, 1, 96000, 48000.0), "warning: " + shown + " is truncated: 0.00 s"},
+        {replacedSamplesNotice(raw, 2), "2 samples of " + shown + " were"},
+        {capturedPartNotice(raw, 1, 96000, 48000.0), "the first 0.0 s of " + shown + " (2.0 s)"},
+        {formatReport(raw, Algorithm::Melodic, none, OutputFormat::Text), shown + ": 0 notes"},
+        {formatReport(raw, Algorithm::Melodic, none, OutputFormat::Json),
+         "{\"file\":\"t\\u001b[31m\xC2\x9B\\u00ff\x7F\xC3\xA9.wav\""},
+        {cv::cli::formatDocumentNotes(raw, {}), shown + ": 0 notes"},
+        {argsError({"analyse", "a.wav", "-" + raw}), "unknown option \"-" + shown + "\""},
+        {argsError({"render", "a", "b", "--notes", raw}), "separated by commas, not \"" + shown + "\""},
+        {argsError({raw}), "unknown command \"" + shown + "\""},
+        {parseEditorArgs({"open", "a.wav", raw}).error, "too many files: \"" + shown + "\""},
+    };
+    std::filesystem::create_directory(path);
+    rows.emplace_back(read(path), named + " is a folder, not an audio file.");
+    rows.emplace_back(output(folder / raw / ".." / raw, path),
+                      "The output " + named + "/../" + shown + " is the same file as the input " + named);
+    for (const std::string command : {"analyse", "render", "host"}) {
+        const auto [code, said] =
+            runProgram("'" + path + "'" + (command == "analyse" ? "" : " out.wav"), "", command);
+        EXPECT_EQ(code, 1);
+        rows.emplace_back(said, "corvalinth: " + named + " is a folder, not an audio file.\n");
+    }
+    for (const auto& [message, expected] : rows) {
+        SCOPED_TRACE(expected);
+        EXPECT_NE(message.find(expected), std::string::npos) << message;
+        if (!message.starts_with("{")) {
+            EXPECT_EQ(message.find_first_of("\x1B\x7F\xFF"), std::string::npos) << message;
+        }
+    }
 }
 
 // Each command that writes a file checks its output before it reads a byte: the input here does not
