@@ -65,6 +65,13 @@ const std::string* sameFileAsInput(const std::string& path, const std::vector<st
 }
 
 bool checkOutputFile(const std::string& output, const std::vector<std::string>& inputs, std::string& error) {
+    // "-" reads standard input, so as an output it would look like standard output; the commands write
+    // only files.
+    if (output == "-") {
+        error = "The output cannot be \"-\": the result is written to a file, not to standard output; name "
+                "the file to write.";
+        return false;
+    }
     // Writing the result over an input would replace the file the work still reads.
     if (const std::string* input = sameFileAsInput(output, inputs)) {
         error = "The output " + printableName(output) + " is the same file as " +

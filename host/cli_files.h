@@ -38,10 +38,11 @@ int openRegularFile(const std::string& path, const std::string& described, const
 // file.
 const std::string* sameFileAsInput(const std::string& path, const std::vector<std::string>& inputs);
 
-// Refuses, before any work is done, an output that is one of the inputs (the same file, also through a
-// link, a hard link or another path; "-" stands for standard input) and an output the atomic replacement
-// would refuse (np::checkReplaceableDestination: no regular file, read-only, a name with no room for the
-// temporary's suffix). False with one sentence naming the output (printableName) in error.
+// Refuses, before any work is done, the output "-" (it would not be standard output but a file of that
+// name), an output that is one of the inputs (the same file, also through a link, a hard link or another
+// path; "-" stands for standard input) and an output the atomic replacement would refuse
+// (np::checkReplaceableDestination: no regular file, read-only, a name with no room for the temporary's
+// suffix). False with one sentence naming the output (printableName) in error.
 bool checkOutputFile(const std::string& output, const std::vector<std::string>& inputs, std::string& error);
 
 } // namespace cv::cli

@@ -14,6 +14,7 @@
 #include "host/cli_editor_args.h"
 #include "host/cli_files.h"
 #include "host/cli_host.h"
+#include "host/cli_names.h"
 #include "host/cli_progress.h"
 #include "host/cli_render.h"
 #include "host/cli_report.h"
@@ -49,7 +50,7 @@ int runEditorCommand(const std::vector<std::string>& args) {
             truncatedFileNotice(command.file, app.TrackFrames(), app.DeclaredFrames(), app.SampleRate())
                 .c_str(),
             stderr);
-        std::fprintf(stderr, "Capturing and analysing %s\n", command.file.c_str());
+        std::fprintf(stderr, "Capturing and analysing %s\n", inputName(command.file).c_str());
         if (!app.CaptureAndAnalyse(error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());
             // In the window the track can still be captured by hand: Capture, then Space.

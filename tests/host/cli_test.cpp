@@ -776,6 +776,8 @@ TEST(CliCommands, RefuseABadOutputBeforeAnyWork) {
     const std::string longName = folder / (std::string(240, 'n') + ".wav");
     const std::string missing = folder / "missing.wav";
     const std::string tooLong = "The destination's file name is too long";
+    const std::string dash = "The output cannot be \"-\": the result is written to a file, not to standard "
+                             "output; name the file to write.";
     using Case = std::tuple<const char*, std::string, std::string>; // command, arguments, words
     for (const auto& [command, args, words] :
          {Case{"render", "'" + in + "' '" + in + "'", "is the same file as the input " + in},
@@ -787,7 +789,9 @@ TEST(CliCommands, RefuseABadOutputBeforeAnyWork) {
                "is the same file as the input"},
           Case{"render", "'" + missing + "' '" + longName + "'", tooLong},
           Case{"host", "'" + missing + "' '" + longName + "'", tooLong},
-          Case{"screenshot", "'" + missing + "' '" + longName + "'", tooLong}}) {
+          Case{"screenshot", "'" + missing + "' '" + longName + "'", tooLong},
+          Case{"render", "'" + in + "' -", dash}, Case{"host", "'" + in + "' -", dash},
+          Case{"screenshot", "'" + in + "' -", dash}}) {
         SCOPED_TRACE(args);
         const auto [code, output] = runProgram(args, "", command);
         EXPECT_EQ(code, 1);

@@ -252,13 +252,17 @@ TEST(ScreenshotCommand, WritesAPictureOnlyOfATakeItCapturedAndAnalysed) {
         {take.path, 1, "corvalinth: " + take.path + " lasts 0.050 s; the plug-in captures at least 0.1 s."},
         {text, 1, "corvalinth: Could not read " + text + ": Format not recognised."},
         {silent, 0, "Capturing and analysing " + silent},
+        // The short take on standard input, named so in the status line as in the refusal.
+        {"-", 1,
+         "Capturing and analysing standard input\ncorvalinth: standard input lasts 0.050 s; the plug-in "
+         "captures at least 0.1 s."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.take);
         cvtest::writeBytes(out, old);
         const std::string line = "XDG_DATA_HOME='" + folder.path().string() +
                                  "' " CV_CLI_PROGRAM " screenshot '" + row.take + "' '" + out +
-                                 "' --scale 0.7 2>&1 >/dev/null";
+                                 "' --scale 0.7 2>&1 >/dev/null <'" + take.path + "'";
         std::FILE* pipe = ::popen(line.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string err;
