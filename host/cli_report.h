@@ -19,8 +19,9 @@ std::string formatReport(const std::string& file, Algorithm algorithm, const np:
 // were read as 0.
 std::string replacedSamplesNotice(const std::string& file, std::int64_t count);
 
-// What a command tells of the file it read before its own output: the lines of replacedSamplesNotice and
-// truncatedFileNotice that apply, or empty.
+// What every command (analyse, render, host, open, screenshot) tells of the file it read before its own
+// output: the lines of replacedSamplesNotice and truncatedFileNotice that apply, or empty. The notices
+// name the file as inputName does ("standard input" for "-", control bytes escaped).
 std::string readNotices(const std::string& file, const LoadedAudio& loaded);
 
 // The line telling that file (or standard input, "-") is truncated: only readFrames of the declaredFrames

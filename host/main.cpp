@@ -44,12 +44,7 @@ int runEditorCommand(const std::vector<std::string>& args) {
             return 1;
         }
         cv::app::EditorApp app(command.file);
-        if (app.ReplacedSamples() > 0)
-            std::fputs(replacedSamplesNotice(command.file, app.ReplacedSamples()).c_str(), stderr);
-        std::fputs(
-            truncatedFileNotice(command.file, app.TrackFrames(), app.DeclaredFrames(), app.SampleRate())
-                .c_str(),
-            stderr);
+        std::fputs(app.ReadNotices().c_str(), stderr);
         std::fprintf(stderr, "Capturing and analysing %s\n", inputName(command.file).c_str());
         if (!app.CaptureAndAnalyse(error)) {
             std::fprintf(stderr, "corvalinth: %s\n", error.c_str());

@@ -9,6 +9,7 @@
 #include "host/cli_audio_file.h"
 #include "host/cli_files.h"
 #include "host/cli_names.h"
+#include "host/cli_report.h"
 #include "plugin/Corvalinth.h"
 #include "ui/editor_layout.h"
 
@@ -47,8 +48,7 @@ EditorApp::EditorApp(const std::string& file, Corvalinth::Services services) : m
     mSampleRate = loaded.sampleRate;
     mChannels = loaded.audio.channels;
     mTrackFrames = loaded.audio.frames;
-    mDeclaredFrames = loaded.declaredFrames;
-    mReplacedSamples = loaded.replacedSamples;
+    mReadNotices = cv::cli::readNotices(file, loaded);
     auto track = std::make_shared<const np::AudioBuffer>(std::move(loaded.audio));
     cv::ui::RegisterEditorLayout();
     mHost = std::make_unique<cv::standin::StandinHost>(

@@ -28,11 +28,9 @@ public:
     Corvalinth& Plugin();
     double SampleRate() const { return mSampleRate; }
     std::int64_t TrackFrames() const { return mTrackFrames; }
-    // The frames the file's header declares: more than TrackFrames when the file was cut short, 0 when it
-    // declares no length.
-    std::int64_t DeclaredFrames() const { return mDeclaredFrames; }
-    // NaN and infinite samples of the file, read as 0.
-    std::int64_t ReplacedSamples() const { return mReplacedSamples; }
+    // The lines every command tells of the file it read (cli::readNotices: samples replaced, a file cut
+    // short), or empty.
+    const std::string& ReadNotices() const { return mReadNotices; }
     // The frames the plug-in captured (0 before CaptureAndAnalyse succeeds); fewer than TrackFrames when
     // the take is longer than the capture holds.
     std::int64_t CapturedFrames() const { return mCapturedFrames; }
@@ -68,8 +66,7 @@ private:
     double mSampleRate = 0.0;
     int mChannels = 2;
     std::int64_t mTrackFrames = 0;
-    std::int64_t mDeclaredFrames = 0;
-    std::int64_t mReplacedSamples = 0;
+    std::string mReadNotices;
     std::int64_t mCapturedFrames = 0;
     std::string mCaptureFailure; // why CaptureAndAnalyse failed, as the notice line says it
 };
