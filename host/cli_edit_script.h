@@ -11,9 +11,12 @@
 //   split ID SECONDS          (the timeline time the note is cut at)
 //   undo                                       redo
 //
-// IDS is `all` or note ids separated by commas, as the notes are numbered when the step runs (split and
-// merge change them). A # starts a comment that runs to the end of its line; blank lines are skipped; a
-// UTF-8 byte-order mark at the start is ignored.
+// IDS is `all` or note ids separated by commas, the ids the host lists after the analysis. Ids are never
+// renumbered: merge keeps the id of the earliest note it joins and the others' ids go (after `merge 1,2`
+// the ids are 1, 3, 4, ...); split keeps the note's id for its left part and gives the right part the
+// next new id (an id no note of the take has had). A move of several notes moves them as one group, so
+// that they keep their spacing. Numbers are decimal (parseNumber). A # starts a comment that runs to the
+// end of its line; blank lines are skipped; a UTF-8 byte-order mark at the start is ignored.
 
 #include <cstdint>
 #include <string>
