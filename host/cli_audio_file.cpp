@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iomanip>
 #include <memory>
 #include <optional>
 #include <sndfile.h>
@@ -29,7 +30,8 @@ constexpr std::int64_t kFirstCapacityFrames = std::int64_t{1} << 20;
 // Standard input is copied to disk up to the largest file that can lie within the limits: every sample
 // the buffer holds, coded in 64 bits, plus 64 MiB of other chunks.
 constexpr std::uint64_t kStandardInputMaxBytes = np::AudioBuffer::kMaxSamples * 8 + (std::uint64_t{64} << 20);
-// libsndfile's code for a header whose shape is incomplete, which it gives for a sample rate of 0.
+// libsndfile's code for a header whose shape is incomplete, which it gives for a WAV sample rate of 0 or
+// past 2^31 - 1 Hz.
 constexpr int kSndfileIncompleteInfo = 24;
 
 struct SndfileCloser {
@@ -88,13 +90,9 @@ int openStandardInput(std::string& error) {
     return fd.release();
 }
 
-// The frames the header of the file open on fd declares, read from where the descriptor stands, as
-// libsndfile reads the file from there.
-std::optional<std::int64_t> headerDeclaredFrames(int fd) {
-    const off_t start = ::lseek(fd, 0, SEEK_CUR);
-    if (start < 0)
-        return std::nullopt;
-    return declaredFrames([fd, start](std::uint64_t offset, std::span<std::uint8_t> bytes) {
+// Reads the file open on fd from start, where the descriptor stood when libsndfile was given it.
+ReadBytesAt bytesFrom(int fd, off_t start) {
+    return [fd, start](std::uint64_t offset, std::span<std::uint8_t> bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t got = ::pread(fd, bytes.data() + done, bytes.size() - done,
@@ -106,7 +104,26 @@ std::optional<std::int64_t> headerDeclaredFrames(int fd) {
             done += static_cast<std::size_t>(got);
         }
         return done;
-    });
+    };
+}
+
+// A rate as a header declares it, in plain decimals (never in exponent notation): whole hertz in full, a
+// fraction to six places or as many more as it takes not to read as whole, and past what any 64-bit field
+// holds, a bound.
+std::string hertz(long double hz) {
+    constexpr long double kBeyond = 1e18L;
+    if (!(std::abs(hz) < kBeyond))
+        return hz < 0 ? "less than -1000000000000000000" : "more than 1000000000000000000";
+    if (hz == std::floor(hz))
+        return std::to_string(static_cast<std::int64_t>(hz));
+    std::string digits;
+    for (int places = 6; places <= 24 && digits.find_last_not_of('0') == digits.find('.'); places += 6) {
+        std::ostringstream text;
+        text << std::fixed << std::setprecision(places) << hz;
+        digits = text.str();
+    }
+    digits.erase(digits.find_last_not_of('0') + 1);
+    return digits;
 }
 
 // The sentence for audio beyond a limit, or empty when frames of channels at rate fit. decoded says
@@ -198,12 +215,24 @@ bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::ui
                                           : openRegularFile(path, path, "an audio file", error));
     if (fd.get() < 0)
         return false;
-    const std::optional<std::int64_t> headerFrames = headerDeclaredFrames(fd.get());
+    // libsndfile reads from where the descriptor stands (standard input may be a file read in part).
+    const off_t start = ::lseek(fd.get(), 0, SEEK_CUR);
+    const ReadBytesAt bytes = bytesFrom(fd.get(), std::max<off_t>(start, 0));
+    const DeclaredHeader header = start >= 0 ? declaredHeader(bytes) : DeclaredHeader{};
+    // The rate as the header declares it where it can be read, since libsndfile cannot report a WAV rate
+    // past 2^31 - 1 Hz and reports an AIFF rate of 0 Hz as 1 Hz and any past 2^31 as 800000000 Hz.
+    const auto rateRefusal = [&](const char* verb, long double reported) {
+        return name + " " + verb + " a sample rate of " + hertz(header.sampleRateHz.value_or(reported)) +
+               " Hz; rates from 8000 to 384000 Hz can be analysed.";
+    };
+    const auto analysable = [](long double rate) {
+        return rate >= np::kAnalysisMinSampleRate && rate <= np::kAnalysisMaxSampleRate;
+    };
     SF_INFO info{};
     const std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
     if (!file) {
-        error = sf_error(nullptr) == kSndfileIncompleteInfo
-                    ? name + " declares a sample rate of 0 Hz; rates from 8000 to 384000 Hz can be analysed."
+        error = sf_error(nullptr) == kSndfileIncompleteInfo && !analysable(header.sampleRateHz.value_or(0))
+                    ? rateRefusal("declares", 0)
                     : "Could not read " + name + ": " + sf_strerror(nullptr);
         return false;
     }
@@ -213,9 +242,8 @@ bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::ui
         return false;
     }
     const double rate = info.samplerate;
-    if (!(rate >= np::kAnalysisMinSampleRate && rate <= np::kAnalysisMaxSampleRate)) {
-        error = name + " has a sample rate of " + number(rate) +
-                " Hz; rates from 8000 to 384000 Hz can be analysed.";
+    if (!analysable(rate)) {
+        error = rateRefusal("has", rate);
         return false;
     }
     const int channels = info.channels;
@@ -295,11 +323,13 @@ bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::ui
         return false;
     }
     // A file cut short is read as far as it goes; the caller tells the user how much is missing. libsndfile
-    // counts the frames a cut WAV or AIFF file still holds, so the header itself says what was declared.
+    // counts the frames a cut WAV, RF64, Wave64 or AIFF file still holds, so the header itself says what
+    // was declared.
     const int container = info.format & SF_FORMAT_TYPEMASK;
-    const bool headerCounts =
-        container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_AIFF;
-    out.declaredFrames = headerCounts ? headerFrames.value_or(0) : declared;
+    const bool headerCounts = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
+                              container == SF_FORMAT_RF64 || container == SF_FORMAT_W64 ||
+                              container == SF_FORMAT_AIFF;
+    out.declaredFrames = headerCounts ? header.frames.value_or(0) : declared;
     out.audio = samples.take();
     out.sampleRate = rate;
     out.replacedSamples = replaced;

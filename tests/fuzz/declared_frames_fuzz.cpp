@@ -1,10 +1,11 @@
-// The reader of a WAV or AIFF header's declared length on arbitrary bytes: it never crashes, reads only
-// within what it is given, walks a bounded number of chunks, and any length it finds fits the 32-bit field
+// The reader of an audio header's declared length and rate on arbitrary bytes: it never crashes, reads only
+// within what it is given, walks a bounded number of chunks, and any length or rate it finds fits the field
 // it came from and is declared by a container it knows.
 
 #include "host/cli_declared_frames.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,10 @@ namespace {
 void check(bool condition) {
     if (!condition)
         std::abort();
+}
+
+bool startsWith(const std::uint8_t* data, std::size_t size, std::size_t offset, const char* id) {
+    return size >= offset + 4 && std::memcmp(data + offset, id, 4) == 0;
 }
 
 } // namespace
@@ -28,17 +33,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(bytes.data(), data + offset, count);
         return count;
     };
-    const std::optional<std::int64_t> frames = cv::cli::declaredFrames(read);
-    // The container's header, then at most two reads a chunk (its header and the format chunk's body).
+    const cv::cli::DeclaredHeader header = cv::cli::declaredHeader(read);
+    // The container's header (and Wave64's second GUID), then at most two reads a chunk: its header and
+    // the body of the format or ds64 chunk.
     check(reads <= 2 * cv::cli::kDeclaredFramesMaxChunks + 2);
-    if (!frames)
-        return 0;
-    check(*frames > 0 && *frames < 0xFFFFFFFF);
-    check(size >= 12);
-    const bool wav = (std::memcmp(data, "RIFF", 4) == 0 || std::memcmp(data, "RIFX", 4) == 0) &&
-                     std::memcmp(data + 8, "WAVE", 4) == 0;
-    const bool aiff = std::memcmp(data, "FORM", 4) == 0 &&
-                      (std::memcmp(data + 8, "AIFF", 4) == 0 || std::memcmp(data + 8, "AIFC", 4) == 0);
-    check(wav || aiff);
+    const bool wav = (startsWith(data, size, 0, "RIFF") || startsWith(data, size, 0, "RIFX")) &&
+                     startsWith(data, size, 8, "WAVE");
+    const bool rf64 = startsWith(data, size, 0, "RF64") && startsWith(data, size, 8, "WAVE");
+    const bool aiff = startsWith(data, size, 0, "FORM") &&
+                      (startsWith(data, size, 8, "AIFF") || startsWith(data, size, 8, "AIFC"));
+    const bool w64 = startsWith(data, size, 0, "riff") && startsWith(data, size, 24, "wave");
+    if (header.frames) {
+        check(wav || rf64 || aiff || w64);
+        check(*header.frames > 0);
+        check(*header.frames < ((wav || aiff) ? 0xFFFFFFFF : std::int64_t{1} << 62));
+    }
+    if (header.sampleRateHz) {
+        check(wav || rf64 || aiff || w64);
+        // A WAV rate is a whole 32-bit number; an AIFF rate is any 80-bit float but NaN.
+        check(!std::isnan(*header.sampleRateHz));
+        check(aiff || (*header.sampleRateHz >= 0 && *header.sampleRateHz <= 0xFFFFFFFF &&
+                       *header.sampleRateHz == std::floor(*header.sampleRateHz)));
+    }
     return 0;
 }

@@ -47,16 +47,27 @@ void cutTo(const std::string& path, std::size_t bytes) {
     cvtest::writeBytes(path, contents);
 }
 
+// Writes value into bytes at offset, in the byte order given.
+void put(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value, int size,
+         bool bigEndian) {
+    for (int i = 0; i < size; ++i)
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (bigEndian ? 8 * (size - 1 - i) : 8 * i));
+}
+
 // A file cut short is read as far as it goes and tells how much its header declares; the whole file, and
 // a file whose header declares no length, declare exactly what is read.
 TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
     cvtest::ScratchFolder folder;
-    enum class Cut { None, Frames, Half, ClaimTwice, Streamed };
+    enum class Cut { None, Frames, Half };
+    // What the header says: as written, no length (streamed into a pipe), twice the frames it holds, the
+    // placeholder length sox writes into a pipe, or a block-align field that is not channels x sample bytes.
+    enum class Header { AsWritten, NoLength, ClaimTwice, SoxPlaceholder, BlockAlign2, BlockAlign8 };
     const struct {
         const char* name;
         int format;
         int channels;
         Cut cut;
+        Header header = Header::AsWritten;
     } table[] = {
         {"16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, Cut::Frames},
         {"24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, Cut::Frames},
@@ -64,9 +75,16 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
         {"rifx.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, 2, Cut::Frames},
         {"16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, Cut::Frames},
         {"float.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 1, Cut::Frames},
+        {"16.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 2, Cut::Frames},
+        {"24.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_24, 1, Cut::Frames},
         {"cut.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, Cut::Half},
-        {"claims.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, Cut::ClaimTwice},
-        {"streamed.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, Cut::Streamed},
+        {"claims.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, Cut::None, Header::ClaimTwice},
+        {"streamed.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, Cut::Frames, Header::NoLength},
+        {"streamed.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, Cut::Half, Header::NoLength},
+        {"sox.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, Cut::None, Header::SoxPlaceholder},
+        {"sox.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, Cut::None, Header::SoxPlaceholder},
+        {"align2.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, Cut::None, Header::BlockAlign2},
+        {"align8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, Cut::Frames, Header::BlockAlign8},
         {"whole.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, Cut::None},
         {"whole.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 1, Cut::None},
         {"whole.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, Cut::None},
@@ -75,36 +93,55 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
         SCOPED_TRACE(row.name);
         const std::string path = folder / row.name;
         writeAudio(path, row.format, row.channels, kRate, cvtest::shortTake(kRate, row.channels));
-        const std::size_t bytes = cvtest::contentsOf(path).size();
-        // Half a second and one frame short, and a part of the frame before.
-        const std::size_t frameBytes = bytes / kTakeFrames; // the header is smaller than a frame each
+        auto bytes = cvtest::contentsOf(path);
+        const std::size_t wholeBytes = bytes.size();
+        const bool flac = (row.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
         std::int64_t read = kTakeFrames, declared = kTakeFrames;
+        // The fields of the canonical WAV header, of libsndfile's AIFF header, whose COMM chunk comes
+        // first, and of the FLAC stream-info block.
+        const std::uint32_t frameBytes =
+            row.channels * ((row.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_24 ? 3 : 2);
+        switch (row.header) {
+        case Header::AsWritten:
+            break;
+        case Header::NoLength:
+            flac ? put(bytes, 22, 0, 4, true) : put(bytes, 40, 0xFFFFFFFF, 4, false);
+            declared = 0;
+            break;
+        case Header::ClaimTwice:
+            put(bytes, 22, 2 * kTakeFrames, 4, true);
+            declared = 2 * kTakeFrames;
+            break;
+        case Header::SoxPlaceholder:
+            (row.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV
+                ? put(bytes, 40, 0x7FFFF000 - 0x7FFFF000 % frameBytes, 4, false)
+                : put(bytes, 22, 0x7F000000 / frameBytes, 4, true);
+            declared = 0;
+            break;
+        case Header::BlockAlign2:
+        case Header::BlockAlign8:
+            put(bytes, 32, row.header == Header::BlockAlign2 ? 2 : 8, 2, false);
+            break;
+        }
+        // Half a second and one frame short, and a part of the frame before; the header is smaller than a
+        // frame each.
+        const std::size_t frameBytesOnDisk = wholeBytes / kTakeFrames;
         switch (row.cut) {
         case Cut::None:
             break;
         case Cut::Frames:
-            cutTo(path, bytes - (kTakeFrames / 2 - 1) * frameBytes - 1);
+            bytes.resize(wholeBytes - (kTakeFrames / 2 - 1) * frameBytesOnDisk - 1);
             read = kTakeFrames / 2;
             break;
         case Cut::Half:
-            cutTo(path, bytes / 2);
+            bytes.resize(wholeBytes / 2);
+            break;
+        }
+        cvtest::writeBytes(path, bytes);
+        if (row.cut == Cut::Half) {
             read = decodedFrames(path);
             ASSERT_GT(read, 0);
             ASSERT_LT(read, kTakeFrames);
-            break;
-        case Cut::ClaimTwice:
-            cvtest::claimFlacFrames(path, 2 * kTakeFrames);
-            declared = 2 * kTakeFrames;
-            break;
-        case Cut::Streamed: {
-            auto streamed = cvtest::contentsOf(path);
-            std::fill_n(streamed.begin() + 40, 4, 0xFF); // the data size of the canonical header
-            streamed.resize(bytes - (kTakeFrames / 2 - 1) * frameBytes - 1);
-            cvtest::writeBytes(path, streamed);
-            read = kTakeFrames / 2;
-            declared = 0;
-            break;
-        }
         }
         LoadedAudio loaded;
         std::string error;
@@ -160,25 +197,56 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 std::optional<std::int64_t> declaredFramesOf(const Bytes& file) {
-    return cv::cli::declaredFrames([&](std::uint64_t offset, std::span<std::uint8_t> bytes) -> std::size_t {
-        if (offset >= file.size())
-            return 0;
-        const std::size_t count = std::min<std::uint64_t>(bytes.size(), file.size() - offset);
-        std::memcpy(bytes.data(), file.data() + offset, count);
-        return count;
-    });
+    return cv::cli::declaredHeader([&](std::uint64_t offset, std::span<std::uint8_t> bytes) -> std::size_t {
+               if (offset >= file.size())
+                   return 0;
+               const std::size_t count = std::min<std::uint64_t>(bytes.size(), file.size() - offset);
+               std::memcpy(bytes.data(), file.data() + offset, count);
+               return count;
+           })
+        .frames;
 }
 
 // Headers made by hand: a length is found wherever the chunks lie, and only where it counts frames.
 TEST(CliDeclaredFrames, FindsTheLengthOnlyWhereTheHeaderDeclaresFrames) {
-    // PCM (tag 1), stereo, 16-bit: 4-byte blocks.
-    const auto format = [](std::uint8_t tag) {
-        return chunk("fmt ", {tag, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xEE, 2, 0, 4, 0, 16, 0});
+    // Stereo at 48000 Hz; PCM (tag 1), 16-bit: 4-byte frames, which the block-align field may misstate.
+    const auto format = [](std::uint8_t tag, std::uint8_t blockAlign = 4, std::uint8_t bits = 16) {
+        return chunk("fmt ", {tag, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xEE, 2, 0, blockAlign, 0, bits, 0});
     };
     const auto wav = [](const Bytes& chunks) {
         return concat({{'R', 'I', 'F', 'F', 0, 0, 0, 0}, {'W', 'A', 'V', 'E'}, chunks});
     };
     const auto data = [](std::uint32_t size) { return chunk("data", {}, false, size); };
+    const auto u64 = [](std::uint64_t value) {
+        Bytes out;
+        for (int i = 0; i < 8; ++i)
+            out.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+        return out;
+    };
+    // RF64 keeps its sizes in the ds64 chunk: the file's, the data's, the samples', and a table of others.
+    const auto rf64 = [&](std::uint64_t dataBytes) {
+        return concat({{'R', 'F', '6', '4', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E'},
+                       chunk("ds64", concat({u64(0), u64(dataBytes), u64(0), {0, 0, 0, 0}})),
+                       format(1),
+                       data(0xFFFFFFFF)});
+    };
+    // Wave64 names its chunks by GUID, and its 64-bit sizes count the 24-byte chunk header.
+    const auto w64 = [&](const Bytes& fmtBody, std::uint64_t dataSize) {
+        const Bytes suffix{0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+        return concat({{'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0, 0},
+                       u64(0),
+                       {'w', 'a', 'v', 'e'},
+                       suffix,
+                       {'f', 'm', 't', ' '},
+                       suffix,
+                       u64(24 + fmtBody.size()),
+                       fmtBody,
+                       {'d', 'a', 't', 'a'},
+                       suffix,
+                       u64(dataSize)});
+    };
+    Bytes w64Format = format(1);
+    w64Format.erase(w64Format.begin(), w64Format.begin() + 8); // its body
     // Mono, 1000 frames, 16-bit; AIFC adds its compression.
     const auto comm = [](std::uint32_t frames, const char* compression) {
         Bytes body{0,
@@ -218,11 +286,23 @@ TEST(CliDeclaredFrames, FindsTheLengthOnlyWhereTheHeaderDeclaresFrames) {
          concat({{'R', 'F', '6', '4', 0, 0, 0, 0}, {'W', 'A', 'V', 'E'}, format(1), data(4000)}),
          std::nullopt},
         {"format cut short", wav(chunk("fmt ", {1, 0, 2, 0})), std::nullopt},
+        {"block align says 2", wav(concat({format(1, 2), data(4000)})), 1000},
+        {"block align says 0", wav(concat({format(1, 0), data(4000)})), 1000},
+        {"sox's placeholder: no length", wav(concat({format(1), data(0x7FFFF000)})), std::nullopt},
+        {"sox's placeholder in 6-byte frames", wav(concat({format(1, 6, 24), data(0x7FFFEFFC)})),
+         std::nullopt},
+        {"not sox's placeholder", wav(concat({format(1, 6, 24), data(0x7FFFF000)})), 0x7FFFF000 / 6},
+        {"RF64 with its ds64", rf64(4000), 1000},
+        {"RF64 of no length", rf64(0), std::nullopt},
+        {"W64", w64(w64Format, 24 + 4000), 1000},
+        {"W64 from sox into a pipe", w64(w64Format, 0x17), std::nullopt},
+        {"W64 format cut short", w64(Bytes(4), 24 + 4000), std::nullopt},
         {"too many chunks", wav(concat({manyChunks, format(1), data(4000)})), std::nullopt},
         {"aiff", aiff("AIFF", concat({chunk("NAME", {'x'}, true), comm(1000, nullptr)})), 1000},
         {"aifc, uncompressed", aiff("AIFC", comm(1000, "sowt")), 1000},
         {"aifc, packets of frames", aiff("AIFC", comm(1000, "ima4")), std::nullopt},
         {"aiff of no length", aiff("AIFF", comm(0, nullptr)), std::nullopt},
+        {"aiff with sox's placeholder", aiff("AIFF", comm(0x7F000000 / 2, nullptr)), std::nullopt},
         {"FLAC is libsndfile's to read", Bytes{'f', 'L', 'a', 'C', 0, 0, 0, 34, 0, 0, 0, 0}, std::nullopt},
         {"empty", {}, std::nullopt},
     };
@@ -250,25 +330,31 @@ cvtest::CommandRun runProgram(const std::string& args, const std::string& piped 
     return run;
 }
 
-// Off a terminal, standard error holds only whole lines of warnings and errors: nothing for a whole take,
-// and the one truncation warning, from every command that reads a cut take; the JSON report stays the
-// one object on standard output.
+// Off a terminal, standard error holds only whole lines of warnings and errors: nothing for a whole take
+// (nor for one piped with sox's placeholder length), and the one truncation warning, from every command
+// that reads a cut take; the JSON report stays the one object on standard output.
 TEST(CliCommands, WarnOnceOfATruncatedFileAndShowNoProgressOffATerminal) {
     cvtest::ScratchFolder folder;
-    const std::string whole = folder / "whole.wav", cut = folder / "cut.wav", out = folder / "out.wav";
+    const std::string whole = folder / "whole.wav", cut = folder / "cut.wav", out = folder / "out.wav",
+                      sox = folder / "sox.wav";
     writeAudio(whole, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, kRate, cvtest::shortTake(kRate));
     writeAudio(cut, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, kRate, cvtest::shortTake(kRate));
     cutTo(cut, 44 + 3 * kRate / 2); // half a second of 24-bit mono after the canonical header
+    auto bytes = cvtest::contentsOf(whole);
+    put(bytes, 40, 0x7FFFEFFF, 4, false); // 0x7FFFF000 in whole 3-byte frames
+    cvtest::writeBytes(sox, bytes);
     const std::string warning = " is truncated: 0.50 s of the 1.00 s its header declares were read.\n";
     const struct {
         std::string args;
         std::string piped;
         std::string err;
+        int code = 0;
     } table[] = {
         {"analyse '" + whole + "'", "", ""},
         {"analyse --json '" + whole + "'", "", ""},
         {"analyse --json '" + cut + "'", "", "corvalinth: warning: " + cut + warning},
         {"analyse -", cut, "corvalinth: warning: standard input" + warning},
+        {"analyse -", sox, ""},
         {"render '" + cut + "' '" + out + "' --notes 1 --gain -6", "",
          "corvalinth: warning: " + cut + warning},
         {"host '" + cut + "' '" + out + "'", "", "corvalinth: warning: " + cut + warning},
@@ -276,7 +362,7 @@ TEST(CliCommands, WarnOnceOfATruncatedFileAndShowNoProgressOffATerminal) {
     for (const auto& row : table) {
         SCOPED_TRACE(row.args);
         const cvtest::CommandRun run = runProgram(row.args, row.piped);
-        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.code, row.code);
         EXPECT_EQ(run.err, row.err);
         if (row.args.starts_with("analyse --json")) {
             EXPECT_TRUE(run.out.starts_with("{\"file\":") && run.out.ends_with("}\n")) << run.out;

@@ -141,9 +141,26 @@ TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
     writeAudio(folder / "slow.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 7000, std::vector<float>(1000));
     writeAudio(folder / "empty.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, {});
     writeAudio(folder / "rate0.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, std::vector<float>(100));
-    auto rate0 = cvtest::contentsOf(folder / "rate0.wav");
-    std::fill_n(rate0.begin() + 24, 4, 0); // the rate field of the canonical header
-    cvtest::writeBytes(folder / "rate0.wav", rate0);
+    // Rates libsndfile cannot report as declared: the canonical WAV header's 32-bit field, and the 80-bit
+    // float of the AIFF COMM chunk, which libsndfile reads as 1 Hz for 0 and 800000000 Hz for any rate past
+    // 2^31.
+    for (const auto& [name, rate] :
+         std::initializer_list<std::pair<const char*, std::uint32_t>>{{"rate0.wav", 0},
+                                                                      {"rate2G.wav", 2147483648},
+                                                                      {"rate3G.wav", 3000000000},
+                                                                      {"rate1M.wav", 1000000}}) {
+        auto bytes = cvtest::contentsOf(folder / "rate0.wav");
+        for (int i = 0; i < 4; ++i)
+            bytes[24 + i] = static_cast<std::uint8_t>(rate >> 8 * i);
+        cvtest::writeBytes(folder / name, bytes);
+    }
+    writeAudio(folder / "rate0.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 48000, std::vector<float>(100));
+    auto aiff = cvtest::contentsOf(folder / "rate0.aiff");
+    std::fill_n(aiff.begin() + 28, 10, 0);
+    cvtest::writeBytes(folder / "rate0.aiff", aiff);
+    const std::uint8_t threeGigahertz[] = {0x40, 0x1E, 0xB2, 0xD0, 0x5E, 0, 0, 0, 0, 0};
+    std::copy(std::begin(threeGigahertz), std::end(threeGigahertz), aiff.begin() + 28);
+    cvtest::writeBytes(folder / "rate3G.aiff", aiff);
     flacClaiming(folder, "long.flac", 8000, 9600800);     // 1200.1 s
     flacClaiming(folder, "big.flac", 384000, 153600000);  // 400 s
     flacClaiming(folder, "heavy.flac", 96000, 115000000); // fits a buffer, not the analysis
@@ -154,6 +171,11 @@ TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
         {"three.wav", "3 channels"},
         {"slow.wav", "a sample rate of 7000 Hz"},
         {"rate0.wav", "declares a sample rate of 0 Hz"},
+        {"rate2G.wav", "declares a sample rate of 2147483648 Hz;"},
+        {"rate3G.wav", "declares a sample rate of 3000000000 Hz;"},
+        {"rate1M.wav", "has a sample rate of 1000000 Hz;"},
+        {"rate0.aiff", "has a sample rate of 0 Hz;"},
+        {"rate3G.aiff", "has a sample rate of 3000000000 Hz;"},
         {"empty.wav", "holds no audio"},
         {"long.flac", "lasts 1200.1 s; at most 1200 s"},
         {"big.flac", "holds 153600000 samples (1 channel x 153600000 frames); an audio buffer holds at most "
