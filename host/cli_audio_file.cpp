@@ -3,6 +3,7 @@
 #include "engine/analysis/analysis_plan.h"
 #include "host/cli_declared_frames.h"
 #include "host/cli_files.h"
+#include "host/cli_flac_end.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -126,6 +127,24 @@ std::string hertz(long double hz) {
     return digits;
 }
 
+// The sentence for a FLAC stream whose decoding stopped at stoppedFrames, although its final frame, whole
+// in the file, ends at endFrames; declaredFrames is 0 for a stream that declares no length.
+std::string damagedRefusal(const std::string& name, std::int64_t stoppedFrames, std::int64_t endFrames,
+                           std::int64_t declaredFrames, double rate) {
+    const auto seconds = [rate](std::int64_t frames) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(frames) / rate);
+        return std::string(text);
+    };
+    const std::string whose = declaredFrames == endFrames ? "its header declares" : "its last frame ends at";
+    // Where the seconds would read alike, the frames tell the two apart.
+    if (seconds(stoppedFrames) == seconds(endFrames))
+        return name + " is damaged: decoding stopped at frame " + std::to_string(stoppedFrames) + " of the " +
+               std::to_string(endFrames) + " frames " + whose + ".";
+    return name + " is damaged: decoding stopped at " + seconds(stoppedFrames) + " s of the " +
+           seconds(endFrames) + " s " + whose + ".";
+}
+
 // The sentence for audio beyond a limit, or empty when frames of channels at rate fit. decoded says
 // whether frames were counted while decoding (the file holds at least that many) or declared.
 std::string sizeRefusal(const std::string& name, int channels, std::int64_t frames, double rate,
@@ -217,6 +236,10 @@ bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::ui
         return false;
     // libsndfile reads from where the descriptor stands (standard input may be a file read in part).
     const off_t start = ::lseek(fd.get(), 0, SEEK_CUR);
+    struct stat status {};
+    const std::uint64_t fileBytes = start >= 0 && ::fstat(fd.get(), &status) == 0 && status.st_size > start
+                                        ? static_cast<std::uint64_t>(status.st_size - start)
+                                        : 0;
     const ReadBytesAt bytes = bytesFrom(fd.get(), std::max<off_t>(start, 0));
     const DeclaredHeader header = start >= 0 ? declaredHeader(bytes) : DeclaredHeader{};
     // The rate as the header declares it where it can be read, since libsndfile cannot report a WAV rate
@@ -314,7 +337,21 @@ bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::ui
         }
         replaced += samples.append(chunk.data(), got);
     }
-    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+    // libsndfile's FLAC decoder stops at the first frame it cannot decode, as it does at the end of a file
+    // cut short, and reports an error or not as the stop falls within a read. A stream that stops before
+    // its final frame, whole in the file, is damaged; one whose file does not end with a whole frame was
+    // cut short and is read as far as it goes.
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    bool endsWithoutAWholeFrame = false;
+    if (container == SF_FORMAT_FLAC) {
+        const std::optional<std::int64_t> endFrames = flacEndFrames(bytes, fileBytes);
+        if (endFrames && samples.frames() < *endFrames) {
+            error = damagedRefusal(name, samples.frames(), *endFrames, declared, rate);
+            return false;
+        }
+        endsWithoutAWholeFrame = !endFrames;
+    }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR && !(endsWithoutAWholeFrame && samples.frames() > 0)) {
         error = "Could not read " + name + ": " + sf_strerror(file.get());
         return false;
     }
@@ -325,7 +362,6 @@ bool detail::readAudioFile(const std::string& path, Algorithm algorithm, std::ui
     // A file cut short is read as far as it goes; the caller tells the user how much is missing. libsndfile
     // counts the frames a cut WAV, RF64, Wave64 or AIFF file still holds, so the header itself says what
     // was declared.
-    const int container = info.format & SF_FORMAT_TYPEMASK;
     const bool headerCounts = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
                               container == SF_FORMAT_RF64 || container == SF_FORMAT_W64 ||
                               container == SF_FORMAT_AIFF;

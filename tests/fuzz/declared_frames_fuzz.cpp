@@ -1,8 +1,9 @@
-// The reader of an audio header's declared length and rate on arbitrary bytes: it never crashes, reads only
-// within what it is given, walks a bounded number of chunks, and any length or rate it finds fits the field
-// it came from and is declared by a container it knows.
+// The readers of an audio header's declared length and rate and of a FLAC file's final frame, on arbitrary
+// bytes: they never crash, read only within what they are given, walk a bounded number of chunks, and any
+// length or rate they find fits the field it came from and is declared by a container they know.
 
 #include "host/cli_declared_frames.h"
+#include "host/cli_flac_end.h"
 
 #include <algorithm>
 #include <cmath>
@@ -54,6 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(!std::isnan(*header.sampleRateHz));
         check(aiff || (*header.sampleRateHz >= 0 && *header.sampleRateHz <= 0xFFFFFFFF &&
                        *header.sampleRateHz == std::floor(*header.sampleRateHz)));
+    }
+
+    reads = 0;
+    const std::optional<std::int64_t> end = cv::cli::flacEndFrames(read, size);
+    // The stream info, then the file's last bytes.
+    check(reads <= 2);
+    if (end) {
+        check(startsWith(data, size, 0, "fLaC"));
+        // A frame's number fits 31 bits in the stream info's block size, or its first sample's 36 bits,
+        // and a block holds at most 65536 samples.
+        check(*end > 0 && *end <= (std::int64_t{1} << 47) + 65536);
     }
     return 0;
 }

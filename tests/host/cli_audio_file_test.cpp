@@ -25,7 +25,6 @@ using cv::cli::LoadedAudio;
 using cvtest::writeAudio;
 
 constexpr int kRate = 48000;
-constexpr std::int64_t kTakeFrames = kRate; // cvtest::shortTake lasts one second
 
 // The frames libsndfile itself decodes from path.
 std::int64_t decodedFrames(const std::string& path) {
@@ -55,10 +54,13 @@ void put(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t val
 }
 
 // A file cut short is read as far as it goes and tells how much its header declares; the whole file, and
-// a file whose header declares no length, declare exactly what is read.
+// a file whose header declares no length, declare exactly what is read. A FLAC stream whose decoding
+// stops before its last whole frame is damaged, not cut, and is refused.
 TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
     cvtest::ScratchFolder folder;
-    enum class Cut { None, Frames, Half };
+    // Cut::AfterARead leaves the frames of the reader's first read and part of the next frame, so that the
+    // decoder stops at the start of a read, where libsndfile reports the stop as an error.
+    enum class Cut { None, Frames, Half, AfterARead, Damaged };
     // What the header says: as written, no length (streamed into a pipe), twice the frames it holds, the
     // placeholder length sox writes into a pipe, or a block-align field that is not channels x sample bytes.
     enum class Header { AsWritten, NoLength, ClaimTwice, SoxPlaceholder, BlockAlign2, BlockAlign8 };
@@ -68,6 +70,7 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
         int channels;
         Cut cut;
         Header header = Header::AsWritten;
+        int rate = kRate; // the take lasts one second: as many frames
     } table[] = {
         {"16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, Cut::Frames},
         {"24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, Cut::Frames},
@@ -81,6 +84,7 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
         {"claims.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, Cut::None, Header::ClaimTwice},
         {"streamed.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, Cut::Frames, Header::NoLength},
         {"streamed.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, Cut::Half, Header::NoLength},
+        {"read.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, Cut::AfterARead, Header::AsWritten, 96000},
         {"sox.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, Cut::None, Header::SoxPlaceholder},
         {"sox.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, Cut::None, Header::SoxPlaceholder},
         {"align2.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, Cut::None, Header::BlockAlign2},
@@ -88,15 +92,18 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
         {"whole.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, Cut::None},
         {"whole.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 1, Cut::None},
         {"whole.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, Cut::None},
+        {"damaged.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, Cut::Damaged},
+        {"damaged-streamed.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, Cut::Damaged, Header::NoLength},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.name);
         const std::string path = folder / row.name;
-        writeAudio(path, row.format, row.channels, kRate, cvtest::shortTake(kRate, row.channels));
+        const std::int64_t frames = row.rate;
+        writeAudio(path, row.format, row.channels, row.rate, cvtest::shortTake(row.rate, row.channels));
         auto bytes = cvtest::contentsOf(path);
         const std::size_t wholeBytes = bytes.size();
         const bool flac = (row.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
-        std::int64_t read = kTakeFrames, declared = kTakeFrames;
+        std::int64_t read = frames, declared = frames;
         // The fields of the canonical WAV header, of libsndfile's AIFF header, whose COMM chunk comes
         // first, and of the FLAC stream-info block.
         const std::uint32_t frameBytes =
@@ -109,8 +116,8 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
             declared = 0;
             break;
         case Header::ClaimTwice:
-            put(bytes, 22, 2 * kTakeFrames, 4, true);
-            declared = 2 * kTakeFrames;
+            put(bytes, 22, 2 * frames, 4, true);
+            declared = 2 * frames;
             break;
         case Header::SoxPlaceholder:
             (row.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV
@@ -125,31 +132,58 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
         }
         // Half a second and one frame short, and a part of the frame before; the header is smaller than a
         // frame each.
-        const std::size_t frameBytesOnDisk = wholeBytes / kTakeFrames;
+        const std::size_t frameBytesOnDisk = wholeBytes / frames;
         switch (row.cut) {
         case Cut::None:
             break;
         case Cut::Frames:
-            bytes.resize(wholeBytes - (kTakeFrames / 2 - 1) * frameBytesOnDisk - 1);
-            read = kTakeFrames / 2;
+            bytes.resize(wholeBytes - (frames / 2 - 1) * frameBytesOnDisk - 1);
+            read = frames / 2;
             break;
         case Cut::Half:
             bytes.resize(wholeBytes / 2);
             break;
+        case Cut::AfterARead: {
+            // The longest cut at which at most 65536 frames decode.
+            std::size_t fewer = wholeBytes / 2, more = wholeBytes;
+            while (more - fewer > 1) {
+                const std::size_t middle = (fewer + more) / 2;
+                cvtest::writeBytes(path,
+                                   {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(middle)});
+                (decodedFrames(path) > 65536 ? more : fewer) = middle;
+            }
+            bytes.resize(fewer);
+            break;
+        }
+        case Cut::Damaged:
+            std::fill_n(bytes.begin() + wholeBytes / 3, 2000, 0);
+            break;
         }
         cvtest::writeBytes(path, bytes);
-        if (row.cut == Cut::Half) {
+        if (row.cut == Cut::Half || row.cut == Cut::AfterARead || row.cut == Cut::Damaged) {
             read = decodedFrames(path);
+            ASSERT_TRUE(row.cut != Cut::AfterARead || read == 65536);
             ASSERT_GT(read, 0);
-            ASSERT_LT(read, kTakeFrames);
+            ASSERT_LT(read, frames);
         }
         LoadedAudio loaded;
         std::string error;
-        ASSERT_TRUE(cv::cli::readAudioFile(path, Algorithm::Melodic, loaded, error)) << error;
+        const bool accepted = cv::cli::readAudioFile(path, Algorithm::Melodic, loaded, error);
+        if (row.cut == Cut::Damaged) {
+            char expected[160];
+            std::snprintf(expected, sizeof expected,
+                          "%s is damaged: decoding stopped at %.2f s of the 1.00 s %s.", path.c_str(),
+                          static_cast<double>(read) / row.rate,
+                          declared == 0 ? "its last frame ends at" : "its header declares");
+            EXPECT_FALSE(accepted);
+            EXPECT_EQ(error, expected);
+            continue;
+        }
+        ASSERT_TRUE(accepted) << error;
         EXPECT_EQ(loaded.audio.frames, read);
         EXPECT_EQ(loaded.declaredFrames, declared);
         // What was read is the take's start, within 16-bit rounding.
-        const std::vector<float> take = cvtest::shortTake(kRate, row.channels);
+        const std::vector<float> take = cvtest::shortTake(row.rate, row.channels);
         float worst = 0.0f;
         for (std::int64_t i = 0; i < read; ++i)
             worst = std::max(worst,
@@ -161,9 +195,9 @@ TEST(CliAudioFile, ReadsAFileCutShortAndTellsWhatItsHeaderDeclares) {
             std::snprintf(expected, sizeof expected,
                           "corvalinth: warning: %s is truncated: %.2f s of the %.2f s its header declares "
                           "were read.\n",
-                          path.c_str(), static_cast<double>(read) / kRate,
-                          static_cast<double>(declared) / kRate);
-        EXPECT_EQ(cv::cli::truncatedFileNotice(path, loaded.audio.frames, loaded.declaredFrames, kRate),
+                          path.c_str(), static_cast<double>(read) / row.rate,
+                          static_cast<double>(declared) / row.rate);
+        EXPECT_EQ(cv::cli::truncatedFileNotice(path, loaded.audio.frames, loaded.declaredFrames, row.rate),
                   expected);
     }
     EXPECT_EQ(cv::cli::truncatedFileNotice("take.wav", 100000, 230000, 48000.0),
@@ -332,17 +366,25 @@ cvtest::CommandRun runProgram(const std::string& args, const std::string& piped 
 
 // Off a terminal, standard error holds only whole lines of warnings and errors: nothing for a whole take
 // (nor for one piped with sox's placeholder length), and the one truncation warning, from every command
-// that reads a cut take; the JSON report stays the one object on standard output.
+// that reads a cut take; the JSON report stays the one object on standard output. A damaged take is
+// refused, and nothing is written.
 TEST(CliCommands, WarnOnceOfATruncatedFileAndShowNoProgressOffATerminal) {
     cvtest::ScratchFolder folder;
     const std::string whole = folder / "whole.wav", cut = folder / "cut.wav", out = folder / "out.wav",
-                      sox = folder / "sox.wav";
+                      sox = folder / "sox.wav", damaged = folder / "damaged.flac",
+                      unwritten = folder / "no.wav";
     writeAudio(whole, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, kRate, cvtest::shortTake(kRate));
     writeAudio(cut, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, kRate, cvtest::shortTake(kRate));
     cutTo(cut, 44 + 3 * kRate / 2); // half a second of 24-bit mono after the canonical header
     auto bytes = cvtest::contentsOf(whole);
     put(bytes, 40, 0x7FFFEFFF, 4, false); // 0x7FFFF000 in whole 3-byte frames
     cvtest::writeBytes(sox, bytes);
+    writeAudio(damaged, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, kRate, cvtest::shortTake(kRate));
+    bytes = cvtest::contentsOf(damaged);
+    std::fill_n(bytes.begin() + bytes.size() / 3, 2000, 0);
+    cvtest::writeBytes(damaged, bytes);
+    char stopped[16];
+    std::snprintf(stopped, sizeof stopped, "%.2f", static_cast<double>(decodedFrames(damaged)) / kRate);
     const std::string warning = " is truncated: 0.50 s of the 1.00 s its header declares were read.\n";
     const struct {
         std::string args;
@@ -358,6 +400,10 @@ TEST(CliCommands, WarnOnceOfATruncatedFileAndShowNoProgressOffATerminal) {
         {"render '" + cut + "' '" + out + "' --notes 1 --gain -6", "",
          "corvalinth: warning: " + cut + warning},
         {"host '" + cut + "' '" + out + "'", "", "corvalinth: warning: " + cut + warning},
+        {"render '" + damaged + "' '" + unwritten + "' --gain -6", "",
+         "corvalinth: " + damaged + " is damaged: decoding stopped at " + stopped +
+             " s of the 1.00 s its header declares.\n",
+         1},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.args);
@@ -369,6 +415,7 @@ TEST(CliCommands, WarnOnceOfATruncatedFileAndShowNoProgressOffATerminal) {
             EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;
         }
     }
+    EXPECT_FALSE(std::filesystem::exists(unwritten));
 }
 
 // A stream that declares no length is held to the analysis's working set as its frames arrive: decoding
