@@ -27,7 +27,8 @@ struct LoadedAudio {
 // buffer then grows with the samples actually decoded, so a header that claims more than the file holds
 // costs nothing. A file that declares no length (FLAC encoded into a pipe) is checked against the same
 // limits as it is decoded, and decoding stops at the first of them it passes. A file cut short is read as
-// far as it goes, with the length its header declares in out.declaredFrames for the caller to warn of.
+// far as it goes, with the length its header declares in out.declaredFrames for the caller to warn of; a
+// FLAC stream whose decoding stops before its final frame, whole in the file, is damaged and refused.
 // Returns false with a one-line sentence in error that names the cause and, for a limit, its figures.
 bool readAudioFile(const std::string& path, Algorithm algorithm, LoadedAudio& out, std::string& error);
 

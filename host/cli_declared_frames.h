@@ -29,7 +29,7 @@ struct DeclaredHeader {
     // bytes, each in whole frames); empty as well for any other coding or file, and a malformed header.
     std::optional<std::int64_t> frames;
     // The sample rate the format chunk declares, in hertz: a WAV's 32-bit field, an AIFF's 80-bit float
-    // (infinite past the range of a long double). Empty when no format chunk was read.
+    // (infinite for the format's infinities and not-a-numbers). Empty when no format chunk was read.
     std::optional<long double> sampleRateHz;
 };
 
