@@ -472,6 +472,9 @@ private:
     void PromptMidiExport();
     void StartWavExport(const std::string& chosenName);
     void StartMidiExport(const std::string& chosenName);
+    // True, after a warning with the reason, when chosenName names no file to write (a blank name, a
+    // folder) once the export adds extension; nothing starts.
+    bool RefuseExportDestination(const std::string& chosenName, const char* extension);
     // The engines the render worker recorded, which the export render starts from.
     np::RenderHints ExportRenderHints() const;
 

@@ -93,6 +93,8 @@ void Corvalinth::StartWavExport(const std::string& chosenName) {
         SetWarning(kNoAudioWarning);
         return;
     }
+    if (RefuseExportDestination(chosenName, kWavExtension))
+        return;
     auto request = std::make_shared<cv::WavExportRequest>();
     request->path = iplug::igraphics::SaveDestination(cv::pathFromUtf8(chosenName.c_str()), kWavExtension);
     request->depthIdx = exportDepthIdx_;
@@ -113,6 +115,8 @@ void Corvalinth::StartMidiExport(const std::string& chosenName) {
         SetWarning(kNoAnalysisWarning);
         return;
     }
+    if (RefuseExportDestination(chosenName, kMidiExtension))
+        return;
     auto request = std::make_shared<cv::MidiExportRequest>();
     request->path = iplug::igraphics::SaveDestination(cv::pathFromUtf8(chosenName.c_str()), kMidiExtension);
     request->document = session_.document();
@@ -121,6 +125,17 @@ void Corvalinth::StartMidiExport(const std::string& chosenName) {
     StartFileJob(FileJobKind::MidiExport, [this, request] {
         return cv::runMidiExport(*request, {fileJob_.cancel, fileJob_.progress});
     });
+}
+
+bool Corvalinth::RefuseExportDestination(const std::string& chosenName, const char* extension) {
+    // The drawn field and zenity's answer were judged by the same rule; a prompt that judges nothing (a
+    // host's own) is caught here, before a blank name or a folder becomes a file.
+    const std::string refusal =
+        iplug::igraphics::SaveDestinationRefusal(cv::pathFromUtf8(chosenName.c_str()), extension);
+    if (refusal.empty())
+        return false;
+    SetWarning(refusal.c_str());
+    return true;
 }
 
 np::RenderHints Corvalinth::ExportRenderHints() const {

@@ -91,6 +91,8 @@ bool IsOpenableURL(const std::string& url) {
 SaveVerdict JudgeSave(const std::string& path, const SaveCheck& check, const std::filesystem::path& agreed) {
     if (check.action != EFileAction::Save || path.empty())
         return {};
+    if (std::string refusal = SaveDestinationRefusal(path, check.extension); !refusal.empty())
+        return {SaveVerdict::Kind::Refuse, std::move(refusal)};
     const std::filesystem::path destination = SaveDestination(path, check.extension);
     if (check.guard) {
         if (std::string refusal = check.guard(destination); !refusal.empty())
@@ -98,7 +100,7 @@ SaveVerdict JudgeSave(const std::string& path, const SaveCheck& check, const std
     }
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(destination, ec);
-    if (!std::filesystem::exists(status) || std::filesystem::is_directory(status) || destination == agreed)
+    if (!std::filesystem::exists(status) || destination == agreed)
         return {};
     return {SaveVerdict::Kind::Ask,
             destination.filename().string() + " already exists. Enter replaces it, Escape goes back."};

@@ -45,17 +45,17 @@ struct SaveVerdict {
     std::string sentence; // the question or the refusal, shown under the field
 };
 
-// Judges a chosen path: refused when the guard refuses its destination; asked about when the destination
-// is an existing file other than agreed (the file the user already agreed to replace; empty for none);
-// else it goes. A folder is left to the writer, which refuses it with its own sentence.
+// Judges a chosen path: refused when it names no file (SaveDestinationRefusal: a blank name, a folder)
+// or when the guard refuses its destination; asked about when the destination is an existing file other
+// than agreed (the file the user already agreed to replace; empty for none); else it goes.
 SaveVerdict JudgeSave(const std::string& path, const SaveCheck& check, const std::filesystem::path& agreed);
 
 // The drawn prompt: a path field over the editor. The path edits as a one-line field does (typing at the
 // caret, Backspace, Delete, Left, Right, Home, End; Ctrl+A selects it all, which typing replaces; Ctrl+V
 // pastes the clipboard's first line); Enter accepts (an empty path cancels), Escape or a press outside the
 // box cancels. A save that would replace an existing file asks first: a second Enter replaces, Escape or
-// an edit of the path goes back to the field. A destination the guard refuses stays in the field, with the
-// guard's sentence under it.
+// an edit of the path goes back to the field. A path that names no file, or a destination the guard
+// refuses, stays in the field with the refusal's sentence under it.
 class PathPromptControl : public IControl {
 public:
     // shown: the verdict on path the field opens with (a path zenity chose that still needs an answer).

@@ -443,5 +443,76 @@ TEST(EditorApp, RefusesAnExportOntoTheOpenTake) {
     g.SetPlatform(nullptr);
 }
 
+// Export's drawn field names only files: a blank name, a path ending in a separator and an existing
+// folder's path are refused in the field with a sentence, for either export, and nothing is written; a
+// plain name typed over the refused one saves.
+TEST(EditorApp, TheDrawnSaveFieldOfExportNamesOnlyFiles) {
+    using namespace iplug;
+    using namespace iplug::igraphics;
+    ToneTake take;
+    const cvtest::ScratchFolder& folder = take.folder;
+    std::filesystem::create_directory(folder / "adir");
+    EditorApp app(take.path, take.services());
+    std::string error;
+    ASSERT_TRUE(app.CaptureAndAnalyse(error)) << error;
+    DesktopPlatform desktop([](const std::string&) { return true; }, [](std::string&) { return true; },
+                            [](ECursor) {});
+    desktop.SetUseZenity(false);
+    ASSERT_TRUE(app.OpenEditor(&desktop));
+    app.Host().idle(1);
+    IGraphics& g = *app.Plugin().GetUI();
+    TestDriver driver(g);
+    g.SetPlatform(&desktop);
+    const auto type = [&](const std::string& text) {
+        auto* field = dynamic_cast<PathPromptControl*>(g.GetModalControl());
+        while (field != nullptr && !field->Path().empty())
+            driver.KeyDown(IKeyPress("", kVK_BACK));
+        for (char c : text)
+            driver.KeyDown(IKeyPress(std::string(1, c).c_str(), 0));
+        driver.KeyDown(IKeyPress("", kVK_RETURN));
+    };
+    const std::string adir = (folder / "adir").string();
+    const struct {
+        std::string typed;
+        std::string sentence;
+    } rows[] = {
+        {"   ", "Name a file to save."},
+        {(folder / "   ").string(), "Name a file to save."},
+        {adir + "/", "adir is a folder; name a file inside it."},
+        {adir, "adir is a folder; name a file inside it."},
+        {(folder / "nodir/").string(), "nodir/ names a folder, not a file; add a file name after it."},
+    };
+    for (const int item : {1, 4}) { // "24-bit WAV", "MIDI notes (.mid)"
+        SCOPED_TRACE(item);
+        const IRECT button = g.GetControlWithTag(cv::ui::kTagExport)->GetRECT();
+        driver.Click(button.MW(), button.MH());
+        ASSERT_TRUE(g.IsPopupMenuOpen());
+        const IRECT chosen = g.GetPopupMenuControl()->GetItemRECT(item);
+        driver.Click(chosen.MW(), chosen.MH());
+        auto* field = dynamic_cast<PathPromptControl*>(g.GetModalControl());
+        ASSERT_NE(field, nullptr);
+        const std::set<std::string> before = folder.names(); // the menu's choice saved the preferences
+        for (const auto& [typed, sentence] : rows) {
+            SCOPED_TRACE(typed);
+            type(typed);
+            ASSERT_EQ(g.GetModalControl(), field) << "the field let the name go";
+            EXPECT_EQ(field->Path(), typed);
+            EXPECT_EQ(field->Notice(), sentence);
+        }
+        EXPECT_FALSE(app.Plugin().FileJobRunning());
+        EXPECT_EQ(folder.names(), before);
+        type((folder / "plain").string());
+        EXPECT_EQ(g.GetModalControl(), nullptr);
+        while (app.Plugin().FileJobRunning())
+            app.Host().idle(1);
+        const std::string written = item == 1 ? "plain.wav" : "plain.mid";
+        EXPECT_GT(std::filesystem::file_size(folder / written), 20u);
+        std::filesystem::remove(folder / written);
+        driver.Tick();
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "adir"));
+    g.SetPlatform(nullptr);
+}
+
 } // namespace
 } // namespace cv::app

@@ -550,13 +550,15 @@ TEST(DesktopServices, StandInsLeaveThePathOnAnAssertionsEarlyReturn) {
     EXPECT_EQ(std::getenv("PATH") ? std::getenv("PATH") : "", before);
 }
 
-// zenity asks only about the path it returns: the guard, and a file that the extension added makes an
-// existing one, are judged afterwards, and what needs an answer goes on in the drawn field.
+// zenity asks only about the path it returns: the guard, a path naming no file, and a file that the
+// extension added makes an existing one, are judged afterwards, and what needs an answer goes on in the
+// drawn field.
 TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("cv-zenity-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "old.wav") << "old";
+    std::filesystem::create_directory(dir / "adir");
     // A stand-in for zenity that prints the answer file as the user's choice.
     std::ofstream(dir / "zenity") << "#!/bin/sh\ncat '" << (dir / "answer").string() << "'\n";
     std::filesystem::permissions(dir / "zenity", std::filesystem::perms::owner_all);
@@ -574,6 +576,7 @@ TEST(DesktopServices, APathFromZenityIsGuardedAndAskedAbout) {
         {"take", "take.wav is open here.", nullptr},
         {"old", "old.wav already exists. Enter replaces it, Escape goes back.", "old"},
         {"old.wav", nullptr, nullptr},
+        {"adir", "adir is a folder; name a file inside it.", nullptr}, // zenity may return a folder
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
