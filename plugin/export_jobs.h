@@ -55,7 +55,7 @@ struct WavExportRequest {
 // that replaces the destination only once complete. Progress: 0.1 at the start, the render over
 // 0.1..0.7, the file over 0.75..1. Stopped by the cancel flag with "WAV export was cancelled" (nothing
 // is written); a failed write carries the writer's sentence. Job thread; throws on anything else
-// (a render refused by its limits, memory), which the job wrapper turns into the kind's failure text.
+// (a render refused by its limits, memory), which the job wrapper reports as the job's reason.
 FileJobResult runWavExport(WavExportRequest& request, const FileJobContext& context);
 
 // The MIDI export, captured when the save dialog completes.

@@ -45,6 +45,21 @@ const char* fileJobFailureText(FileJobKind kind) noexcept {
     return "Couldn't complete the file operation.";
 }
 
+std::string fileJobFailureNotice(FileJobKind kind, const std::string& reason) {
+    std::string notice = fileJobFailureText(kind);
+    if (reason.empty())
+        return notice;
+    notice.pop_back(); // the kind's text ends in a full stop, which the reason now takes
+    notice += ": ";
+    const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+    const bool word = reason.size() > 1 && reason[0] >= 'A' && reason[0] <= 'Z' && lower(reason[1]);
+    notice += word ? static_cast<char>(reason[0] - 'A' + 'a') : reason[0];
+    notice.append(reason, 1);
+    if (notice.back() != '.' && notice.back() != '!' && notice.back() != '?')
+        notice += '.';
+    return notice;
+}
+
 bool fileJobUsesGlobalProgress(FileJobKind kind) noexcept {
     const auto value = static_cast<std::uint32_t>(kind);
     return value <= 2 || value == 4 || value == 5;

@@ -25,7 +25,7 @@ enum class FileJobKind : std::uint32_t {
 struct FileJobResult {
     FileJobKind kind = FileJobKind::WavExport;
     bool ok = false;
-    std::string message; // an error sentence; empty by default
+    std::string message; // why the job failed, shown after the kind's failure text; empty by default
     std::string path;    // UTF-8 path of the file written
     std::uint64_t generation = 0;
     // Set by the job thread when the cancel flag was up once the body returned: only such a result is
@@ -59,6 +59,11 @@ const char* fileJobCancelText(FileJobKind kind) noexcept;
 // "Couldn't export the WAV file.", "Couldn't export the MIDI file."; "Couldn't complete the file
 // operation." for an unknown kind.
 const char* fileJobFailureText(FileJobKind kind) noexcept;
+// The error notice of a failed job: the kind's failure text alone without a reason, else that text with
+// the reason after a colon ("Couldn't export the WAV file: the destination file is read-only."), the
+// reason's first letter lowered unless it starts a capitalised word such as "WAV", and a full stop added
+// when it ends without one.
+std::string fileJobFailureNotice(FileJobKind kind, const std::string& reason);
 // Kinds 0, 1, 2, 4 and 5 show their progress in the progress line.
 bool fileJobUsesGlobalProgress(FileJobKind kind) noexcept;
 

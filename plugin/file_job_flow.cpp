@@ -10,7 +10,25 @@
 #include "plugin/export_jobs.h"
 
 #include <cctype>
+#include <new>
+#include <stdexcept>
 #include <system_error>
+
+namespace {
+
+constexpr const char* kNoMemoryReason =
+    "there is not enough memory. Close unused Corvalinth instances and try again";
+
+// Should even copying the reason fail, the kind's text stands alone.
+void GiveReason(cv::FileJobResult& result, const char* reason) noexcept {
+    try {
+        result.message = reason;
+    } catch (...) {
+        result.message.clear();
+    }
+}
+
+} // namespace
 
 std::uint64_t Corvalinth::StartFileJob(FileJobKind kind, std::function<FileJobResult()> body) {
     const std::uint64_t generation = ++fileJobGenerations_;
@@ -41,13 +59,13 @@ void Corvalinth::LaunchFileJob(PendingFileJob job) {
     const std::uint64_t generation = job.generation;
     try {
         fileJob_.thread = std::thread([this, job = std::move(job)] { RunFileJob(job); });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
         // No thread: the job reports its failure through the same slot, so the next tick clears the
-        // running state and shows the kind's failure text.
+        // running state and shows why.
         FileJobResult failed;
         failed.kind = fileJob_.kind;
         failed.generation = generation;
-        failed.message = cv::fileJobFailureText(failed.kind);
+        failed.message = std::string("the system could not start a thread for it (") + e.what() + ")";
         std::lock_guard lock(fileJobResultMutex_);
         fileJobResult_ = std::move(failed);
     }
@@ -66,9 +84,15 @@ void Corvalinth::RunFileJob(const PendingFileJob& job) {
     try {
         if (job.body)
             result = job.body();
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         result = FileJobResult{};
-        result.message = cv::fileJobFailureText(job.kind);
+        GiveReason(result, kNoMemoryReason);
+    } catch (const std::exception& e) {
+        // A refusal thrown inside the job (a render over its working-set limit) names its reason.
+        result = FileJobResult{};
+        GiveReason(result, e.what());
+    } catch (...) {
+        result = FileJobResult{}; // no reason to give: the kind's text alone
     }
     result.kind = job.kind;
     result.generation = job.generation;
@@ -106,7 +130,7 @@ void Corvalinth::PollFileJob() {
     if (result->cancelled)
         return;
     if (!result->ok) {
-        SetError(result->message.empty() ? cv::fileJobFailureText(result->kind) : result->message.c_str());
+        SetError(cv::fileJobFailureNotice(result->kind, result->message).c_str());
         return;
     }
     const std::string name = cv::pathToUtf8(cv::pathFromUtf8(result->path.c_str()).filename());

@@ -266,7 +266,7 @@ TEST(ExportCommands, MidiOfTheNotesOrAnErrorWithoutThem) {
     // Every note muted: none can be exported.
     ASSERT_TRUE(f.plugin->Session().setMuted(ids, true));
     f.exportAs(4, "none.mid");
-    EXPECT_EQ(f.texts().back(), "There are no notes to export");
+    EXPECT_EQ(f.texts().back(), "Couldn't export the MIDI file: there are no notes to export.");
     EXPECT_EQ(f.plugin->controls.notices.back().kind, cv::NoticeKind::Error);
     EXPECT_FALSE(std::filesystem::exists(f.out / "none.mid"));
 }

@@ -97,8 +97,12 @@ TEST(FileJobs, CancelledOrClearedJobsStaySilentButRealFailuresReport) {
          written("/x/a.wav"),
          false,
          {}},
-        {"a system error mentioning cancel", {}, canceledBySystem, false, {canceledBySystem.message}},
-        {"an exception", {}, FileJobResult{}, true, {"Couldn't export the WAV file."}},
+        {"a system error mentioning cancel",
+         {},
+         canceledBySystem,
+         false,
+         {"Couldn't export the WAV file: couldn't write the file: Operation canceled."}},
+        {"an exception", {}, FileJobResult{}, true, {"Couldn't export the WAV file: disk vanished."}},
         {"a failure without a message", {}, FileJobResult{}, false, {"Couldn't export the WAV file."}},
     };
     for (const auto& c : cases) {
