@@ -122,6 +122,8 @@ public:
         np::NoteAuditionWorker::Synth auditionSynth; // empty: the vocoder's audition tone
         np::RenderWorker::Render render;             // empty: the document render
         std::optional<cv::UpdateFetch> update;       // empty: cv::fetchHttpsText
+        // Builds the waveform's peaks of the source audio on the main thread; may throw std::bad_alloc.
+        std::function<void(np::PeakCache&, const np::AudioBuffer&)> buildPeaks; // empty: PeakCache::build
     };
 
     static constexpr const char* kNoPositionMessage =
@@ -257,9 +259,12 @@ public:
     cv::MacroSettings& Macros() noexcept { return macros_; }
 
     // --- Editor ------------------------------------------------------------------------------------
-    // Rebuilds the waveform cache when the source audio changed; fit: shows the whole document.
+    // Rebuilds the waveform cache when the source audio changed or its last build failed; fit: shows
+    // the whole document.
     void RefreshEditor(bool fit);
-    // The peaks of the session's source audio (null without); rebuilt first when the source changed.
+    // The peaks of the session's source audio (null without, or when their build failed for memory);
+    // built first when the source changed. Asked at every frame tick: a failed build is not tried again
+    // until the source changes or the plug-in asks for a redraw.
     std::shared_ptr<const np::PeakCache> WaveformCache();
     // Whether a capture is armed or recording.
     bool CaptureActive() const noexcept { return capture_.isActive(); }
@@ -395,7 +400,10 @@ private:
     // no empty snapshot: the restore has set those up already.
     void ClearDocument(bool);
     void ResetFileReadout();
+    // Builds the waveform cache when the source audio changed; a failed build leaves none.
     void RefreshWaveformCache();
+    // Makes the next RefreshWaveformCache try a build that failed again.
+    void RetryFailedWaveformCache() noexcept;
     // The file readout's text for the source in place: shown now with the editor open, and again each
     // time the editor opens.
     void ShowFileReadout(const char* text);
@@ -549,8 +557,10 @@ private:
     bool captureTimelineJumped_ = false;
     std::int64_t captureArmedFrames_ = 0;
     std::optional<std::uint64_t> severalVoicesWarned_; // the session generation last warned about
-    // Main thread: the waveform cache, the source it was built from and its size estimate.
-    std::shared_ptr<const np::PeakCache> peakCache_;
+    // Main thread: the waveform cache, the source it was built (or failed to build) from and its size
+    // estimate.
+    std::function<void(np::PeakCache&, const np::AudioBuffer&)> buildPeaks_;
+    std::shared_ptr<const np::PeakCache> peakCache_; // null with a source: its build failed
     std::shared_ptr<const np::AudioBuffer> peakCacheSource_;
     std::uint64_t peakCacheBytes_ = 0;
     // Main thread: true only while a restore clears the old session (ClearDocument keeps what the

@@ -17,6 +17,7 @@ Corvalinth::Corvalinth(const iplug::InstanceInfo& info, Services services)
     MakeDefaultPreset("Default", 1);
 
     prefs_ = services.prefs != nullptr ? services.prefs : &cv::Prefs::shared();
+    buildPeaks_ = std::move(services.buildPeaks);
     exportDepthIdx_ =
         std::clamp(prefs_->getInt(cv::kPrefExportDepthIdx, cv::kPrefExportDepthIdxDefault), 0, 2);
     GetParam(cv::kParamA4)->Set(std::clamp(prefs_->getInt(cv::kPrefA4Idx, cv::kPrefA4IdxDefault), 0, 7));

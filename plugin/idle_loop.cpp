@@ -221,6 +221,7 @@ std::int64_t Corvalinth::CurrentDocPlayhead() const {
 void Corvalinth::RefreshEditor(bool fit) {
     if (fit)
         ForgetEditorViewport();
+    RetryFailedWaveformCache();
     RefreshWaveformCache();
     cv::EditorControls* controls = Controls();
     if (controls == nullptr || !controls->HasCanvas())
@@ -231,27 +232,36 @@ void Corvalinth::RefreshEditor(bool fit) {
 }
 
 std::shared_ptr<const np::PeakCache> Corvalinth::WaveformCache() {
-    try {
-        RefreshWaveformCache();
-    } catch (const std::bad_alloc&) {
-        return nullptr; // no waveform rather than the peaks of another take
-    }
+    RefreshWaveformCache();
     return peakCache_;
 }
 
 void Corvalinth::RefreshWaveformCache() {
+    // Asked at every frame tick: a source whose build failed is remembered like a built one, so a window
+    // at rest tries it no more; new audio, or a redraw the plug-in asks for, tries again.
     const std::shared_ptr<const np::AudioBuffer>& source = session_.document().audio;
     if (source == peakCacheSource_)
         return;
-    // Built before anything is replaced, so a failed build keeps the previous cache and its size.
     std::shared_ptr<np::PeakCache> cache;
     std::uint64_t bytes = 0;
     if (source != nullptr) {
-        cache = std::make_shared<np::PeakCache>();
-        cache->build(*source);
-        bytes = cv::peakCacheEstimateBytes(source->frames);
+        try {
+            cache = std::make_shared<np::PeakCache>();
+            if (buildPeaks_)
+                buildPeaks_(*cache, *source);
+            else
+                cache->build(*source);
+            bytes = cv::peakCacheEstimateBytes(source->frames);
+        } catch (const std::bad_alloc&) {
+            cache.reset(); // no waveform rather than the peaks of another take
+        }
     }
     peakCache_ = std::move(cache);
     peakCacheSource_ = source;
     peakCacheBytes_ = bytes;
+}
+
+void Corvalinth::RetryFailedWaveformCache() noexcept {
+    if (peakCache_ == nullptr)
+        peakCacheSource_.reset();
 }

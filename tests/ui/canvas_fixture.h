@@ -157,7 +157,9 @@ struct CanvasRig {
 struct PluginCanvasRig : EditorFixture {
     cv::ui::EditorView* view = nullptr;
 
-    explicit PluginCanvasRig(np::Document doc) : EditorFixture(std::move(doc)) {
+    explicit PluginCanvasRig(np::Document doc,
+                             const std::function<void(Corvalinth::Services&)>& customize = {})
+        : EditorFixture(std::move(doc), customize) {
         view = dynamic_cast<cv::ui::EditorView*>(g->GetControlWithTag(0));
     }
     void Close() {

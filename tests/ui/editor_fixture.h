@@ -10,6 +10,7 @@
 #include "tests/io/storage_test_folder.h"
 #include "ui/editor_layout.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -24,7 +25,8 @@ struct EditorFixture {
 
     explicit EditorFixture(bool open = true) : EditorFixture(std::nullopt, open) {}
     // The document's waveform peaks are made before the editor opens.
-    explicit EditorFixture(np::Document doc) : EditorFixture(std::optional(std::move(doc)), true) {}
+    explicit EditorFixture(np::Document doc, const std::function<void(Corvalinth::Services&)>& customize = {})
+        : EditorFixture(std::optional(std::move(doc)), true, customize) {}
     ~EditorFixture() { Close(); }
     void Open() {
         EXPECT_TRUE(host->openEditor());
@@ -40,11 +42,14 @@ struct EditorFixture {
     iplug::igraphics::IControl* Tagged(int tag) const { return g->GetControlWithTag(tag); }
 
 private:
-    EditorFixture(std::optional<np::Document> doc, bool open) {
+    EditorFixture(std::optional<np::Document> doc, bool open,
+                  const std::function<void(Corvalinth::Services&)>& customize = {}) {
         cv::ui::RegisterEditorLayout();
         Corvalinth::Services services;
         services.prefs = &prefs;
         services.update = cv::UpdateFetch{};
+        if (customize)
+            customize(services);
         auto owned = std::make_unique<Corvalinth>(iplug::InstanceInfo{}, std::move(services));
         plugin = owned.get();
         host = std::make_unique<cv::standin::StandinHost>(std::move(owned));
