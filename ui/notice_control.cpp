@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <string>
 
 namespace cv::ui {
 
@@ -21,6 +23,47 @@ IColor Blend(const IColor& a, const IColor& b, float t) {
     return IColor(mix(a.A, b.A), mix(a.R, b.R), mix(a.G, b.G), mix(a.B, b.B));
 }
 
+constexpr const char* kEllipsis = "\xE2\x80\xA6"; // "…"
+
+// text as it fits in width by measure: whole when it fits; else cut after the last whole word that
+// leaves room for "…", without the space or the comma, colon or full stop that followed it; between two
+// characters when even the first word is wider; "…" alone, or nothing, when no more fits.
+std::string FitToWidth(const std::string& text, float width,
+                       const std::function<float(const std::string&)>& measure) {
+    if (text.empty() || measure(text) <= width)
+        return text;
+    const auto cutAt = [&](std::size_t end) {
+        std::string kept = text.substr(0, end);
+        while (!kept.empty() && std::strchr(" ,;:.", kept.back()) != nullptr)
+            kept.pop_back();
+        return kept.empty() ? kept : kept + kEllipsis;
+    };
+    // Ends of words before the last one, from the last: the whole text with "…" would not be cut.
+    std::size_t firstWordEnd = text.size() - 1;
+    for (std::size_t end = text.size() - 1; end > 0; --end) {
+        if (text[end] != ' ' || text[end - 1] == ' ')
+            continue;
+        if (const std::string cut = cutAt(end); !cut.empty()) {
+            firstWordEnd = end;
+            if (measure(cut) <= width)
+                return cut;
+        }
+    }
+    for (std::size_t end = firstWordEnd; end > 0; --end) {
+        const bool inside = (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80; // a UTF-8 continuation
+        if (!inside) {
+            if (const std::string cut = cutAt(end); !cut.empty() && measure(cut) <= width)
+                return cut;
+        }
+    }
+    return measure(kEllipsis) <= width ? kEllipsis : "";
+}
+
+// The slot the kind's badge takes before the message.
+float BadgeWidth(const char* badge) {
+    return 14.f + 0.54f * kTextSize * static_cast<float>(std::strlen(badge));
+}
+
 } // namespace
 
 NoticeControl::NoticeControl(const IRECT& bounds, std::function<void()> cancelBackgroundWork)
@@ -33,8 +76,18 @@ TimePoint NoticeControl::Now() const {
 }
 
 void NoticeControl::Sync() {
-    Hide(!mLine.Visible());
+    ShowOrHide();
     SetDirty(false);
+}
+
+void NoticeControl::ShowOrHide() {
+    Hide(!mLine.Visible());
+    if (mLine.Visible())
+        return;
+    // A hidden line has no tooltip; the next notice is fitted afresh when drawn.
+    SetTooltip({});
+    mFittedText.clear();
+    mFittedWidth = -1.f;
 }
 
 void NoticeControl::Show(const char* text, NoticeKind kind, int durationMs) {
@@ -68,6 +121,16 @@ const char* NoticeControl::ActionLabel() const {
     if (ActionArea().Empty())
         return nullptr;
     return mLine.Current().kind == NoticeKind::Progress ? "Cancel" : "\xC3\x97";
+}
+
+IRECT NoticeControl::MessageArea() const {
+    if (!mLine.Visible())
+        return {};
+    const IRECT& r = GetRECT();
+    const float left = r.L + 14.f + BadgeWidth(NoticeBadge(mLine.Current().kind));
+    const IRECT area = ActionArea();
+    const float right = area.Empty() ? r.R - kRightInset : area.L - 8.f;
+    return IRECT(left, r.T, std::max(left, right), r.B);
 }
 
 void NoticeControl::OnMouseDown(float x, float y, const iplug::IMouseMod&) {
@@ -111,7 +174,7 @@ bool NoticeControl::IsDirty() {
     const bool wasVisible = mLine.Visible();
     const bool animating = mLine.Advance(now);
     if (wasVisible != mLine.Visible())
-        Hide(!mLine.Visible());
+        ShowOrHide();
     const bool moving = mMotion.Advance(now);
     // A timed notice runs for seconds, but the line looks the same between its fades.
     const bool fading = animating && mLine.Opacity(now) != mDrawnOpacity;
@@ -136,19 +199,25 @@ void NoticeControl::Draw(IGraphics& g) {
     g.FillRoundRect(ivory::kAccent, IRECT(box.L, box.T + 6.f, box.L + 3.f, box.B - 6.f), 2.f);
 
     const char* badge = NoticeBadge(notice.kind);
-    const float badgeW = 14.f + 0.54f * kTextSize * static_cast<float>(std::strlen(badge));
     const float textL = box.L + 14.f;
     g.DrawText(ivory::Font(ivory::kFontSemiBold, kTextSize, ivory::kAccentHi, EAlign::Near), badge,
-               IRECT(textL, box.T, textL + badgeW, box.B));
+               IRECT(textL, box.T, textL + BadgeWidth(badge), box.B));
 
     const IRECT area = ActionArea().GetVShifted(box.T - GetRECT().T);
-    const float messageR = area.Empty() ? box.R - kRightInset : area.L - 8.f;
-    // A long message is cut at the close mark rather than drawn under it.
-    const IRECT messageRect(textL + badgeW, box.T, std::max(textL + badgeW, messageR), box.B);
+    // A message wider than its place ends with "…" before the close mark; the tooltip shows it whole.
+    const IRECT messageRect = MessageArea().GetVShifted(box.T - GetRECT().T);
+    const IText font = ivory::Font(ivory::kFontRegular, kTextSize, ivory::kInk, EAlign::Near);
+    if (notice.text != mFittedText || messageRect.W() != mFittedWidth) {
+        mFittedText = notice.text;
+        mFittedWidth = messageRect.W();
+        mDrawnMessage = FitToWidth(notice.text, messageRect.W(), [&](const std::string& text) {
+            return g.MeasureTextWidth(font, text.c_str());
+        });
+        SetTooltip(mDrawnMessage == notice.text ? std::string() : notice.text);
+    }
     g.PathTransformSave();
     g.PathClipRegion(messageRect);
-    g.DrawText(ivory::Font(ivory::kFontRegular, kTextSize, ivory::kInk, EAlign::Near), notice.text.c_str(),
-               messageRect);
+    g.DrawText(font, mDrawnMessage.c_str(), messageRect);
     g.PathTransformRestore();
 
     if (!area.Empty()) {

@@ -12,6 +12,7 @@
 #include "ui/notice_line.h"
 
 #include <functional>
+#include <string>
 
 namespace cv::ui {
 
@@ -47,17 +48,29 @@ public:
     iplug::igraphics::IRECT ActionArea() const;
     // What that area shows: the close mark "×", "Cancel", or null when there is no area.
     const char* ActionLabel() const;
+    // Where the message is drawn, between the badge and the action area; in the control's place.
+    iplug::igraphics::IRECT MessageArea() const;
+    // The message as the last Draw drew it: the whole text, or as much of it as fits, ending with "…"
+    // after a whole word, when the whole text, also the control's tooltip then, does not fit.
+    const std::string& DrawnMessage() const { return mDrawnMessage; }
 
 private:
     iplug::igraphics::TimePoint Now() const;
     // Shows or hides the control to match the line and redraws.
     void Sync();
+    // Shows or hides the control to match the line; hidden, it forgets its tooltip and fitted message.
+    void ShowOrHide();
 
     NoticeLine mLine;
     std::function<void()> mCancel;
     bool mHover = false;
     ivory::InteractionMotion mMotion;
     float mDrawnOpacity = -1.f; // the line's opacity at the last Draw; none before the first
+    // The message as drawn: the notice's text, shortened with "…" when wider than its place; refitted
+    // when the text or the width changes.
+    std::string mDrawnMessage;
+    std::string mFittedText;
+    float mFittedWidth = -1.f;
 };
 
 } // namespace cv::ui
