@@ -327,7 +327,8 @@ int runHost(const HostCommand& command, Corvalinth::Services services) {
         if (const np::Document& analysed = plugin.Session().document(); analysed.audio != nullptr)
             std::fputs(capturedPartNotice(command.input, analysed.audio->frames, frames, rate).c_str(),
                        stderr);
-        std::fputs(formatDocumentNotes(command.input, plugin.Session().document()).c_str(), stdout);
+        std::fputs(formatDocumentNotes(inputName(command.input), plugin.Session().document()).c_str(),
+                   stdout);
 
         for (const EditStep& step : steps) {
             const std::uint64_t before = plugin.Session().editCount();

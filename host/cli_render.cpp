@@ -147,7 +147,7 @@ std::string formatRenderReport(const RenderCommand& command, const np::Document&
         return "{\"input\":\"" + jsonEscape(command.input) + "\",\"output\":\"" + jsonEscape(command.output) +
                "\",\"sampleRate\":" + rate + ",\"depth\":\"" + depthName +
                "\",\"notes\":" + std::to_string(document.notes.size()) + ",\"units\":[" + rows + "]}\n";
-    return printableName(command.input) + " -> " + printableName(command.output) + ": " +
+    return inputName(command.input) + " -> " + printableName(command.output) + ": " +
            std::to_string(document.notes.size()) + " notes, " + std::to_string(rendered) +
            " units rendered (" + rate + " Hz, " + depthName + ")\n" +
            (rendered > 0 ? " unit    start s  engine    notes\n" + rows : std::string());

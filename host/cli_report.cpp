@@ -27,7 +27,7 @@ constexpr const char* kSeveralVoicesWarning =
     "Corvalinth detected more than one voice. Chords may not edit reliably.";
 
 std::string textReport(const std::string& file, Algorithm algorithm, const np::AnalysisResult& result) {
-    std::string out = printableName(file) + ": " + std::to_string(result.notes.size()) + " notes (" +
+    std::string out = inputName(file) + ": " + std::to_string(result.notes.size()) + " notes (" +
                       algorithmName(algorithm) + ", " + format("%.0f", result.sampleRate) + " Hz)\n";
     out += "   id   start s  length s   pitch  name  confidence  pitched\n";
     const double rate = result.sampleRate;

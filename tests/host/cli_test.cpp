@@ -133,6 +133,9 @@ TEST(CliAudioFile, ReadsEachContainerFromAPathAndFromStandardInput) {
                   hasInvalid)
             << output;
     }
+    // The report's title names the input as the messages do, not as "-".
+    EXPECT_TRUE(
+        runProgram("-", folder / "a.wav", "analyse", true).second.starts_with("standard input: 1 notes"));
 }
 
 TEST(CliAudioFile, RefusesWhatCannotBeAnalysedWithOneLineNamingTheCause) {
