@@ -34,8 +34,13 @@ set(expected
     "DISABLED_Parked=Not Run (Disabled)"
     "DISABLED_Parked.Waits=Not Run (Disabled)"
     "BrokenSetUp=Failed"
-    "BrokenSetUp.Runs=Not Run")
-string(REPLACE "\n" ";" lines "${out}")
+    "BrokenSetUp.Runs=Not Run"
+    "TornDown=Failed"
+    "TornDown.Passes=Not Run")
+# A lone "]" in the output (a message's) would stop a CMake list from splitting at the ";" that follow it.
+string(REPLACE "[" "(" lines "${out}")
+string(REPLACE "]" ")" lines "${lines}")
+string(REPLACE "\n" ";" lines "${lines}")
 set(seen "")
 foreach(line IN LISTS lines)
   if(line MATCHES "Test +#[0-9]+: ([^ ]+) \\.+ *(\\*\\*\\*)?([A-Za-z ()]*[A-Za-z)]) +[0-9.]+ sec")
@@ -57,9 +62,10 @@ endif()
 # ones are listed as not run, and CTest's summary line counts the skipped ones among its total
 # (corvalinth's test command subtracts them).
 file(READ "${WORK_DIR}/Testing/Temporary/LastTest.log" log)
-foreach(text "a <marked> & \"quoted\" message" "the suite's set-up failed" "3 tests failed out of 9"
-             "Mixed.Skips (Skipped)" "DISABLED_Parked (Disabled)" "Skipped: ${SOURCE}:"
-             "nothing to check here")
+foreach(text "a <marked> & \"quoted\" {braced} message</testcase>\nwith a second line…"
+             "the suite's set-up failed" "the environment's tear-down failed" "5 tests failed out of 11"
+             "Mixed.Skips (Skipped)" "DISABLED_Parked (Disabled)"
+             "Skipped; the case printed:\n${SOURCE}:" ": Skipped\nnothing to check here")
   string(FIND "${out}${log}" "${text}" at)
   if(at EQUAL -1)
     string(APPEND errors "CTest's output lacks: ${text}\n")

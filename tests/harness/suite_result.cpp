@@ -2,12 +2,14 @@
 // result file, so that a program paying a costly start-up (a GL context, a virtual X server) starts once a
 // suite while CTest still counts every case as passed, failed or skipped (cmake/GTestSuites.cmake).
 //
-//   suite_result run <result.xml> <program> [arguments...]
-//     Runs the program with --gtest_output=xml:<result.xml>, its output passing through. Succeeds when
-//     the program ended normally and any failure it had is a case's own (the case's test reports it);
-//     ends with kSkipped when every case it ran was skipped; fails otherwise: a crash, a sanitizer's
-//     report, a failure outside every case (a suite's set-up or tear-down), or no result file.
-//   suite_result report <result.xml> <suite> <case>
+//   suite_result run <result.json> <program> [arguments...]
+//     Runs the program with --gtest_output=json:<result.json>, its output passing through, and adds to the
+//     result what each skipped case printed (GoogleTest's JSON report leaves out why a case was skipped).
+//     Succeeds when the program ended normally and any failure it had is a case's own (the case's test
+//     reports it); ends with kSkipped when every case it ran was skipped; fails otherwise: a crash, a
+//     sanitizer's report, a failure outside every case (a suite's set-up or tear-down, a global test
+//     environment's), or no readable result.
+//   suite_result report <result.json> <suite> <case>
 //     Succeeds when the case passed, ends with kSkipped when it was skipped or not run, and fails when
 //     it failed or has no result, printing GoogleTest's messages for it.
 
@@ -16,123 +18,170 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+using nlohmann::json;
+
 // CTest's SKIP_RETURN_CODE for both modes (the one GTestSuites.cmake registers).
 constexpr int kSkipped = 77;
+// The suite under which GoogleTest reports failures outside every case, as one case with no name.
+constexpr std::string_view kOutsideCases = "NonTestSuiteFailure";
+// The key under which the run keeps what a skipped case printed.
+constexpr const char* kPrinted = "printed";
 
-// The value of attribute `name` in the start tag `tag`, still escaped; empty when absent.
-std::string_view attribute(std::string_view tag, std::string_view name) {
-    const std::string key = " " + std::string(name) + "=\"";
-    const std::size_t at = tag.find(key);
-    if (at == std::string_view::npos)
-        return {};
-    const std::size_t begin = at + key.size();
-    return tag.substr(begin, tag.find('"', begin) - begin);
+// The array under `key`, or an empty one when the object has none.
+const json& arrayAt(const json& object, const char* key) {
+    static const json kNone = json::array();
+    const auto it = object.find(key);
+    return it != object.end() && it->is_array() ? *it : kNone;
 }
 
-// An element of the result: its start tag, and what lies between it and its end tag (empty when the start
-// tag closes itself).
-struct Element {
-    std::string_view tag;
-    std::string_view body;
-};
-
-// The next element named `name` at or after `from` inside `text`; false when there is none.
-bool nextElement(std::string_view text, std::string_view name, std::size_t& from, Element& out) {
-    const std::string open = "<" + std::string(name) + " ";
-    const std::size_t at = text.find(open, from);
-    if (at == std::string_view::npos)
-        return false;
-    const std::size_t tagEnd = text.find('>', at);
-    if (tagEnd == std::string_view::npos)
-        return false;
-    out.tag = text.substr(at, tagEnd + 1 - at);
-    if (text[tagEnd - 1] == '/') {
-        out.body = {};
-        from = tagEnd + 1;
-        return true;
-    }
-    const std::string close = "</" + std::string(name) + ">";
-    const std::size_t end = text.find(close, tagEnd);
-    if (end == std::string_view::npos)
-        return false;
-    out.body = text.substr(tagEnd + 1, end - tagEnd - 1);
-    from = end + close.size();
-    return true;
+// The string under `key`, or an empty one when the object has none.
+std::string textAt(const json& object, const char* key) {
+    const auto it = object.find(key);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// A message element's text: CDATA sections verbatim, the rest with XML's escapes undone (GoogleTest
-// splits a "]]>" in a message across two sections with an escaped "]]&gt;" between them).
-std::string messageText(std::string_view body) {
-    std::string text;
-    std::size_t i = 0;
-    while (i < body.size()) {
-        if (body.substr(i, 9) == "<![CDATA[") {
-            const std::size_t end = body.find("]]>", i + 9);
-            text += body.substr(i + 9, end - (i + 9));
-            i = end == std::string_view::npos ? body.size() : end + 3;
-        } else if (body[i] == '&') {
-            static constexpr std::pair<std::string_view, char> kEscapes[] = {
-                {"&lt;", '<'},   {"&gt;", '>'},    {"&amp;", '&'},
-                {"&quot;", '"'}, {"&apos;", '\''}, {"&#x0A;", '\n'}};
-            bool known = false;
-            for (const auto& [escape, c] : kEscapes) {
-                if (body.substr(i, escape.size()) == escape) {
-                    text += c;
-                    i += escape.size();
-                    known = true;
-                    break;
-                }
-            }
-            if (!known)
-                text += body[i++];
+// A failure's message as the test wrote it. Where char is signed, GoogleTest escapes each byte from 0x80 up
+// on its own ("\u00e2" for the first byte of "…"), so the parsed text holds one code point below 0x100 for
+// each such byte, which UTF-8 writes as two bytes starting 0xC2 or 0xC3: those pairs become the byte again.
+std::string messageOf(const json& failure) {
+    const std::string parsed = textAt(failure, "failure");
+    if constexpr (!std::is_signed_v<char>)
+        return parsed;
+    std::string bytes;
+    for (std::size_t i = 0; i < parsed.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(parsed[i]);
+        if ((lead == 0xC2 || lead == 0xC3) && i + 1 < parsed.size()) {
+            const auto next = static_cast<unsigned char>(parsed[++i]);
+            bytes += static_cast<char>(((lead & 0x03) << 6) | (next & 0x3F));
         } else {
-            text += body[i++];
+            bytes += parsed[i];
         }
     }
-    return text;
+    return bytes;
 }
 
-// What a failure or skip element says: its text, or its message when it has none.
-std::string elementText(const Element& element) {
-    return messageText(element.body.empty() ? attribute(element.tag, "message") : element.body);
-}
+enum class ReadResult { kMissing, kNotJson, kRead };
 
-bool readFile(const char* path, std::string& text) {
+// Reads the result file; when it is not JSON, `why` gets the parser's words.
+ReadResult readResult(const char* path, json& result, std::string& why) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return true;
+        return ReadResult::kMissing;
+    try {
+        result = json::parse(in);
+    } catch (const json::parse_error& error) {
+        why = error.what();
+        return ReadResult::kNotJson;
+    }
+    if (!result.is_object()) {
+        why = "not an object";
+        return ReadResult::kNotJson;
+    }
+    return ReadResult::kRead;
 }
 
 struct Counts {
     int ran = 0, skipped = 0, failed = 0;
 };
 
-Counts countCases(std::string_view result) {
+Counts countCases(const json& result) {
     Counts counts;
-    Element testCase;
-    for (std::size_t from = 0; nextElement(result, "testcase", from, testCase);) {
-        if (attribute(testCase.tag, "status") != "run")
+    for (const json& testSuite : arrayAt(result, "testsuites")) {
+        if (textAt(testSuite, "name") == kOutsideCases)
             continue;
-        ++counts.ran;
-        if (testCase.body.find("<failure ") != std::string_view::npos)
-            ++counts.failed;
-        else if (attribute(testCase.tag, "result") == "skipped")
-            ++counts.skipped;
+        for (const json& testCase : arrayAt(testSuite, "testsuite")) {
+            if (textAt(testCase, "status") != "RUN")
+                continue;
+            ++counts.ran;
+            if (!arrayAt(testCase, "failures").empty())
+                ++counts.failed;
+            else if (textAt(testCase, "result") == "SKIPPED")
+                ++counts.skipped;
+        }
     }
     return counts;
+}
+
+// The messages of the failures outside every case, each followed by a blank line; empty when none.
+std::string failuresOutsideCases(const json& result) {
+    std::string messages;
+    for (const json& testSuite : arrayAt(result, "testsuites")) {
+        if (textAt(testSuite, "name") != kOutsideCases)
+            continue;
+        for (const json& testCase : arrayAt(testSuite, "testsuite")) {
+            for (const json& failure : arrayAt(testCase, "failures"))
+                messages += messageOf(failure) + "\n\n";
+        }
+    }
+    return messages;
+}
+
+// Follows the program's output line by line for what its JSON report lacks: a suite's own failure, which
+// GoogleTest reports only in its closing lines, and what each skipped case printed, from its
+// "[ RUN      ] Suite.Case" line to its "[  SKIPPED ] Suite.Case (0 ms)" line.
+class OutputWatch {
+public:
+    bool suiteFailed = false;
+    std::map<std::string, std::string, std::less<>> skippedPrinted; // by "Suite.Case"
+
+    void line(std::string_view text) {
+        constexpr std::size_t kMark = 13; // "[ RUN      ] "
+        if (text.starts_with("[ RUN      ] ")) {
+            current_ = text.substr(kMark);
+            printed_.clear();
+        } else if (current_.empty()) {
+            // "[  FAILED  ] Suite: SetUpTestSuite or TearDownTestSuite"
+            suiteFailed = suiteFailed || (text.starts_with("[  FAILED  ] ") &&
+                                          text.ends_with(": SetUpTestSuite or TearDownTestSuite"));
+        } else if (text.starts_with("[  SKIPPED ] ") && endsCurrent(text.substr(kMark))) {
+            skippedPrinted[current_] = printed_;
+            current_.clear();
+        } else if ((text.starts_with("[       OK ] ") || text.starts_with("[  FAILED  ] ")) &&
+                   endsCurrent(text.substr(kMark))) {
+            current_.clear();
+        } else {
+            printed_.append(text).append("\n");
+        }
+    }
+
+private:
+    // "Suite.Case (0 ms)", or "Suite.Case/0, where GetParam() = 1 (0 ms)" after a failure.
+    bool endsCurrent(std::string_view rest) const {
+        return rest.starts_with(current_) && (rest.size() == current_.size() ||
+                                              rest[current_.size()] == ' ' || rest[current_.size()] == ',');
+    }
+
+    std::string current_, printed_;
+};
+
+// Adds to each skipped case of the result what it printed, and writes the result back.
+void keepSkippedPrinted(json& result, const OutputWatch& watch, const char* resultPath) {
+    if (watch.skippedPrinted.empty() || !result["testsuites"].is_array())
+        return;
+    for (json& testSuite : result["testsuites"]) {
+        const std::string suite = textAt(testSuite, "name");
+        if (!testSuite.is_object() || !testSuite["testsuite"].is_array())
+            continue;
+        for (json& testCase : testSuite["testsuite"]) {
+            const auto printed = watch.skippedPrinted.find(suite + "." + textAt(testCase, "name"));
+            if (testCase.is_object() && printed != watch.skippedPrinted.end())
+                testCase[kPrinted] = printed->second;
+        }
+    }
+    // A case's output may hold bytes that are not UTF-8; they are replaced rather than refused.
+    std::ofstream(resultPath, std::ios::binary | std::ios::trunc)
+        << result.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
 }
 
 int run(const char* resultPath, char** command) {
@@ -140,14 +189,12 @@ int run(const char* resultPath, char** command) {
     std::vector<std::string> words;
     for (char** word = command; *word != nullptr; ++word)
         words.emplace_back(*word);
-    words.push_back(std::string("--gtest_output=xml:") + resultPath);
+    words.push_back(std::string("--gtest_output=json:") + resultPath);
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    // The program's standard output passes through here: GoogleTest leaves a failure outside every case
-    // (a suite's set-up or tear-down) out of its result and reports it only in its closing lines.
     int out[2];
     if (pipe(out) != 0) {
         std::perror("suite_result: pipe");
@@ -167,7 +214,7 @@ int run(const char* resultPath, char** command) {
         _exit(127);
     }
     close(out[1]);
-    bool suiteFailed = false;
+    OutputWatch watch;
     std::string line;
     char chunk[4096];
     for (;;) {
@@ -182,9 +229,7 @@ int run(const char* resultPath, char** command) {
                 line += chunk[i];
                 continue;
             }
-            // "[  FAILED  ] Suite: SetUpTestSuite or TearDownTestSuite"
-            suiteFailed = suiteFailed || (line.starts_with("[  FAILED  ] ") &&
-                                          line.ends_with(": SetUpTestSuite or TearDownTestSuite"));
+            watch.line(line);
             line.clear();
         }
     }
@@ -198,15 +243,34 @@ int run(const char* resultPath, char** command) {
         return 1;
     }
     const int code = WEXITSTATUS(status);
-    std::string result;
-    if (!readFile(resultPath, result)) {
+    json result;
+    std::string why;
+    switch (readResult(resultPath, result, why)) {
+    case ReadResult::kMissing:
         std::cout << "\nThe program ended with status " << code << " and wrote no result.\n";
         return 1;
+    case ReadResult::kNotJson:
+        // GoogleTest 1.12 leaves out the comma before the suite it adds for such a failure.
+        std::cout
+            << "\nThe program ended with status " << code << ", and its result is not valid JSON (" << why
+            << "). GoogleTest 1.12 writes such a result after a failure outside every test case, such as "
+               "in a global test environment's set-up or tear-down (see the output above).\n";
+        return 1;
+    case ReadResult::kRead:
+        break;
     }
-    if (suiteFailed) {
+    if (watch.suiteFailed) {
         std::cout << "\nA suite's set-up or tear-down failed (see the output above).\n";
         return 1;
     }
+    if (const std::string outside = failuresOutsideCases(result); !outside.empty()) {
+        std::cout
+            << "\nA failure outside every test case (in a global test environment's set-up or tear-down, "
+               "or where no test was running):\n\n"
+            << outside;
+        return 1;
+    }
+    keepSkippedPrinted(result, watch, resultPath);
     const Counts counts = countCases(result);
     if (code == 0 && counts.ran > 0)
         return counts.skipped == counts.ran ? kSkipped : 0;
@@ -219,35 +283,36 @@ int run(const char* resultPath, char** command) {
 }
 
 int report(const char* resultPath, std::string_view suite, std::string_view name) {
-    std::string result;
-    if (!readFile(resultPath, result)) {
+    json result;
+    std::string why;
+    switch (readResult(resultPath, result, why)) {
+    case ReadResult::kMissing:
         std::cout << "No result file " << resultPath << ": the run did not finish.\n";
         return 1;
+    case ReadResult::kNotJson:
+        std::cout << "The result file " << resultPath << " is not valid JSON (" << why << ").\n";
+        return 1;
+    case ReadResult::kRead:
+        break;
     }
-    Element testSuite, testCase;
-    for (std::size_t from = 0; nextElement(result, "testsuite", from, testSuite);) {
-        if (attribute(testSuite.tag, "name") != suite)
+    for (const json& testSuite : arrayAt(result, "testsuites")) {
+        if (textAt(testSuite, "name") != suite)
             continue;
-        for (std::size_t at = 0; nextElement(testSuite.body, "testcase", at, testCase);) {
-            if (attribute(testCase.tag, "name") != name)
+        for (const json& testCase : arrayAt(testSuite, "testsuite")) {
+            if (textAt(testCase, "name") != name)
                 continue;
-            bool failed = false;
-            Element failure;
-            for (std::size_t f = 0; nextElement(testCase.body, "failure", f, failure);) {
-                std::cout << elementText(failure) << "\n\n";
-                failed = true;
-            }
-            if (failed)
+            const json& failures = arrayAt(testCase, "failures");
+            for (const json& failure : failures)
+                std::cout << messageOf(failure) << "\n\n";
+            if (!failures.empty())
                 return 1;
-            if (attribute(testCase.tag, "status") != "run") {
+            if (textAt(testCase, "status") != "RUN") {
                 std::cout << "Not run.\n";
                 return kSkipped;
             }
-            Element skipped;
-            std::size_t s = 0;
-            const bool saysWhy = nextElement(testCase.body, "skipped", s, skipped);
-            if (saysWhy || attribute(testCase.tag, "result") == "skipped") {
-                std::cout << "Skipped: " << elementText(skipped) << "\n";
+            if (textAt(testCase, "result") == "SKIPPED") {
+                const std::string printed = textAt(testCase, kPrinted);
+                std::cout << (printed.empty() ? "Skipped.\n" : "Skipped; the case printed:\n" + printed);
                 return kSkipped;
             }
             return 0;
@@ -265,7 +330,7 @@ int main(int argc, char** argv) {
         return run(argv[2], argv + 3);
     if (mode == "report" && argc == 5)
         return report(argv[2], argv[3], argv[4]);
-    std::cerr << "usage: suite_result run <result.xml> <program> [arguments...]\n"
-                 "       suite_result report <result.xml> <suite> <case>\n";
+    std::cerr << "usage: suite_result run <result.json> <program> [arguments...]\n"
+                 "       suite_result report <result.json> <suite> <case>\n";
     return 2;
 }
