@@ -1,6 +1,8 @@
 # Shared helpers for the per-folder CMakeLists files. Each source folder is one static library whose
 # sources are every .cpp in it, so adding a file needs no edit here.
 
+include(${CMAKE_CURRENT_LIST_DIR}/GTestSuitesInclude.cmake)
+
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 
@@ -160,7 +162,9 @@ function(cv_gtest_runs name)
             -D "CASE_TIMEOUT=${case_timeout}" -D "LABELS=${ARG_LABEL}" -D "ONE_RUN=${ARG_ONE_RUN}"
             -D "LAUNCHER=${ARG_LAUNCHER}" -D GROUP_CASES=12 -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
     VERBATIM)
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${ctest_file})
+  set(include_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_include.cmake")
+  cv_gtest_runs_include("${include_file}" "${ctest_file}" ${name} "${CMAKE_BINARY_DIR}" "${ARG_LABEL}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
 endfunction()
 
 # cv_benchmark(<name> LIBS <targets...>): a Google Benchmark program from the folder's *_bench.cpp.

@@ -1,6 +1,7 @@
-# The per-suite harness's self-test (cmake -P): registers the suite_outcomes program as PER_SUITE does, runs
-# CTest on it and checks that each case counts as it ended. Inputs: TEST_EXECUTABLE, RESULT_TOOL,
-# GTEST_SUITES (cmake/GTestSuites.cmake), CTEST_COMMAND, WORK_DIR, SOURCE (the program's source file).
+# The per-suite harness's self-test (cmake -P): registers the suite_outcomes program as PER_SUITE does, beside
+# a program that was never built, runs CTest on them and checks that each case counts as it ended. Inputs:
+# TEST_EXECUTABLE, RESULT_TOOL, GTEST_SUITES (cmake/GTestSuites.cmake), CTEST_COMMAND, WORK_DIR, SOURCE (the
+# program's source file).
 
 cmake_policy(SET CMP0057 NEW) # if(... IN_LIST ...)
 
@@ -14,7 +15,11 @@ execute_process(
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "GTestSuites.cmake failed (${status})")
 endif()
-file(WRITE "${WORK_DIR}/CTestTestfile.cmake" "include(suites.cmake)\n")
+get_filename_component(cmake_dir "${GTEST_SUITES}" DIRECTORY)
+include("${cmake_dir}/GTestSuitesInclude.cmake")
+cv_gtest_runs_include("${WORK_DIR}/outcomes.cmake" "${WORK_DIR}/suites.cmake" outcomes "${WORK_DIR}" "")
+cv_gtest_runs_include("${WORK_DIR}/unbuilt.cmake" "${WORK_DIR}/never_written.cmake" unbuilt "${WORK_DIR}" "")
+file(WRITE "${WORK_DIR}/CTestTestfile.cmake" "include(outcomes.cmake)\ninclude(unbuilt.cmake)\n")
 execute_process(
   COMMAND "${CTEST_COMMAND}" -j1 --output-on-failure
   WORKING_DIRECTORY "${WORK_DIR}"
@@ -36,7 +41,8 @@ set(expected
     "BrokenSetUp=Failed"
     "BrokenSetUp.Runs=Not Run"
     "TornDown=Failed"
-    "TornDown.Passes=Not Run")
+    "TornDown.Passes=Not Run"
+    "unbuilt_NOT_BUILT=Failed")
 # A lone "]" in the output (a message's) would stop a CMake list from splitting at the ";" that follow it.
 string(REPLACE "[" "(" lines "${out}")
 string(REPLACE "]" ")" lines "${lines}")
@@ -63,9 +69,10 @@ endif()
 # (corvalinth's test command subtracts them).
 file(READ "${WORK_DIR}/Testing/Temporary/LastTest.log" log)
 foreach(text "a <marked> & \"quoted\" {braced} message</testcase>\nwith a second line…"
-             "the suite's set-up failed" "the environment's tear-down failed" "5 tests failed out of 11"
+             "the suite's set-up failed" "the environment's tear-down failed" "6 tests failed out of 12"
              "Mixed.Skips (Skipped)" "DISABLED_Parked (Disabled)"
-             "Skipped; the case printed:\n${SOURCE}:" ": Skipped\nnothing to check here")
+             "Skipped; the case printed:\n${SOURCE}:" ": Skipped\nnothing to check here"
+             "unbuilt has not been built, so its tests are not listed")
   string(FIND "${out}${log}" "${text}" at)
   if(at EQUAL -1)
     string(APPEND errors "CTest's output lacks: ${text}\n")
