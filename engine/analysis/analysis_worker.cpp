@@ -69,6 +69,11 @@ std::optional<AnalysisWorker::Result> AnalysisWorker::takeResult() {
     return result;
 }
 
+bool AnalysisWorker::resultWaiting() const {
+    std::lock_guard lock(mutex_);
+    return finished_.has_value();
+}
+
 bool AnalysisWorker::busy() const {
     std::lock_guard lock(mutex_);
     return running_ || pending_.has_value();

@@ -60,6 +60,8 @@ public:
 
     // The finished result, once; empty when there is none.
     std::optional<Result> takeResult();
+    // Whether a finished result waits for takeResult.
+    bool resultWaiting() const;
 
     // Running, or a request pending.
     bool busy() const;

@@ -65,6 +65,11 @@ std::optional<NoteAuditionWorker::Result> NoteAuditionWorker::takeResult() {
     return taken;
 }
 
+bool NoteAuditionWorker::resultWaiting() const {
+    const std::lock_guard lock(mutex_);
+    return result_.has_value();
+}
+
 bool NoteAuditionWorker::busy() const {
     const std::lock_guard lock(mutex_);
     return working_ || freezePending_ || synthPending_;

@@ -69,6 +69,8 @@ public:
 
     // The waiting result, once; empty when there is none. Non-blocking.
     std::optional<Result> takeResult();
+    // Whether a result waits for takeResult. Non-blocking.
+    bool resultWaiting() const;
 
     // Working, or a freeze or synth request pending.
     bool busy() const;

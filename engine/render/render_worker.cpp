@@ -110,6 +110,11 @@ std::optional<RenderWorker::Result> RenderWorker::takeResult() {
     return taken;
 }
 
+bool RenderWorker::resultWaiting() const {
+    const std::lock_guard lock(mutex_);
+    return result_.has_value();
+}
+
 std::optional<RenderWorker::Result> RenderWorker::waitTakeResult(std::uint64_t id) {
     if (id == 0)
         return std::nullopt;

@@ -23,11 +23,11 @@ namespace np {
 // The worker also keeps the engine each note received in the last delivered render (RenderHints), so
 // that later renders and the export make the same choices.
 //
-// Threads: requestRender, cancel, takeResult, busy, hintsSnapshot and progress come from the owner's
-// thread; during an offline bounce the host's audio thread also calls requestRender and waitTakeResult
-// (the one place where the audio thread may block). The worker thread starts on the first request and
-// ends when the worker is destroyed. Render failures never escape the thread: they come back as a
-// result with an error sentence.
+// Threads: requestRender, cancel, takeResult, resultWaiting, busy, hintsSnapshot and progress come from
+// the owner's thread; during an offline bounce the host's audio thread also calls requestRender and
+// waitTakeResult (the one place where the audio thread may block). The worker thread starts on the first
+// request and ends when the worker is destroyed. Render failures never escape the thread: they come
+// back as a result with an error sentence.
 class RenderWorker {
 public:
     struct Result {
@@ -66,6 +66,8 @@ public:
 
     // The waiting result, once; empty when there is none. Non-blocking.
     std::optional<Result> takeResult();
+    // Whether a result waits for takeResult. Non-blocking.
+    bool resultWaiting() const;
 
     // Blocks until the request id can no longer produce a result or its result is waiting, and takes
     // that result. Empty at once for id 0 and once the worker is stopping; empty when id has been

@@ -5,6 +5,7 @@
 // the test decides when every job ends.
 
 #include <atomic>
+#include <gtest/gtest.h>
 #include <optional>
 #include <thread>
 
@@ -50,12 +51,17 @@ struct StepGate {
     }
 };
 
-// Waits until a worker is idle and takes its result, if any.
+// Waits until a worker is idle and takes its result, if any; the worker said beforehand whether one
+// was waiting (the idle loop's settling in the plug-in's tests relies on it).
 template <class Worker>
 auto settle(Worker& worker) -> decltype(worker.takeResult()) {
     while (worker.busy())
         std::this_thread::yield();
-    return worker.takeResult();
+    const bool waiting = worker.resultWaiting();
+    auto result = worker.takeResult();
+    EXPECT_EQ(waiting, result.has_value()) << "resultWaiting() before takeResult()";
+    EXPECT_FALSE(worker.resultWaiting()) << "after takeResult()";
+    return result;
 }
 
 } // namespace cvtest
