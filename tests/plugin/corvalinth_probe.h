@@ -17,6 +17,11 @@ struct CorvalinthProbe {
     static int exportDepth(const Corvalinth& p) { return p.exportDepthIdx_; }
     static const cv::HostCallbackFaultLatch& latch(const Corvalinth& p) { return p.latch_; }
     static bool deferredWaits(const Corvalinth& p) { return p.DeferredActionWaits(); }
+    // No worker runs, has a request pending or holds a result the idle loop has not taken yet.
+    static bool workersIdle(const Corvalinth& p) {
+        return p.ReplacementWorkersQuiescent() && !p.analysis_.resultWaiting() &&
+               !p.renderWorker_.resultWaiting() && !p.auditionWorker_.resultWaiting();
+    }
     static void setOfflineKey(Corvalinth& p, std::uint64_t key) {
         std::lock_guard lock(p.offlineMutex_);
         p.offline_.key = key;

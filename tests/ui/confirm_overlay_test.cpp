@@ -5,6 +5,7 @@
 #include "framework/graphics/popup_menu_control.h"
 #include "plugin/corvalinth_params.h"
 #include "tests/plugin/corvalinth_probe.h"
+#include "tests/plugin/idle_until_settled.h"
 #include "tests/ui/canvas_fixture.h"
 #include "tests/ui/overlay_fixture.h"
 #include "ui/editor_geometry.h"
@@ -140,7 +141,8 @@ TEST(ConfirmQuestions, EscapeABackdropClickOrTheCloseMarkKeepsTheCaptureAndItsEd
             ASSERT_FALSE(confirm->IsHidden());
             EXPECT_EQ(confirm->Buttons().front(), q.destructive);
             d.dismiss();
-            rig.host->idle(3);
+            // A wrong answer arms the capture only once the edit's render is done.
+            ASSERT_TRUE(cvtest::idleUntilSettled(*rig.host, *rig.plugin));
             EXPECT_TRUE(confirm->IsHidden());
             EXPECT_FALSE(CorvalinthProbe::capture(*rig.plugin).isActive());
             EXPECT_EQ(rig.plugin->GetParam(kParamAlgorithm)->Int(), 0);
