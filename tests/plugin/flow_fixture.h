@@ -6,6 +6,7 @@
 
 #include "engine/audio/cancellation.h"
 #include "tests/plugin/corvalinth_fixture.h"
+#include "tests/plugin/idle_until_settled.h"
 
 #include <cmath>
 #include <condition_variable>
@@ -157,7 +158,8 @@ struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
         host->processBlock({64, static_cast<double>(start + frames), false});
     }
 
-    // Idle ticks until the analysis worker has finished, and one more to take its result.
+    // Idle ticks until the analysis worker has finished, and one more to take its result; a render it
+    // asks for may still be on its way.
     void settleAnalysis() {
         host->idle();
         while (plugin->AnalysisBusy())
@@ -171,13 +173,9 @@ struct FlowFixture : FlowAnalysisState, CorvalinthFixture {
         settleAnalysis();
     }
 
-    // Idle ticks until the render worker has finished, and one more to install its result.
-    void settleRender() {
-        host->idle();
-        while (plugin->RenderBusy())
-            std::this_thread::yield();
-        host->idle();
-    }
+    // Idle ticks until no worker runs and the ticks took what they delivered: the render's region is
+    // installed, and a count of renders read afterwards is final.
+    void settleRender() { ASSERT_TRUE(cvtest::idleUntilSettled(*host, *plugin)); }
 
     // Plays frames from start with the transport running (offline: as a bounce) and returns channel 0.
     std::vector<double> play(std::int64_t start, int blocks, bool offline = false) {

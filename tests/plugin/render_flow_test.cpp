@@ -83,7 +83,7 @@ TEST(RenderFlow, ABounceRightAfterAnEditHoldsItAndEqualsTheSettledPlayback) {
     f.transpose(2.0); // no idle tick before the bounce
     const std::vector<double> bounced = f.play(0, 24, true);
     EXPECT_EQ(bounced[kAnchor + kTake / 2], 3.0);
-    f.host->idle(3);
+    f.settleRender(); // the ticks after the bounce, and a render they might ask for, run before the count
     EXPECT_EQ(f.play(0, 24), bounced);
     // Installed once for its revision and generation: the render flow takes the bounce's render.
     EXPECT_EQ(f.renderGate->made.load(), 1);
@@ -180,7 +180,7 @@ TEST(RenderFlow, ARateChangeAndBackBetweenTwoTicksRendersTheEditAgain) {
         f.renderGate->open.store(true);
         f.settleRender();
         EXPECT_EQ(f.levelPlayed(), 3.0);
-        f.host->idle(3);
+        f.settleRender(); // later ticks, and a render they might ask for, run before the count
         EXPECT_EQ(f.renderGate->started.load(), 2);
         EXPECT_TRUE(f.texts().empty());
     }
@@ -216,7 +216,7 @@ TEST(RenderFlow, AFailedRenderIsReportedOnceWithItsReasonAndNotRetried) {
         if (c.bounce)
             f.play(0, 24, true); // no idle tick before it: the bounce waits for the render itself
         f.settleRender();
-        f.host->idle(3);
+        f.settleRender(); // later ticks, and a retry they might ask for, run before the count
         EXPECT_EQ(calls->load(), 1);
         EXPECT_EQ(f.texts(), std::vector<std::string>{c.notice});
     }
