@@ -1,7 +1,7 @@
 # Run after a test program is built (cmake -P): lists its test cases and writes a CTest file that runs the
 # program once per test suite, or per group of small suites, yet counts every case, as gtest_discover_tests
 # would:
-#   "Suite"       runs --gtest_filter=Suite.* through RESULT_TOOL, which keeps GoogleTest's JSON result; a
+#   "Suite"       runs --gtest_filter=Suite.* through RESULT_TOOL, which keeps GoogleTest's XML result; a
 #                 fixture set-up, skipped when every case it ran was skipped. A group of suites runs as
 #                 "program (First to Last)" with a filter naming each of them.
 #   "Suite.Case"  reads that result: passed, failed (showing the case's messages) or skipped (GTEST_SKIP).
@@ -62,7 +62,7 @@ set(content "")
 # ${result}, which its cases' tests require as the fixture ${fixture}.
 macro(add_run test filter count)
   string(REGEX REPLACE "[/ ()]" "_" result_name "${test}")
-  set(result "${RESULT_DIR}/${result_name}.json")
+  set(result "${RESULT_DIR}/${result_name}.xml")
   set(fixture "${program}:${test}")
   math(EXPR timeout "${RUN_TIMEOUT} + ${count} * ${CASE_TIMEOUT}")
   string(APPEND content

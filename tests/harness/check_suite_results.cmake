@@ -64,14 +64,16 @@ list(LENGTH seen seen_count)
 if(NOT seen_count EQUAL expected_count)
   string(APPEND errors "expected ${expected_count} tests, CTest ran ${seen_count}\n")
 endif()
-# The failed case shows its own message, the skipped one says why in CTest's log; the skipped and disabled
-# ones are listed as not run, and CTest's summary line counts the skipped ones among its total
-# (corvalinth's test command subtracts them).
+# The failed case's test ends with its whole message as the report holds it (the run's own output, which
+# also holds it, ends with GoogleTest's summary), the skipped one says why in CTest's log; a failure outside
+# every case is shown by the run; the skipped and disabled ones are listed as not run, and CTest's summary
+# line counts the skipped ones among its total (corvalinth's test command subtracts them).
 file(READ "${WORK_DIR}/Testing/Temporary/LastTest.log" log)
-foreach(text "a <marked> & \"quoted\" {braced} message</testcase>\nwith a second line…"
-             "the suite's set-up failed" "the environment's tear-down failed" "6 tests failed out of 12"
+foreach(text "a <marked> & \"quoted\" {braced} message</testcase> ]]> <![CDATA[\nwith a second line…\n\n<end of output>"
+             "the suite's set-up failed" "A failure outside every test case" "the environment's tear-down failed"
+             "6 tests failed out of 12"
              "Mixed.Skips (Skipped)" "DISABLED_Parked (Disabled)"
-             "Skipped; the case printed:\n${SOURCE}:" ": Skipped\nnothing to check here"
+             "Skipped: ${SOURCE}:" "nothing to check here"
              "unbuilt has not been built, so its tests are not listed")
   string(FIND "${out}${log}" "${text}" at)
   if(at EQUAL -1)

@@ -13,7 +13,8 @@ TEST(Mixed, Skips) {
 }
 // A message that would end a case, a string or an object early in a report read carelessly.
 TEST(Mixed, Fails) {
-    EXPECT_EQ(1, 2) << "a <marked> & \"quoted\" {braced} message</testcase>\nwith a second line…";
+    EXPECT_EQ(1, 2)
+        << "a <marked> & \"quoted\" {braced} message</testcase> ]]> <![CDATA[\nwith a second line…";
 }
 TEST(Mixed, DISABLED_Waits) {}
 

@@ -2,111 +2,75 @@
 // result file, so that a program paying a costly start-up (a GL context, a virtual X server) starts once a
 // suite while CTest still counts every case as passed, failed or skipped (cmake/GTestSuites.cmake).
 //
-//   suite_result run <result.json> <program> [arguments...]
-//     Runs the program with --gtest_output=json:<result.json>, its output passing through, and adds to the
-//     result what each skipped case printed (GoogleTest's JSON report leaves out why a case was skipped).
-//     Succeeds when the program ended normally and any failure it had is a case's own (the case's test
-//     reports it); ends with kSkipped when every case it ran was skipped; fails otherwise: a crash, a
-//     sanitizer's report, a failure outside every case (a suite's set-up or tear-down, a global test
-//     environment's), or no readable result.
-//   suite_result report <result.json> <suite> <case>
+//   suite_result run <result.xml> <program> [arguments...]
+//     Runs the program with --gtest_output=xml:<result.xml>, its output passing through. Succeeds when
+//     the program ended normally and any failure it had is a case's own (the case's test reports it);
+//     ends with kSkipped when every case it ran was skipped; fails otherwise: a crash, a sanitizer's
+//     report, a failure outside every case (a suite's set-up or tear-down, a global test environment's),
+//     or no readable result.
+//   suite_result report <result.xml> <suite> <case>
 //     Succeeds when the case passed, ends with kSkipped when it was skipped or not run, and fails when
 //     it failed or has no result, printing GoogleTest's messages for it.
+//
+// The result is read with pugixml, so a message holding markup ("</testcase>", quotes, "]]>") is text.
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <map>
-#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
-#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-using nlohmann::json;
-
 // CTest's SKIP_RETURN_CODE for both modes (the one GTestSuites.cmake registers).
 constexpr int kSkipped = 77;
 // The suite under which GoogleTest reports failures outside every case, as one case with no name.
 constexpr std::string_view kOutsideCases = "NonTestSuiteFailure";
-// The key under which the run keeps what a skipped case printed.
-constexpr const char* kPrinted = "printed";
 
-// The array under `key`, or an empty one when the object has none.
-const json& arrayAt(const json& object, const char* key) {
-    static const json kNone = json::array();
-    const auto it = object.find(key);
-    return it != object.end() && it->is_array() ? *it : kNone;
+// What a failure or skip element says: its text (GoogleTest's CDATA, split around any "]]>"), or its
+// message attribute when it has none.
+std::string elementText(const pugi::xml_node& element) {
+    std::string text;
+    for (const pugi::xml_node part : element.children())
+        if (part.type() == pugi::node_cdata || part.type() == pugi::node_pcdata)
+            text += part.value();
+    return text.empty() ? element.attribute("message").value() : text;
 }
 
-// The string under `key`, or an empty one when the object has none.
-std::string textAt(const json& object, const char* key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+// Reads the result file; false with the reason in `why` when there is none or it is not XML.
+bool readResult(const char* path, pugi::xml_document& result, std::string& why) {
+    const pugi::xml_parse_result parsed = result.load_file(path);
+    if (parsed)
+        return true;
+    why = parsed.status == pugi::status_file_not_found ? "" : parsed.description();
+    return false;
 }
 
-// A failure's message as the test wrote it. Where char is signed, GoogleTest escapes each byte from 0x80 up
-// on its own ("\u00e2" for the first byte of "…"), so the parsed text holds one code point below 0x100 for
-// each such byte, which UTF-8 writes as two bytes starting 0xC2 or 0xC3: those pairs become the byte again.
-std::string messageOf(const json& failure) {
-    const std::string parsed = textAt(failure, "failure");
-    if constexpr (!std::is_signed_v<char>)
-        return parsed;
-    std::string bytes;
-    for (std::size_t i = 0; i < parsed.size(); ++i) {
-        const auto lead = static_cast<unsigned char>(parsed[i]);
-        if ((lead == 0xC2 || lead == 0xC3) && i + 1 < parsed.size()) {
-            const auto next = static_cast<unsigned char>(parsed[++i]);
-            bytes += static_cast<char>(((lead & 0x03) << 6) | (next & 0x3F));
-        } else {
-            bytes += parsed[i];
-        }
-    }
-    return bytes;
-}
-
-enum class ReadResult { kMissing, kNotJson, kRead };
-
-// Reads the result file; when it is not JSON, `why` gets the parser's words.
-ReadResult readResult(const char* path, json& result, std::string& why) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return ReadResult::kMissing;
-    try {
-        result = json::parse(in);
-    } catch (const json::parse_error& error) {
-        why = error.what();
-        return ReadResult::kNotJson;
-    }
-    if (!result.is_object()) {
-        why = "not an object";
-        return ReadResult::kNotJson;
-    }
-    return ReadResult::kRead;
+bool isOutsideCases(const pugi::xml_node& testSuite) {
+    return testSuite.attribute("name").value() == kOutsideCases;
 }
 
 struct Counts {
     int ran = 0, skipped = 0, failed = 0;
 };
 
-Counts countCases(const json& result) {
+Counts countCases(const pugi::xml_document& result) {
     Counts counts;
-    for (const json& testSuite : arrayAt(result, "testsuites")) {
-        if (textAt(testSuite, "name") == kOutsideCases)
+    for (const pugi::xml_node testSuite : result.child("testsuites").children("testsuite")) {
+        if (isOutsideCases(testSuite))
             continue;
-        for (const json& testCase : arrayAt(testSuite, "testsuite")) {
-            if (textAt(testCase, "status") != "RUN")
+        for (const pugi::xml_node testCase : testSuite.children("testcase")) {
+            if (std::string_view(testCase.attribute("status").value()) != "run")
                 continue;
             ++counts.ran;
-            if (!arrayAt(testCase, "failures").empty())
+            if (testCase.child("failure"))
                 ++counts.failed;
-            else if (textAt(testCase, "result") == "SKIPPED")
+            else if (std::string_view(testCase.attribute("result").value()) == "skipped")
                 ++counts.skipped;
         }
     }
@@ -114,74 +78,16 @@ Counts countCases(const json& result) {
 }
 
 // The messages of the failures outside every case, each followed by a blank line; empty when none.
-std::string failuresOutsideCases(const json& result) {
+std::string failuresOutsideCases(const pugi::xml_document& result) {
     std::string messages;
-    for (const json& testSuite : arrayAt(result, "testsuites")) {
-        if (textAt(testSuite, "name") != kOutsideCases)
+    for (const pugi::xml_node testSuite : result.child("testsuites").children("testsuite")) {
+        if (!isOutsideCases(testSuite))
             continue;
-        for (const json& testCase : arrayAt(testSuite, "testsuite")) {
-            for (const json& failure : arrayAt(testCase, "failures"))
-                messages += messageOf(failure) + "\n\n";
-        }
+        for (const pugi::xml_node testCase : testSuite.children("testcase"))
+            for (const pugi::xml_node failure : testCase.children("failure"))
+                messages += elementText(failure) + "\n\n";
     }
     return messages;
-}
-
-// Follows the program's output line by line for what its JSON report lacks: a suite's own failure, which
-// GoogleTest reports only in its closing lines, and what each skipped case printed, from its
-// "[ RUN      ] Suite.Case" line to its "[  SKIPPED ] Suite.Case (0 ms)" line.
-class OutputWatch {
-public:
-    bool suiteFailed = false;
-    std::map<std::string, std::string, std::less<>> skippedPrinted; // by "Suite.Case"
-
-    void line(std::string_view text) {
-        constexpr std::size_t kMark = 13; // "[ RUN      ] "
-        if (text.starts_with("[ RUN      ] ")) {
-            current_ = text.substr(kMark);
-            printed_.clear();
-        } else if (current_.empty()) {
-            // "[  FAILED  ] Suite: SetUpTestSuite or TearDownTestSuite"
-            suiteFailed = suiteFailed || (text.starts_with("[  FAILED  ] ") &&
-                                          text.ends_with(": SetUpTestSuite or TearDownTestSuite"));
-        } else if (text.starts_with("[  SKIPPED ] ") && endsCurrent(text.substr(kMark))) {
-            skippedPrinted[current_] = printed_;
-            current_.clear();
-        } else if ((text.starts_with("[       OK ] ") || text.starts_with("[  FAILED  ] ")) &&
-                   endsCurrent(text.substr(kMark))) {
-            current_.clear();
-        } else {
-            printed_.append(text).append("\n");
-        }
-    }
-
-private:
-    // "Suite.Case (0 ms)", or "Suite.Case/0, where GetParam() = 1 (0 ms)" after a failure.
-    bool endsCurrent(std::string_view rest) const {
-        return rest.starts_with(current_) && (rest.size() == current_.size() ||
-                                              rest[current_.size()] == ' ' || rest[current_.size()] == ',');
-    }
-
-    std::string current_, printed_;
-};
-
-// Adds to each skipped case of the result what it printed, and writes the result back.
-void keepSkippedPrinted(json& result, const OutputWatch& watch, const char* resultPath) {
-    if (watch.skippedPrinted.empty() || !result["testsuites"].is_array())
-        return;
-    for (json& testSuite : result["testsuites"]) {
-        const std::string suite = textAt(testSuite, "name");
-        if (!testSuite.is_object() || !testSuite["testsuite"].is_array())
-            continue;
-        for (json& testCase : testSuite["testsuite"]) {
-            const auto printed = watch.skippedPrinted.find(suite + "." + textAt(testCase, "name"));
-            if (testCase.is_object() && printed != watch.skippedPrinted.end())
-                testCase[kPrinted] = printed->second;
-        }
-    }
-    // A case's output may hold bytes that are not UTF-8; they are replaced rather than refused.
-    std::ofstream(resultPath, std::ios::binary | std::ios::trunc)
-        << result.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
 }
 
 int run(const char* resultPath, char** command) {
@@ -189,12 +95,14 @@ int run(const char* resultPath, char** command) {
     std::vector<std::string> words;
     for (char** word = command; *word != nullptr; ++word)
         words.emplace_back(*word);
-    words.push_back(std::string("--gtest_output=json:") + resultPath);
+    words.push_back(std::string("--gtest_output=xml:") + resultPath);
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
+    // The program's standard output passes through here: GoogleTest leaves a suite's own failure (its
+    // set-up or tear-down) out of its result and reports it only in its closing lines.
     int out[2];
     if (pipe(out) != 0) {
         std::perror("suite_result: pipe");
@@ -214,7 +122,7 @@ int run(const char* resultPath, char** command) {
         _exit(127);
     }
     close(out[1]);
-    OutputWatch watch;
+    bool suiteFailed = false;
     std::string line;
     char chunk[4096];
     for (;;) {
@@ -229,7 +137,9 @@ int run(const char* resultPath, char** command) {
                 line += chunk[i];
                 continue;
             }
-            watch.line(line);
+            // "[  FAILED  ] Suite: SetUpTestSuite or TearDownTestSuite"
+            suiteFailed = suiteFailed || (line.starts_with("[  FAILED  ] ") &&
+                                          line.ends_with(": SetUpTestSuite or TearDownTestSuite"));
             line.clear();
         }
     }
@@ -243,34 +153,24 @@ int run(const char* resultPath, char** command) {
         return 1;
     }
     const int code = WEXITSTATUS(status);
-    json result;
+    pugi::xml_document result;
     std::string why;
-    switch (readResult(resultPath, result, why)) {
-    case ReadResult::kMissing:
-        std::cout << "\nThe program ended with status " << code << " and wrote no result.\n";
+    if (!readResult(resultPath, result, why)) {
+        std::cout << "\nThe program ended with status " << code
+                  << (why.empty() ? " and wrote no result.\n"
+                                  : " and its result is not XML (" + why + ").\n");
         return 1;
-    case ReadResult::kNotJson:
-        // GoogleTest 1.12 leaves out the comma before the suite it adds for such a failure.
-        std::cout
-            << "\nThe program ended with status " << code << ", and its result is not valid JSON (" << why
-            << "). GoogleTest 1.12 writes such a result after a failure outside every test case, such as "
-               "in a global test environment's set-up or tear-down (see the output above).\n";
-        return 1;
-    case ReadResult::kRead:
-        break;
     }
-    if (watch.suiteFailed) {
+    if (suiteFailed) {
         std::cout << "\nA suite's set-up or tear-down failed (see the output above).\n";
         return 1;
     }
     if (const std::string outside = failuresOutsideCases(result); !outside.empty()) {
-        std::cout
-            << "\nA failure outside every test case (in a global test environment's set-up or tear-down, "
-               "or where no test was running):\n\n"
-            << outside;
+        std::cout << "\nA failure outside every test case (in a global test environment's set-up or "
+                     "tear-down, or where no test was running):\n\n"
+                  << outside;
         return 1;
     }
-    keepSkippedPrinted(result, watch, resultPath);
     const Counts counts = countCases(result);
     if (code == 0 && counts.ran > 0)
         return counts.skipped == counts.ran ? kSkipped : 0;
@@ -283,36 +183,34 @@ int run(const char* resultPath, char** command) {
 }
 
 int report(const char* resultPath, std::string_view suite, std::string_view name) {
-    json result;
+    pugi::xml_document result;
     std::string why;
-    switch (readResult(resultPath, result, why)) {
-    case ReadResult::kMissing:
-        std::cout << "No result file " << resultPath << ": the run did not finish.\n";
+    if (!readResult(resultPath, result, why)) {
+        std::cout << (why.empty()
+                          ? "No result file " + std::string(resultPath) + ": the run did not finish.\n"
+                          : "The result file " + std::string(resultPath) + " is not XML (" + why + ").\n");
         return 1;
-    case ReadResult::kNotJson:
-        std::cout << "The result file " << resultPath << " is not valid JSON (" << why << ").\n";
-        return 1;
-    case ReadResult::kRead:
-        break;
     }
-    for (const json& testSuite : arrayAt(result, "testsuites")) {
-        if (textAt(testSuite, "name") != suite)
+    for (const pugi::xml_node testSuite : result.child("testsuites").children("testsuite")) {
+        if (testSuite.attribute("name").value() != suite)
             continue;
-        for (const json& testCase : arrayAt(testSuite, "testsuite")) {
-            if (textAt(testCase, "name") != name)
+        for (const pugi::xml_node testCase : testSuite.children("testcase")) {
+            if (testCase.attribute("name").value() != name)
                 continue;
-            const json& failures = arrayAt(testCase, "failures");
-            for (const json& failure : failures)
-                std::cout << messageOf(failure) << "\n\n";
-            if (!failures.empty())
+            bool failed = false;
+            for (const pugi::xml_node failure : testCase.children("failure")) {
+                std::cout << elementText(failure) << "\n\n";
+                failed = true;
+            }
+            if (failed)
                 return 1;
-            if (textAt(testCase, "status") != "RUN") {
+            if (std::string_view(testCase.attribute("status").value()) != "run") {
                 std::cout << "Not run.\n";
                 return kSkipped;
             }
-            if (textAt(testCase, "result") == "SKIPPED") {
-                const std::string printed = textAt(testCase, kPrinted);
-                std::cout << (printed.empty() ? "Skipped.\n" : "Skipped; the case printed:\n" + printed);
+            const pugi::xml_node skipped = testCase.child("skipped");
+            if (skipped || std::string_view(testCase.attribute("result").value()) == "skipped") {
+                std::cout << "Skipped: " << elementText(skipped) << "\n";
                 return kSkipped;
             }
             return 0;
@@ -330,7 +228,7 @@ int main(int argc, char** argv) {
         return run(argv[2], argv + 3);
     if (mode == "report" && argc == 5)
         return report(argv[2], argv[3], argv[4]);
-    std::cerr << "usage: suite_result run <result.json> <program> [arguments...]\n"
-                 "       suite_result report <result.json> <suite> <case>\n";
+    std::cerr << "usage: suite_result run <result.xml> <program> [arguments...]\n"
+                 "       suite_result report <result.xml> <suite> <case>\n";
     return 2;
 }
