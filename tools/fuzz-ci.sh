@@ -32,7 +32,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 declare -A runs_of=(
   [project_reader_repaired_fuzz]=1700000 [project_reader_raw_fuzz]=2000000 [update_manifest_fuzz]=850000
   [dawstate_chunk_fuzz]=4000000 [svg_reader_fuzz]=700000 [edit_script_fuzz]=550000
-  [prefs_values_fuzz]=400000 [declared_frames_fuzz]=7000000)
+  [prefs_values_fuzz]=400000 [declared_frames_fuzz]=300000)
 targets=(project_reader_repaired_fuzz project_reader_raw_fuzz update_manifest_fuzz dawstate_chunk_fuzz
   svg_reader_fuzz edit_script_fuzz prefs_values_fuzz declared_frames_fuzz)
 
